@@ -1,0 +1,23 @@
+#pragma once
+
+namespace gpsfw {
+
+// The progress log: one 8-bit text file with CR LF line ends. While it is closed every
+// operation does nothing.
+bool OpenProgressLog(const char* path);
+bool ProgressLogIsOpen();
+// Writes "RetCode: %d" and closes the log.
+void CloseProgressLog(int returnCode);
+
+// One line of wide text, converted byte for byte and flushed to disk at once.
+void LogWide(const wchar_t* text);
+// One line of 8-bit text; reaches the disk with the next LogWide line or at close.
+void LogNarrow(const char* text);
+
+inline constexpr int kMessageError = 0;     // error box with an OK button
+inline constexpr int kMessageQuestion = 4;  // question with Yes and No buttons
+// The message-box hook of a loader without a screen: an error box becomes a log line, a
+// question is answered yes without being asked. Always 1 (OK / Yes).
+int ReportMessage(const wchar_t* text, const wchar_t* caption, int style);
+
+}  // namespace gpsfw

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "link/record_packet.h"
+#include "link/serial_port.h"
+
+namespace gpsfw {
+
+// One exchange: announce, wait for REC_WAIT_CODE, send the frame, wait for the verdict.
+bool SendRecord(PortHandle port, const RecordPacket& packet);
+// SendRecord, and after a failure a recovery pass that brings the target back to waiting
+// for a record. The record itself is not sent again.
+bool SendRecordChecked(PortHandle port, const RecordPacket& packet);
+
+}  // namespace gpsfw

@@ -1,0 +1,180 @@
+#include "link/serial_port.h"
+
+#include <cwchar>
+
+#include "app/progress_log.h"
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "platform/serial_driver.h"
+#include "platform/text.h"
+
+namespace gpsfw {
+namespace {
+
+using platform::Serial;
+
+constexpr uint32_t kAcceptedBauds[] = {4800, 9600, 19200, 38400, 57600, 115200};
+constexpr int kReadAttempts = 10;
+constexpr uint32_t kReadPauseMs = 100;
+constexpr uint32_t kWriteRetryMs = 10;
+constexpr uint32_t kBlockRetryMs = 1;
+constexpr uint32_t kBaudSettleMs = 10;
+constexpr size_t kDevicePathCapacity = 256;
+// WaitForByte gives up after this long without the byte it waits for, even while other
+// bytes keep coming: a target that babbles forever must not hold the host forever.
+constexpr uint64_t kWaitForByteLimitUs = 10'000'000;
+
+struct LineErrorName {
+  uint32_t flag;
+  const wchar_t* name;
+};
+
+constexpr LineErrorName kLineErrorNames[] = {
+    {platform::kCeBreak, L"CE_BREAK"},     {platform::kCeFrame, L"CE_FRAME"},
+    {platform::kCeOverrun, L"CE_OVERRUN"}, {platform::kCeRxOver, L"CE_RXOVER"},
+    {platform::kCeRxParity, L"CE_RXPARITY"}, {platform::kCeTxFull, L"CE_TXFULL"},
+};
+
+bool IsAcceptedBaud(uint32_t baud) {
+  for (uint32_t accepted : kAcceptedBauds) {
+    if (baud == accepted) return true;
+  }
+  return false;
+}
+
+int OpenDevice(const wchar_t* name) {
+  if (std::wcslen(name) > kMaxPortName) return -1;
+  char narrow[kMaxPortName + 1];
+  platform::NarrowFromWide(narrow, sizeof narrow, name);
+  char device[kDevicePathCapacity];
+  if (!platform::DevicePathForPort(narrow, device, sizeof device)) return -1;
+  return Serial().Open(device);
+}
+
+// The 100 ms pause between two read attempts. It ends early when a byte arrives, so that a
+// verdict is taken at once; on a port that has gone away it is a plain sleep, so that no
+// retry loop can spin.
+void PauseForByte(PortHandle port) {
+  if (Serial().WaitReadable(port, kReadPauseMs) == platform::WaitResult::kHungUp) {
+    platform::SleepMs(kReadPauseMs);
+  }
+}
+
+}  // namespace
+
+PortHandle OpenPort(const wchar_t* name, uint32_t baud) {
+  if (!IsAcceptedBaud(baud)) {
+    ReportMessage(L"Incorrect baud.", L"Error", kMessageError);
+    return INVALID_PORT;
+  }
+  PortHandle port = OpenDevice(name);
+  if (port < 0) {
+    ReportMessage(L"Can not open serial port 1.", L"Error", kMessageError);
+    return INVALID_PORT;
+  }
+  if (!Serial().Configure(port, baud)) {
+    LogWide(L"SetCommState return error");
+    ClosePort(port);
+    return INVALID_PORT;
+  }
+  // Time-outs and the event mask have no separate step: the driver's reads carry the
+  // time-outs themselves, and there are no events to wait for.
+  PurgePort(port, PURGE_ALL);
+  return port;
+}
+
+void ClosePort(PortHandle& port) {
+  if (port == INVALID_PORT) return;
+  Serial().Close(port);
+  port = INVALID_PORT;
+}
+
+uint32_t CheckLineErrors(PortHandle port) {
+  uint32_t flags = 0;
+  if (!Serial().TakeLineErrors(port, &flags) || flags == 0) return 0;
+  wchar_t line[32];
+  std::swprintf(line, sizeof line / sizeof line[0], L"Comm error: 0x%08X:", flags);
+  LogWide(line);
+  for (const LineErrorName& error : kLineErrorNames) {
+    if ((flags & error.flag) != 0) LogWide(error.name);
+  }
+  return flags;
+}
+
+bool ReadByte(PortHandle port, uint8_t& byte) {
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    CheckLineErrors(port);
+    uint8_t received = 0;
+    if (Serial().Read(port, &received, 1) == 1) {
+      byte = received;
+      return true;
+    }
+    PauseForByte(port);
+  }
+  return false;
+}
+
+bool WaitForByte(PortHandle port, uint8_t expected) {
+  const uint64_t deadline = platform::NowUs() + kWaitForByteLimitUs;
+  uint8_t byte = 0;
+  while (ReadByte(port, byte)) {
+    if (byte == expected) return true;
+    if (platform::NowUs() >= deadline) return false;
+  }
+  return false;
+}
+
+void WriteByte(PortHandle port, uint8_t byte) {
+  for (;;) {
+    CheckLineErrors(port);
+    if (Serial().Write(port, &byte, 1) == 1) return;
+    platform::SleepMs(kWriteRetryMs);
+  }
+}
+
+bool WriteBlock(PortHandle port, const uint8_t* bytes, size_t length) {
+  CheckLineErrors(port);
+  while (length > 0) {
+    const long taken = Serial().Write(port, bytes, length);
+    if (taken < 0) {
+      platform::SleepMs(kBlockRetryMs);
+      continue;
+    }
+    if (taken == 0) continue;
+    bytes += taken;
+    length -= static_cast<size_t>(taken);
+    if (length > 0) platform::SleepMs(kBlockRetryMs);
+  }
+  return true;
+}
+
+size_t ReadBlock(PortHandle port, uint8_t* buffer, size_t size) {
+  CheckLineErrors(port);
+  const long n = Serial().Read(port, buffer, size);
+  if (n <= 0) return 0;
+  buffer[n] = 0;
+  return static_cast<size_t>(n);
+}
+
+void PurgePort(PortHandle port, uint32_t set) {
+  // With synchronous I/O there is nothing in flight to abort. The transmit queue is left
+  // alone: the protocol purges it only after a drain or after the target has answered, so
+  // a UART has nothing left in it, while a pty would lose bytes its other end has not read.
+  if ((set & PURGE_RXCLEAR) != 0) Serial().PurgeReceive(port);
+}
+
+void FlushPort(PortHandle port) { Serial().Drain(port); }
+
+bool SetBaud(PortHandle port, uint32_t baud) {
+  FlushPort(port);
+  platform::SleepMs(kBaudSettleMs);
+  PurgePort(port, PURGE_ALL);
+  const bool accepted = Serial().Configure(port, baud);
+  uint32_t ignored = 0;
+  Serial().TakeLineErrors(port, &ignored);
+  PurgePort(port, PURGE_TXCLEAR | PURGE_RXCLEAR);
+  PurgePort(port, PURGE_TXABORT);
+  return accepted;
+}
+
+}  // namespace gpsfw

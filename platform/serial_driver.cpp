@@ -1,0 +1,16 @@
+#include "platform/serial_driver.h"
+
+#include "platform/termios_serial_driver.h"
+
+namespace gpsfw::platform {
+namespace {
+
+SerialDriver* g_driver = nullptr;
+
+}  // namespace
+
+SerialDriver& Serial() { return g_driver != nullptr ? *g_driver : TermiosSerialDriver(); }
+
+void InstallSerialDriver(SerialDriver* driver) { g_driver = driver; }
+
+}  // namespace gpsfw::platform
