@@ -22,6 +22,10 @@ bool OpenProgressLog(const char* path) {
 
 bool ProgressLogIsOpen() { return g_log != nullptr; }
 
+void FlushProgressLog() {
+  if (g_log != nullptr) std::fflush(g_log);
+}
+
 void CloseProgressLog(int returnCode) {
   if (g_log == nullptr) return;
   std::fprintf(g_log, "RetCode: %d\r\n", returnCode);

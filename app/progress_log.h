@@ -6,6 +6,8 @@ namespace gpsfw {
 // operation does nothing.
 bool OpenProgressLog(const char* path);
 bool ProgressLogIsOpen();
+// Puts every line written so far on disk.
+void FlushProgressLog();
 // Writes "RetCode: %d" and closes the log.
 void CloseProgressLog(int returnCode);
 

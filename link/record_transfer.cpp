@@ -1,0 +1,122 @@
+#include "link/record_transfer.h"
+
+#include <cwchar>
+
+#include "app/progress_log.h"
+#include "link/link_codes.h"
+#include "platform/clock.h"
+
+namespace gpsfw {
+namespace {
+
+constexpr uint32_t kSettleMs = 20;
+constexpr uint32_t kResendPauseMs = 10;
+constexpr uint32_t kEmptyReadPauseMs = 100;
+constexpr uint32_t kRecoveryCycleMs = 100;
+constexpr int kRecWaitTolerance = 200;
+constexpr int kRecoveryCycles = 1000;
+// A target that falls silent after a frame is given this long before the exchange is
+// counted as failed and the recovery pass takes over.
+constexpr uint64_t kVerdictSilenceLimitUs = 10'000'000;
+
+struct Verdict {
+  uint8_t code;
+  const wchar_t* message;
+};
+
+constexpr Verdict kRejections[] = {
+    {BAD_CSUM, L"ERROR: BAD_CSUM"},
+    {BAD_LENGTH, L"ERROR: BAD_LENGTH"},
+    {BAD_COMMAND, L"ERROR: BAD_COMMAND"},
+    {RECORD_TIMEOUT, L"ERROR: RECORD_TIMEOUT"},
+    {NO_REC_END, L"ERROR: NO_REC_END"},
+};
+
+const wchar_t* RejectionMessage(uint8_t byte) {
+  for (const Verdict& verdict : kRejections) {
+    if (verdict.code == byte) return verdict.message;
+  }
+  return nullptr;
+}
+
+void DiscardBothDirections(PortHandle port) {
+  PurgePort(port, PURGE_RXABORT | PURGE_RXCLEAR);
+  PurgePort(port, PURGE_TXABORT | PURGE_TXCLEAR);
+}
+
+void SendFrame(PortHandle port, const RecordPacket& packet) {
+  WriteBlock(port, packet.frame, packet.length);
+}
+
+void LogAccepted(const RecordPacket& packet) {
+  wchar_t line[32];
+  std::swprintf(line, sizeof line / sizeof line[0], L"Address:0x%08X.", packet.address);
+  LogWide(line);
+}
+
+// The target keeps sending REC_WAIT_CODE while it still waits for the frame; past the
+// tolerance the frame is taken as lost and sent again, once per further REC_WAIT_CODE.
+void ResendAfterFlood(PortHandle port, const RecordPacket& packet) {
+  FlushPort(port);
+  DiscardBothDirections(port);
+  platform::SleepMs(kResendPauseMs);
+  LogWide(L"REC_WAIT break");
+  SendFrame(port, packet);
+}
+
+bool AwaitVerdict(PortHandle port, const RecordPacket& packet) {
+  int recWaits = 0;
+  uint64_t lastHeardUs = platform::NowUs();
+  for (;;) {
+    uint8_t byte = 0;
+    if (!ReadByte(port, byte)) {
+      if (platform::NowUs() - lastHeardUs >= kVerdictSilenceLimitUs) return false;
+      platform::SleepMs(kEmptyReadPauseMs);
+      continue;
+    }
+    lastHeardUs = platform::NowUs();
+    if (byte == SYNC_CODE) {
+      LogAccepted(packet);
+      return true;
+    }
+    if (byte == REC_WAIT_CODE) {
+      if (++recWaits > kRecWaitTolerance) ResendAfterFlood(port, packet);
+      continue;
+    }
+    if (const wchar_t* message = RejectionMessage(byte)) {
+      LogWide(message);
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
+bool SendRecord(PortHandle port, const RecordPacket& packet) {
+  DiscardBothDirections(port);
+  platform::SleepMs(kSettleMs);
+  WriteByte(port, SYNC_CODE);
+  if (!WaitForByte(port, REC_WAIT_CODE)) return false;
+  SendFrame(port, packet);
+  return AwaitVerdict(port, packet);
+}
+
+bool SendRecordChecked(PortHandle port, const RecordPacket& packet) {
+  if (SendRecord(port, packet)) return true;
+  LogWide(L"Repeat Sending Record.");
+  for (int cycle = 0; cycle < kRecoveryCycles; ++cycle) {
+    uint8_t byte = 0;
+    if (ReadByte(port, byte)) {
+      if (byte == REC_WAIT_CODE) break;
+      wchar_t line[32];
+      std::swprintf(line, sizeof line / sizeof line[0], L"Rcv:%d %lc", cycle,
+                    static_cast<wint_t>(byte));
+      LogWide(line);
+      WriteByte(port, SYNC_CODE);
+    }
+    platform::SleepMs(kRecoveryCycleMs);
+  }
+  return false;
+}
+
+}  // namespace gpsfw
