@@ -8,7 +8,9 @@ namespace {
 
 constexpr char kBlank = ' ';
 
-bool EndsValue(unsigned char c) { return c <= static_cast<unsigned char>(kBlank); }
+bool EndsValue(unsigned char c) {
+  return c <= static_cast<unsigned char>(kBlank);
+}
 
 // An option counts only where a word starts, so "-i /fw/gps-loader.bin" holds no "-l".
 const char* FindOption(const char* text, char letter) {

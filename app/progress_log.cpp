@@ -20,7 +20,9 @@ bool OpenProgressLog(const char* path) {
   return g_log != nullptr;
 }
 
-bool ProgressLogIsOpen() { return g_log != nullptr; }
+bool ProgressLogIsOpen() {
+  return g_log != nullptr;
+}
 
 void FlushProgressLog() {
   if (g_log != nullptr) std::fflush(g_log);

@@ -30,8 +30,8 @@ struct LineErrorName {
 };
 
 constexpr LineErrorName kLineErrorNames[] = {
-    {platform::kCeBreak, L"CE_BREAK"},     {platform::kCeFrame, L"CE_FRAME"},
-    {platform::kCeOverrun, L"CE_OVERRUN"}, {platform::kCeRxOver, L"CE_RXOVER"},
+    {platform::kCeBreak, L"CE_BREAK"},       {platform::kCeFrame, L"CE_FRAME"},
+    {platform::kCeOverrun, L"CE_OVERRUN"},   {platform::kCeRxOver, L"CE_RXOVER"},
     {platform::kCeRxParity, L"CE_RXPARITY"}, {platform::kCeTxFull, L"CE_TXFULL"},
 };
 
@@ -163,7 +163,9 @@ void PurgePort(PortHandle port, uint32_t set) {
   if ((set & PURGE_RXCLEAR) != 0) Serial().PurgeReceive(port);
 }
 
-void FlushPort(PortHandle port) { Serial().Drain(port); }
+void FlushPort(PortHandle port) {
+  Serial().Drain(port);
+}
 
 bool SetBaud(PortHandle port, uint32_t baud) {
   FlushPort(port);

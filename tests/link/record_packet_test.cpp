@@ -31,12 +31,12 @@ TEST(RecordFrame, WorkedExamplesByteForByte) {
   EXPECT_FALSE(Append(*p, 0x10004000, 3, data));
   Seal(*p);
   EXPECT_EQ(Frame(*p), (std::vector<uint8_t>{0x5B, 0x00, 0x04, 0x10, 0x00, 0x40, 0x00, 0x01, 0x02,
-                                            0x03, 0x00, 0x52, 0x02, 0x5D}));
+                                             0x03, 0x00, 0x52, 0x02, 0x5D}));
 
   MakeEraseRecord(*p, 0x10000000, 0x10020000);
   EXPECT_EQ(p->address, 0x10000000u);
   EXPECT_EQ(Frame(*p), (std::vector<uint8_t>{0x5B, 0x00, 0x04, 0x10, 0x00, 0x00, 0x00, 0x10, 0x02,
-                                            0x00, 0x00, 0x00, 0x02, 0x5D}));
+                                             0x00, 0x00, 0x00, 0x02, 0x5D}));
 
   MakeEndRecord(*p);
   EXPECT_EQ(p->address, 0u);
@@ -104,16 +104,28 @@ struct AppendCase {
 TEST(RecordFrame, AppendContinuationAndCarryOver) {
   const uint32_t a = 0x20000000;
   const std::vector<AppendCase> cases = {
-      {"adjacent blocks then a gap", {{0x1000, 100, false}, {0x1064, 100, false}, {0x1100, 100, true}},
-       200, true, 0x1100, 100},
-      {"block that fills the packet", {{a, 2000, false}, {a + 2000, 100, true}}, 2048, true,
-       a + 2048, 52},
+      {"adjacent blocks then a gap",
+       {{0x1000, 100, false}, {0x1064, 100, false}, {0x1100, 100, true}},
+       200,
+       true,
+       0x1100,
+       100},
+      {"block that fills the packet",
+       {{a, 2000, false}, {a + 2000, 100, true}},
+       2048,
+       true,
+       a + 2048,
+       52},
       {"exactly full, nothing left", {{a, 2000, false}, {a + 2000, 48, true}}, 2048, false, 0, 0},
       {"empty first block", {{a, 0, false}}, 0, false, 0, 0},
       {"empty block at another address", {{a, 10, false}, {a + 99, 0, true}}, 10, false, 0, 0},
       {"empty block on a full packet", {{a, 2048, true}, {a + 2048, 0, true}}, 2048, false, 0, 0},
-      {"further block on a full packet", {{a, 2048, true}, {a + 2048, 16, true}}, 2048, true,
-       a + 2048, 16},
+      {"further block on a full packet",
+       {{a, 2048, true}, {a + 2048, 16, true}},
+       2048,
+       true,
+       a + 2048,
+       16},
   };
   for (const AppendCase& c : cases) {
     auto p = FreshPacket();
@@ -146,8 +158,8 @@ TEST(RecordFrame, EmptyFirstAppendSealsToAddressOnlyFrame) {
   Append(*p, 0x10000000, 0, nullptr);
   EXPECT_EQ(p->length, 4);
   Seal(*p);
-  EXPECT_EQ(Frame(*p), (std::vector<uint8_t>{0x5B, 0x00, 0x02, 0x10, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                            0x5D}));
+  EXPECT_EQ(Frame(*p),
+            (std::vector<uint8_t>{0x5B, 0x00, 0x02, 0x10, 0x00, 0x00, 0x00, 0x10, 0x00, 0x5D}));
 }
 
 TEST(RecordFrame, SealOfEmptyPayloadIsEndRecordAndSpecialRecordsKeepCarry) {

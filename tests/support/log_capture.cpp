@@ -34,9 +34,13 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
-LogCapture::LogCapture() : path_(dir_.File("progress.log")) { OpenProgressLog(path_.c_str()); }
+LogCapture::LogCapture() : path_(dir_.File("progress.log")) {
+  OpenProgressLog(path_.c_str());
+}
 
-LogCapture::~LogCapture() { CloseProgressLog(0); }
+LogCapture::~LogCapture() {
+  CloseProgressLog(0);
+}
 
 std::string LogCapture::Text() const {
   FlushProgressLog();

@@ -30,8 +30,9 @@ void ScriptedLine::Arrive(const std::vector<uint8_t>& bytes, uint32_t delayMs) {
 
 void ScriptedLine::ArriveAt(uint64_t timeUs, uint8_t byte) {
   Arrival a{timeUs, byte};
-  auto pos = std::upper_bound(arrivals_.begin(), arrivals_.end(), a,
-                              [](const Arrival& x, const Arrival& y) { return x.timeUs < y.timeUs; });
+  auto pos =
+      std::upper_bound(arrivals_.begin(), arrivals_.end(), a,
+                       [](const Arrival& x, const Arrival& y) { return x.timeUs < y.timeUs; });
   arrivals_.insert(pos, a);
 }
 
@@ -109,7 +110,9 @@ void ScriptedLine::PurgeReceive(int) {
   while (ArrivedBy(nowUs_)) arrivals_.pop_front();
 }
 
-void ScriptedLine::Drain(int) { ++drains; }
+void ScriptedLine::Drain(int) {
+  ++drains;
+}
 
 bool ScriptedLine::TakeLineErrors(int, uint32_t* flags) {
   *flags = 0;
