@@ -1,0 +1,134 @@
+#include "image/container_check.h"
+
+#include "app/progress_log.h"
+#include "image/container_layout.h"
+
+namespace gpsfw {
+namespace {
+
+constexpr size_t kLineCapacity = 96;
+constexpr size_t kSumBlockWords = 1024;
+
+struct SectionHeader {
+  uint32_t start;
+  uint32_t end;
+};
+
+// The checksum words of one section: the XOR of its words and the word stored behind them.
+struct SectionSum {
+  uint32_t computed;
+  uint32_t stored;
+  bool storedRead;
+};
+
+bool SizeFits(std::FILE* stream) {
+  if (std::fseek(stream, 0, SEEK_END) != 0) return false;
+  const long size = std::ftell(stream);
+  std::rewind(stream);
+  return size >= kMinImageSize && size <= kMaxImageSize && size % kWordBytes == 0;
+}
+
+bool ReadHeader(std::FILE* stream, long offset, SectionHeader& header) {
+  return ReadWordAt(stream, offset, header.start) && ReadWord(stream, header.end);
+}
+
+bool IsFwHeader(const SectionHeader& header) {
+  return header.start == FW_BASE && header.end > FW_BASE && header.end < kFwEndLimit;
+}
+
+// Sums `length` div 4 words from `offset` on; a section cut short by the end of the file
+// has no stored word to compare with.
+SectionSum SumSection(std::FILE* stream, long offset, uint32_t length) {
+  SectionSum sum{0, 0, false};
+  if (std::fseek(stream, offset, SEEK_SET) != 0) return sum;
+  uint32_t words = length / kWordBytes;
+  uint8_t block[kSumBlockWords * kWordBytes];
+  while (words > 0) {
+    const size_t wanted = words < kSumBlockWords ? words : kSumBlockWords;
+    const size_t got = std::fread(block, kWordBytes, wanted, stream);
+    for (size_t i = 0; i < got; ++i) sum.computed ^= LoadLE32(&block[i * kWordBytes]);
+    if (got != wanted) return sum;
+    words -= static_cast<uint32_t>(got);
+  }
+  sum.storedRead = ReadWord(stream, sum.stored);
+  if (!sum.storedRead) sum.stored = 0;
+  return sum;
+}
+
+bool LogSectionSum(const char* name, const SectionSum& sum) {
+  char line[kLineCapacity];
+  const bool passed = sum.storedRead && sum.computed == sum.stored;
+  if (passed) {
+    std::snprintf(line, sizeof line, "%s CRC: 0x%08x PASSED.", name, sum.computed);
+  } else {
+    std::snprintf(line, sizeof line, "%s CRC: 0x%08x 0x%08x FAILED.", name, sum.computed,
+                  sum.stored);
+  }
+  LogNarrow(line);
+  return passed;
+}
+
+void LogSectionFound(const char* format, uint32_t start, uint32_t end) {
+  char line[kLineCapacity];
+  std::snprintf(line, sizeof line, format, start, end);
+  LogNarrow(line);
+}
+
+bool FirstWordsMarked(std::FILE* stream) {
+  uint32_t word = 0;
+  if (!ReadWordAt(stream, 0, word) || !HasFirstWordMark(word)) {
+    LogWide(L"Incorrect PFLD Image");
+    return false;
+  }
+  if (!ReadWordAt(stream, kFwSectionOffset, word) || !HasFirstWordMark(word)) {
+    LogWide(L"Incorrect FW Image");
+    return false;
+  }
+  return true;
+}
+
+// The PFLD section at offset 0: its found and CRC lines. False only for a refused header.
+bool CheckPfld(std::FILE* stream, const SectionHeader& header, SectionSum& sum) {
+  if (header.end <= PFLD_BASE || header.end >= FW_BASE) {
+    LogWide(L"Incorrect Image");
+    return false;
+  }
+  LogSectionFound("PFLD section found at: 0x%08x, 0x%08x", PFLD_BASE, header.end);
+  sum = SumSection(stream, 0, header.end - PFLD_BASE);
+  return true;
+}
+
+}  // namespace
+
+bool CheckContainer(std::FILE* stream, uint32_t* pfldChecksum) {
+  if (pfldChecksum != nullptr) *pfldChecksum = 0;
+  if (stream == nullptr || !SizeFits(stream)) return false;
+  SectionHeader header{0, 0};
+  ReadHeader(stream, kSectionHeaderOffset, header);
+  // An image may also begin with its FW section; it then has no PFLD and is refused below.
+  const bool pfldFound = header.start == PFLD_BASE;
+  SectionSum pfld{0, 0, false};
+  bool passed = true;
+  if (pfldFound) {
+    if (!CheckPfld(stream, header, pfld)) return false;
+    passed = LogSectionSum("PFLD", pfld);
+    if (!ReadHeader(stream, kFwHeaderOffset, header)) header = SectionHeader{0, 0};
+  }
+  if (!IsFwHeader(header)) {
+    LogWide(L"Incorrect Image");
+    return false;
+  }
+  LogSectionFound("FW   section found at: 0x%08x, 0x%08x", FW_BASE, header.end);
+  if (pfldFound && !FirstWordsMarked(stream)) return false;
+  const SectionSum fw = SumSection(stream, pfldFound ? kFwSectionOffset : 0, header.end - FW_BASE);
+  passed = LogSectionSum("FW", fw) && passed;
+  if (!pfldFound) {
+    LogWide(L"PFLD section missed or corrupted");
+    return false;
+  }
+  if (!passed) return false;
+  if (pfldChecksum != nullptr) *pfldChecksum = pfld.computed;
+  return true;
+}
+
+}  // namespace gpsfw

@@ -1,0 +1,106 @@
+#include "image/srec_reader.h"
+
+#include <cstring>
+
+namespace gpsfw {
+namespace {
+
+constexpr size_t kLineBuffer = 256;
+// fgets limit: at most 254 characters and the terminator.
+constexpr int kLineLimit = 255;
+constexpr uint8_t kDataType = 3;
+constexpr uint8_t kEntryType = 7;
+constexpr uint32_t kNoAddress = 0xFFFFFFFF;
+constexpr uint64_t kAddressSpaceEnd = 0x100000000ull;
+
+}  // namespace
+
+bool SRecReader::Open(const char* path) {
+  Close();
+  return file_.Open(path, "r");
+}
+
+void SRecReader::Close() {
+  file_.Close();
+  carry_.present = 0;
+  extent_ = ImageExtent{};
+}
+
+int SRecReader::ParseLine(SRecLine& line) {
+  char text[kLineBuffer];
+  std::memset(text, 0, sizeof text);
+  if (!file_.IsOpen()) return kLineError;
+  if (std::fgets(text, kLineLimit, file_.Get()) == nullptr) return kLineEnd;
+  // A CR ends the text as well, so CR LF and LF files read alike.
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = '\0';
+  }
+  return ParseLineText(text, line);
+}
+
+bool SRecReader::Probe() {
+  SRecLine line;
+  if (ParseLine(line) == kLineError) return false;
+  file_.ToStart();
+  return true;
+}
+
+bool SRecReader::Scan() {
+  if (!file_.IsOpen()) return false;
+  uint32_t start = kNoAddress;
+  uint32_t entry = kNoAddress;
+  uint64_t highestEnd = 0;
+  bool anyData = false;
+  SRecLine line;
+  for (;;) {
+    const int result = ParseLine(line);
+    if (result == kLineEnd) break;
+    if (result == kLineError) return false;
+    if (line.type == kDataType) {
+      // The size must reach past the last line's data so that the erase covers it; data
+      // that would run past the top of the address space cannot be loaded at all.
+      const uint64_t end = static_cast<uint64_t>(line.address) + line.length;
+      if (end >= kAddressSpaceEnd) return false;
+      if (end > highestEnd) highestEnd = end;
+      if (line.address < start) start = line.address;
+      anyData = true;
+    } else if (line.type == kEntryType) {
+      entry = line.address;
+    }
+  }
+  extent_.start = start;
+  extent_.size = anyData ? static_cast<uint32_t>(highestEnd - start) : 0;
+  extent_.entry = entry == kNoAddress ? start : entry;
+  return true;
+}
+
+void SRecReader::Rewind() {
+  file_.ToStart();
+  carry_.present = 0;
+}
+
+bool SRecReader::NextRecord(RecordPacket& packet) {
+  if (!file_.IsOpen()) return false;
+  Reset(packet);
+  // A carry left in the caller's packet by an earlier filling is not ours to hand on.
+  packet.carry.present = 0;
+  if (carry_.present) {
+    Append(packet, carry_.address, carry_.length, carry_.data);
+    carry_.present = 0;
+  }
+  SRecLine line;
+  for (;;) {
+    const int result = ParseLine(line);
+    if (result == kLineEnd) break;
+    if (result == kLineError) return false;
+    // A data line without bytes would open a packet without data, which reads as the end
+    // of the image and would drop every line behind it.
+    if (line.type != kDataType || line.length == 0) continue;
+    if (Append(packet, line.address, line.length, line.data)) break;
+  }
+  carry_ = packet.carry;
+  Seal(packet);
+  return true;
+}
+
+}  // namespace gpsfw
