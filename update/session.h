@@ -8,7 +8,5 @@ namespace gpsfw {
 bool RunSession(PortHandle port);
 // The wake sequence at 4800 and 57600 baud, each followed by four SYNC_CODE at 19200.
 void WakeTarget(PortHandle port);
-// Logs the version behind the "$VER" tag of `text` (which it may shorten in place).
-void VersionReport(char* text);
 
 }  // namespace gpsfw

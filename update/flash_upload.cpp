@@ -1,0 +1,138 @@
+#include "update/flash_upload.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "app/progress_log.h"
+#include "image/image_objects.h"
+#include "link/link_codes.h"
+#include "link/record_transfer.h"
+#include "platform/clock.h"
+#include "update/version_report.h"
+
+namespace gpsfw {
+namespace {
+
+constexpr uint32_t kVersionReplyPauseMs = 500;
+constexpr uint32_t kTypeReplyPauseMs = 200;
+constexpr uint32_t kEraseCommandGapMs = 10;
+constexpr size_t kReplyBuffer = 256;
+
+// Asks until the SFLD answers with its version; returns where the "$VER" tag starts.
+char* QueryVersion(PortHandle port, char* reply) {
+  for (;;) {
+    WriteByte(port, VER_QUERY_CODE);
+    platform::SleepMs(kVersionReplyPauseMs);
+    std::memset(reply, 0, kReplyBuffer);
+    if (ReadBlock(port, reinterpret_cast<uint8_t*>(reply), kReplyBuffer - 1) == 0) continue;
+    if (char* tag = std::strstr(reply, "$VER")) return tag;
+  }
+}
+
+// The type is only reported; nothing depends on it.
+void QueryFlashType(PortHandle port, char* reply) {
+  WriteByte(port, TYPE_QUERY_CODE);
+  platform::SleepMs(kTypeReplyPauseMs);
+  if (ReadBlock(port, reinterpret_cast<uint8_t*>(reply), kReplyBuffer - 1) == 0) return;
+  for (size_t i = 0; i + 1 < kReplyBuffer && reply[i] != '\0'; ++i) {
+    if (static_cast<uint8_t>(reply[i]) != TYPE_QUERY_CODE) continue;
+    wchar_t line[kReplyBuffer];
+    std::swprintf(line, kReplyBuffer, L"TypeID:%d",
+                  static_cast<int>(static_cast<int8_t>(reply[i + 1])));
+    LogWide(line);
+    return;
+  }
+}
+
+bool EnterBootMode(PortHandle port) {
+  LogWide(L"Entering boot mode...");
+  WriteByte(port, BOOT_MODE_CODE);
+  if (!WaitForByte(port, BOOT_MODE_CODE)) {
+    LogWide(L"Failed");
+    return false;
+  }
+  LogWide(L"Complete");
+  return true;
+}
+
+bool EraseImageRange(PortHandle port, const ImageExtent& extent) {
+  WriteByte(port, SYNC_CODE);
+  LogWide(L"Erasing FLASH...");
+  platform::SleepMs(kEraseCommandGapMs);
+  WriteByte(port, ERASE_CODE);
+  if (!WaitForByte(port, SYNC_CODE)) return false;
+  RecordPacket erase{};
+  MakeEraseRecord(erase, extent.start, extent.start + extent.size);
+  if (!SendRecordChecked(port, erase)) return false;
+  return EraseProgress(port);
+}
+
+bool SendImageRecords(PortHandle port, ImageSource& source) {
+  RecordPacket packet{};
+  for (;;) {
+    if (!source.NextRecord(packet)) {
+      LogWide(L"Image read error.");
+      return false;
+    }
+    if (packet.dataCount == 0) {
+      MakeEndRecord(packet);
+      if (!SendRecordChecked(port, packet)) return false;
+      LogWide(L"FLASH Programing Complete.");
+      return true;
+    }
+    if (!SendRecordChecked(port, packet)) return false;
+  }
+}
+
+}  // namespace
+
+bool EraseProgress(PortHandle port) {
+  uint16_t sectors = 0;
+  for (;;) {
+    uint8_t byte = 0;
+    // The erase of a large range takes as long as it takes: no limit here.
+    if (!ReadByte(port, byte)) continue;
+    if (byte == SYNC_CODE) {
+      LogWide(L"FLASH erasing complete.");
+      return true;
+    }
+    if (byte == ERASE_FAIL_CODE) {
+      LogWide(L"Flash erase failure.");
+      return false;
+    }
+    wchar_t line[48];
+    if (byte != SECTOR_ERASED_CODE) {
+      std::swprintf(line, 48, L"Unknown command 0x%02X.", byte);
+      LogWide(line);
+      LogWide(L"FLASH erase failure.");
+      return false;
+    }
+    ++sectors;
+    std::swprintf(line, 48, L"%i sectors erased.", sectors);
+    LogWide(line);
+  }
+}
+
+bool ProgramFlash(PortHandle port, ImageSource& source) {
+  if (PfldMode && !EnterBootMode(port)) return false;
+  LogWide(L"FLASHProgram Begin");
+  source.Rewind();
+  if (!EraseImageRange(port, source.Extent())) return false;
+  LogWide(L"Complete.");
+  LogWide(L"FLASH Programming...");
+  return SendImageRecords(port, source);
+}
+
+bool FlashUpload(PortHandle port) {
+  char reply[kReplyBuffer];
+  VersionReport(QueryVersion(port, reply));
+  QueryFlashType(port, reply);
+  if (!ProgramFlash(port, FirmwareImage())) {
+    LogWide(L"FLASH upload failed.");
+    return false;
+  }
+  LogWide(L"FLASH upload complete.");
+  return true;
+}
+
+}  // namespace gpsfw
