@@ -1,0 +1,93 @@
+// The pieces of the flash stage against a scripted target in virtual time.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "image/image_objects.h"
+#include "link/link_codes.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/scripted_line.h"
+#include "update/flash_upload.h"
+#include "update/session.h"
+
+namespace gpsfw {
+namespace {
+
+using test::LogCapture;
+using test::ScriptedLine;
+using Lines = std::vector<std::string>;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint64_t kMs = 1000;
+
+TEST(EraseProgress, SectorReportsAndTheirEnd) {
+  struct Case {
+    const char* name;
+    Bytes target;
+    bool result;
+    Lines logged;
+  };
+  const std::vector<Case> cases = {
+      {"three sectors",
+       {SECTOR_ERASED_CODE, SECTOR_ERASED_CODE, SECTOR_ERASED_CODE, SYNC_CODE},
+       true,
+       {"1 sectors erased.", "2 sectors erased.", "3 sectors erased.", "FLASH erasing complete."}},
+      {"erase fault", {SECTOR_ERASED_CODE, ERASE_FAIL_CODE}, false,
+       {"1 sectors erased.", "Flash erase failure."}},
+      {"record error byte is no verdict here", {BAD_CSUM}, false,
+       {"Unknown command 0x81.", "FLASH erase failure."}},
+      {"unknown byte", {0x0A}, false, {"Unknown command 0x0A.", "FLASH erase failure."}},
+  };
+  for (const Case& c : cases) {
+    LogCapture log;
+    ScriptedLine line;
+    PortHandle port = OpenPort(L"/dev/ttyFAKE", 115200);
+    // A slow erase: the reports come seconds apart, and the host keeps waiting.
+    uint32_t delay = 0;
+    for (uint8_t b : c.target) line.Arrive({b}, delay += 3000);
+    EXPECT_EQ(EraseProgress(port), c.result) << c.name;
+    EXPECT_EQ(log.Lines(), c.logged) << c.name;
+  }
+}
+
+TEST(EraseProgress, CounterWrapsAtSixteenBits) {
+  LogCapture log;
+  ScriptedLine line;
+  PortHandle port = OpenPort(L"/dev/ttyFAKE", 115200);
+  for (int i = 0; i < 65537; ++i) line.ArriveAt(i * 100 * kMs, SECTOR_ERASED_CODE);
+  line.ArriveAt(65537 * 100 * kMs, SYNC_CODE);
+  EXPECT_TRUE(EraseProgress(port));
+  const Lines lines = log.Lines();
+  ASSERT_EQ(lines.size(), 65538u);
+  EXPECT_EQ(lines[65534], "65535 sectors erased.");
+  EXPECT_EQ(lines[65535], "0 sectors erased.");
+  EXPECT_EQ(lines[65536], "1 sectors erased.");
+}
+
+TEST(WakeTarget, WakeSequencesAtBothRatesThenSyncBurstsAtPollRate) {
+  LogCapture log;
+  ScriptedLine line;
+  PortHandle port = OpenPort(L"/dev/ttyFAKE", 57600);
+  WakeTarget(port);
+  EXPECT_EQ(log.Lines(), Lines{"Waiting for target answer at 19200..."});
+  const Bytes wake(WAKE_SEQUENCE, WAKE_SEQUENCE + 7);
+  std::vector<std::pair<uint8_t, uint32_t>> sent;
+  for (const auto& w : line.written) sent.emplace_back(w.byte, w.baud);
+  std::vector<std::pair<uint8_t, uint32_t>> expected;
+  for (uint32_t wakeBaud : {4800u, 57600u}) {
+    for (uint8_t b : wake) expected.emplace_back(b, wakeBaud);
+    for (int i = 0; i < 4; ++i) expected.emplace_back(SYNC_CODE, 19200u);
+  }
+  EXPECT_EQ(sent, expected);
+  // Syncs of one burst 400 ms apart.
+  for (size_t burst : {7u, 18u}) {
+    for (size_t i = 1; i < 4; ++i) {
+      EXPECT_EQ(line.written[burst + i].timeUs - line.written[burst + i - 1].timeUs, 400 * kMs);
+    }
+  }
+  EXPECT_EQ(line.configured.back(), 19200u);
+}
+
+}  // namespace
+}  // namespace gpsfw
