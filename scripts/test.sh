@@ -1,0 +1,18 @@
+#!/bin/sh
+# Builds everything and runs every test: once as released, once under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Installs missing Debian packages first.
+set -eu
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j2
+ctest --test-dir build -j2 --output-on-failure
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DGPSFW_SANITIZE=ON -DGPSFW_BENCH=OFF
+cmake --build build-asan -j2
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan -j2 --output-on-failure
+
+echo "All tests passed, plain and sanitized."
