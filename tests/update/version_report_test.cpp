@@ -21,11 +21,11 @@ TEST(VersionReport, LinesMadeFromTheReply) {
       {"$VER 1.23\r\n", {"1.23."}},
       {"$VER BL 2.04\r\n", {"BL 2.04."}},
       {"$VER 1.23", {"1.23."}},
-      {"$VER\r\n", {}},               // fewer than six characters: nothing
+      {"$VER\r\n", {}},  // fewer than six characters: nothing
       {"$VER", {}},
-      {"$VERX", {}},                  // five characters
-      {"$VER \r\n", {"."}},           // control character right behind the fifth
-      {"$VER\r\n1.0 trailing", {}},   // cut inside the tag and separator
+      {"$VERX", {}},                 // five characters
+      {"$VER \r\n", {"."}},          // control character right behind the fifth
+      {"$VER\r\n1.0 trailing", {}},  // cut inside the tag and separator
       {"$VE\x01R 1.0", {}},
       {"$VER 1.0\x85garbage", {"1.0."}},  // bytes from 0x80 end the text as well
       {"$VER 1.0\tx", {"1.0."}},

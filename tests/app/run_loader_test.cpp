@@ -1,0 +1,95 @@
+#include "app/run_loader.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "image/image_objects.h"
+#include "platform/paths.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/scripted_line.h"
+
+namespace gpsfw {
+namespace {
+
+using test::ReadFile;
+using test::ScriptedLine;
+using test::TempDir;
+
+std::string Log(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& l : lines) text += l + "\r\n";
+  return text;
+}
+
+class RunLoaderTest : public ::testing::Test {
+ protected:
+  RunLoaderTest() {
+    setenv("TMPDIR", dir.path().c_str(), 1);
+    platform::OverrideModuleFileName(dir.File("gpsfwload").c_str());
+  }
+  ~RunLoaderTest() override {
+    platform::OverrideModuleFileName(nullptr);
+    FirmwareImage().Close();
+    SfldReader().Close();
+  }
+  int Run(const std::string& commandLine) { return RunLoader(commandLine.c_str()); }
+
+  TempDir dir;
+  ScriptedLine line;
+};
+
+TEST_F(RunLoaderTest, MissingImageOptionEndsWithMinusSixAndNeverTouchesThePort) {
+  const std::string log = dir.File("g.txt");
+  EXPECT_EQ(Run("-l " + log), kRunNoImageOption);
+  EXPECT_EQ(ReadFile(log),
+            Log({"GPS FW Loader v1.0.0 ", "FW image file (-i parameter) missed", "RetCode: -6"}));
+  EXPECT_TRUE(line.openedDevice.empty());
+}
+
+TEST_F(RunLoaderTest, LogInMissingFolderEndsWithMinusFiveAndCreatesNothing) {
+  EXPECT_EQ(Run("-i /fw.bin -l " + dir.File("no/such/log.txt")), kRunLogFailed);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("no")));
+  EXPECT_TRUE(line.openedDevice.empty());
+}
+
+TEST_F(RunLoaderTest, PortThatCannotBeOpenedEndsWithMinusTwoBeforeTheImageIsRead) {
+  line.failOpen = true;
+  const std::string log = dir.File("g.txt");
+  EXPECT_EQ(Run("-i /no/such/image.bin -p COM3: -l " + log), kRunPortFailed);
+  EXPECT_EQ(ReadFile(log),
+            Log({"GPS FW Loader v1.0.0 ", "Can not open serial port 1.", "RetCode: -2"}));
+}
+
+TEST_F(RunLoaderTest, DefaultPortIsTheFirstGpsDevice) {
+  line.failOpen = true;
+  Run("-i /fw.bin -l " + dir.File("g.txt"));
+  EXPECT_EQ(line.openedDevice, "/dev/gps0");
+}
+
+TEST_F(RunLoaderTest, UnusableImageEndsWithMinusThreeAndClosesThePort) {
+  const std::string log = dir.File("g.txt");
+  EXPECT_EQ(Run("-i " + dir.File("missing.bin") + " -p /dev/ttyFAKE -l " + log), kRunImageFailed);
+  EXPECT_EQ(line.openedDevice, "/dev/ttyFAKE");
+  EXPECT_EQ(ReadFile(log), Log({"GPS FW Loader v1.0.0 ", "Opening SFLD ...", "SFLD section skipped",
+                                "Can not open '" + dir.File("sfld.hex") + "'", "RetCode: -3"}));
+}
+
+TEST_F(RunLoaderTest, EmptyImageValueIsAnUnusableImage) {
+  const std::string log = dir.File("g.txt");
+  EXPECT_EQ(Run("-p /dev/ttyFAKE -l " + log + " -i"), kRunImageFailed);
+}
+
+TEST_F(RunLoaderTest, DefaultLogIsInTheWorkingDirectory) {
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  EXPECT_EQ(Run(""), kRunNoImageOption);
+  std::filesystem::current_path(previous);
+  EXPECT_NE(ReadFile(dir.File("grelm.txt")).find("RetCode: -6"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace gpsfw
