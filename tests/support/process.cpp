@@ -1,0 +1,84 @@
+#include "tests/support/process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace gpsfw::test {
+namespace {
+
+int DecodeStatus(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& stdoutPath) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    if (!stdoutPath.empty()) {
+      const int fd = open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd >= 0) dup2(fd, STDOUT_FILENO);
+    }
+    execv(args[0], args.data());
+    _exit(127);
+  }
+}
+
+ChildProcess::~ChildProcess() {
+  if (Running()) Kill();
+}
+
+bool ChildProcess::Running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  const pid_t r = waitpid(pid_, &status, WNOHANG);
+  if (r == 0) return true;
+  if (r == pid_) status_ = DecodeStatus(status);
+  pid_ = -1;
+  return false;
+}
+
+int ChildProcess::Wait(double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (Running()) {
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return status_;
+}
+
+void ChildProcess::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  for (int i = 0; i < 200 && Running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    status_ = DecodeStatus(status);
+    pid_ = -1;
+  }
+}
+
+int RunProcess(const std::vector<std::string>& argv, double seconds) {
+  ChildProcess child(argv);
+  return child.Wait(seconds);
+}
+
+std::string ProgramPath(const std::string& name) {
+  return std::string(GPSFW_BIN_DIR) + "/" + name;
+}
+
+}  // namespace gpsfw::test

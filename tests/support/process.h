@@ -1,0 +1,34 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace gpsfw::test {
+
+// A child process started from argv, with its standard output collected in a file.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::vector<std::string>& argv, const std::string& stdoutPath = "");
+  ~ChildProcess();  // kills the child if it still runs
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Waits up to `seconds`; the exit status (0..255), 128 + signal, or -1 on time-out.
+  int Wait(double seconds);
+  void Kill();
+  bool Running();
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// Runs argv to its end (at most `seconds`) and gives its exit status as ChildProcess::Wait.
+int RunProcess(const std::vector<std::string>& argv, double seconds = 60);
+
+// Path of a program built beside the tests.
+std::string ProgramPath(const std::string& name);
+
+}  // namespace gpsfw::test
