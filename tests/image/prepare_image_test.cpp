@@ -1,0 +1,175 @@
+#include "update/prepare_image.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "image/image_objects.h"
+#include "tests/image/image_test_support.h"
+
+namespace gpsfw {
+namespace {
+
+using test::Bytes;
+
+constexpr char kFound[] = "SFLD section found";
+constexpr char kSkipped[] = "SFLD section skipped";
+
+class PrepareImageTest : public ::testing::Test {
+ protected:
+  // Runs the preparation on an image file; the log lines it wrote.
+  std::vector<std::string> Prepare(const std::string& path, bool expected) {
+    test::LogCapture log;
+    const std::wstring wide(path.begin(), path.end());
+    EXPECT_EQ(PrepareImage(wide.c_str()), expected);
+    return log.Lines();
+  }
+  std::string Image(const Bytes& bytes) {
+    test::WriteBytes(imagePath_, bytes);
+    return imagePath_;
+  }
+  void PlaceSfldHex(const std::string& text) {
+    test::WriteFile(state_.ProgramDir() + "/sfld.hex", text);
+  }
+  std::vector<std::string> Binary(const std::vector<std::string>& checkLines) {
+    std::vector<std::string> lines{"Opening '" + imagePath_ + "' ...", "Image type: Binary"};
+    lines.insert(lines.end(), checkLines.begin(), checkLines.end());
+    return lines;
+  }
+  static std::vector<std::string> Sfld(const char* how) {
+    return {"Opening SFLD ...", how, "Complete"};
+  }
+  static std::vector<std::string> Cat(std::vector<std::string> a,
+                                      const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  }
+  // The four lines of the container check of GoodContainer(0x800, 0x1000).
+  std::vector<std::string> GoodCheck(const Bytes& image) {
+    char pfld[64], fw[64];
+    std::snprintf(pfld, sizeof pfld, "PFLD CRC: 0x%08x PASSED.", test::WordAt(image, 0x800));
+    std::snprintf(fw, sizeof fw, "FW CRC: 0x%08x PASSED.", test::WordAt(image, 0x5000));
+    return {"PFLD section found at: 0x10000000, 0x10000800", pfld,
+            "FW   section found at: 0x10004000, 0x10005000", fw};
+  }
+
+  test::ImageFixtureState state_;
+  std::string imagePath_ = state_.dir.File("firmware.bin");
+};
+
+TEST_F(PrepareImageTest, GoodBinaryWithTail) {
+  Bytes image = test::GoodContainer(0x800, 0x1000);
+  const Bytes check = image;
+  test::AppendSfldTail(image, test::SampleSfld(3, 0));
+  const auto lines = Prepare(Image(image), true);
+  EXPECT_EQ(lines,
+            Cat(Sfld(kFound), Binary(Cat(GoodCheck(check), {"PFLD mode ... On", "Complete"}))));
+  EXPECT_TRUE(PfldMode);
+  EXPECT_EQ(SfldReader().Extent().start, 0u);
+  EXPECT_EQ(SfldReader().Extent().size, 96u);
+  EXPECT_EQ(FirmwareImage().Extent().size, 0x5000u);
+}
+
+TEST_F(PrepareImageTest, GoodBinaryWithoutTailLoadsSfldHex) {
+  const Bytes image = test::GoodContainer(0x800, 0x1000);
+  PlaceSfldHex(test::SampleSfld(2));
+  const auto lines = Prepare(Image(image), true);
+  EXPECT_EQ(lines,
+            Cat(Sfld(kSkipped), Binary(Cat(GoodCheck(image), {"PFLD mode ... On", "Complete"}))));
+  EXPECT_EQ(access(state_.dir.File("sfld_tmp.hex").c_str(), F_OK), -1);
+  EXPECT_EQ(SfldReader().Extent().size, 64u);
+}
+
+TEST_F(PrepareImageTest, GoodImageWithPfldChecksumZero) {
+  Bytes image = test::GoodContainer(0x800, 0x1000);
+  test::PutWord(image, 0x40, 0);
+  test::Resum(image);
+  test::PutWord(image, 0x40, test::WordAt(image, 0x800));
+  test::Resum(image);
+  PlaceSfldHex(test::SampleSfld());
+  const auto lines = Prepare(Image(image), true);
+  EXPECT_EQ(lines[6], "PFLD CRC: 0x00000000 PASSED.");
+  EXPECT_TRUE(PfldMode);
+}
+
+TEST_F(PrepareImageTest, FailureRows) {
+  PlaceSfldHex(test::SampleSfld());
+  Bytes fwBad = test::GoodContainer(0x800, 0x1000);
+  fwBad[0x4100] ^= 0x10;
+  Bytes truncated = test::GoodContainer(0x800, 0x1000);
+  truncated.resize(0x4800);
+  Bytes noFwHeader = test::GoodContainer(0x800, 0x1000);
+  test::PutWord(noFwHeader, 0x4020, 0);
+
+  auto lines = Prepare(Image(fwBad), false);
+  EXPECT_EQ(lines.size(), 3u + 2 + 4);
+  EXPECT_EQ(lines.back().substr(0, 8), "FW CRC: ");
+  EXPECT_EQ(lines.back().substr(lines.back().size() - 7), "FAILED.");
+
+  test::ResetImageObjects();
+  lines = Prepare(Image(truncated), false);
+  EXPECT_EQ(lines.back().substr(lines.back().size() - 19), " 0x00000000 FAILED.");
+
+  test::ResetImageObjects();
+  lines = Prepare(Image(noFwHeader), false);
+  EXPECT_EQ(lines, Cat(Sfld(kSkipped), {"Opening '" + imagePath_ + "' ...",
+                                        "Image Format Error (" + imagePath_ + ")"}));
+
+  test::ResetImageObjects();
+  PfldMode = true;
+  unlink(imagePath_.c_str());
+  lines = Prepare(imagePath_, false);
+  EXPECT_EQ(lines, Cat(Sfld(kSkipped), {"File open error (" + imagePath_ + ")"}));
+  EXPECT_TRUE(PfldMode);
+}
+
+TEST_F(PrepareImageTest, SfldFailures) {
+  const std::string sfldHex = state_.ProgramDir() + "/sfld.hex";
+  auto lines = Prepare(imagePath_, false);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Opening SFLD ...", kSkipped,
+                                             "Can not open '" + sfldHex + "'"}));
+  test::ResetImageObjects();
+  PlaceSfldHex("S3 not a record\r\n");
+  lines = Prepare(imagePath_, false);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Opening SFLD ...", kSkipped, "Incorrect SFLD."}));
+}
+
+TEST_F(PrepareImageTest, PlantedLinkAtTheTempPathIsNotFollowed) {
+  const std::string victim = state_.dir.File("victim.txt");
+  test::WriteFile(victim, "keep me");
+  ASSERT_EQ(symlink(victim.c_str(), state_.dir.File("sfld_tmp.hex").c_str()), 0);
+  Bytes image = test::GoodContainer(0x800, 0x1000);
+  test::AppendSfldTail(image, test::SampleSfld());
+  const auto lines = Prepare(Image(image), true);
+  EXPECT_EQ(lines[1], kFound);
+  EXPECT_EQ(test::ReadFile(victim), "keep me");
+  EXPECT_EQ(test::ReadFile(state_.dir.File("sfld_tmp.hex")), test::SampleSfld());
+}
+
+TEST_F(PrepareImageTest, SRecordImageMadeByObjcopy) {
+  if (!test::HaveProgram("objcopy")) GTEST_SKIP() << "objcopy (binutils) is not installed";
+  PlaceSfldHex(test::SampleSfld());
+  const std::string data = state_.dir.File("data.bin");
+  test::WriteBytes(data, test::PseudoRandom(5000, 4));  // last line holds 8 bytes
+  for (const char* base : {"0x10000000", "0x10004000"}) {
+    SCOPED_TRACE(base);
+    test::ResetImageObjects();
+    const std::string srec = state_.dir.File("image.srec");
+    ASSERT_EQ(
+        test::Run("objcopy -I binary -O srec --srec-forceS3 --srec-len 32 --change-addresses " +
+                  std::string(base) + " " + data + " " + srec),
+        0);
+    const bool accepted = std::string(base) == "0x10000000";
+    const auto lines = Prepare(srec, accepted);
+    const std::string address = std::string("0x") + (base + 2);
+    std::vector<std::string> expected =
+        Cat(Sfld(kSkipped), {"Opening '" + srec + "' ...", "Image type: Motorola S-Record",
+                             "Image Start address: " + address, "Image Entry point: " + address,
+                             "Image Size: 5000 bytes"});
+    if (accepted) expected = Cat(expected, {"PFLD mode ... On", "Complete"});
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(PfldMode, accepted);
+  }
+}
+
+}  // namespace
+}  // namespace gpsfw
