@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace gpsfw::tool {
+
+using Bytes = std::vector<uint8_t>;
+
+// A mistake on the command line: the message is shown with a hint to --help.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+// Input the command refuses (a section that does not fit, a file that cannot be read).
+struct InputError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct Options {
+  std::map<std::string, std::string> values;  // "--name" -> value
+  std::vector<std::string> positional;
+  bool help = false;
+};
+
+// Options of the form "--name VALUE" (names listed in `withValue`), "--help"/"-h", and
+// positional arguments. Throws UsageError for anything else.
+Options ParseOptions(const std::vector<std::string>& args,
+                     const std::vector<std::string>& withValue);
+// The value of a required option, or UsageError.
+std::string Required(const Options& options, const std::string& name);
+// A number in decimal or 0x-hexadecimal; UsageError when it is not one.
+uint32_t ParseNumber(const std::string& name, const std::string& text);
+
+Bytes ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const Bytes& bytes);
+
+// A private temporary directory under the loader's temporary folder, removed at the end.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Deterministic pseudo-random bytes (xorshift32), the same on every machine.
+Bytes PseudoRandomBytes(size_t size, uint32_t seed);
+// XOR of little-endian words; a last group of 1 to 3 bytes fills the low end of a word.
+uint32_t XorWords(const Bytes& bytes, size_t from, size_t size);
+
+}  // namespace gpsfw::tool
