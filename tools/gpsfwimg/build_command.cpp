@@ -43,8 +43,10 @@ int RunBuild(const std::vector<std::string>& args) {
     return kExitOk;
   }
   if (!options.positional.empty()) throw UsageError("unexpected argument " + options.positional[0]);
-  const std::string out =
-      options.values.count("-o") ? Required(options, "-o") : Required(options, "--out");
+  auto outOption = options.values.find("-o");
+  if (outOption == options.values.end()) outOption = options.values.find("--out");
+  if (outOption == options.values.end()) throw UsageError("-o IMAGE.bin is required");
+  const std::string out = outOption->second;
   Bytes image = LayOutContainer(ReadWholeFile(Required(options, "--pfld")),
                                 ReadWholeFile(Required(options, "--fw")));
   const bool withSfld = options.values.count("--sfld") != 0;
