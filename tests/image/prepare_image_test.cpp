@@ -154,10 +154,11 @@ TEST_F(PrepareImageTest, SRecordImageMadeByObjcopy) {
     SCOPED_TRACE(base);
     test::ResetImageObjects();
     const std::string srec = state_.dir.File("image.srec");
-    ASSERT_EQ(
-        test::Run("objcopy -I binary -O srec --srec-forceS3 --srec-len 32 --change-addresses " +
-                  std::string(base) + " " + data + " " + srec),
-        0);
+    ASSERT_EQ(test::Run("cd " + state_.dir.path() +
+                        " && objcopy -I binary -O srec --srec-forceS3 --srec-len 32 "
+                        "--change-addresses " +
+                        base + " data.bin image.srec"),
+              0);
     const bool accepted = std::string(base) == "0x10000000";
     const auto lines = Prepare(srec, accepted);
     const std::string address = std::string("0x") + (base + 2);
