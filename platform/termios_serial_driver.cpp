@@ -1,26 +1,213 @@
-// Placeholder until the termios driver lands: every open fails.
 #include "platform/termios_serial_driver.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/deadline_poll.h"
+#include "platform/line_error_counts.h"
+#include "platform/termios_line_settings.h"
+#include "platform/unique_fd.h"
 
 namespace gpsfw::platform {
 namespace {
 
-class NoSerialDriver final : public SerialDriver {
+// The loader holds one port; a few slots leave room for tests and tools.
+constexpr int kMaxOpenPorts = 8;
+// A read waits this long, plus as much per requested byte, for its first byte.
+constexpr long kReadFirstByteMs = 1;
+constexpr long kReadPerByteMs = 1;
+// A read ends when the line stays silent for longer than this after a byte.
+constexpr long kReadGapMs = 1;
+// Longest wait of one write for room in the transmit buffer; the caller then tries again.
+constexpr long kWriteRoomMs = 1000;
+// Bounds the first-byte wait of a huge read so that its deadline cannot overflow.
+constexpr size_t kMaxTimedReadBytes = 60000;
+
+struct OpenTty {
+  UniqueFd fd;
+  termios original{};
+  bool countsKnown = false;
+  LineErrorCounts counts;
+};
+
+bool WouldBlock(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+// Reads what the kernel has. Bytes read, 0 when nothing was there after all, -1 when the
+// port is gone (an empty read after readiness, EIO) or failed.
+long ReadAvailable(int fd, uint8_t* buffer, size_t size) {
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, size);
+    if (n > 0) return n;
+    if (n == 0) return -1;
+    if (errno == EINTR) continue;
+    return WouldBlock(errno) ? 0 : -1;
+  }
+}
+
+// What a read returns when it has to stop early: the bytes it has, or the failure.
+long ReadResult(size_t got) {
+  return got > 0 ? static_cast<long>(got) : -1;
+}
+
+class TermiosDriver final : public SerialDriver {
  public:
-  int Open(const char*) override { return -1; }
-  void Close(int) override {}
-  bool Configure(int, uint32_t) override { return false; }
-  long Read(int, uint8_t*, size_t) override { return -1; }
-  long Write(int, const uint8_t*, size_t) override { return -1; }
-  WaitResult WaitReadable(int, uint32_t) override { return WaitResult::kHungUp; }
-  void PurgeReceive(int) override {}
-  void Drain(int) override {}
-  bool TakeLineErrors(int, uint32_t*) override { return false; }
+  ~TermiosDriver() override {
+    for (OpenTty& tty : ttys_) {
+      if (tty.fd.Valid()) Close(tty.fd.Get());
+    }
+  }
+
+  int Open(const char* device) override {
+    OpenTty* slot = FreeSlot();
+    if (slot == nullptr) return -1;
+    // O_NONBLOCK keeps the open from waiting for carrier; it stays on, as every wait is a
+    // poll() with its own time-out.
+    UniqueFd fd(::open(device, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.Valid() || !::isatty(fd.Get())) return -1;
+    if (::tcgetattr(fd.Get(), &slot->original) != 0) return -1;
+    // flock() keeps out a second loader even where TIOCEXCL does not (root ignores it).
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return -1;
+    if (::ioctl(fd.Get(), TIOCEXCL) != 0) return -1;
+    slot->countsKnown = ReadLineErrorCounts(fd.Get(), &slot->counts);
+    slot->fd = std::move(fd);
+    return slot->fd.Get();
+  }
+
+  void Close(int handle) override {
+    OpenTty* tty = Find(handle);
+    if (tty == nullptr) return;
+    (void)::tcsetattr(handle, TCSANOW, &tty->original);
+    (void)::ioctl(handle, TIOCNXCL);
+    tty->fd.Reset();
+    tty->countsKnown = false;
+  }
+
+  bool Configure(int handle, uint32_t baud) override {
+    speed_t speed = 0;
+    if (Find(handle) == nullptr || !SpeedForBaud(baud, &speed)) return false;
+    termios settings{};
+    if (::tcgetattr(handle, &settings) != 0) return false;
+    MakeRaw8N1(&settings);
+    if (::cfsetispeed(&settings, speed) != 0 || ::cfsetospeed(&settings, speed) != 0) return false;
+    // tcsetattr() succeeds when any part of the change took; the read-back tells whether
+    // the driver really runs at the new rate.
+    if (::tcsetattr(handle, TCSANOW, &settings) != 0) return false;
+    LowerModemControlLines(handle);
+    termios applied{};
+    if (::tcgetattr(handle, &applied) != 0) return false;
+    return ::cfgetospeed(&applied) == speed;
+  }
+
+  long Read(int handle, uint8_t* buffer, size_t size) override {
+    if (Find(handle) == nullptr) return -1;
+    if (size == 0) return 0;
+    const size_t timed = size < kMaxTimedReadBytes ? size : kMaxTimedReadBytes;
+    Deadline deadline =
+        DeadlineAfterMs(kReadFirstByteMs + kReadPerByteMs * static_cast<long>(timed));
+    size_t got = 0;
+    while (got < size) {
+      const int events = PollUntil(handle, POLLIN, deadline);
+      if (events == 0) break;
+      if (events < 0 || (events & POLLIN) == 0) return ReadResult(got);
+      const long n = ReadAvailable(handle, buffer + got, size - got);
+      if (n < 0) return ReadResult(got);
+      // Readiness without bytes: try again, but never past the deadline, as a driver that
+      // keeps claiming input would otherwise hold the read forever.
+      if (n == 0) {
+        if (Passed(deadline)) break;
+        continue;
+      }
+      got += static_cast<size_t>(n);
+      deadline = DeadlineAfterMs(kReadGapMs);
+    }
+    return static_cast<long>(got);
+  }
+
+  long Write(int handle, const uint8_t* data, size_t size) override {
+    if (Find(handle) == nullptr) return -1;
+    const Deadline deadline = DeadlineAfterMs(kWriteRoomMs);
+    size_t taken = 0;
+    while (taken < size) {
+      const ssize_t n = ::write(handle, data + taken, size - taken);
+      if (n > 0) {
+        taken += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && !WouldBlock(errno)) return taken > 0 ? static_cast<long>(taken) : -1;
+      // The transmit buffer is full: hand back what went, or wait for room once.
+      if (taken > 0 || Passed(deadline)) break;
+      const int events = PollUntil(handle, POLLOUT, deadline);
+      if (events == 0) break;
+      if (events < 0 || (events & POLLOUT) == 0) return -1;
+    }
+    return static_cast<long>(taken);
+  }
+
+  WaitResult WaitReadable(int handle, uint32_t ms) override {
+    if (Find(handle) == nullptr) return WaitResult::kHungUp;
+    const int events = PollUntil(handle, POLLIN, DeadlineAfterMs(static_cast<long>(ms)));
+    // A hung-up tty stays "readable" forever; calling it readable would make the caller
+    // spin on reads that return nothing.
+    if (events < 0 || (events & HangUpEvents()) != 0) return WaitResult::kHungUp;
+    return events == 0 ? WaitResult::kTimeout : WaitResult::kReadable;
+  }
+
+  void PurgeReceive(int handle) override {
+    if (Find(handle) != nullptr) (void)::tcflush(handle, TCIFLUSH);
+  }
+
+  void Drain(int handle) override {
+    if (Find(handle) == nullptr) return;
+    while (::tcdrain(handle) != 0 && errno == EINTR) {
+    }
+  }
+
+  bool TakeLineErrors(int handle, uint32_t* flags) override {
+    OpenTty* tty = Find(handle);
+    if (tty == nullptr) return false;
+    *flags = 0;
+    LineErrorCounts now;
+    // Without the kernel's totals there are no line errors to report.
+    if (!ReadLineErrorCounts(handle, &now)) return true;
+    if (tty->countsKnown) *flags = LineErrorFlags(tty->counts, now);
+    tty->counts = now;
+    tty->countsKnown = true;
+    return true;
+  }
+
+ private:
+  OpenTty* Find(int handle) {
+    if (handle < 0) return nullptr;
+    for (OpenTty& tty : ttys_) {
+      if (tty.fd.Get() == handle) return &tty;
+    }
+    return nullptr;
+  }
+
+  OpenTty* FreeSlot() {
+    for (OpenTty& tty : ttys_) {
+      if (!tty.fd.Valid()) return &tty;
+    }
+    return nullptr;
+  }
+
+  OpenTty ttys_[kMaxOpenPorts];
 };
 
 }  // namespace
 
 SerialDriver& TermiosSerialDriver() {
-  static NoSerialDriver driver;
+  static TermiosDriver driver;
   return driver;
 }
 

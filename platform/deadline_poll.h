@@ -1,0 +1,22 @@
+#pragma once
+
+#include <chrono>
+
+namespace gpsfw::platform {
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// A deadline `ms` milliseconds from now.
+Deadline DeadlineAfterMs(long ms);
+
+bool Passed(Deadline deadline);
+
+// Events that mean the device is gone: the driver hung up, or the descriptor is no good.
+short HangUpEvents();
+
+// Waits until `fd` reports one of `events` or a hang-up, or until `deadline` passes. A
+// signal resumes the wait with the time that is left. The events seen, 0 when the deadline
+// passed first, -1 when poll() itself failed.
+int PollUntil(int fd, short events, Deadline deadline);
+
+}  // namespace gpsfw::platform

@@ -1,0 +1,36 @@
+#include <termios.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "link/serial_port.h"
+#include "platform/serial_driver.h"
+#include "platform/text.h"
+#include "tests/platform/pty_pair.h"
+#include "tests/support/log_capture.h"
+
+namespace gpsfw {
+namespace {
+
+TEST(SerialPortOnPty, OpensOnceAndRefusesASecondLoader) {
+  platform::InstallSerialDriver(nullptr);
+  test::LogCapture log;
+  test::PtyPair pty;
+  wchar_t name[128];
+  platform::WideFromNarrow(name, 128, pty.slavePath().c_str());
+
+  PortHandle first = OpenPort(name, 57600);
+  ASSERT_NE(first, INVALID_PORT);
+  const termios seen = pty.SlaveSettings();
+  EXPECT_EQ(cfgetospeed(&seen), B57600);
+
+  PortHandle second = OpenPort(name, 57600);
+  EXPECT_EQ(second, INVALID_PORT);
+  EXPECT_EQ(log.Lines(), std::vector<std::string>{"Can not open serial port 1."});
+  ClosePort(first);
+}
+
+}  // namespace
+}  // namespace gpsfw
