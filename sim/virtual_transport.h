@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/serial_driver.h"
+#include "sim/line.h"
+#include "sim/receiver.h"
+#include "sim/wire.h"
+
+namespace gpsfw::sim {
+
+struct VirtualTransportOptions {
+  // TakeLineErrors reports kCeFrame after a byte arrived with a framing error. Off by
+  // default, as on a pty.
+  bool reportFramingErrors = false;
+  bool logWire = true;
+};
+
+// The loader's serial driver and clock, connected to a Receiver in virtual time. Time starts
+// at 0 and moves only when the loader waits: SleepMs, a read's time-outs, WaitReadable and
+// Drain; it jumps from event to event, so a whole update takes a fraction of a second.
+//
+// It behaves like the termios driver on a real line:
+//  - Write takes every byte at once (a kernel buffer); each byte leaves 10 bit times after
+//    the previous one at the rate configured when it was written, and reaches the receiver
+//    when its stop bit ends. Drain waits until the last byte has left.
+//  - Read takes what has arrived and goes on while the next byte follows within 1 ms, up to
+//    `size` bytes; with nothing there it waits up to 1 ms + 1 ms per requested byte for the
+//    first one. 0 on time-out.
+//  - Bytes sent at a rate other than the one the other side listens on arrive garbled, in
+//    both directions (see SampleByte); bytes the receiver sends while the port is closed are
+//    lost. The receive buffer keeps the latest 4095 bytes, like a tty's.
+// Open accepts any device name, one handle at a time.
+class VirtualTransport : public platform::SerialDriver, public platform::Clock {
+ public:
+  explicit VirtualTransport(Receiver& receiver, VirtualTransportOptions options = {});
+
+  int Open(const char* device) override;
+  void Close(int handle) override;
+  bool Configure(int handle, uint32_t baud) override;
+  long Read(int handle, uint8_t* buffer, size_t size) override;
+  long Write(int handle, const uint8_t* data, size_t size) override;
+  platform::WaitResult WaitReadable(int handle, uint32_t ms) override;
+  void PurgeReceive(int handle) override;
+  void Drain(int handle) override;
+  bool TakeLineErrors(int handle, uint32_t* flags) override;
+
+  uint64_t NowUs() override { return line_.Now() / kNsPerUs; }
+  void SleepMs(uint32_t ms) override;
+
+  // For scripted hosts and checks.
+  SimTime NowNs() const { return line_.Now(); }
+  void RunUntil(SimTime t);
+  uint32_t HostBaud() const { return baud_; }
+  bool IsOpen() const { return open_; }
+  std::string OpenedDevice() const { return device_; }
+  size_t Pending() const { return received_.size(); }
+  const std::vector<WireEvent>& Wire() const { return line_.Wire(); }
+  Receiver& GetReceiver() { return line_.GetReceiver(); }
+
+ private:
+  bool Valid(int handle) const { return open_ && handle == kHandle; }
+  // Advances to the next event, or to `deadline` when none comes before it. False when the
+  // deadline was reached.
+  bool Step(SimTime deadline);
+  // Runs until a byte is waiting for the host or `deadline` passes. True when one is.
+  bool WaitForByte(SimTime deadline);
+  void Advance(SimTime t);
+
+  static constexpr int kHandle = 3;
+
+  Line line_;
+  VirtualTransportOptions options_;
+  bool open_ = false;
+  std::string device_;
+  uint32_t baud_ = 9600;
+  std::deque<HostByte> received_;
+  std::vector<HostByte> scratch_;
+  bool framingErrorSeen_ = false;
+};
+
+// Installs a transport as the process-wide serial driver and clock, and brings back the
+// termios driver and the system clock when it goes out of scope.
+class ScopedVirtualTransport {
+ public:
+  explicit ScopedVirtualTransport(VirtualTransport& transport);
+  ~ScopedVirtualTransport();
+  ScopedVirtualTransport(const ScopedVirtualTransport&) = delete;
+  ScopedVirtualTransport& operator=(const ScopedVirtualTransport&) = delete;
+};
+
+}  // namespace gpsfw::sim
