@@ -1,0 +1,149 @@
+#include "sim/virtual_transport.h"
+
+#include <algorithm>
+
+namespace gpsfw::sim {
+namespace {
+
+// Rates a tty accepts; others are refused like an unsupported speed.
+constexpr uint32_t kSupportedBauds[] = {1200,  2400,  4800,   9600,  19200,
+                                        38400, 57600, 115200, 230400};
+// A tty's receive buffer: older bytes beyond this are lost when nobody reads.
+constexpr size_t kReceiveBufferBytes = 4095;
+constexpr SimTime kReadGapNs = 1 * kNsPerMs;
+constexpr SimTime kReadFirstByteNs = 1 * kNsPerMs;
+constexpr SimTime kReadPerByteNs = 1 * kNsPerMs;
+// Bounds the first-byte wait of a huge read, as the termios driver does.
+constexpr size_t kMaxTimedReadBytes = 60000;
+
+}  // namespace
+
+VirtualTransport::VirtualTransport(Receiver& receiver, VirtualTransportOptions options)
+    : line_(receiver, options.logWire), options_(options) {}
+
+int VirtualTransport::Open(const char* device) {
+  if (open_) return -1;
+  Advance(line_.Now());
+  open_ = true;
+  device_ = device != nullptr ? device : "";
+  received_.clear();
+  framingErrorSeen_ = false;
+  return kHandle;
+}
+
+void VirtualTransport::Close(int handle) {
+  if (!Valid(handle)) return;
+  Advance(line_.Now());
+  open_ = false;
+  received_.clear();
+}
+
+bool VirtualTransport::Configure(int handle, uint32_t baud) {
+  if (!Valid(handle)) return false;
+  if (std::find(std::begin(kSupportedBauds), std::end(kSupportedBauds), baud) ==
+      std::end(kSupportedBauds)) {
+    return false;
+  }
+  // Bytes that arrived up to now were taken at the old rate.
+  Advance(line_.Now());
+  baud_ = baud;
+  return true;
+}
+
+void VirtualTransport::Advance(SimTime t) {
+  scratch_.clear();
+  line_.AdvanceTo(t, open_ ? baud_ : 0, scratch_);
+  for (const HostByte& byte : scratch_) {
+    if (byte.framingError) framingErrorSeen_ = true;
+    received_.push_back(byte);
+  }
+  while (received_.size() > kReceiveBufferBytes) received_.pop_front();
+}
+
+bool VirtualTransport::Step(SimTime deadline) {
+  const SimTime next = line_.NextEventNs();
+  if (next > deadline) {
+    Advance(deadline);
+    return false;
+  }
+  Advance(std::max(next, line_.Now()));
+  return true;
+}
+
+bool VirtualTransport::WaitForByte(SimTime deadline) {
+  while (received_.empty()) {
+    if (!Step(deadline)) return !received_.empty();
+  }
+  return true;
+}
+
+void VirtualTransport::RunUntil(SimTime t) {
+  while (Step(t)) {
+  }
+}
+
+long VirtualTransport::Read(int handle, uint8_t* buffer, size_t size) {
+  if (!Valid(handle)) return -1;
+  if (size == 0) return 0;
+  Advance(line_.Now());
+  const size_t timed = std::min(size, kMaxTimedReadBytes);
+  if (!WaitForByte(line_.Now() + kReadFirstByteNs + kReadPerByteNs * timed)) return 0;
+  size_t got = 0;
+  for (;;) {
+    while (got < size && !received_.empty()) {
+      buffer[got++] = received_.front().value;
+      received_.pop_front();
+    }
+    if (got == size || !WaitForByte(line_.Now() + kReadGapNs)) break;
+  }
+  return static_cast<long>(got);
+}
+
+long VirtualTransport::Write(int handle, const uint8_t* data, size_t size) {
+  if (!Valid(handle)) return -1;
+  Advance(line_.Now());
+  for (size_t i = 0; i < size; ++i) line_.HostSend(data[i], baud_, line_.Now());
+  return static_cast<long>(size);
+}
+
+platform::WaitResult VirtualTransport::WaitReadable(int handle, uint32_t ms) {
+  if (!Valid(handle)) return platform::WaitResult::kHungUp;
+  Advance(line_.Now());
+  return WaitForByte(line_.Now() + MsToNs(ms)) ? platform::WaitResult::kReadable
+                                               : platform::WaitResult::kTimeout;
+}
+
+void VirtualTransport::PurgeReceive(int handle) {
+  if (!Valid(handle)) return;
+  Advance(line_.Now());
+  received_.clear();
+}
+
+void VirtualTransport::Drain(int handle) {
+  if (!Valid(handle)) return;
+  RunUntil(std::max(line_.Now(), line_.HostIdleAt()));
+}
+
+bool VirtualTransport::TakeLineErrors(int handle, uint32_t* flags) {
+  if (!Valid(handle)) return false;
+  Advance(line_.Now());
+  *flags = options_.reportFramingErrors && framingErrorSeen_ ? platform::kCeFrame : 0;
+  framingErrorSeen_ = false;
+  return true;
+}
+
+void VirtualTransport::SleepMs(uint32_t ms) {
+  RunUntil(line_.Now() + MsToNs(ms));
+}
+
+ScopedVirtualTransport::ScopedVirtualTransport(VirtualTransport& transport) {
+  platform::InstallSerialDriver(&transport);
+  platform::InstallClock(&transport);
+}
+
+ScopedVirtualTransport::~ScopedVirtualTransport() {
+  platform::InstallSerialDriver(nullptr);
+  platform::InstallClock(nullptr);
+}
+
+}  // namespace gpsfw::sim
