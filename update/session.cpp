@@ -23,6 +23,7 @@ constexpr uint32_t kReplyPauseMs = 200;
 constexpr int kSyncsAfterUpload = 3;
 constexpr size_t kReplyBuffer = 4096;
 constexpr uint8_t kTextReplyStart = '$';
+constexpr int kUnansweredPollsBeforeWake = 10;
 
 void LogExtent(const ImageExtent& extent) {
   wchar_t line[64];
@@ -34,43 +35,99 @@ void LogExtent(const ImageExtent& extent) {
   LogWide(line);
 }
 
+// The state of the poll loop. After a failed stage the receiver may have been reset into
+// its application, which listens for nothing but the wake sequence: when it then stays
+// without a recognised answer for a while, it is woken again. A receiver that has not
+// answered from the start is polled as it is.
+struct PollLoop {
+  PortHandle port;
+  uint8_t pollByte = SYNC_CODE;
+  bool stageFailed = false;
+  int unanswered = 0;
+
+  void Answered() {
+    stageFailed = false;
+    unanswered = 0;
+  }
+  void NotAnswered() {
+    if (!stageFailed || ++unanswered < kUnansweredPollsBeforeWake) return;
+    WakeTarget(port);
+    pollByte = SYNC_CODE;
+    unanswered = 0;
+  }
+  void StageFailed() {
+    stageFailed = true;
+    unanswered = 0;
+  }
+};
+
 // The rest of a text reply is taken once it has had time to arrive.
-void TakeTextReply(PortHandle port, uint8_t& pollByte) {
+void TakeTextReply(PollLoop& loop) {
   platform::SleepMs(kReplyPauseMs);
   char reply[kReplyBuffer];
   std::memset(reply, 0, sizeof reply);
   reply[0] = static_cast<char>(kTextReplyStart);
-  const size_t n = ReadBlock(port, reinterpret_cast<uint8_t*>(reply + 1), kReplyBuffer - 2);
+  const size_t n = ReadBlock(loop.port, reinterpret_cast<uint8_t*>(reply + 1), kReplyBuffer - 2);
   if (n == 0) return;
   if (std::strstr(reply, "$VER") != nullptr) VersionReport(reply);
-  pollByte = REC_POLL_CODE;
+  loop.pollByte = REC_POLL_CODE;
   LogWide(L"Wait for REC_WAIT_CODE.");
 }
 
-void AskForPfldVersion(uint8_t& pollByte) {
-  if (pollByte == PFLD_VER_CODE) return;
-  pollByte = PFLD_VER_CODE;
+void AskForPfldVersion(PollLoop& loop) {
+  if (loop.pollByte == PFLD_VER_CODE) return;
+  loop.pollByte = PFLD_VER_CODE;
   LogWide(L"Ask PFLD version.");
 }
 
 // The boot loader starts the SFLD after its end record; the SFLD announces itself with
 // SYNC_CODE to the next polls.
-void StartSfld(PortHandle port, uint8_t& pollByte) {
-  if (!UploadSfld(port, SfldReader())) return;
+void StartSfld(PollLoop& loop) {
+  if (!UploadSfld(loop.port, SfldReader())) {
+    loop.StageFailed();
+    return;
+  }
   LogWide(L"Complete.");
   LogWide(L"Wait for SFLD");
-  pollByte = SYNC_CODE;
+  loop.pollByte = SYNC_CODE;
   for (int i = 0; i < kSyncsAfterUpload; ++i) {
     platform::SleepMs(kReplyPauseMs);
-    WriteByte(port, SYNC_CODE);
+    WriteByte(loop.port, SYNC_CODE);
   }
 }
 
-bool RunFlashStage(PortHandle port) {
-  SetBaud(port, kFlashBaud);
-  if (FlashUpload(port)) return true;
-  SetBaud(port, kPollBaud);
+bool RunFlashStage(PollLoop& loop) {
+  SetBaud(loop.port, kFlashBaud);
+  if (FlashUpload(loop.port)) return true;
+  SetBaud(loop.port, kPollBaud);
+  loop.StageFailed();
   return false;
+}
+
+// Reacts to one reply; true once the flash stage has succeeded.
+bool React(PollLoop& loop, uint8_t reply) {
+  switch (reply) {
+    case kTextReplyStart:
+      loop.Answered();
+      TakeTextReply(loop);
+      return false;
+    case REC_POLL_CODE:
+      loop.Answered();
+      AskForPfldVersion(loop);
+      return false;
+    case SYNC_CODE:
+      loop.Answered();
+      return RunFlashStage(loop);
+    case REC_WAIT_CODE:
+      loop.Answered();
+      StartSfld(loop);
+      return false;
+    default:
+      platform::SleepMs(kReplyPauseMs);
+      loop.pollByte = SYNC_CODE;
+      loop.NotAnswered();
+      return false;
+  }
 }
 
 }  // namespace
@@ -94,30 +151,16 @@ bool RunSession(PortHandle port) {
   LogExtent(SfldReader().Extent());
   SfldReader().Rewind();
   WakeTarget(port);
-  uint8_t pollByte = SYNC_CODE;
+  PollLoop loop{port};
   for (;;) {
-    WriteByte(port, pollByte);
+    WriteByte(port, loop.pollByte);
     platform::SleepMs(kReplyPauseMs);
     uint8_t reply = 0;
-    if (!ReadByte(port, reply)) continue;
-    switch (reply) {
-      case kTextReplyStart:
-        TakeTextReply(port, pollByte);
-        break;
-      case REC_POLL_CODE:
-        AskForPfldVersion(pollByte);
-        break;
-      case SYNC_CODE:
-        if (RunFlashStage(port)) return true;
-        break;
-      case REC_WAIT_CODE:
-        StartSfld(port, pollByte);
-        break;
-      default:
-        platform::SleepMs(kReplyPauseMs);
-        pollByte = SYNC_CODE;
-        break;
+    if (!ReadByte(port, reply)) {
+      loop.NotAnswered();
+      continue;
     }
+    if (React(loop, reply)) return true;
   }
 }
 

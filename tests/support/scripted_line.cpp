@@ -102,6 +102,7 @@ platform::WaitResult ScriptedLine::WaitReadable(int, uint32_t ms) {
     return platform::WaitResult::kReadable;
   }
   nowUs_ = deadline;
+  CheckStop();
   return platform::WaitResult::kTimeout;
 }
 
@@ -126,6 +127,11 @@ bool ScriptedLine::TakeLineErrors(int, uint32_t* flags) {
 void ScriptedLine::SleepMs(uint32_t ms) {
   sleeps.push_back(ms);
   nowUs_ += ms * kUsPerMs;
+  CheckStop();
+}
+
+void ScriptedLine::CheckStop() const {
+  if (nowUs_ >= stopAtUs) throw Stop{};
 }
 
 }  // namespace gpsfw::test

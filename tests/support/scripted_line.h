@@ -32,6 +32,11 @@ class ScriptedLine : public platform::SerialDriver, public platform::Clock {
   void ArriveAt(uint64_t timeUs, uint8_t byte);
   void QueueLineErrors(uint32_t flags) { lineErrors_.push_back(flags); }
 
+  // Thrown from a sleep or a wait once virtual time passes `stopAtUs`: ends a run of the
+  // loader that would otherwise go on for ever.
+  struct Stop {};
+  uint64_t stopAtUs = UINT64_MAX;
+
   bool failOpen = false;
   bool failConfigure = false;
   bool hungUp = false;
@@ -69,6 +74,7 @@ class ScriptedLine : public platform::SerialDriver, public platform::Clock {
     uint8_t byte;
   };
   bool ArrivedBy(uint64_t timeUs) const;
+  void CheckStop() const;
   uint8_t Take();
 
   uint64_t nowUs_ = 0;

@@ -95,3 +95,29 @@ TEST(WakeTarget, WakeSequencesAtBothRatesThenSyncBurstsAtPollRate) {
 
 }  // namespace
 }  // namespace gpsfw
+
+namespace gpsfw {
+namespace {
+
+TEST(Session, TargetThatNeverAnswersIsPolledWithSyncForever) {
+  LogCapture log;
+  ScriptedLine line;
+  PortHandle port = OpenPort(L"/dev/ttyFAKE", 57600);
+  line.written.clear();
+  line.stopAtUs = 600'000 * kMs;
+  EXPECT_THROW(RunSession(port), ScriptedLine::Stop);
+  EXPECT_EQ(log.Lines(), (Lines{"Image Start address: 0x00000000", "Image Entry point: 0x00000000",
+                                "Image Size: 0 bytes", "Waiting for target answer at 19200..."}));
+  const size_t wakeBytes = 2 * (7 + 4);
+  ASSERT_GT(line.written.size(), wakeBytes + 400);
+  for (size_t i = wakeBytes; i < line.written.size(); ++i) {
+    EXPECT_EQ(line.written[i].byte, SYNC_CODE);
+    EXPECT_EQ(line.written[i].baud, 19200u);
+  }
+  // One cycle: the byte, 200 ms, then ReadByte's ten attempts.
+  EXPECT_EQ(line.written[wakeBytes + 1].timeUs - line.written[wakeBytes].timeUs,
+            (200 + 10 * (2 + 100)) * kMs);
+}
+
+}  // namespace
+}  // namespace gpsfw
