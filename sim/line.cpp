@@ -43,6 +43,12 @@ void Line::AdvanceTo(SimTime t, uint32_t hostBaud, std::vector<HostByte>& toHost
   now_ = std::max(now_, t);
 }
 
+std::vector<WireEvent> Line::TakeWire() {
+  std::vector<WireEvent> taken;
+  taken.swap(wire_);
+  return taken;
+}
+
 void Line::DeliverToReceiver(const InFlight& byte) {
   const RxResult rx = receiver_.OnByte(byte.byte, byte.endNs, byte.baud);
   if (!logWire_) return;

@@ -44,6 +44,8 @@ class Line {
   void AdvanceTo(SimTime t, uint32_t hostBaud, std::vector<HostByte>& toHost);
 
   const std::vector<WireEvent>& Wire() const { return wire_; }
+  // Hands over the events logged so far and starts an empty log.
+  std::vector<WireEvent> TakeWire();
 
  private:
   struct InFlight {

@@ -37,5 +37,8 @@ const Flash& Receiver::GetFlash() const {
 SimResult Receiver::Result() const {
   return core_->Result();
 }
+const SimResult& Receiver::Live() const {
+  return core_->Live();
+}
 
 }  // namespace gpsfw::sim

@@ -64,6 +64,8 @@ class Receiver {
   const Flash& GetFlash() const;
   // Everything so far; the current phase ends at Now().
   SimResult Result() const;
+  // The result as it grows, without a copy; the current phase's end is not kept up to date.
+  const SimResult& Live() const;
 
  private:
   std::unique_ptr<ReceiverCore> core_;

@@ -34,6 +34,7 @@ class ReceiverCore {
   const ReceiverConfig& Config() const { return config_; }
   const Flash& GetFlash() const { return flash_; }
   SimResult Result() const;
+  const SimResult& Live() const { return result_; }
 
  private:
   enum class Mode {

@@ -15,22 +15,24 @@ bool Continues(const WireRun& run, const WireEvent& event, SimTime gapNs) {
 
 }  // namespace
 
+void AddToRuns(std::vector<WireRun>& runs, const WireEvent& event, SimTime gapNs) {
+  if (runs.empty() || !Continues(runs.back(), event, gapNs)) {
+    WireRun run;
+    run.direction = event.direction;
+    run.senderBaud = event.senderBaud;
+    run.receiverBaud = event.receiverBaud;
+    run.startNs = event.startNs;
+    runs.push_back(run);
+  }
+  WireRun& run = runs.back();
+  run.endNs = event.endNs;
+  run.bytes.push_back(event.byte);
+  if (event.garbled) ++run.garbled;
+}
+
 std::vector<WireRun> GroupRuns(const std::vector<WireEvent>& wire, SimTime gapNs) {
   std::vector<WireRun> runs;
-  for (const WireEvent& event : wire) {
-    if (runs.empty() || !Continues(runs.back(), event, gapNs)) {
-      WireRun run;
-      run.direction = event.direction;
-      run.senderBaud = event.senderBaud;
-      run.receiverBaud = event.receiverBaud;
-      run.startNs = event.startNs;
-      runs.push_back(run);
-    }
-    WireRun& run = runs.back();
-    run.endNs = event.endNs;
-    run.bytes.push_back(event.byte);
-    if (event.garbled) ++run.garbled;
-  }
+  for (const WireEvent& event : wire) AddToRuns(runs, event, gapNs);
   return runs;
 }
 

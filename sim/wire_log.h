@@ -19,6 +19,9 @@ struct WireRun {
   size_t garbled = 0;          // how many of them arrived garbled
 };
 
+// Adds one event to `runs`, extending the last run when the event continues it.
+void AddToRuns(std::vector<WireRun>& runs, const WireEvent& event, SimTime gapNs = kNever);
+
 // Splits the log into runs: a run ends where the direction, either rate or the garbling
 // changes, or where the line stayed idle for more than `gapNs` between two of its bytes.
 std::vector<WireRun> GroupRuns(const std::vector<WireEvent>& wire, SimTime gapNs = kNever);

@@ -1,0 +1,110 @@
+// The fault options: each names a record point STAGE:INDEX, where STAGE is sfld or flash and
+// INDEX a data record number counted from 0, "end" or "erase".
+#include "link/link_codes.h"
+#include "tools/gpsfwsim/sim_options.h"
+
+namespace gpsfw::simtool {
+namespace {
+
+using sim::RecordPoint;
+using sim::Stage;
+
+sim::Stage ParseStage(const std::string& text, const std::string& option) {
+  if (text == "sfld") return Stage::kSfld;
+  if (text == "flash") return Stage::kFlash;
+  throw UsageError(option + ": stage '" + text + "' is neither sfld nor flash");
+}
+
+int ParseIndex(const std::string& text, const std::string& option) {
+  if (text == "end") return sim::kEndRecord;
+  if (text == "erase") return sim::kEraseRecord;
+  return static_cast<int>(ParseNumber(text, option));
+}
+
+// STAGE:INDEX followed by between `least` and `most` more fields.
+std::vector<std::string> Fields(const std::string& value, const std::string& option, size_t least,
+                                size_t most, RecordPoint* point) {
+  std::vector<std::string> fields = SplitFields(value, ':');
+  if (fields.size() < 2 + least || fields.size() > 2 + most) {
+    throw UsageError(option + ": '" + value + "' does not fit (see --help)");
+  }
+  point->stage = ParseStage(fields[0], option);
+  point->index = ParseIndex(fields[1], option);
+  fields.erase(fields.begin(), fields.begin() + 2);
+  return fields;
+}
+
+void ParseReject(const std::string& option, const std::string& value, sim::Faults& faults) {
+  sim::RecordFault fault;
+  const auto rest = Fields(value, option, 0, 2, &fault.at);
+  if (!rest.empty()) fault.errorByte = ParseByte(rest[0], option);
+  if (rest.size() == 2) {
+    if (rest[1] != "always") throw UsageError(option + ": the last field may only be 'always'");
+    fault.always = true;
+  }
+  faults.rejects.push_back(fault);
+}
+
+void ParseFlood(const std::string& option, const std::string& value, sim::Faults& faults) {
+  sim::FloodFault fault;
+  const auto rest = Fields(value, option, 0, 1, &fault.at);
+  if (!rest.empty()) fault.count = static_cast<int>(ParseNumber(rest[0], option));
+  faults.floods.push_back(fault);
+}
+
+void ParseSilence(const std::string& option, const std::string& value, sim::Faults& faults) {
+  sim::SilenceFault fault;
+  const auto rest = Fields(value, option, 1, 2, &fault.at);
+  fault.ms = ParseNumber(rest[0], option);
+  if (rest.size() == 2) {
+    if (rest[1] == "rec-wait") {
+      fault.when = sim::SilenceWhen::kBeforeRecWait;
+    } else if (rest[1] != "verdict") {
+      throw UsageError(option + ": the last field is 'verdict' or 'rec-wait'");
+    }
+  }
+  faults.silences.push_back(fault);
+}
+
+void ParseReset(const std::string& option, const std::string& value, sim::Faults& faults) {
+  sim::ResetFault fault;
+  const auto rest = Fields(value, option, 0, 1, &fault.at);
+  if (!rest.empty()) {
+    if (rest[0] == "boot-loader") {
+      fault.to = sim::ResetTo::kBootLoader;
+    } else if (rest[0] != "application") {
+      throw UsageError(option + ": the last field is 'application' or 'boot-loader'");
+    }
+  }
+  faults.resets.push_back(fault);
+}
+
+void ParseEraseFault(const std::string& option, const std::string& value, sim::Faults& faults) {
+  const std::vector<std::string> fields = SplitFields(value, ':');
+  if (fields.size() > 2) throw UsageError(option + " takes SECTORS[:BYTE]");
+  sim::EraseFault fault;
+  fault.afterSectors = ParseNumber(fields[0], option);
+  if (fields.size() == 2) fault.byte = ParseByte(fields[1], option);
+  faults.eraseFaults.push_back(fault);
+}
+
+}  // namespace
+
+bool ParseFaultOption(const std::string& option, const std::string& value, sim::Faults& faults) {
+  if (option == "--reject") {
+    ParseReject(option, value, faults);
+  } else if (option == "--flood") {
+    ParseFlood(option, value, faults);
+  } else if (option == "--silence") {
+    ParseSilence(option, value, faults);
+  } else if (option == "--reset") {
+    ParseReset(option, value, faults);
+  } else if (option == "--erase-fault") {
+    ParseEraseFault(option, value, faults);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace gpsfw::simtool

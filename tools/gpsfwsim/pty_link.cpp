@@ -1,0 +1,129 @@
+#include "tools/gpsfwsim/pty_link.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace gpsfw::simtool {
+namespace {
+
+constexpr size_t kPathCapacity = 4096;
+
+struct SpeedName {
+  speed_t speed;
+  uint32_t baud;
+};
+
+constexpr SpeedName kSpeeds[] = {
+    {B1200, 1200},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
+    {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
+};
+
+uint32_t BaudOf(speed_t speed) {
+  for (const SpeedName& entry : kSpeeds) {
+    if (entry.speed == speed) return entry.baud;
+  }
+  return 0;
+}
+
+std::runtime_error SystemError(const std::string& what) {
+  return std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+void SetDescriptorFlags(int fd, bool nonBlocking) {
+  if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) throw SystemError("fcntl");
+  if (nonBlocking && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
+    throw SystemError("fcntl");
+  }
+}
+
+// Raw 8N1 at the application's usual rate until the host sets its own.
+void MakeRaw(int fd) {
+  termios settings{};
+  if (::tcgetattr(fd, &settings) != 0) throw SystemError("tcgetattr");
+  ::cfmakeraw(&settings);
+  settings.c_cflag |= CLOCAL | CREAD;
+  ::cfsetispeed(&settings, B57600);
+  ::cfsetospeed(&settings, B57600);
+  if (::tcsetattr(fd, TCSANOW, &settings) != 0) throw SystemError("tcsetattr");
+}
+
+bool PointsAt(const std::string& link, const std::string& target) {
+  char buffer[kPathCapacity];
+  const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
+  return n > 0 && std::string(buffer, static_cast<size_t>(n)) == target;
+}
+
+}  // namespace
+
+PtyLink::PtyLink(const std::string& linkPath) : linkPath_(linkPath) {
+  int master = -1;
+  int slave = -1;
+  char name[kPathCapacity];
+  if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) throw SystemError("openpty");
+  master_.Reset(master);
+  slave_.Reset(slave);
+  slavePath_ = name;
+  SetDescriptorFlags(master, true);
+  SetDescriptorFlags(slave, false);
+  MakeRaw(slave);
+  // The host may run as another user than the simulator.
+  ::chmod(slavePath_.c_str(), 0666);
+  if (!linkPath_.empty()) Publish();
+}
+
+PtyLink::~PtyLink() {
+  if (!linkPath_.empty() && PointsAt(linkPath_, slavePath_)) ::unlink(linkPath_.c_str());
+}
+
+void PtyLink::Publish() {
+  struct stat existing {};
+  if (::lstat(linkPath_.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode)) {
+    throw std::runtime_error(linkPath_ + " exists and is not a symlink");
+  }
+  // A fresh link under a temporary name, renamed over any stale one in a single step.
+  const std::string temporary = linkPath_ + ".new" + std::to_string(::getpid());
+  ::unlink(temporary.c_str());
+  if (::symlink(slavePath_.c_str(), temporary.c_str()) != 0) {
+    throw SystemError("symlink " + temporary);
+  }
+  if (::rename(temporary.c_str(), linkPath_.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    throw SystemError("rename to " + linkPath_);
+  }
+}
+
+uint32_t PtyLink::HostSendBaud() const {
+  // The master reports the slave's settings as its own.
+  termios settings{};
+  if (::tcgetattr(master_.Get(), &settings) != 0) return 0;
+  return BaudOf(::cfgetospeed(&settings));
+}
+
+uint32_t PtyLink::HostReceiveBaud() const {
+  termios settings{};
+  if (::tcgetattr(master_.Get(), &settings) != 0) return 0;
+  // An input speed of B0 means "as the output speed".
+  const speed_t speed = ::cfgetispeed(&settings);
+  return BaudOf(speed == B0 ? ::cfgetospeed(&settings) : speed);
+}
+
+size_t PtyLink::HostUnread() const {
+  int unread = 0;
+  if (::ioctl(slave_.Get(), FIONREAD, &unread) != 0 || unread < 0) return 0;
+  return static_cast<size_t>(unread);
+}
+
+bool PtyLink::HostExclusive() const {
+  int exclusive = 0;
+  return ::ioctl(slave_.Get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+}
+
+}  // namespace gpsfw::simtool

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/unique_fd.h"
+
+namespace gpsfw::simtool {
+
+// The receiver's side of a pseudo-terminal. The host opens the slave (through the published
+// symlink); the simulator reads and writes the master. The simulator keeps a slave
+// descriptor of its own, so that the host may close and open the port again without the
+// master seeing a hang-up, and the line settings survive in between.
+class PtyLink {
+ public:
+  // Throws std::runtime_error when the pty or the link cannot be made.
+  explicit PtyLink(const std::string& linkPath);
+  ~PtyLink();  // removes the link if it still points at this pty
+  PtyLink(const PtyLink&) = delete;
+  PtyLink& operator=(const PtyLink&) = delete;
+
+  int Master() const { return master_.Get(); }
+  const std::string& SlavePath() const { return slavePath_; }
+  // The path the host opens: the link, or the slave itself without one.
+  const std::string& PortPath() const { return linkPath_.empty() ? slavePath_ : linkPath_; }
+
+  // The host's line speeds as it set them on the slave; 0 when not a known rate.
+  uint32_t HostSendBaud() const;
+  uint32_t HostReceiveBaud() const;
+  // Bytes written to the master that the host has not read yet.
+  size_t HostUnread() const;
+  // True while the host holds the port exclusively (the loader does while it has it open).
+  bool HostExclusive() const;
+
+ private:
+  void Publish();
+
+  platform::UniqueFd master_;
+  platform::UniqueFd slave_;
+  std::string slavePath_;
+  std::string linkPath_;
+};
+
+}  // namespace gpsfw::simtool

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "sim/receiver.h"
+#include "sim/wire_log.h"
+
+namespace gpsfw::simtool {
+
+struct ReportInput {
+  const sim::ReceiverConfig* config = nullptr;
+  const sim::SimResult* result = nullptr;
+  const sim::Verification* verification = nullptr;
+  std::string verifiedAgainst;  // the expected image's path, or "" for the data received
+  const std::vector<sim::WireRun>* runs = nullptr;
+  double seconds = 0;  // how long the simulator served
+};
+
+nlohmann::json ReportJson(const ReportInput& input);
+// Throws std::runtime_error when the file cannot be written.
+void WriteReport(const std::string& path, const nlohmann::json& report);
+
+}  // namespace gpsfw::simtool
