@@ -37,6 +37,7 @@ void Flash::SectorsOverlapping(uint32_t start, uint32_t end, uint32_t* first,
                                uint32_t* count) const {
   *first = 0;
   *count = 0;
+  if (end <= start) return;
   bool found = false;
   for (uint32_t i = 0; i < SectorCount(); ++i) {
     const uint64_t sectorStart = uint64_t{base_} + sectorStarts_[i];

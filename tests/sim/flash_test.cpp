@@ -1,0 +1,135 @@
+#include "sim/flash.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "sim/verification.h"
+
+namespace gpsfw::sim::test {
+namespace {
+
+constexpr uint32_t kBase = 0x10000000;
+
+struct Overlap {
+  uint32_t start;
+  uint32_t end;
+  uint32_t first;
+  uint32_t count;
+};
+
+TEST(Flash, DefaultLayoutHoldsThePfldAreaInSmallSectors) {
+  const Flash flash{FlashLayout()};
+  EXPECT_EQ(flash.Size(), 0x104000u);
+  EXPECT_EQ(flash.SectorCount(), 20u);
+  EXPECT_EQ(flash.SectorSize(3), 0x1000u);
+  EXPECT_EQ(flash.SectorOffset(4), 0x4000u);
+  EXPECT_EQ(flash.SectorSize(4), 0x10000u);
+}
+
+TEST(Flash, ErasesEverySectorThatOverlapsTheRange) {
+  const Overlap cases[] = {
+      {kBase, kBase + 1, 0, 1},
+      {kBase, kBase + 0x4000, 0, 4},
+      {kBase + 0x0FFF, kBase + 0x1001, 0, 2},
+      {kBase + 0x3FFF, kBase + 0x4001, 3, 2},
+      {kBase + 0x4000, kBase + 0x14000, 4, 1},
+      {kBase + 0x4000, kBase + 0x14001, 4, 2},
+      {kBase, kBase + 0x104000, 0, 20},
+      {kBase + 0x20000, kBase + 0x20000, 0, 0},
+      {kBase - 0x1000, kBase, 0, 0},
+  };
+  const Flash flash{FlashLayout()};
+  for (const Overlap& overlap : cases) {
+    SCOPED_TRACE(::testing::Message() << std::hex << overlap.start << ".." << overlap.end);
+    uint32_t first = 99;
+    uint32_t count = 99;
+    flash.SectorsOverlapping(overlap.start, overlap.end, &first, &count);
+    EXPECT_EQ(count, overlap.count);
+    if (overlap.count > 0) {
+      EXPECT_EQ(first, overlap.first);
+    }
+  }
+}
+
+TEST(Flash, HoldsOldFirmwareUntilErased) {
+  Flash flash{FlashLayout()};
+  int erasedLooking = 0;
+  for (uint32_t i = 0; i < 0x1000; ++i) erasedLooking += flash.Read(kBase + i) == 0xFF;
+  EXPECT_LT(erasedLooking, 0x100);
+  flash.BeginErase(kBase, kBase + 0x1000);
+  flash.EraseSector(0);
+  EXPECT_EQ(flash.Read(kBase), 0xFF);
+  EXPECT_EQ(flash.Read(kBase + 0xFFF), 0xFF);
+  EXPECT_EQ(flash.Read(kBase + 0x1000), Flash::OldFirmwareByte(0x1000));
+}
+
+struct Programming {
+  const char* name;
+  uint32_t address;
+  uint32_t length;
+  FlashFaultKind kind;
+};
+
+TEST(Flash, FlagsProgrammingThatCannotTake) {
+  // The erase record covers 10 KiB, sectors 0 to 2; only sectors 0 and 1 get erased (an
+  // erase that failed half way), sector 2 keeps the old firmware.
+  const Programming cases[] = {
+      {"over bytes the erase left alone", kBase + 0x2000, 0x20, FlashFaultKind::kNotErased},
+      {"beyond the erase range", kBase + 0x2800, 0x10, FlashFaultKind::kOutsideEraseRange},
+      {"beyond the flash", kBase + 0x104000, 0x10, FlashFaultKind::kOutsideFlash},
+      {"below the flash", kBase - 0x10, 0x10, FlashFaultKind::kOutsideFlash},
+  };
+  for (const Programming& c : cases) {
+    SCOPED_TRACE(c.name);
+    Flash flash{FlashLayout()};
+    flash.BeginErase(kBase, kBase + 0x2800);
+    flash.EraseSector(0);
+    flash.EraseSector(1);
+    std::vector<FlashFault> faults;
+    const std::vector<uint8_t> data(c.length, 0x0F);
+    flash.Program(c.address, data.data(), data.size(), 0, faults);
+    ASSERT_FALSE(faults.empty());
+    EXPECT_EQ(faults[0].kind, c.kind);
+  }
+}
+
+TEST(Flash, ProgrammingOnlyClearsBitsAndOnlyOnce) {
+  Flash flash{FlashLayout()};
+  flash.BeginErase(kBase, kBase + 0x2000);
+  flash.EraseSector(0);
+  std::vector<FlashFault> faults;
+  const uint8_t first[] = {0x0F, 0xF0};
+  flash.Program(kBase, first, 2, 0, faults);
+  EXPECT_TRUE(faults.empty());
+  const uint8_t second[] = {0xFF, 0x3C};
+  flash.Program(kBase, second, 2, 0, faults);
+  ASSERT_EQ(faults.size(), 1u);  // both bytes in one entry
+  EXPECT_EQ(faults[0].kind, FlashFaultKind::kNotErased);
+  EXPECT_EQ(faults[0].length, 2u);
+  EXPECT_EQ(flash.Read(kBase), 0x0F);
+  EXPECT_EQ(flash.Read(kBase + 1), 0x30);
+  // Sector 1 lies in the range but was not erased: its old bits stay.
+  const uint8_t third = 0x00;
+  flash.Program(kBase + 0x1000, &third, 1, 0, faults);
+  EXPECT_EQ(faults.back().kind, FlashFaultKind::kNotErased);
+}
+
+TEST(Flash, VerificationNamesTheFirstDifference) {
+  Flash flash{FlashLayout()};
+  flash.BeginErase(kBase, kBase + 0x1000);
+  flash.EraseSector(0);
+  std::vector<FlashFault> faults;
+  const std::vector<uint8_t> data = {1, 2, 3, 4};
+  flash.Program(kBase + 0x10, data.data(), data.size(), 0, faults);
+
+  EXPECT_EQ(VerifyFlash(flash, {Segment{kBase + 0x10, data}}).text,
+            "flash verified: 4 bytes match");
+  EXPECT_EQ(VerifyFlash(flash, {Segment{kBase + 0x10, {1, 2, 9, 4}}}).text,
+            "flash differs at 0x10000012: expected 0x09, found 0x03");
+  EXPECT_EQ(VerifyFlash(flash, {Segment{kBase + 0x104000, {0xFF}}}).text,
+            "flash differs at 0x10104000: outside the flash");
+}
+
+}  // namespace
+}  // namespace gpsfw::sim::test
