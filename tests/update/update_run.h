@@ -8,18 +8,9 @@
 #include "sim/virtual_transport.h"
 #include "sim/wire.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/sample_images.h"
 
 namespace gpsfw::test {
-
-// The parts of a firmware image made with gpsfwimg in a temporary directory.
-struct ImageFiles {
-  std::string container;  // binary container with SFLD tail
-  std::string bare;       // binary container without SFLD tail
-  std::string sfld;       // the SFLD as S-record text
-  std::string srec;       // the programmed bytes of the container as an S-record image
-};
-
-ImageFiles MakeImages(const TempDir& dir, int pfldSize, int fwSize, int sfldSize = 2048);
 
 // One run of the real loader, command line and all, against the receiver model in virtual
 // time.
