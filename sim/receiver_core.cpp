@@ -96,6 +96,7 @@ void ReceiverCore::Reply(uint8_t byte) {
 void ReceiverCore::Enter(Mode mode, uint32_t baud, const char* phase) {
   mode_ = mode;
   baud_ = baud;
+  exchange_ = Exchange::kAwaitAnnounce;  // every role starts without a record in hand
   if (mode == Mode::kApplication) wakeWindow_.clear();
   if (InFlashStage()) {
     ArmIdleTimer();
