@@ -17,8 +17,7 @@ std::vector<uint8_t> FrameBytes(const RecordPacket& packet) {
 }
 
 // Announces a record and sends `frame`; everything the receiver says within `ms`.
-std::vector<uint8_t> Exchange(SimHost& host, const std::vector<uint8_t>& frame,
-                              uint32_t ms = 100) {
+std::vector<uint8_t> Exchange(SimHost& host, const std::vector<uint8_t>& frame, uint32_t ms = 100) {
   EXPECT_EQ(host.Ask(SYNC_CODE, 20), std::vector<uint8_t>{REC_WAIT_CODE});
   host.Send(frame);
   return host.Collect(ms);
@@ -80,10 +79,12 @@ struct BadFrame {
 
 TEST(ReceiverContract, RejectsBadFramesWithTheirErrorByteAndWaitsAgain) {
   const BadFrame cases[] = {
-      {"checksum", {0x5B, 0x00, 0x04, 0x10, 0x00, 0x40, 0x00, 0x01, 0x02, 0x03, 0x00, 0x52, 0x03,
-                    0x5D}, BAD_CSUM},
-      {"end mark", {0x5B, 0x00, 0x04, 0x10, 0x00, 0x40, 0x00, 0x01, 0x02, 0x03, 0x00, 0x52, 0x02,
-                    0x00}, NO_REC_END},
+      {"checksum",
+       {0x5B, 0x00, 0x04, 0x10, 0x00, 0x40, 0x00, 0x01, 0x02, 0x03, 0x00, 0x52, 0x03, 0x5D},
+       BAD_CSUM},
+      {"end mark",
+       {0x5B, 0x00, 0x04, 0x10, 0x00, 0x40, 0x00, 0x01, 0x02, 0x03, 0x00, 0x52, 0x02, 0x00},
+       NO_REC_END},
       {"word count", {0x5B, 0x08, 0x00, 0x10, 0x00, 0x40, 0x00, 0x55, 0x55}, BAD_LENGTH},
       {"not completed", {0x5B, 0x00, 0x04, 0x10}, RECORD_TIMEOUT},
   };
@@ -148,6 +149,7 @@ TEST(ReceiverContract, RefusesAnEraseRangeItCannotErase) {
 TEST(ReceiverContract, AfterAFailedStageTheSfldIsPolledAt19200Again) {
   SimHost host;
   host.ToFlashCommands();
+  host.Erase(0x10000000, 0x10001000);
   EXPECT_THAT(Exchange(host, {0x5B, 0x00, 0x00, 0x00, 0x01, 0x5D}),
               ElementsAre(BAD_CSUM, REC_WAIT_CODE));
   host.Baud(19200);
