@@ -7,6 +7,7 @@
 #include "image/wide_format.h"
 #include "link/link_codes.h"
 #include "platform/text.h"
+#include "update/extent_log.h"
 
 namespace gpsfw {
 namespace {
@@ -19,23 +20,12 @@ void LogWithPath(const wchar_t* format, const wchar_t* imagePath) {
   LogWide(message);
 }
 
-void LogExtent(const ImageExtent& extent) {
-  wchar_t message[kMessageCapacity];
-  FormatWide(message, kMessageCapacity, L"Image Start address: 0x%08X", extent.start);
-  LogWide(message);
-  FormatWide(message, kMessageCapacity, L"Image Entry point: 0x%08X", extent.entry);
-  LogWide(message);
-  FormatWide(message, kMessageCapacity, L"Image Size: %lu bytes",
-             static_cast<unsigned long>(extent.size));
-  LogWide(message);
-}
-
 // Type line, extent or container check. False when the image is refused.
 bool CheckOpenedImage(ImageSource& image) {
   const bool srecord = image.Type() == kImageSRecord;
   LogWide(srecord ? L"Image type: Motorola S-Record" : L"Image type: Binary");
   if (srecord) {
-    LogExtent(image.Extent());
+    LogImageExtent(image.Extent());
   } else {
     uint32_t pfldChecksum = 0;
     if (!CheckContainer(image.BinaryStream(), &pfldChecksum)) return false;

@@ -1,12 +1,12 @@
 #include "update/session.h"
 
 #include <cstring>
-#include <cwchar>
 
 #include "app/progress_log.h"
 #include "image/image_objects.h"
 #include "link/link_codes.h"
 #include "platform/clock.h"
+#include "update/extent_log.h"
 #include "update/flash_upload.h"
 #include "update/sfld_upload.h"
 #include "update/version_report.h"
@@ -24,16 +24,6 @@ constexpr int kSyncsAfterUpload = 3;
 constexpr size_t kReplyBuffer = 4096;
 constexpr uint8_t kTextReplyStart = '$';
 constexpr int kUnansweredPollsBeforeWake = 10;
-
-void LogExtent(const ImageExtent& extent) {
-  wchar_t line[64];
-  std::swprintf(line, 64, L"Image Start address: 0x%08X", extent.start);
-  LogWide(line);
-  std::swprintf(line, 64, L"Image Entry point: 0x%08X", extent.entry);
-  LogWide(line);
-  std::swprintf(line, 64, L"Image Size: %lu bytes", static_cast<unsigned long>(extent.size));
-  LogWide(line);
-}
 
 // The state of the poll loop. After a failed stage the receiver may have been reset into
 // its application, which listens for nothing but the wake sequence: when it then stays
@@ -148,7 +138,7 @@ void WakeTarget(PortHandle port) {
 }
 
 bool RunSession(PortHandle port) {
-  LogExtent(SfldReader().Extent());
+  LogImageExtent(SfldReader().Extent());
   SfldReader().Rewind();
   WakeTarget(port);
   PollLoop loop{port};
