@@ -26,7 +26,7 @@ std::vector<std::string> Fields(const std::string& value, const std::string& opt
                                 size_t most, RecordPoint* point) {
   std::vector<std::string> fields = SplitFields(value, ':');
   if (fields.size() < 2 + least || fields.size() > 2 + most) {
-    throw UsageError(option + ": '" + value + "' does not fit (see --help)");
+    throw UsageError(option + ": '" + value + "' is not STAGE:INDEX with its fields");
   }
   point->stage = ParseStage(fields[0], option);
   point->index = ParseIndex(fields[1], option);

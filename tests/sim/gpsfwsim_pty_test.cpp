@@ -1,0 +1,143 @@
+// gpsfwsim in real time on a pty, reached through the loader's own serial port code and the
+// termios driver.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+
+#include "link/link_codes.h"
+#include "link/record_transfer.h"
+#include "link/serial_port.h"
+#include "platform/clock.h"
+#include "tests/sim/sim_host.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/process.h"
+
+namespace gpsfw::sim::test {
+namespace {
+
+using gpsfw::test::ChildProcess;
+using gpsfw::test::ReadFile;
+using gpsfw::test::TempDir;
+
+const std::string kSimulator = GPSFW_BIN_DIR "/gpsfwsim";
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+// Waits for the simulator to publish its link.
+bool WaitForLink(const std::string& path) {
+  for (int i = 0; i < 1000 && !Exists(path); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return Exists(path);
+}
+
+PortHandle Open(const std::string& path) {
+  const std::wstring name(path.begin(), path.end());
+  return OpenPort(name.c_str(), 57600);
+}
+
+// The wake sequence at 57600, then 19200 from there on. The simulator learns the rate of
+// the host's bytes from the pty's settings when it reads them; the pause gives it time to
+// read on a busy machine before the rate changes.
+void Wake(PortHandle port) {
+  SetBaud(port, 57600);
+  WriteBlock(port, WAKE_SEQUENCE, sizeof WAKE_SEQUENCE);
+  platform::SleepMs(100);
+  SetBaud(port, 19200);
+}
+
+std::string Answer(PortHandle port, uint8_t poll) {
+  WriteByte(port, poll);
+  platform::SleepMs(200);
+  uint8_t buffer[256];
+  const size_t n = ReadBlock(port, buffer, sizeof buffer - 1);
+  return std::string(buffer, buffer + n);
+}
+
+TEST(GpsfwsimOnPty, AnswersTheLoadersSerialPortAndCleansUp) {
+  TempDir dir;
+  const std::string link = dir.File("gps0");
+  ChildProcess sim(
+      {kSimulator, "--link", link, "--time-limit", "120", "--report", dir.File("report.json")},
+      dir.File("sim.out"));
+  ASSERT_TRUE(WaitForLink(link));
+
+  PortHandle port = Open(link);
+  ASSERT_NE(port, INVALID_PORT);
+  Wake(port);
+  EXPECT_EQ(Answer(port, SYNC_CODE), "$VER BL 2.04\r\n");
+  EXPECT_EQ(Answer(port, REC_POLL_CODE), "D");
+  // At the wrong rate the boot loader does not hear the poll.
+  SetBaud(port, 115200);
+  EXPECT_EQ(Answer(port, REC_POLL_CODE), "");
+  ClosePort(port);
+
+  // A second run of the host on the same link.
+  port = Open(link);
+  ASSERT_NE(port, INVALID_PORT);
+  SetBaud(port, 19200);
+  EXPECT_EQ(Answer(port, REC_POLL_CODE), "D");
+  ClosePort(port);
+
+  sim.Kill();
+  EXPECT_FALSE(Exists(link));
+  EXPECT_NE(ReadFile(dir.File("sim.out")).find("serving on " + link), std::string::npos);
+  const nlohmann::json report = nlohmann::json::parse(ReadFile(dir.File("report.json")));
+  EXPECT_EQ(report["phases"][1]["name"], "boot loader");
+  EXPECT_EQ(report["phases"][1]["baud"], 19200);
+  EXPECT_FALSE(report["completed"].get<bool>());
+}
+
+TEST(GpsfwsimOnPty, OnceEndsWithTheVerdictOnTheFlash) {
+  TempDir dir;
+  const std::string link = dir.File("gps0");
+  ChildProcess sim({kSimulator, "--link", link, "--once", "--time-limit", "120"},
+                   dir.File("sim.out"));
+  ASSERT_TRUE(WaitForLink(link));
+  PortHandle port = Open(link);
+  ASSERT_NE(port, INVALID_PORT);
+  Wake(port);
+  EXPECT_EQ(Answer(port, PFLD_VER_CODE), std::string(1, REC_WAIT_CODE));
+  EXPECT_TRUE(SendRecord(port, DataRecord(0x20000000, Pattern(64))));
+  EXPECT_TRUE(SendRecord(port, EndRecord()));
+  platform::SleepMs(200);
+  EXPECT_EQ(Answer(port, SYNC_CODE), std::string(1, SYNC_CODE));
+  SetBaud(port, 115200);
+  WriteByte(port, SYNC_CODE);
+  platform::SleepMs(10);
+  WriteByte(port, ERASE_CODE);
+  EXPECT_TRUE(WaitForByte(port, SYNC_CODE));
+  EXPECT_TRUE(SendRecord(port, EraseRecord(0x10000000, 0x10000010)));
+  EXPECT_TRUE(WaitForByte(port, SYNC_CODE));  // behind the report of the one sector
+  EXPECT_TRUE(SendRecord(port, DataRecord(0x10000000, Pattern(16))));
+  EXPECT_TRUE(SendRecord(port, EndRecord()));
+  ClosePort(port);
+
+  EXPECT_EQ(sim.Wait(30), 0);
+  EXPECT_NE(ReadFile(dir.File("sim.out")).find("flash verified: 16 bytes match"),
+            std::string::npos);
+}
+
+TEST(GpsfwsimOnPty, ExplainsItselfAndRefusesWhatItDoesNotKnow) {
+  TempDir dir;
+  ChildProcess help({kSimulator, "--help"}, dir.File("help.out"));
+  EXPECT_EQ(help.Wait(30), 0);
+  EXPECT_NE(ReadFile(dir.File("help.out")).find("--link PATH"), std::string::npos);
+  const std::vector<std::vector<std::string>> wrong = {
+      {kSimulator, "--no-such-option"},
+      {kSimulator, "--reject", "sfld"},
+      {kSimulator, "--power-on-baud", "9600"},
+      {kSimulator, "--silence", "flash:3:100:later"},
+  };
+  for (const auto& argv : wrong) EXPECT_EQ(gpsfw::test::RunProcess(argv, 30), 2) << argv[1];
+}
+
+}  // namespace
+}  // namespace gpsfw::sim::test
