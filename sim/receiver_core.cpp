@@ -82,15 +82,15 @@ void ReceiverCore::Send(const uint8_t* bytes, size_t count, SimTime notBefore) {
 }
 
 void ReceiverCore::Reply(const std::string& text) {
-  Send(reinterpret_cast<const uint8_t*>(text.data()), text.size(), Us(config_.timing.replyUs));
+  Send(reinterpret_cast<const uint8_t*>(text.data()), text.size(), InUs(config_.timing.replyUs));
 }
 
 void ReceiverCore::Reply(const std::vector<uint8_t>& bytes) {
-  Send(bytes.data(), bytes.size(), Us(config_.timing.replyUs));
+  Send(bytes.data(), bytes.size(), InUs(config_.timing.replyUs));
 }
 
 void ReceiverCore::Reply(uint8_t byte) {
-  Send(&byte, 1, Us(config_.timing.replyUs));
+  Send(&byte, 1, InUs(config_.timing.replyUs));
 }
 
 void ReceiverCore::Enter(Mode mode, uint32_t baud, const char* phase) {
@@ -164,7 +164,7 @@ void ReceiverCore::Dispatch(uint8_t byte, bool garbled) {
 
 void ReceiverCore::StartPeriodicWork() {
   if (config_.chatter && config_.timing.chatterPeriodUs > 0) {
-    Schedule(Us(config_.timing.chatterPeriodUs), [this] { Chatter(); });
+    Schedule(InUs(config_.timing.chatterPeriodUs), [this] { Chatter(); });
   }
   if (faults_.garbagePerSecond > 0) {
     Schedule(now_ + static_cast<SimTime>(kNsPerSecond / faults_.garbagePerSecond),
@@ -177,7 +177,7 @@ void ReceiverCore::Chatter() {
     const std::string sentence = NmeaSentence(kChatterBody);
     Send(reinterpret_cast<const uint8_t*>(sentence.data()), sentence.size(), now_);
   }
-  Schedule(Us(config_.timing.chatterPeriodUs), [this] { Chatter(); });
+  Schedule(InUs(config_.timing.chatterPeriodUs), [this] { Chatter(); });
 }
 
 void ReceiverCore::Garbage() {
@@ -205,7 +205,7 @@ void ReceiverCore::Reset(ResetTo to) {
     EnterApplication();
   } else {
     Enter(Mode::kStarting, kBootLoaderBaud, kPhaseBootLoader);
-    SwitchAt(Us(config_.timing.bootUs), Mode::kBootPoll, kBootLoaderBaud, nullptr);
+    SwitchAt(InUs(config_.timing.bootUs), Mode::kBootPoll, kBootLoaderBaud, nullptr);
   }
   StartPeriodicWork();
 }
@@ -232,7 +232,7 @@ void ReceiverCore::Wake() {
   Event("wake sequence at " + std::to_string(baud_));
   wakeWindow_.clear();
   Enter(Mode::kStarting, kBootLoaderBaud, kPhaseBootLoader);
-  SwitchAt(Us(config_.timing.bootUs), Mode::kBootPoll, kBootLoaderBaud, nullptr);
+  SwitchAt(InUs(config_.timing.bootUs), Mode::kBootPoll, kBootLoaderBaud, nullptr);
 }
 
 const char* ReceiverCore::StateName() const {

@@ -17,6 +17,9 @@
 
 namespace gpsfw::sim {
 
+// A record's payload starts with its target address.
+inline constexpr size_t kRecordAddressBytes = 4;
+
 // The receiver's state machine behind Receiver. Its own work is a set of timers ordered by
 // time and creation, so that equal inputs always give equal runs.
 class ReceiverCore {
@@ -63,7 +66,7 @@ class ReceiverCore {
   void Reply(const std::vector<uint8_t>& bytes);
   void Reply(uint8_t byte);
   SimTime TxIdleAt() const;
-  SimTime Us(uint32_t us) const { return now_ + UsToNs(us); }
+  SimTime InUs(uint32_t us) const { return now_ + UsToNs(us); }
   void Enter(Mode mode, uint32_t baud, const char* phase);
   // Deaf in `meanwhile` until `at`, then `mode` at `baud`.
   void SwitchAt(SimTime at, Mode mode, uint32_t baud, const char* phase,

@@ -5,11 +5,7 @@
 #include "sim/receiver_core.h"
 
 namespace gpsfw::sim {
-namespace {
-
-constexpr size_t kAddressBytes = 4;
-
-}  // namespace
+namespace {}  // namespace
 
 bool ReceiverCore::InFlashStage() const {
   return mode_ == Mode::kFlashCommands || mode_ == Mode::kEraseRecord || mode_ == Mode::kErasing ||
@@ -171,15 +167,15 @@ void ReceiverCore::StartErase(uint32_t start, uint32_t end) {
 }
 
 void ReceiverCore::KeepSfldData(uint32_t address, const std::vector<uint8_t>& payload) {
-  AppendSegment(result_.sfld, address, payload.data() + kAddressBytes,
-                payload.size() - kAddressBytes);
+  AppendSegment(result_.sfld, address, payload.data() + kRecordAddressBytes,
+                payload.size() - kRecordAddressBytes);
 }
 
 void ReceiverCore::ProgramData(uint32_t address, const std::vector<uint8_t>& payload) {
   // The loader cannot tell a pad byte from data: it programs the whole payload.
-  const size_t count = payload.size() - kAddressBytes;
-  AppendSegment(result_.programmed, address, payload.data() + kAddressBytes, count);
-  flash_.Program(address, payload.data() + kAddressBytes, count, now_, result_.flashFaults);
+  const size_t count = payload.size() - kRecordAddressBytes;
+  AppendSegment(result_.programmed, address, payload.data() + kRecordAddressBytes, count);
+  flash_.Program(address, payload.data() + kRecordAddressBytes, count, now_, result_.flashFaults);
 }
 
 void ReceiverCore::AfterVerdict(int index) {

@@ -10,8 +10,6 @@
 namespace gpsfw::sim {
 namespace {
 
-constexpr size_t kAddressBytes = 4;
-
 uint32_t BigEndianWord(const std::vector<uint8_t>& bytes, size_t offset) {
   return uint32_t{bytes[offset]} << 24 | uint32_t{bytes[offset + 1]} << 16 |
          uint32_t{bytes[offset + 2]} << 8 | uint32_t{bytes[offset + 3]};
@@ -66,7 +64,7 @@ void ReceiverCore::RecordByte(uint8_t byte) {
       break;
     case Exchange::kResync:
       Cancel(resyncTimer_);
-      resyncTimer_ = Schedule(Us(config_.timing.resyncUs), [this] { EndResync(); });
+      resyncTimer_ = Schedule(InUs(config_.timing.resyncUs), [this] { EndResync(); });
       break;
     case Exchange::kBusy:
       break;
@@ -93,7 +91,7 @@ void ReceiverCore::FrameByte(uint8_t byte) {
   Cancel(frameTimer_);
   const FrameStatus status = decoder_.Feed(byte);
   if (status == FrameStatus::kIncomplete) {
-    frameTimer_ = Schedule(Us(config_.timing.frameGapUs), [this] { FrameTimeout(); });
+    frameTimer_ = Schedule(InUs(config_.timing.frameGapUs), [this] { FrameTimeout(); });
     return;
   }
   FrameDone(status);
@@ -145,7 +143,7 @@ void ReceiverCore::CompleteRecord() {
     exchange_ = Exchange::kAwaitFrame;
     return;
   }
-  const uint32_t dataBytes = end ? 0 : static_cast<uint32_t>(payload.size() - kAddressBytes);
+  const uint32_t dataBytes = end ? 0 : static_cast<uint32_t>(payload.size() - kRecordAddressBytes);
   if (!end && mode_ == Mode::kSfldUpload) KeepSfldData(address, payload);
   if (!end && mode_ == Mode::kFlashRecords) ProgramData(address, payload);
   Accept(index, address, mode_ == Mode::kEraseRecord ? 0 : dataBytes);
@@ -158,7 +156,7 @@ bool ReceiverCore::CheckEraseRecord(const std::vector<uint8_t>& payload, int ind
     Reject(BAD_LENGTH, "not an erase range", index, address);
     return false;
   }
-  const uint32_t end = BigEndianWord(payload, kAddressBytes);
+  const uint32_t end = BigEndianWord(payload, kRecordAddressBytes);
   const uint64_t flashEnd = uint64_t{flash_.Base()} + flash_.Size();
   const bool inside = address >= flash_.Base() && end <= flashEnd;
   if (end < address || (end > address && !inside)) {
@@ -197,7 +195,7 @@ void ReceiverCore::Reject(uint8_t errorByte, const std::string& reason, int inde
   exchange_ = Exchange::kResync;
   Cancel(frameTimer_);
   Cancel(resyncTimer_);
-  resyncTimer_ = Schedule(Us(config_.timing.resyncUs), [this] { EndResync(); });
+  resyncTimer_ = Schedule(InUs(config_.timing.resyncUs), [this] { EndResync(); });
 }
 
 void ReceiverCore::EndResync() {

@@ -47,6 +47,17 @@ std::vector<uint8_t> BytesSent(const std::vector<WireEvent>& wire, Direction dir
   return bytes;
 }
 
+std::vector<uint8_t> BytesSentBetween(const std::vector<WireEvent>& wire, Direction direction,
+                                      SimTime fromNs, SimTime toNs) {
+  std::vector<uint8_t> bytes;
+  for (const WireEvent& event : wire) {
+    if (event.direction == direction && event.endNs >= fromNs && event.endNs < toNs) {
+      bytes.push_back(event.byte);
+    }
+  }
+  return bytes;
+}
+
 std::string HexBytes(const std::vector<uint8_t>& bytes) {
   std::string text;
   char hex[4];

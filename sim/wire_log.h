@@ -30,6 +30,11 @@ std::vector<WireRun> GroupRuns(const std::vector<WireEvent>& wire, SimTime gapNs
 std::vector<uint8_t> BytesSent(const std::vector<WireEvent>& wire, Direction direction,
                                uint32_t senderBaud = 0);
 
+// The bytes sent in `direction` that reached the other side in [fromNs, toNs), for instance
+// within one of the receiver's phases.
+std::vector<uint8_t> BytesSentBetween(const std::vector<WireEvent>& wire, Direction direction,
+                                      SimTime fromNs, SimTime toNs);
+
 // "55 77 5B" for messages.
 std::string HexBytes(const std::vector<uint8_t>& bytes);
 

@@ -30,10 +30,10 @@ int Serve(const SimOptions& options) {
   std::vector<sim::Segment> expected;
   if (!options.expect.empty()) expected = sim::LoadExpectedImage(options.expect);
   sim::Receiver receiver(options.config);
+  CatchStopSignals();
   PtyLink link(options.link);
   std::cout << "gpsfwsim: serving on " << link.PortPath() << " (" << link.SlavePath() << ")"
             << std::endl;
-  CatchStopSignals();
   PtyServer server(link, receiver);
   ServeOptions serve;
   serve.once = options.once;

@@ -30,7 +30,7 @@ class PtyServer {
  public:
   PtyServer(PtyLink& link, sim::Receiver& receiver);
 
-  // Runs until SIGINT or SIGTERM, the time limit, or (with `once`) the first completed
+  // Runs until a stop signal, the time limit, or (with `once`) the first completed
   // update has been read by the host.
   ServeEnd Run(const ServeOptions& options);
 
@@ -53,7 +53,8 @@ class PtyServer {
   sim::SimTime completionSeenAt_ = sim::kNever;
 };
 
-// Makes SIGINT and SIGTERM end Run; call once before Run.
+// Makes SIGINT, SIGTERM and SIGHUP end Run, so that the link is removed; call before the
+// link is made.
 void CatchStopSignals();
 
 }  // namespace gpsfw::simtool
