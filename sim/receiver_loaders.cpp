@@ -49,7 +49,9 @@ void ReceiverCore::StartSfld() {
 }
 
 void ReceiverCore::SfldPollByte(uint8_t byte) {
-  if (byte != SYNC_CODE) return;
+  // Any of the host's poll bytes: after a failed stage the host polls with whichever it
+  // had, and the SFLD has nothing else to say.
+  if (byte != SYNC_CODE && byte != REC_POLL_CODE && byte != PFLD_VER_CODE) return;
   ++result_.flashAttempts;
   result_.programmed.clear();
   acceptedData_ = 0;

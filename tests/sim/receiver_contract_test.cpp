@@ -157,6 +157,10 @@ TEST(ReceiverContract, AfterAFailedStageTheSfldIsPolledAt19200Again) {
   host.Baud(115200);
   EXPECT_EQ(host.Ask(VER_QUERY_CODE), Bytes("$VER SFLD 1.10\r\n"));
   EXPECT_EQ(host.Result().flashAttempts, 2);
+  // Left alone it falls back again, and answers whichever poll byte the host has.
+  host.Collect(2500);
+  host.Baud(19200);
+  EXPECT_THAT(host.Ask(PFLD_VER_CODE), ElementsAre(SYNC_CODE));
 }
 
 TEST(ReceiverContract, AnSfldLeftAloneReturnsTo19200) {
