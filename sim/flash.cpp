@@ -1,6 +1,7 @@
 #include "sim/flash.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace gpsfw::sim {
 namespace {
@@ -52,7 +53,9 @@ void Flash::SectorsOverlapping(uint32_t start, uint32_t end, uint32_t* first,
 void Flash::BeginErase(uint32_t start, uint32_t end) {
   std::fill(writable_.begin(), writable_.end(), 0);
   eraseStart_ = start;
-  eraseEnd_ = end;
+  // The flash is programmed in 16-bit halfwords: the pad byte that fills the halfword of an
+  // odd end belongs to the range.
+  eraseEnd_ = end % 2 == 0 || end == UINT32_MAX ? end : end + 1;
 }
 
 void Flash::EraseSector(uint32_t index) {

@@ -115,6 +115,18 @@ TEST(Flash, ProgrammingOnlyClearsBitsAndOnlyOnce) {
   EXPECT_EQ(faults.back().kind, FlashFaultKind::kNotErased);
 }
 
+TEST(Flash, ThePadByteOfAnOddEndIsPartOfTheRange) {
+  Flash flash{FlashLayout()};
+  flash.BeginErase(kBase, kBase + 0x101);
+  flash.EraseSector(0);
+  std::vector<FlashFault> faults;
+  const uint8_t lastAndPad[] = {0x42, 0x00};
+  flash.Program(kBase + 0x100, lastAndPad, 2, 0, faults);
+  EXPECT_TRUE(faults.empty());
+  flash.Program(kBase + 0x102, lastAndPad, 1, 0, faults);
+  EXPECT_EQ(faults.size(), 1u);
+}
+
 TEST(Flash, VerificationNamesTheFirstDifference) {
   Flash flash{FlashLayout()};
   flash.BeginErase(kBase, kBase + 0x1000);
