@@ -57,8 +57,9 @@ bool SRecReader::Scan() {
     if (result == kLineEnd) break;
     if (result == kLineError) return false;
     if (line.type == kDataType) {
-      // The size must reach past the last line's data so that the erase covers it; data
-      // that would run past the top of the address space cannot be loaded at all.
+      // The size must reach past the last line's data so that the erase covers it. Data
+      // that reaches the top of the address space cannot be loaded: the end of its erase
+      // range would not fit in 32 bits.
       const uint64_t end = static_cast<uint64_t>(line.address) + line.length;
       if (end >= kAddressSpaceEnd) return false;
       if (end > highestEnd) highestEnd = end;

@@ -25,28 +25,29 @@ constexpr size_t kReplyBuffer = 4096;
 constexpr uint8_t kTextReplyStart = '$';
 constexpr int kUnansweredPollsBeforeWake = 10;
 
-// The state of the poll loop. After a failed stage the receiver may have been reset into
-// its application, which listens for nothing but the wake sequence: when it then stays
-// without a recognised answer for a while, it is woken again. A receiver that has not
-// answered from the start is polled as it is.
+// The state of the poll loop. After a failed stage, or after an SFLD upload whose SFLD has
+// yet to answer, the receiver may have been reset into its application, which listens for
+// nothing but the wake sequence: when it then stays without a recognised answer for a
+// while, it is woken again. A receiver that has not answered from the start is polled as it
+// is.
 struct PollLoop {
   PortHandle port;
   uint8_t pollByte = SYNC_CODE;
-  bool stageFailed = false;
+  bool awaitingTarget = false;
   int unanswered = 0;
 
   void Answered() {
-    stageFailed = false;
+    awaitingTarget = false;
     unanswered = 0;
   }
   void NotAnswered() {
-    if (!stageFailed || ++unanswered < kUnansweredPollsBeforeWake) return;
+    if (!awaitingTarget || ++unanswered < kUnansweredPollsBeforeWake) return;
     WakeTarget(port);
     pollByte = SYNC_CODE;
     unanswered = 0;
   }
-  void StageFailed() {
-    stageFailed = true;
+  void AwaitTarget() {
+    awaitingTarget = true;
     unanswered = 0;
   }
 };
@@ -73,10 +74,8 @@ void AskForPfldVersion(PollLoop& loop) {
 // The boot loader starts the SFLD after its end record; the SFLD announces itself with
 // SYNC_CODE to the next polls.
 void StartSfld(PollLoop& loop) {
-  if (!UploadSfld(loop.port, SfldReader())) {
-    loop.StageFailed();
-    return;
-  }
+  loop.AwaitTarget();
+  if (!UploadSfld(loop.port, SfldReader())) return;
   LogWide(L"Complete.");
   LogWide(L"Wait for SFLD");
   loop.pollByte = SYNC_CODE;
@@ -90,7 +89,7 @@ bool RunFlashStage(PollLoop& loop) {
   SetBaud(loop.port, kFlashBaud);
   if (FlashUpload(loop.port)) return true;
   SetBaud(loop.port, kPollBaud);
-  loop.StageFailed();
+  loop.AwaitTarget();
   return false;
 }
 

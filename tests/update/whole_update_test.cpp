@@ -312,6 +312,7 @@ TEST_F(WholeUpdate, ReceiverPowerCycledMidUploadAndMidProgrammingIsWokenAgain) {
   const std::vector<Case> cases = {
       {"reset during the SFLD upload", {Stage::kSfld, 0}, 2},
       {"reset during programming", {Stage::kFlash, 5}, 2},
+      {"reset before the SFLD ran", {Stage::kSfld, sim::kEndRecord}, 2},
   };
   for (const Case& c : cases) {
     ReceiverConfig config;
