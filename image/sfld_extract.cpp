@@ -6,10 +6,10 @@
 #include <cstdio>
 
 #include "image/container_layout.h"
-#include "image/scoped_fd.h"
 #include "image/sfld_loader.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "platform/unique_fd.h"
 
 namespace gpsfw {
 namespace {
@@ -93,7 +93,7 @@ bool TailStart(int image, uint32_t& tailStart) {
 bool ExtractSfldTo(const char* imagePath, const char* outPath, SfldTail* tail) {
   SfldTail found{false, 0, 0, 0};
   if (tail != nullptr) *tail = found;
-  ScopedFd image(open(imagePath, O_RDONLY | O_CLOEXEC));
+  platform::UniqueFd image(open(imagePath, O_RDONLY | O_CLOEXEC));
   uint32_t tailStart = 0;
   struct stat info;
   if (!image.Valid() || !TailStart(image.Get(), tailStart) || fstat(image.Get(), &info) != 0) {
@@ -103,7 +103,7 @@ bool ExtractSfldTo(const char* imagePath, const char* outPath, SfldTail* tail) {
   // A tail too short to hold its checksum word counts as no tail.
   if (fileSize <= tailStart || fileSize - tailStart < kWordBytes) return false;
   found.payloadSize = fileSize - tailStart - kWordBytes;
-  ScopedFd out(CreateFresh(outPath));
+  platform::UniqueFd out(CreateFresh(outPath));
   if (!out.Valid()) return false;
   if (!CopyPayload(image.Get(), tailStart, found.payloadSize, out.Get(), found.computed) ||
       !ReadWordAtOffset(image.Get(), static_cast<off_t>(fileSize - kWordBytes), found.stored)) {

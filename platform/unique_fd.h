@@ -29,6 +29,12 @@ class UniqueFd {
     return fd;
   }
 
+  // Closes now and tells whether the close succeeded: a write to a file may fail only here.
+  bool Close() {
+    const int fd = Release();
+    return fd < 0 || ::close(fd) == 0;
+  }
+
   void Reset(int fd = -1) {
     // close() is not retried on EINTR: on Linux the descriptor is gone either way.
     if (fd_ >= 0) ::close(fd_);
