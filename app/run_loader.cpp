@@ -3,9 +3,10 @@
 #include <cstdio>
 
 #include "app/command_line.h"
-#include "app/progress_log.h"
 #include "link/serial_port.h"
 #include "platform/text.h"
+#include "report/observer.h"
+#include "report/progress_log.h"
 #include "update/prepare_image.h"
 #include "update/session.h"
 
@@ -35,10 +36,12 @@ int RunWithLog(const char* commandLine) {
 
   PortHandle port = OpenPort(portName, kOpeningBaud);
   if (port == INVALID_PORT) return kRunPortFailed;
+  Observe().OnPhase(UpdatePhase::kPreparing);
   if (!PrepareImage(imagePath)) {
     ClosePort(port);
     return kRunImageFailed;
   }
+  Observe().OnPrepared();
   RunSession(port);
   ClosePort(port);
   return kRunOk;
@@ -54,6 +57,8 @@ int RunLoader(const char* commandLine) {
   if (!OpenProgressLog(logPath)) return kRunLogFailed;
   const int code = RunWithLog(commandLine);
   CloseProgressLog(code);
+  Observe().OnPhase(UpdatePhase::kDone);
+  Observe().OnDone(code);
   return code;
 }
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/progress_log.h"
+#include "report/progress_log.h"
 #include "platform/paths.h"
 
 namespace gpsfw::fuzz {

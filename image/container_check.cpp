@@ -1,6 +1,6 @@
 #include "image/container_check.h"
 
-#include "app/progress_log.h"
+#include "report/progress_log.h"
 #include "image/container_layout.h"
 
 namespace gpsfw {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/progress_log.h"
+#include "report/progress_log.h"
 #include "image/image_objects.h"
 #include "image/wide_format.h"
 #include "platform/paths.h"

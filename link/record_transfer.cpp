@@ -2,9 +2,9 @@
 
 #include <cwchar>
 
-#include "app/progress_log.h"
 #include "link/link_codes.h"
 #include "platform/clock.h"
+#include "report/progress_log.h"
 
 namespace gpsfw {
 namespace {
@@ -18,6 +18,12 @@ constexpr int kRecoveryCycles = 1000;
 // A target that falls silent after a frame is given this long before the exchange is
 // counted as failed and the recovery pass takes over.
 constexpr uint64_t kVerdictSilenceLimitUs = 10'000'000;
+
+RecordVerdict g_lastVerdict;
+
+void Conclude(RecordOutcome outcome, uint8_t byte) {
+  g_lastVerdict = RecordVerdict{outcome, byte};
+}
 
 struct Verdict {
   uint8_t code;
@@ -68,12 +74,16 @@ bool AwaitVerdict(PortHandle port, const RecordPacket& packet) {
   for (;;) {
     uint8_t byte = 0;
     if (!ReadByte(port, byte)) {
-      if (platform::NowUs() - lastHeardUs >= kVerdictSilenceLimitUs) return false;
+      if (platform::NowUs() - lastHeardUs >= kVerdictSilenceLimitUs) {
+        Conclude(RecordOutcome::kNoVerdict, 0);
+        return false;
+      }
       platform::SleepMs(kEmptyReadPauseMs);
       continue;
     }
     lastHeardUs = platform::NowUs();
     if (byte == SYNC_CODE) {
+      Conclude(RecordOutcome::kAccepted, byte);
       LogAccepted(packet);
       return true;
     }
@@ -82,6 +92,7 @@ bool AwaitVerdict(PortHandle port, const RecordPacket& packet) {
       continue;
     }
     if (const wchar_t* message = RejectionMessage(byte)) {
+      Conclude(RecordOutcome::kRejected, byte);
       LogWide(message);
       return false;
     }
@@ -90,11 +101,18 @@ bool AwaitVerdict(PortHandle port, const RecordPacket& packet) {
 
 }  // namespace
 
+RecordVerdict LastRecordVerdict() {
+  return g_lastVerdict;
+}
+
 bool SendRecord(PortHandle port, const RecordPacket& packet) {
   DiscardBothDirections(port);
   platform::SleepMs(kSettleMs);
   WriteByte(port, SYNC_CODE);
-  if (!WaitForByte(port, REC_WAIT_CODE)) return false;
+  if (!WaitForByte(port, REC_WAIT_CODE)) {
+    Conclude(RecordOutcome::kNoRequest, 0);
+    return false;
+  }
   SendFrame(port, packet);
   return AwaitVerdict(port, packet);
 }

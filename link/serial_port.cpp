@@ -2,11 +2,12 @@
 
 #include <cwchar>
 
-#include "app/progress_log.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/serial_driver.h"
 #include "platform/text.h"
+#include "report/observer.h"
+#include "report/progress_log.h"
 
 namespace gpsfw {
 namespace {
@@ -23,6 +24,13 @@ constexpr size_t kDevicePathCapacity = 256;
 // WaitForByte gives up after this long without the byte it waits for, even while other
 // bytes keep coming: a target that babbles forever must not hold the host forever.
 constexpr uint64_t kWaitForByteLimitUs = 10'000'000;
+
+// The rate the line runs at, for the observer's trace.
+uint32_t g_lineBaud = 0;
+
+void Saw(WireDirection direction, const uint8_t* bytes, size_t count) {
+  Observe().OnWire(direction, bytes, count, g_lineBaud);
+}
 
 struct LineErrorName {
   uint32_t flag;
@@ -77,6 +85,7 @@ PortHandle OpenPort(const wchar_t* name, uint32_t baud) {
     ClosePort(port);
     return INVALID_PORT;
   }
+  g_lineBaud = baud;
   // Time-outs and the event mask have no separate step: the driver's reads carry the
   // time-outs themselves, and there are no events to wait for.
   PurgePort(port, PURGE_ALL);
@@ -98,6 +107,7 @@ uint32_t CheckLineErrors(PortHandle port) {
   for (const LineErrorName& error : kLineErrorNames) {
     if ((flags & error.flag) != 0) LogWide(error.name);
   }
+  Observe().OnLineError(flags);
   return flags;
 }
 
@@ -106,6 +116,7 @@ bool ReadByte(PortHandle port, uint8_t& byte) {
     CheckLineErrors(port);
     uint8_t received = 0;
     if (Serial().Read(port, &received, 1) == 1) {
+      Saw(WireDirection::kFromTarget, &received, 1);
       byte = received;
       return true;
     }
@@ -127,7 +138,10 @@ bool WaitForByte(PortHandle port, uint8_t expected) {
 void WriteByte(PortHandle port, uint8_t byte) {
   for (;;) {
     CheckLineErrors(port);
-    if (Serial().Write(port, &byte, 1) == 1) return;
+    if (Serial().Write(port, &byte, 1) == 1) {
+      Saw(WireDirection::kToTarget, &byte, 1);
+      return;
+    }
     platform::SleepMs(kWriteRetryMs);
   }
 }
@@ -141,6 +155,7 @@ bool WriteBlock(PortHandle port, const uint8_t* bytes, size_t length) {
       continue;
     }
     if (taken == 0) continue;
+    Saw(WireDirection::kToTarget, bytes, static_cast<size_t>(taken));
     bytes += taken;
     length -= static_cast<size_t>(taken);
     if (length > 0) platform::SleepMs(kBlockRetryMs);
@@ -152,6 +167,7 @@ size_t ReadBlock(PortHandle port, uint8_t* buffer, size_t size) {
   CheckLineErrors(port);
   const long n = Serial().Read(port, buffer, size);
   if (n <= 0) return 0;
+  Saw(WireDirection::kFromTarget, buffer, static_cast<size_t>(n));
   buffer[n] = 0;
   return static_cast<size_t>(n);
 }
@@ -172,6 +188,7 @@ bool SetBaud(PortHandle port, uint32_t baud) {
   platform::SleepMs(kBaudSettleMs);
   PurgePort(port, PURGE_ALL);
   const bool accepted = Serial().Configure(port, baud);
+  if (accepted) g_lineBaud = baud;
   uint32_t ignored = 0;
   Serial().TakeLineErrors(port, &ignored);
   PurgePort(port, PURGE_TXCLEAR | PURGE_RXCLEAR);

@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "app/progress_log.h"
+#include "report/progress_log.h"
 
 namespace gpsfw {
 

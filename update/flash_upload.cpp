@@ -3,11 +3,13 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/progress_log.h"
 #include "image/image_objects.h"
 #include "link/link_codes.h"
 #include "link/record_transfer.h"
 #include "platform/clock.h"
+#include "report/observer.h"
+#include "report/progress_log.h"
+#include "update/record_stream.h"
 #include "update/version_report.h"
 
 namespace gpsfw {
@@ -17,6 +19,8 @@ constexpr uint32_t kVersionReplyPauseMs = 500;
 constexpr uint32_t kTypeReplyPauseMs = 200;
 constexpr uint32_t kEraseCommandGapMs = 10;
 constexpr size_t kReplyBuffer = 256;
+
+int g_flashStages = 0;
 
 // Asks until the SFLD answers with its version; returns where the "$VER" tag starts.
 char* QueryVersion(PortHandle port, char* reply) {
@@ -63,25 +67,24 @@ bool EraseImageRange(PortHandle port, const ImageExtent& extent) {
   if (!WaitForByte(port, SYNC_CODE)) return false;
   RecordPacket erase{};
   MakeEraseRecord(erase, extent.start, extent.start + extent.size);
-  if (!SendRecordChecked(port, erase)) return false;
+  const bool accepted = SendRecordChecked(port, erase);
+  ReportRecord(RecordStage::kFlash, kEraseRecordIndex, erase, g_flashStages);
+  if (!accepted) return false;
   return EraseProgress(port);
 }
 
 bool SendImageRecords(PortHandle port, ImageSource& source) {
-  RecordPacket packet{};
-  for (;;) {
-    if (!source.NextRecord(packet)) {
-      LogWide(L"Image read error.");
-      return false;
-    }
-    if (packet.dataCount == 0) {
-      MakeEndRecord(packet);
-      if (!SendRecordChecked(port, packet)) return false;
+  switch (SendRecordStream(port, source, RecordStage::kFlash, g_flashStages)) {
+    case StreamEnd::kComplete:
       LogWide(L"FLASH Programing Complete.");
       return true;
-    }
-    if (!SendRecordChecked(port, packet)) return false;
+    case StreamEnd::kReadError:
+      LogWide(L"Image read error.");
+      return false;
+    case StreamEnd::kRefused:
+      break;
   }
+  return false;
 }
 
 }  // namespace
@@ -110,6 +113,7 @@ bool EraseProgress(PortHandle port) {
     ++sectors;
     std::swprintf(line, 48, L"%i sectors erased.", sectors);
     LogWide(line);
+    Observe().OnSectorErased(sectors);
   }
 }
 
@@ -117,13 +121,17 @@ bool ProgramFlash(PortHandle port, ImageSource& source) {
   if (PfldMode && !EnterBootMode(port)) return false;
   LogWide(L"FLASHProgram Begin");
   source.Rewind();
+  Observe().OnPhase(UpdatePhase::kErasing);
   if (!EraseImageRange(port, source.Extent())) return false;
   LogWide(L"Complete.");
   LogWide(L"FLASH Programming...");
+  Observe().OnPhase(UpdatePhase::kProgramming);
   return SendImageRecords(port, source);
 }
 
 bool FlashUpload(PortHandle port) {
+  ++g_flashStages;
+  Observe().OnPhase(UpdatePhase::kFlashQueries);
   char reply[kReplyBuffer];
   VersionReport(QueryVersion(port, reply));
   QueryFlashType(port, reply);

@@ -1,6 +1,6 @@
 #include "update/prepare_image.h"
 
-#include "app/progress_log.h"
+#include "report/progress_log.h"
 #include "image/container_check.h"
 #include "image/image_objects.h"
 #include "image/sfld_loader.h"

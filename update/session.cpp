@@ -2,10 +2,11 @@
 
 #include <cstring>
 
-#include "app/progress_log.h"
 #include "image/image_objects.h"
 #include "link/link_codes.h"
 #include "platform/clock.h"
+#include "report/observer.h"
+#include "report/progress_log.h"
 #include "update/extent_log.h"
 #include "update/flash_upload.h"
 #include "update/sfld_upload.h"
@@ -75,9 +76,14 @@ void AskForPfldVersion(PollLoop& loop) {
 // SYNC_CODE to the next polls.
 void StartSfld(PollLoop& loop) {
   loop.AwaitTarget();
-  if (!UploadSfld(loop.port, SfldReader())) return;
+  if (!UploadSfld(loop.port, SfldReader())) {
+    Observe().OnRetry("SFLD upload failed", "polling the boot loader again");
+    Observe().OnPhase(UpdatePhase::kPolling);
+    return;
+  }
   LogWide(L"Complete.");
   LogWide(L"Wait for SFLD");
+  Observe().OnPhase(UpdatePhase::kWaitingForSfld);
   loop.pollByte = SYNC_CODE;
   for (int i = 0; i < kSyncsAfterUpload; ++i) {
     platform::SleepMs(kReplyPauseMs);
@@ -88,7 +94,9 @@ void StartSfld(PollLoop& loop) {
 bool RunFlashStage(PollLoop& loop) {
   SetBaud(loop.port, kFlashBaud);
   if (FlashUpload(loop.port)) return true;
+  Observe().OnRetry("flash stage failed", "repeating the flash stage");
   SetBaud(loop.port, kPollBaud);
+  Observe().OnPhase(UpdatePhase::kPolling);
   loop.AwaitTarget();
   return false;
 }
@@ -122,6 +130,9 @@ bool React(PollLoop& loop, uint8_t reply) {
 }  // namespace
 
 void WakeTarget(PortHandle port) {
+  static int wakes = 0;
+  Observe().OnPhase(UpdatePhase::kWaking);
+  Observe().OnWake(++wakes);
   LogWide(L"Waiting for target answer at 19200...");
   // The receiver's application listens at 4800 or 57600, depending on its configuration;
   // its boot loader then listens at 19200.
@@ -134,6 +145,7 @@ void WakeTarget(PortHandle port) {
       WriteByte(port, SYNC_CODE);
     }
   }
+  Observe().OnPhase(UpdatePhase::kPolling);
 }
 
 bool RunSession(PortHandle port) {

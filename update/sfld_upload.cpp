@@ -1,25 +1,23 @@
 #include "update/sfld_upload.h"
 
-#include "app/progress_log.h"
-#include "link/record_transfer.h"
+#include "report/observer.h"
+#include "report/progress_log.h"
+#include "update/record_stream.h"
 
 namespace gpsfw {
+namespace {
+
+int g_uploads = 0;
+
+}  // namespace
 
 bool UploadSfld(PortHandle port, SRecReader& reader) {
-  RecordPacket packet{};
   reader.Rewind();
+  Observe().OnPhase(UpdatePhase::kSfldUpload);
   LogWide(L"Uploading SFLD...");
-  for (;;) {
-    if (!reader.NextRecord(packet)) {
-      LogWide(L"Image reading error.");
-      return false;
-    }
-    if (packet.dataCount == 0) {
-      MakeEndRecord(packet);
-      return SendRecordChecked(port, packet);
-    }
-    if (!SendRecordChecked(port, packet)) return false;
-  }
+  const StreamEnd end = SendRecordStream(port, reader, RecordStage::kSfld, ++g_uploads);
+  if (end == StreamEnd::kReadError) LogWide(L"Image reading error.");
+  return end == StreamEnd::kComplete;
 }
 
 }  // namespace gpsfw

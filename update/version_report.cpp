@@ -3,7 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/progress_log.h"
+#include "report/progress_log.h"
 #include "platform/text.h"
 
 namespace gpsfw {

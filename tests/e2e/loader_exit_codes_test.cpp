@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/progress_log.h"
+#include "report/progress_log.h"
 #include "link/serial_port.h"
 #include "platform/text.h"
 #include "tests/support/log_capture.h"

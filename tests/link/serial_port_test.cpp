@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/progress_log.h"
+#include "report/progress_log.h"
 #include "platform/serial_driver.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/scripted_line.h"

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "app/progress_log.h"
+#include "report/progress_log.h"
 
 namespace gpsfw::test {
 

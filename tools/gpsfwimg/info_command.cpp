@@ -3,7 +3,7 @@
 #include <memory>
 #include <sstream>
 
-#include "app/progress_log.h"
+#include "report/progress_log.h"
 #include "image/container_check.h"
 #include "image/image_source.h"
 #include "image/sfld_loader.h"

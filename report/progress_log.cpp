@@ -1,4 +1,4 @@
-#include "app/progress_log.h"
+#include "report/progress_log.h"
 
 #include <cstdio>
 #include <cstring>

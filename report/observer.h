@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace gpsfw {
+
+// What an update is doing, for whoever watches it beside the progress log.
+enum class UpdatePhase {
+  kPreparing,       // the image and the SFLD are being checked
+  kWaking,          // the wake sequence goes out
+  kPolling,         // waiting for the boot loader (or the SFLD) to answer a poll
+  kSfldUpload,      // the SFLD goes into the receiver's RAM
+  kWaitingForSfld,  // the SFLD has been sent; waiting for it to answer
+  kFlashQueries,    // version and flash type, boot mode
+  kErasing,         // the erase command and its sector reports
+  kProgramming,     // the image's records
+  kPortLost,        // the serial device has gone; waiting for it to come back
+  kDone,            // the run has ended
+};
+
+enum class RecordStage { kSfld, kFlash };
+
+// How one record exchange ended. kAccepted and the rejections carry the target's byte.
+enum class RecordOutcome {
+  kAccepted,
+  kRejected,   // an error byte; `verdict` holds it
+  kNoRequest,  // the target never asked for the record (no REC_WAIT_CODE)
+  kNoVerdict,  // the frame went out and no verdict came
+};
+
+enum class WireDirection { kToTarget, kFromTarget };
+
+// One record as it was offered to the target.
+struct RecordReport {
+  RecordStage stage = RecordStage::kFlash;
+  int index = 0;           // data record number from 0 in this attempt; -1 end, -2 erase range
+  uint32_t address = 0;    // the packet's address (the start for the erase range, 0 for the end)
+  uint32_t dataBytes = 0;  // data bytes in the record
+  RecordOutcome outcome = RecordOutcome::kAccepted;
+  uint8_t verdict = 0;  // the target's answer byte when there was one
+  int attempt = 1;      // the how-manieth attempt of this stage, from 1
+};
+
+inline constexpr int kEndRecordIndex = -1;
+inline constexpr int kEraseRecordIndex = -2;
+
+// Receives what the loader's core does. The core never prints; the front end installs an
+// observer that turns these calls into a console line, an event stream or a trace. Every
+// method has an empty default, so that an observer takes only what it needs. Calls come on
+// the loader's one thread, from inside the protocol: they must not block for long.
+class Observer {
+ public:
+  virtual ~Observer() = default;
+
+  // Image preparation has succeeded: the firmware image source and the SFLD reader are open
+  // and scanned (their extents can be read from the process-wide image objects).
+  virtual void OnPrepared() {}
+  virtual void OnPhase(UpdatePhase /*phase*/) {}
+  // One wake-up has been sent; `count` counts them from 1.
+  virtual void OnWake(int /*count*/) {}
+  virtual void OnRecord(const RecordReport& /*record*/) {}
+  // The target reported one more erased sector; `count` from 1 within this erase.
+  virtual void OnSectorErased(uint32_t /*count*/) {}
+  // A stage failed or a wait ran out; `what` says what, `next` what the loader does now.
+  virtual void OnRetry(const char* /*what*/, const char* /*next*/) {}
+  virtual void OnPortLost() {}
+  virtual void OnPortBack() {}
+  // Line error flags (kCe* values) that a read or write found pending.
+  virtual void OnLineError(uint32_t /*flags*/) {}
+  // Bytes that went out to the driver or came in from it, with the line's rate.
+  virtual void OnWire(WireDirection /*direction*/, const uint8_t* /*bytes*/, size_t /*count*/,
+                      uint32_t /*baud*/) {}
+  // The run ends with `returnCode` (after the "RetCode" line has been written).
+  virtual void OnDone(int /*returnCode*/) {}
+};
+
+// The process-wide observer; one that does nothing until the front end installs its own.
+Observer& Observe();
+// nullptr brings back the observer that does nothing.
+void InstallObserver(Observer* observer);
+
+}  // namespace gpsfw
