@@ -50,6 +50,14 @@ class SerialDriver {
 
   // Line errors since the last call, as kCe* flags. False when the query failed.
   virtual bool TakeLineErrors(int handle, uint32_t* flags) = 0;
+
+  // True once the device behind `handle` has gone away (a USB adapter unplugged, a hang-up,
+  // EIO); it stays true until Reopen succeeds. Reads, writes and waits on a lost handle fail
+  // at once without waiting, so callers must check this rather than retry.
+  virtual bool Lost(int /*handle*/) { return false; }
+  // Opens the device `handle` was opened on once more, exclusively and with the settings it
+  // last had, and keeps the handle. False while the device is not back.
+  virtual bool Reopen(int /*handle*/) { return false; }
 };
 
 SerialDriver& Serial();
