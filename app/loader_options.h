@@ -1,0 +1,23 @@
+#pragma once
+
+namespace gpsfw {
+
+// What the command line asks for. Values point into argv (no copy, no length limit below the
+// platform's own); nullptr when an option was not given.
+struct LoaderOptions {
+  const char* image = nullptr;   // -i / -I
+  const char* port = nullptr;    // -p / -P
+  const char* log = nullptr;     // -l / -L
+  const char* events = nullptr;  // --events FILE ("-" for standard output)
+  const char* trace = nullptr;   // --trace FILE
+  bool progress = false;         // --progress: plain progress lines when stderr is no terminal
+  bool quiet = false;            // -q: no console output at all
+  bool check = false;            // --check: prepare the image, report, send nothing
+  bool help = false;             // -h / --help
+  bool version = false;          // --version
+  // A refusal (an unknown option, a value too long for the platform): the message for
+  // standard error. nullptr when the command line is usable.
+  const char* error = nullptr;
+};
+
+}  // namespace gpsfw
