@@ -3,6 +3,8 @@
 #include <cwchar>
 
 #include "link/link_codes.h"
+#include "link/port_loss.h"
+#include "link/wait_bounds.h"
 #include "platform/clock.h"
 #include "report/progress_log.h"
 
@@ -15,9 +17,6 @@ constexpr uint32_t kEmptyReadPauseMs = 100;
 constexpr uint32_t kRecoveryCycleMs = 100;
 constexpr int kRecWaitTolerance = 200;
 constexpr int kRecoveryCycles = 1000;
-// A target that falls silent after a frame is given this long before the exchange is
-// counted as failed and the recovery pass takes over.
-constexpr uint64_t kVerdictSilenceLimitUs = 10'000'000;
 
 RecordVerdict g_lastVerdict;
 
@@ -70,32 +69,53 @@ void ResendAfterFlood(PortHandle port, const RecordPacket& packet) {
 
 bool AwaitVerdict(PortHandle port, const RecordPacket& packet) {
   int recWaits = 0;
-  uint64_t lastHeardUs = platform::NowUs();
+  const uint64_t deadline = platform::NowUs() + kVerdictLimitUs;
   for (;;) {
     uint8_t byte = 0;
     if (!ReadByte(port, byte)) {
-      if (platform::NowUs() - lastHeardUs >= kVerdictSilenceLimitUs) {
+      if (platform::NowUs() >= deadline || PortLossPending()) {
         Conclude(RecordOutcome::kNoVerdict, 0);
         return false;
       }
       platform::SleepMs(kEmptyReadPauseMs);
       continue;
     }
-    lastHeardUs = platform::NowUs();
     if (byte == SYNC_CODE) {
       Conclude(RecordOutcome::kAccepted, byte);
       LogAccepted(packet);
       return true;
-    }
-    if (byte == REC_WAIT_CODE) {
-      if (++recWaits > kRecWaitTolerance) ResendAfterFlood(port, packet);
-      continue;
     }
     if (const wchar_t* message = RejectionMessage(byte)) {
       Conclude(RecordOutcome::kRejected, byte);
       LogWide(message);
       return false;
     }
+    if (platform::NowUs() >= deadline) {
+      Conclude(RecordOutcome::kNoVerdict, 0);
+      return false;
+    }
+    if (byte == REC_WAIT_CODE && ++recWaits > kRecWaitTolerance) ResendAfterFlood(port, packet);
+  }
+}
+
+// Brings the target back to waiting for a record: every byte but REC_WAIT_CODE is answered
+// with SYNC_CODE. A line that stays silent ends the pass early, as does a lost port.
+void RecoveryPass(PortHandle port) {
+  uint64_t lastHeardUs = platform::NowUs();
+  for (int cycle = 0; cycle < kRecoveryCycles && !PortLossPending(); ++cycle) {
+    uint8_t byte = 0;
+    if (ReadByte(port, byte)) {
+      if (byte == REC_WAIT_CODE) return;
+      lastHeardUs = platform::NowUs();
+      wchar_t line[32];
+      std::swprintf(line, sizeof line / sizeof line[0], L"Rcv:%d %lc", cycle,
+                    static_cast<wint_t>(byte));
+      LogWide(line);
+      WriteByte(port, SYNC_CODE);
+    } else if (platform::NowUs() - lastHeardUs >= kRecoverySilenceUs) {
+      return;
+    }
+    platform::SleepMs(kRecoveryCycleMs);
   }
 }
 
@@ -120,18 +140,7 @@ bool SendRecord(PortHandle port, const RecordPacket& packet) {
 bool SendRecordChecked(PortHandle port, const RecordPacket& packet) {
   if (SendRecord(port, packet)) return true;
   LogWide(L"Repeat Sending Record.");
-  for (int cycle = 0; cycle < kRecoveryCycles; ++cycle) {
-    uint8_t byte = 0;
-    if (ReadByte(port, byte)) {
-      if (byte == REC_WAIT_CODE) break;
-      wchar_t line[32];
-      std::swprintf(line, sizeof line / sizeof line[0], L"Rcv:%d %lc", cycle,
-                    static_cast<wint_t>(byte));
-      LogWide(line);
-      WriteByte(port, SYNC_CODE);
-    }
-    platform::SleepMs(kRecoveryCycleMs);
-  }
+  RecoveryPass(port);
   return false;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "link/port_loss.h"
+#include "link/wait_bounds.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/serial_driver.h"
@@ -21,9 +23,6 @@ constexpr uint32_t kWriteRetryMs = 10;
 constexpr uint32_t kBlockRetryMs = 1;
 constexpr uint32_t kBaudSettleMs = 10;
 constexpr size_t kDevicePathCapacity = 256;
-// WaitForByte gives up after this long without the byte it waits for, even while other
-// bytes keep coming: a target that babbles forever must not hold the host forever.
-constexpr uint64_t kWaitForByteLimitUs = 10'000'000;
 
 // The rate the line runs at, for the observer's trace.
 uint32_t g_lineBaud = 0;
@@ -60,12 +59,22 @@ int OpenDevice(const wchar_t* name) {
 }
 
 // The 100 ms pause between two read attempts. It ends early when a byte arrives, so that a
-// verdict is taken at once; on a port that has gone away it is a plain sleep, so that no
-// retry loop can spin.
+// verdict is taken at once. A port that has gone away is waited for; one that only reports a
+// hang-up gets a plain sleep, so that no retry loop can spin.
 void PauseForByte(PortHandle port) {
-  if (Serial().WaitReadable(port, kReadPauseMs) == platform::WaitResult::kHungUp) {
+  if (Serial().WaitReadable(port, kReadPauseMs) != platform::WaitResult::kHungUp) return;
+  if (Serial().Lost(port)) {
+    RecoverLostPort(port);
+  } else {
     platform::SleepMs(kReadPauseMs);
   }
+}
+
+// After a failed call: true when the device has gone, which has then been waited for.
+bool RecoveredFromLoss(PortHandle port) {
+  if (!Serial().Lost(port)) return false;
+  RecoverLostPort(port);
+  return true;
 }
 
 }  // namespace
@@ -113,13 +122,16 @@ uint32_t CheckLineErrors(PortHandle port) {
 
 bool ReadByte(PortHandle port, uint8_t& byte) {
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    if (PortLossPending()) return false;
     CheckLineErrors(port);
     uint8_t received = 0;
-    if (Serial().Read(port, &received, 1) == 1) {
+    const long n = Serial().Read(port, &received, 1);
+    if (n == 1) {
       Saw(WireDirection::kFromTarget, &received, 1);
       byte = received;
       return true;
     }
+    if (n < 0 && RecoveredFromLoss(port)) return false;
     PauseForByte(port);
   }
   return false;
@@ -136,21 +148,24 @@ bool WaitForByte(PortHandle port, uint8_t expected) {
 }
 
 void WriteByte(PortHandle port, uint8_t byte) {
-  for (;;) {
+  // A byte for a receiver that went away with its port is of no use to it any more.
+  while (!PortLossPending()) {
     CheckLineErrors(port);
     if (Serial().Write(port, &byte, 1) == 1) {
       Saw(WireDirection::kToTarget, &byte, 1);
       return;
     }
+    if (RecoveredFromLoss(port)) return;
     platform::SleepMs(kWriteRetryMs);
   }
 }
 
 bool WriteBlock(PortHandle port, const uint8_t* bytes, size_t length) {
   CheckLineErrors(port);
-  while (length > 0) {
+  while (length > 0 && !PortLossPending()) {
     const long taken = Serial().Write(port, bytes, length);
     if (taken < 0) {
+      if (RecoveredFromLoss(port)) break;
       platform::SleepMs(kBlockRetryMs);
       continue;
     }
@@ -164,8 +179,10 @@ bool WriteBlock(PortHandle port, const uint8_t* bytes, size_t length) {
 }
 
 size_t ReadBlock(PortHandle port, uint8_t* buffer, size_t size) {
+  if (PortLossPending()) return 0;
   CheckLineErrors(port);
   const long n = Serial().Read(port, buffer, size);
+  if (n < 0) RecoveredFromLoss(port);
   if (n <= 0) return 0;
   Saw(WireDirection::kFromTarget, buffer, static_cast<size_t>(n));
   buffer[n] = 0;

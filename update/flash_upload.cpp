@@ -5,7 +5,9 @@
 
 #include "image/image_objects.h"
 #include "link/link_codes.h"
+#include "link/port_loss.h"
 #include "link/record_transfer.h"
+#include "link/wait_bounds.h"
 #include "platform/clock.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
@@ -22,15 +24,19 @@ constexpr size_t kReplyBuffer = 256;
 
 int g_flashStages = 0;
 
-// Asks until the SFLD answers with its version; returns where the "$VER" tag starts.
+// Asks until the SFLD answers with its version; returns where the "$VER" tag starts. An SFLD
+// that has gone back to 19200, or a SYNC_CODE that came from something else, never answers:
+// then nullptr, and the session starts over.
 char* QueryVersion(PortHandle port, char* reply) {
-  for (;;) {
+  const uint64_t deadline = platform::NowUs() + kVersionQueryLimitUs;
+  while (platform::NowUs() < deadline && !PortLossPending()) {
     WriteByte(port, VER_QUERY_CODE);
     platform::SleepMs(kVersionReplyPauseMs);
     std::memset(reply, 0, kReplyBuffer);
     if (ReadBlock(port, reinterpret_cast<uint8_t*>(reply), kReplyBuffer - 1) == 0) continue;
     if (char* tag = std::strstr(reply, "$VER")) return tag;
   }
+  return nullptr;
 }
 
 // The type is only reported; nothing depends on it.
@@ -91,10 +97,19 @@ bool SendImageRecords(PortHandle port, ImageSource& source) {
 
 bool EraseProgress(PortHandle port) {
   uint16_t sectors = 0;
+  uint64_t lastReportUs = platform::NowUs();
   for (;;) {
     uint8_t byte = 0;
-    // The erase of a large range takes as long as it takes: no limit here.
-    if (!ReadByte(port, byte)) continue;
+    // The erase of a large range takes as long as it takes, but every sector reports: a
+    // long silence means the receiver has gone (reset, lost port).
+    if (!ReadByte(port, byte)) {
+      if (PortLossPending() || platform::NowUs() - lastReportUs >= kEraseSilenceLimitUs) {
+        LogWide(L"FLASH erase failure.");
+        return false;
+      }
+      continue;
+    }
+    lastReportUs = platform::NowUs();
     if (byte == SYNC_CODE) {
       LogWide(L"FLASH erasing complete.");
       return true;
@@ -133,9 +148,12 @@ bool FlashUpload(PortHandle port) {
   ++g_flashStages;
   Observe().OnPhase(UpdatePhase::kFlashQueries);
   char reply[kReplyBuffer];
-  VersionReport(QueryVersion(port, reply));
-  QueryFlashType(port, reply);
-  if (!ProgramFlash(port, FirmwareImage())) {
+  char* version = QueryVersion(port, reply);
+  if (version != nullptr) {
+    VersionReport(version);
+    QueryFlashType(port, reply);
+  }
+  if (version == nullptr || !ProgramFlash(port, FirmwareImage())) {
     LogWide(L"FLASH upload failed.");
     return false;
   }

@@ -1,12 +1,12 @@
 #include "update/prepare_image.h"
 
-#include "report/progress_log.h"
 #include "image/container_check.h"
 #include "image/image_objects.h"
 #include "image/sfld_loader.h"
 #include "image/wide_format.h"
 #include "link/link_codes.h"
 #include "platform/text.h"
+#include "report/progress_log.h"
 #include "update/extent_log.h"
 
 namespace gpsfw {

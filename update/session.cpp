@@ -4,11 +4,14 @@
 
 #include "image/image_objects.h"
 #include "link/link_codes.h"
+#include "link/port_loss.h"
+#include "link/wait_bounds.h"
 #include "platform/clock.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
 #include "update/extent_log.h"
 #include "update/flash_upload.h"
+#include "update/poll_reply.h"
 #include "update/sfld_upload.h"
 #include "update/version_report.h"
 
@@ -23,33 +26,38 @@ constexpr uint32_t kWakeSyncSpacingMs = 400;
 constexpr uint32_t kReplyPauseMs = 200;
 constexpr int kSyncsAfterUpload = 3;
 constexpr size_t kReplyBuffer = 4096;
-constexpr uint8_t kTextReplyStart = '$';
-constexpr int kUnansweredPollsBeforeWake = 10;
 
-// The state of the poll loop. After a failed stage, or after an SFLD upload whose SFLD has
-// yet to answer, the receiver may have been reset into its application, which listens for
-// nothing but the wake sequence: when it then stays without a recognised answer for a
-// while, it is woken again. A receiver that has not answered from the start is polled as it
-// is.
+// The state of the poll loop. A receiver that stays without a recognised answer for a while
+// may have been reset into its application (which listens for nothing but the wake
+// sequence), may have been powered on late, or may have lost its port: it is woken again.
+// After a failed flash stage, or before waking, the SFLD may still sit at 115200, where the
+// polls reach it garbled and keep it from falling back: the host keeps quiet first.
 struct PollLoop {
   PortHandle port;
   uint8_t pollByte = SYNC_CODE;
-  bool awaitingTarget = false;
   int unanswered = 0;
+  bool quietFirst = false;
+  int quietRounds = 0;
 
   void Answered() {
-    awaitingTarget = false;
     unanswered = 0;
+    quietRounds = 0;
   }
   void NotAnswered() {
-    if (!awaitingTarget || ++unanswered < kUnansweredPollsBeforeWake) return;
+    if (++unanswered < kUnansweredPollsBeforeWake) return;
+    KeepQuiet();
     WakeTarget(port);
     pollByte = SYNC_CODE;
     unanswered = 0;
   }
-  void AwaitTarget() {
-    awaitingTarget = true;
-    unanswered = 0;
+  // Before the next poll, once.
+  void KeepQuiet() {
+    quietFirst = false;
+    const int doublings = quietRounds / 2 < 3 ? quietRounds / 2 : 3;
+    uint32_t gap = kQuietGapMs << doublings;
+    if (gap > kLongestQuietGapMs) gap = kLongestQuietGapMs;
+    ++quietRounds;
+    platform::SleepMs(gap);
   }
 };
 
@@ -66,6 +74,13 @@ void TakeTextReply(PollLoop& loop) {
   LogWide(L"Wait for REC_WAIT_CODE.");
 }
 
+// A version reply found inside noise: the text from its tag on.
+void TakeTextInNoise(PollLoop& loop, char* tag) {
+  VersionReport(tag);
+  loop.pollByte = REC_POLL_CODE;
+  LogWide(L"Wait for REC_WAIT_CODE.");
+}
+
 void AskForPfldVersion(PollLoop& loop) {
   if (loop.pollByte == PFLD_VER_CODE) return;
   loop.pollByte = PFLD_VER_CODE;
@@ -75,7 +90,6 @@ void AskForPfldVersion(PollLoop& loop) {
 // The boot loader starts the SFLD after its end record; the SFLD announces itself with
 // SYNC_CODE to the next polls.
 void StartSfld(PollLoop& loop) {
-  loop.AwaitTarget();
   if (!UploadSfld(loop.port, SfldReader())) {
     Observe().OnRetry("SFLD upload failed", "polling the boot loader again");
     Observe().OnPhase(UpdatePhase::kPolling);
@@ -97,34 +111,39 @@ bool RunFlashStage(PollLoop& loop) {
   Observe().OnRetry("flash stage failed", "repeating the flash stage");
   SetBaud(loop.port, kPollBaud);
   Observe().OnPhase(UpdatePhase::kPolling);
-  loop.AwaitTarget();
+  loop.quietFirst = true;
   return false;
 }
 
 // Reacts to one reply; true once the flash stage has succeeded.
-bool React(PollLoop& loop, uint8_t reply) {
-  switch (reply) {
-    case kTextReplyStart:
+bool React(PollLoop& loop, const PollReply& reply) {
+  switch (reply.kind) {
+    case PollReply::kText:
       loop.Answered();
-      TakeTextReply(loop);
+      if (reply.tagInNoise != nullptr) {
+        TakeTextInNoise(loop, reply.tagInNoise);
+      } else {
+        TakeTextReply(loop);
+      }
       return false;
-    case REC_POLL_CODE:
+    case PollReply::kRecPoll:
       loop.Answered();
       AskForPfldVersion(loop);
       return false;
-    case SYNC_CODE:
+    case PollReply::kSync:
       loop.Answered();
       return RunFlashStage(loop);
-    case REC_WAIT_CODE:
+    case PollReply::kRecWait:
       loop.Answered();
       StartSfld(loop);
       return false;
-    default:
+    case PollReply::kOther:
       platform::SleepMs(kReplyPauseMs);
       loop.pollByte = SYNC_CODE;
       loop.NotAnswered();
       return false;
   }
+  return false;
 }
 
 }  // namespace
@@ -153,15 +172,23 @@ bool RunSession(PortHandle port) {
   SfldReader().Rewind();
   WakeTarget(port);
   PollLoop loop{port};
+  char noise[kReplyBuffer];
   for (;;) {
+    // A receiver behind a port that went away may have been reset with it; its SFLD, if it
+    // kept running, falls back while the host is quiet.
+    if (TakePortLoss()) {
+      SetBaud(port, kPollBaud);
+      loop.quietFirst = true;
+    }
+    if (loop.quietFirst) loop.KeepQuiet();
     WriteByte(port, loop.pollByte);
     platform::SleepMs(kReplyPauseMs);
-    uint8_t reply = 0;
-    if (!ReadByte(port, reply)) {
+    uint8_t first = 0;
+    if (!ReadByte(port, first)) {
       loop.NotAnswered();
       continue;
     }
-    if (React(loop, reply)) return true;
+    if (React(loop, ReadPollReply(port, first, noise, sizeof noise))) return true;
   }
 }
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <cwchar>
 
-#include "report/progress_log.h"
 #include "platform/text.h"
+#include "report/progress_log.h"
 
 namespace gpsfw {
 namespace {

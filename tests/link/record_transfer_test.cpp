@@ -167,12 +167,21 @@ TEST_F(RecordTransferTest, NoRecWaitFailsSilentlyAfterAboutOneSecond) {
   EXPECT_EQ(line.WrittenBytes(), Bytes{SYNC_CODE});
 }
 
-TEST_F(RecordTransferTest, SilenceAfterTheFrameEndsTheWaitAfterTenSeconds) {
+// Neither silence nor a babbling target holds the verdict wait past its limit.
+TEST_F(RecordTransferTest, SilenceAfterTheFrameEndsTheWaitAtItsLimit) {
   ScriptedTarget target(line, packet->length, {{}});
   EXPECT_FALSE(SendRecord(port, *packet));
-  EXPECT_GE(line.now(), 10'000 * kMs);
-  EXPECT_LT(line.now(), 12'000 * kMs);
+  EXPECT_GE(line.now(), 32'000 * kMs);
+  EXPECT_LT(line.now(), 34'000 * kMs);
   EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(RecordTransferTest, StrayBytesDoNotProlongTheVerdictWait) {
+  ScriptedTarget target(line, packet->length, {{}});
+  for (uint64_t t = 100; t < 60'000; t += 250) line.ArriveAt(t * kMs, 0x24);
+  EXPECT_FALSE(SendRecord(port, *packet));
+  EXPECT_GE(line.now(), 32'000 * kMs);
+  EXPECT_LT(line.now(), 34'000 * kMs);
 }
 
 TEST_F(RecordTransferTest, RecoveryAnswersStrayBytesWithSync) {
@@ -189,12 +198,12 @@ TEST_F(RecordTransferTest, RecoveryAnswersStrayBytesWithSync) {
   EXPECT_EQ(line.WrittenBytes().back(), SYNC_CODE);
 }
 
-TEST_F(RecordTransferTest, RecoveryOnSilentLineRunsAThousandCycles) {
+// A receiver that went away (reset in mid-record) is not waited for a thousand cycles.
+TEST_F(RecordTransferTest, RecoveryOnSilentLineEndsAfterFiveSeconds) {
   ScriptedTarget target(line, packet->length, {{BAD_LENGTH}});
   EXPECT_FALSE(SendRecordChecked(port, *packet));
-  const uint64_t cycleMs = 10 * (2 + 100) + 100;
-  EXPECT_GE(line.now(), 1000 * cycleMs * kMs);
-  EXPECT_LT(line.now(), (1000 * cycleMs + 1000) * kMs);
+  EXPECT_GE(line.now(), 5'000 * kMs);
+  EXPECT_LT(line.now(), 7'500 * kMs);
 }
 
 }  // namespace

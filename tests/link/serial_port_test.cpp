@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "report/progress_log.h"
 #include "platform/serial_driver.h"
+#include "report/progress_log.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/scripted_line.h"
 

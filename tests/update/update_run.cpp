@@ -8,7 +8,10 @@
 
 #include "app/run_loader.h"
 #include "image/image_objects.h"
+#include "platform/clock.h"
 #include "platform/paths.h"
+#include "platform/serial_driver.h"
+#include "report/progress_log.h"
 #include "sim/expected_image.h"
 #include "sim/verification.h"
 #include "tests/support/process.h"
@@ -28,10 +31,63 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
+// Thrown out of the loader's waits once virtual time passes the limit. The loader holds its
+// resources in RAII types, so unwinding through it leaves nothing open.
+struct VirtualTimeUp {};
+
+// The transport, with a limit on virtual time.
+class BoundedTransport final : public platform::SerialDriver, public platform::Clock {
+ public:
+  BoundedTransport(sim::VirtualTransport& inner, double limitSeconds)
+      : inner_(inner), limitNs_(static_cast<sim::SimTime>(limitSeconds * 1e9)) {}
+
+  int Open(const char* device) override { return inner_.Open(device); }
+  void Close(int handle) override { inner_.Close(handle); }
+  bool Configure(int handle, uint32_t baud) override { return inner_.Configure(handle, baud); }
+  long Read(int handle, uint8_t* buffer, size_t size) override {
+    Check();
+    return inner_.Read(handle, buffer, size);
+  }
+  long Write(int handle, const uint8_t* data, size_t size) override {
+    Check();
+    return inner_.Write(handle, data, size);
+  }
+  platform::WaitResult WaitReadable(int handle, uint32_t ms) override {
+    Check();
+    return inner_.WaitReadable(handle, ms);
+  }
+  void PurgeReceive(int handle) override { inner_.PurgeReceive(handle); }
+  void Drain(int handle) override {
+    Check();
+    inner_.Drain(handle);
+  }
+  bool TakeLineErrors(int handle, uint32_t* flags) override {
+    return inner_.TakeLineErrors(handle, flags);
+  }
+  bool Lost(int handle) override { return inner_.Lost(handle); }
+  bool Reopen(int handle) override {
+    Check();
+    return inner_.Reopen(handle);
+  }
+  uint64_t NowUs() override { return inner_.NowUs(); }
+  void SleepMs(uint32_t ms) override {
+    Check();
+    inner_.SleepMs(ms);
+  }
+
+ private:
+  void Check() {
+    if (inner_.NowNs() > limitNs_) throw VirtualTimeUp{};
+  }
+
+  sim::VirtualTransport& inner_;
+  sim::SimTime limitNs_;
+};
+
 }  // namespace
 
 UpdateRun RunUpdate(const TempDir& dir, const sim::ReceiverConfig& config, const std::string& image,
-                    const std::string& sfldBesideProgram) {
+                    const std::string& sfldBesideProgram, double virtualLimitSeconds) {
   const std::string program = dir.File("bin/gpsfwload");
   std::filesystem::create_directories(dir.File("bin"));
   std::filesystem::remove(dir.File("bin/sfld.hex"));
@@ -47,11 +103,21 @@ UpdateRun RunUpdate(const TempDir& dir, const sim::ReceiverConfig& config, const
   UpdateRun run;
   sim::Receiver receiver(config);
   sim::VirtualTransport transport(receiver);
+  BoundedTransport bounded(transport, virtualLimitSeconds);
   {
-    sim::ScopedVirtualTransport installed(transport);
+    platform::InstallSerialDriver(&bounded);
+    platform::InstallClock(&bounded);
     const std::string log = dir.File("update.log");
     const std::string commandLine = "-i " + image + " -p /dev/gps-sim -l " + log;
-    run.code = RunLoader(commandLine.c_str());
+    try {
+      run.code = RunLoader(commandLine.c_str());
+    } catch (const VirtualTimeUp&) {
+      run.timedOut = true;
+      run.code = -1;
+      FlushProgressLog();
+    }
+    platform::InstallSerialDriver(nullptr);
+    platform::InstallClock(nullptr);
     run.log = SplitLines(ReadFile(log));
     run.virtualSeconds = static_cast<double>(transport.NowNs()) / 1e9;
   }

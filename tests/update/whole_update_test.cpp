@@ -243,7 +243,7 @@ TEST_F(WholeUpdate, EveryFailureTheReceiverCanCauseEndsInACompleteUpdate) {
        {"Uploading SFLD...", "REC_WAIT break", "Address:0x00000000."}},
       {"silence in mid-upload",
        [](ReceiverConfig& c) {
-         c.faults.silences.push_back({{Stage::kSfld, 0}, sim::SilenceWhen::kBeforeVerdict, 12000});
+         c.faults.silences.push_back({{Stage::kSfld, 0}, sim::SilenceWhen::kBeforeVerdict, 40000});
        },
        {"Uploading SFLD...", "Repeat Sending Record.", "Uploading SFLD..."}},
       {"boot-mode echo missing",

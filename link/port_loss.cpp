@@ -1,0 +1,39 @@
+#include "link/port_loss.h"
+
+#include "link/wait_bounds.h"
+#include "platform/clock.h"
+#include "platform/serial_driver.h"
+#include "report/observer.h"
+#include "report/progress_log.h"
+
+namespace gpsfw {
+namespace {
+
+bool g_lossPending = false;
+
+}  // namespace
+
+bool PortLossPending() {
+  return g_lossPending;
+}
+
+bool TakePortLoss() {
+  const bool pending = g_lossPending;
+  g_lossPending = false;
+  return pending;
+}
+
+void RecoverLostPort(PortHandle port) {
+  if (port == INVALID_PORT || !platform::Serial().Lost(port)) return;
+  g_lossPending = true;
+  LogWide(L"Serial port lost, waiting for it...");
+  Observe().OnPortLost();
+  Observe().OnPhase(UpdatePhase::kPortLost);
+  // A device that comes back is opened again under its name; until then there is nothing
+  // to do but look now and then.
+  while (!platform::Serial().Reopen(port)) platform::SleepMs(kLostPortCheckMs);
+  LogWide(L"Serial port back.");
+  Observe().OnPortBack();
+}
+
+}  // namespace gpsfw
