@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstring>
 #include <utility>
 
 #include "platform/deadline_poll.h"
@@ -35,22 +37,50 @@ struct OpenTty {
   termios original{};
   bool countsKnown = false;
   LineErrorCounts counts;
+  // What it takes to open the same device again after it went away.
+  char device[PATH_MAX] = {};
+  uint32_t baud = 0;
+  bool lost = false;
 };
 
 bool WouldBlock(int error) {
   return error == EAGAIN || error == EWOULDBLOCK;
 }
 
+// Errors with which a tty says that its device has gone: a USB adapter pulled out, a pty
+// whose master was closed.
+bool MeansGone(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == EBADF;
+}
+
 // Reads what the kernel has. Bytes read, 0 when nothing was there after all, -1 when the
-// port is gone (an empty read after readiness, EIO) or failed.
-long ReadAvailable(int fd, uint8_t* buffer, size_t size) {
+// read failed; `gone` is set when the port is gone (an empty read after readiness, EIO).
+long ReadAvailable(int fd, uint8_t* buffer, size_t size, bool* gone) {
   for (;;) {
     const ssize_t n = ::read(fd, buffer, size);
     if (n > 0) return n;
-    if (n == 0) return -1;
+    if (n == 0) {
+      *gone = true;
+      return -1;
+    }
     if (errno == EINTR) continue;
-    return WouldBlock(errno) ? 0 : -1;
+    if (WouldBlock(errno)) return 0;
+    *gone = MeansGone(errno);
+    return -1;
   }
+}
+
+// Opens and locks a tty for this loader alone. An invalid descriptor when it cannot.
+UniqueFd OpenExclusive(const char* device, termios* original) {
+  // O_NONBLOCK keeps the open from waiting for carrier; it stays on, as every wait is a
+  // poll() with its own time-out.
+  UniqueFd fd(::open(device, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid() || !::isatty(fd.Get())) return UniqueFd();
+  if (::tcgetattr(fd.Get(), original) != 0) return UniqueFd();
+  // flock() keeps out a second loader even where TIOCEXCL does not (root ignores it).
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return UniqueFd();
+  if (::ioctl(fd.Get(), TIOCEXCL) != 0) return UniqueFd();
+  return fd;
 }
 
 // What a read returns when it has to stop early: the bytes it has, or the failure.
@@ -68,16 +98,13 @@ class TermiosDriver final : public SerialDriver {
 
   int Open(const char* device) override {
     OpenTty* slot = FreeSlot();
-    if (slot == nullptr) return -1;
-    // O_NONBLOCK keeps the open from waiting for carrier; it stays on, as every wait is a
-    // poll() with its own time-out.
-    UniqueFd fd(::open(device, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.Valid() || !::isatty(fd.Get())) return -1;
-    if (::tcgetattr(fd.Get(), &slot->original) != 0) return -1;
-    // flock() keeps out a second loader even where TIOCEXCL does not (root ignores it).
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return -1;
-    if (::ioctl(fd.Get(), TIOCEXCL) != 0) return -1;
+    if (slot == nullptr || std::strlen(device) >= sizeof slot->device) return -1;
+    UniqueFd fd = OpenExclusive(device, &slot->original);
+    if (!fd.Valid()) return -1;
     slot->countsKnown = ReadLineErrorCounts(fd.Get(), &slot->counts);
+    std::strcpy(slot->device, device);
+    slot->baud = 0;
+    slot->lost = false;
     slot->fd = std::move(fd);
     return slot->fd.Get();
   }
@@ -91,9 +118,34 @@ class TermiosDriver final : public SerialDriver {
     tty->countsKnown = false;
   }
 
+  bool Lost(int handle) override {
+    const OpenTty* tty = Find(handle);
+    return tty != nullptr && tty->lost;
+  }
+
+  // The new device takes the old descriptor's number, so that the handle stays valid; the
+  // old one, and its lock, go with it.
+  bool Reopen(int handle) override {
+    OpenTty* tty = Find(handle);
+    if (tty == nullptr) return false;
+    if (!tty->lost) return true;
+    termios original{};
+    UniqueFd fd = OpenExclusive(tty->device, &original);
+    if (!fd.Valid() || ::dup3(fd.Get(), handle, O_CLOEXEC) != handle) return false;
+    tty->original = original;
+    tty->lost = false;
+    tty->countsKnown = ReadLineErrorCounts(handle, &tty->counts);
+    if (tty->baud != 0 && !Configure(handle, tty->baud)) {
+      tty->lost = true;
+      return false;
+    }
+    return true;
+  }
+
   bool Configure(int handle, uint32_t baud) override {
     speed_t speed = 0;
-    if (Find(handle) == nullptr || !SpeedForBaud(baud, &speed)) return false;
+    OpenTty* tty = Find(handle);
+    if (tty == nullptr || tty->lost || !SpeedForBaud(baud, &speed)) return false;
     termios settings{};
     if (::tcgetattr(handle, &settings) != 0) return false;
     MakeRaw8N1(&settings);
@@ -103,12 +155,14 @@ class TermiosDriver final : public SerialDriver {
     if (::tcsetattr(handle, TCSANOW, &settings) != 0) return false;
     LowerModemControlLines(handle);
     termios applied{};
-    if (::tcgetattr(handle, &applied) != 0) return false;
-    return ::cfgetospeed(&applied) == speed;
+    if (::tcgetattr(handle, &applied) != 0 || ::cfgetospeed(&applied) != speed) return false;
+    tty->baud = baud;
+    return true;
   }
 
   long Read(int handle, uint8_t* buffer, size_t size) override {
-    if (Find(handle) == nullptr) return -1;
+    OpenTty* tty = Find(handle);
+    if (tty == nullptr || tty->lost) return -1;
     if (size == 0) return 0;
     const size_t timed = size < kMaxTimedReadBytes ? size : kMaxTimedReadBytes;
     Deadline deadline =
@@ -117,8 +171,11 @@ class TermiosDriver final : public SerialDriver {
     while (got < size) {
       const int events = PollUntil(handle, POLLIN, deadline);
       if (events == 0) break;
-      if (events < 0 || (events & POLLIN) == 0) return ReadResult(got);
-      const long n = ReadAvailable(handle, buffer + got, size - got);
+      if (events < 0 || (events & POLLIN) == 0) {
+        tty->lost = events > 0;
+        return ReadResult(got);
+      }
+      const long n = ReadAvailable(handle, buffer + got, size - got, &tty->lost);
       if (n < 0) return ReadResult(got);
       // Readiness without bytes: try again, but never past the deadline, as a driver that
       // keeps claiming input would otherwise hold the read forever.
@@ -133,7 +190,8 @@ class TermiosDriver final : public SerialDriver {
   }
 
   long Write(int handle, const uint8_t* data, size_t size) override {
-    if (Find(handle) == nullptr) return -1;
+    OpenTty* tty = Find(handle);
+    if (tty == nullptr || tty->lost) return -1;
     const Deadline deadline = DeadlineAfterMs(kWriteRoomMs);
     size_t taken = 0;
     while (taken < size) {
@@ -143,21 +201,29 @@ class TermiosDriver final : public SerialDriver {
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && !WouldBlock(errno)) return taken > 0 ? static_cast<long>(taken) : -1;
+      if (n < 0 && !WouldBlock(errno)) {
+        tty->lost = MeansGone(errno);
+        return taken > 0 ? static_cast<long>(taken) : -1;
+      }
       // The transmit buffer is full: hand back what went, or wait for room once.
       if (taken > 0 || Passed(deadline)) break;
       const int events = PollUntil(handle, POLLOUT, deadline);
       if (events == 0) break;
-      if (events < 0 || (events & POLLOUT) == 0) return -1;
+      if (events < 0 || (events & POLLOUT) == 0) {
+        tty->lost = events > 0;
+        return -1;
+      }
     }
     return static_cast<long>(taken);
   }
 
   WaitResult WaitReadable(int handle, uint32_t ms) override {
-    if (Find(handle) == nullptr) return WaitResult::kHungUp;
+    OpenTty* tty = Find(handle);
+    if (tty == nullptr || tty->lost) return WaitResult::kHungUp;
     const int events = PollUntil(handle, POLLIN, DeadlineAfterMs(static_cast<long>(ms)));
     // A hung-up tty stays "readable" forever; calling it readable would make the caller
     // spin on reads that return nothing.
+    if (events > 0 && (events & HangUpEvents()) != 0) tty->lost = true;
     if (events < 0 || (events & HangUpEvents()) != 0) return WaitResult::kHungUp;
     return events == 0 ? WaitResult::kTimeout : WaitResult::kReadable;
   }
@@ -167,8 +233,12 @@ class TermiosDriver final : public SerialDriver {
   }
 
   void Drain(int handle) override {
-    if (Find(handle) == nullptr) return;
-    while (::tcdrain(handle) != 0 && errno == EINTR) {
+    OpenTty* tty = Find(handle);
+    if (tty == nullptr || tty->lost) return;
+    while (::tcdrain(handle) != 0) {
+      if (errno == EINTR) continue;
+      tty->lost = MeansGone(errno);
+      return;
     }
   }
 

@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <termios.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -177,6 +180,49 @@ TEST(LineErrorFlags, EachGrownCounterSetsItsFlag) {
   }
   const LineErrorCounts wrapped{0, 7, 7, 7, 7};  // the kernel's total went round
   EXPECT_EQ(LineErrorFlags(LineErrorCounts{UINT32_MAX, 7, 7, 7, 7}, wrapped), kCeBreak);
+}
+
+}  // namespace
+}  // namespace gpsfw::platform
+
+namespace gpsfw::platform {
+namespace {
+
+// A USB adapter pulled out and plugged in again: the device's name comes back with a new
+// tty behind it. The handle survives, with its rate, exclusive as before.
+TEST(TermiosDriverLoss, LostDeviceIsReopenedUnderItsNameWithTheSameHandle) {
+  test::TempDir dir;
+  const std::string link = dir.File("gps0");
+  auto first = std::make_unique<test::PtyPair>();
+  ASSERT_EQ(symlink(first->slavePath().c_str(), link.c_str()), 0);
+  SerialDriver& driver = TermiosSerialDriver();
+  const int handle = driver.Open(link.c_str());
+  ASSERT_GE(handle, 0);
+  ASSERT_TRUE(driver.Configure(handle, 115200));
+  EXPECT_FALSE(driver.Lost(handle));
+
+  first->CloseMaster();
+  uint8_t byte = 0;
+  EXPECT_EQ(driver.WaitReadable(handle, 100), WaitResult::kHungUp);
+  EXPECT_TRUE(driver.Lost(handle));
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(driver.Read(handle, &byte, 1), -1);
+  EXPECT_EQ(driver.Write(handle, &byte, 1), -1);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, kPromptly) << "no waiting on a lost port";
+  EXPECT_FALSE(driver.Reopen(handle)) << "the old tty is still behind the name";
+
+  test::PtyPair second;
+  ASSERT_EQ(unlink(link.c_str()), 0);
+  ASSERT_EQ(symlink(second.slavePath().c_str(), link.c_str()), 0);
+  ASSERT_TRUE(driver.Reopen(handle));
+  EXPECT_FALSE(driver.Lost(handle));
+  const termios settings = second.SlaveSettings();
+  EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B115200));
+  EXPECT_EQ(driver.Open(link.c_str()), -1) << "still exclusive";
+  second.Send("U");
+  EXPECT_EQ(driver.Read(handle, &byte, 1), 1);
+  EXPECT_EQ(byte, 'U');
+  driver.Close(handle);
 }
 
 }  // namespace
