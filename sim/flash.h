@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "sim/receiver_config.h"
@@ -9,18 +11,26 @@
 
 namespace gpsfw::sim {
 
+// True when `layout` describes a flash the receiver can have: at least one sector, every
+// region with a count and a size, no more sectors than a 32-bit count, and the whole flash
+// inside the 32-bit address space. Otherwise false with the reason in `why`.
+bool FlashLayoutFits(const FlashLayout& layout, std::string* why);
+
 // NOR flash: erased bytes read 0xFF, programming can only clear bits. At power-on it holds
 // an old firmware (a fixed pattern). A byte may be programmed once after the erase that
 // covered it; anything else is recorded as a fault.
+//
+// The contents are kept in pages that exist only once they were erased or programmed, so a
+// layout as large as the address space costs no more memory than the bytes written to it.
 class Flash {
  public:
   explicit Flash(const FlashLayout& layout);
 
   uint32_t Base() const { return base_; }
-  uint32_t Size() const { return static_cast<uint32_t>(bytes_.size()); }
-  uint32_t SectorCount() const { return static_cast<uint32_t>(sectorStarts_.size()); }
+  uint64_t Size() const { return size_; }
+  uint32_t SectorCount() const { return sectorCount_; }
   // Offset of sector `index` from the base, and its size.
-  uint32_t SectorOffset(uint32_t index) const { return sectorStarts_[index]; }
+  uint32_t SectorOffset(uint32_t index) const;
   uint32_t SectorSize(uint32_t index) const;
 
   // The sectors that overlap [start, end): first index and count (0 when none does).
@@ -44,13 +54,29 @@ class Flash {
   static uint8_t OldFirmwareByte(uint32_t offset);
 
  private:
+  struct Region {
+    uint32_t firstSector;
+    uint64_t offset;
+    uint32_t count;
+    uint32_t size;
+  };
+  struct Page {
+    std::vector<uint8_t> bytes;     // empty: every byte erased
+    std::vector<uint8_t> writable;  // empty: `writableAll` holds for every byte
+    bool writableAll = false;
+  };
+
+  const Region& RegionOf(uint32_t sector) const;
+  Page& Materialize(uint32_t pageIndex);
+  void EraseOffsets(uint64_t start, uint64_t end);
   FlashFaultKind Classify(uint32_t address) const;
   bool Programmable(uint32_t address) const;
 
   uint32_t base_;
-  std::vector<uint32_t> sectorStarts_;
-  std::vector<uint8_t> bytes_;
-  std::vector<uint8_t> writable_;  // 1 while erased by the last erase and not yet programmed
+  uint64_t size_ = 0;
+  uint32_t sectorCount_ = 0;
+  std::vector<Region> regions_;
+  std::map<uint32_t, Page> pages_;  // by offset / kPageBytes
   uint32_t eraseStart_ = 0;
   uint32_t eraseEnd_ = 0;
 };

@@ -21,10 +21,23 @@ SimTime Line::HostSend(uint8_t byte, uint32_t baud, SimTime atNs) {
 
 SimTime Line::NextEventNs() const {
   const SimTime host = toReceiver_.empty() ? kNever : toReceiver_.front().endNs;
-  return std::min(host, receiver_.NextEventNs());
+  return std::min(host, NextDeliveryNs());
+}
+
+SimTime Line::NextDeliveryNs() const {
+  const SimTime waiting = toHost_.empty() ? kNever : toHost_.front().endNs;
+  return std::min(waiting, receiver_.NextEventNs());
 }
 
 void Line::AdvanceTo(SimTime t, uint32_t hostBaud, std::vector<HostByte>& toHost) {
+  Run(t, hostBaud, &toHost);
+}
+
+void Line::RunReceiverTo(SimTime t) {
+  Run(t, -1, nullptr);
+}
+
+void Line::Run(SimTime t, long hostBaud, std::vector<HostByte>* toHost) {
   for (;;) {
     const SimTime host = toReceiver_.empty() ? kNever : toReceiver_.front().endNs;
     const SimTime target = receiver_.NextEventNs();
@@ -36,11 +49,19 @@ void Line::AdvanceTo(SimTime t, uint32_t hostBaud, std::vector<HostByte>& toHost
     } else {
       receiver_.AdvanceTo(target);
     }
-    CollectFromReceiver(hostBaud, toHost);
+    TakeFromReceiver();
+    if (hostBaud >= 0) DeliverToHost(receiver_.Now(), static_cast<uint32_t>(hostBaud), *toHost);
   }
   receiver_.AdvanceTo(std::max(t, receiver_.Now()));
-  CollectFromReceiver(hostBaud, toHost);
+  TakeFromReceiver();
+  if (hostBaud >= 0) DeliverToHost(receiver_.Now(), static_cast<uint32_t>(hostBaud), *toHost);
   now_ = std::max(now_, t);
+}
+
+void Line::DropInFlight() {
+  toReceiver_.clear();
+  toHost_.clear();
+  hostBusyUntil_ = std::min(hostBusyUntil_, now_);
 }
 
 std::vector<WireEvent> Line::TakeWire() {
@@ -66,9 +87,15 @@ void Line::DeliverToReceiver(const InFlight& byte) {
   wire_.push_back(event);
 }
 
-void Line::CollectFromReceiver(uint32_t hostBaud, std::vector<HostByte>& toHost) {
+void Line::TakeFromReceiver() {
   TxByte out;
-  while (receiver_.TakeOutput(out)) {
+  while (receiver_.TakeOutput(out)) toHost_.push_back(out);
+}
+
+void Line::DeliverToHost(SimTime t, uint32_t hostBaud, std::vector<HostByte>& toHost) {
+  while (!toHost_.empty() && toHost_.front().endNs <= t) {
+    const TxByte out = toHost_.front();
+    toHost_.pop_front();
     const UartSample sample = SampleByte(out.byte, out.baud, hostBaud);
     const bool garbled = out.baud != hostBaud;
     if (sample.delivered) {

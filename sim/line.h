@@ -36,12 +36,25 @@ class Line {
   // The moment the host's last byte has left; at most Now() when the host is idle.
   SimTime HostIdleAt() const { return hostBusyUntil_; }
 
-  // The earliest host byte arrival or receiver event; kNever when nothing is pending.
+  // The earliest host byte arrival, receiver event or receiver byte waiting for the host;
+  // kNever when nothing is pending.
   SimTime NextEventNs() const;
   // Runs the line and the receiver up to `t` (not before Now()). Bytes that reach a host
   // listening at `hostBaud` are appended to `toHost`; with `hostBaud` 0 nobody listens and
   // they are lost.
   void AdvanceTo(SimTime t, uint32_t hostBaud, std::vector<HostByte>& toHost);
+
+  // A host in real time can only be served as far as no byte of its own can reach the
+  // receiver first: up to the end of the bytes it has already sent, or the present. The
+  // receiver runs ahead to `t`; its bytes wait in the line until DeliverToHost hands over
+  // those that have reached the host by then, at the rate the host listens on at that moment.
+  void RunReceiverTo(SimTime t);
+  void DeliverToHost(SimTime t, uint32_t hostBaud, std::vector<HostByte>& toHost);
+  // When the receiver's next byte reaches the host or it does something by itself.
+  SimTime NextDeliveryNs() const;
+  // The host's port has gone: its bytes not yet arrived and the receiver's bytes not yet
+  // delivered are lost.
+  void DropInFlight();
 
   const std::vector<WireEvent>& Wire() const { return wire_; }
   // Hands over the events logged so far and starts an empty log.
@@ -55,14 +68,17 @@ class Line {
     SimTime endNs;
   };
 
+  // With `hostBaud` < 0 the receiver's bytes stay waiting for DeliverToHost.
+  void Run(SimTime t, long hostBaud, std::vector<HostByte>* toHost);
   void DeliverToReceiver(const InFlight& byte);
-  void CollectFromReceiver(uint32_t hostBaud, std::vector<HostByte>& toHost);
+  void TakeFromReceiver();
 
   Receiver& receiver_;
   bool logWire_;
   SimTime now_ = 0;
   SimTime hostBusyUntil_ = 0;
   std::deque<InFlight> toReceiver_;
+  std::deque<TxByte> toHost_;  // sent by the receiver, not yet handed to the host
   std::vector<WireEvent> wire_;
 };
 

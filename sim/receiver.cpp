@@ -28,6 +28,12 @@ uint32_t Receiver::ListenBaud() const {
 const char* Receiver::StateName() const {
   return core_->StateName();
 }
+void Receiver::PowerOff() {
+  core_->PowerOff();
+}
+void Receiver::PowerOn() {
+  core_->PowerOn();
+}
 const ReceiverConfig& Receiver::Config() const {
   return core_->Config();
 }

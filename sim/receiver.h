@@ -60,6 +60,11 @@ class Receiver {
   // The state machine's current state, for messages: "application", "boot loader", ...
   const char* StateName() const;
 
+  // The receiver loses its supply: it stops at once, hears and says nothing until PowerOn,
+  // which starts it in its application. The flash keeps its contents.
+  void PowerOff();
+  void PowerOn();
+
   const ReceiverConfig& Config() const;
   const Flash& GetFlash() const;
   // Everything so far; the current phase ends at Now().

@@ -68,6 +68,39 @@ struct ResetFault {
   ResetTo to = ResetTo::kApplication;
 };
 
+// The receiver's roles as a reset-at fault names them.
+enum class ReceiverPhase {
+  kApplication,    // waiting for the wake sequence at its power-on rate
+  kBootPoll,       // the boot loader, polled at 19200
+  kSfldUpload,     // the boot loader taking the SFLD's records
+  kSfldPoll,       // the SFLD started, polled at 19200
+  kFlashCommands,  // the SFLD at 115200: version and type queries, boot mode, erase command
+  kEraseRecord,    // the SFLD waiting for the erase range
+  kErasing,        // the SFLD erasing sectors
+  kProgramming,    // the SFLD taking the image's records
+};
+
+// The receiver restarts once it has taken `position` bytes from the host since it last
+// entered `phase` (0: as it enters it); the last of them gets no answer. In kErasing the
+// position counts the sector reports sent: the restart comes while the next sector is being
+// erased, which stays as it was. Once.
+struct ResetAtFault {
+  ReceiverPhase phase = ReceiverPhase::kBootPoll;
+  uint32_t position = 0;
+  ResetTo to = ResetTo::kApplication;
+};
+
+// The host's port vanishes `afterMs` after the start for `forMs`, as a USB adapter pulled out
+// and plugged in again: bytes in flight are lost, nothing gets through meanwhile. The
+// receiver keeps running (it has its own supply) unless `powerCycle` is set: then it is off
+// while the port is gone and powers on into its application when the port comes back. The
+// transports act on these; the receiver model itself has no port.
+struct UnplugFault {
+  uint32_t afterMs = 0;
+  uint32_t forMs = 0;
+  bool powerCycle = false;
+};
+
 // During an erase, after `afterSectors` sector reports, sends `byte` and abandons the erase;
 // the sectors not yet reported stay as they were. ERASE_FAIL_CODE is a failed erase, any
 // other byte a stray one. Each entry serves one erase, in order.
@@ -82,6 +115,12 @@ struct Faults {
   std::vector<SilenceFault> silences;
   std::vector<ResetFault> resets;
   std::vector<EraseFault> eraseFaults;
+  std::vector<ResetAtFault> resetsAt;
+  // Polls the boot loader answers with a lone SYNC_CODE instead of its answer, each once.
+  // Every poll byte it hears while polled counts, across wake-ups, from 1.
+  std::vector<uint32_t> straySyncPolls;
+  std::vector<UnplugFault> unplugs;
+  uint32_t powerOnMs = 0;         // off (deaf and mute) this long after the start
   int missingBootModeEchoes = 0;  // BOOT_MODE_CODE commands the SFLD leaves unanswered
   int missingEraseSyncs = 0;      // erase commands the SFLD leaves without SYNC_CODE
   // Random bytes per second while the application or the boot loader is being polled. They

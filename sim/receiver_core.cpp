@@ -27,8 +27,12 @@ std::string NmeaSentence(const char* body) {
 
 ReceiverCore::ReceiverCore(const ReceiverConfig& config)
     : config_(config), faults_(config.faults), flash_(config.flash), random_(config.faults.seed) {
-  EnterApplication();
-  StartPeriodicWork();
+  if (faults_.powerOnMs == 0) {
+    PowerOn();
+    return;
+  }
+  Enter(Mode::kOff, 0, kPhaseOff);
+  Schedule(MsToNs(faults_.powerOnMs), [this] { PowerOn(); });
 }
 
 ReceiverCore::TimerId ReceiverCore::Schedule(SimTime at, Action action) {
@@ -93,8 +97,18 @@ void ReceiverCore::Reply(uint8_t byte) {
   Send(&byte, 1, InUs(config_.timing.replyUs));
 }
 
-void ReceiverCore::Enter(Mode mode, uint32_t baud, const char* phase) {
+void ReceiverCore::SetMode(Mode mode) {
   mode_ = mode;
+  phaseBytes_ = 0;
+  ResetTo to = ResetTo::kApplication;
+  // The erase counts its sector reports itself.
+  if (mode != Mode::kErasing && TakeResetAt(mode, 0, &to)) {
+    Schedule(now_, [this, to] { Reset(to); });
+  }
+}
+
+void ReceiverCore::Enter(Mode mode, uint32_t baud, const char* phase) {
+  SetMode(mode);
   baud_ = baud;
   exchange_ = Exchange::kAwaitAnnounce;  // every role starts without a record in hand
   if (mode == Mode::kApplication) wakeWindow_.clear();
@@ -110,7 +124,7 @@ void ReceiverCore::Enter(Mode mode, uint32_t baud, const char* phase) {
 
 void ReceiverCore::SwitchAt(SimTime at, Mode mode, uint32_t baud, const char* phase,
                             Mode meanwhile) {
-  mode_ = meanwhile;
+  SetMode(meanwhile);
   Schedule(at, [this, mode, baud, phase] { Enter(mode, baud, phase); });
 }
 
@@ -138,6 +152,8 @@ RxResult ReceiverCore::OnByte(uint8_t byte, SimTime arrivalNs, uint32_t senderBa
 }
 
 void ReceiverCore::Dispatch(uint8_t byte, bool garbled) {
+  const Mode heard = mode_;
+  const uint32_t position = ++phaseBytes_;
   switch (mode_) {
     case Mode::kApplication:
       ApplicationByte(byte, garbled);
@@ -156,10 +172,13 @@ void ReceiverCore::Dispatch(uint8_t byte, bool garbled) {
     case Mode::kFlashCommands:
       FlashCommandByte(byte);
       break;
+    case Mode::kOff:
     case Mode::kStarting:
     case Mode::kErasing:
       break;
   }
+  ResetTo to = ResetTo::kApplication;
+  if (TakeResetAt(heard, position, &to)) Reset(to);
 }
 
 void ReceiverCore::StartPeriodicWork() {
@@ -190,8 +209,8 @@ void ReceiverCore::Garbage() {
            [this] { Garbage(); });
 }
 
-void ReceiverCore::Reset(ResetTo to) {
-  Event(to == ResetTo::kApplication ? "reset: power cycle" : "reset: into the boot loader");
+void ReceiverCore::Interrupt() {
+  if (mode_ == Mode::kErasing && !result_.erases.empty()) result_.erases.back().failed = true;
   timers_.clear();
   frameTimer_ = resyncTimer_ = idleTimer_ = kNoTimer;
   // Whatever had not reached the host yet is cut off.
@@ -201,12 +220,31 @@ void ReceiverCore::Reset(ResetTo to) {
   exchange_ = Exchange::kAwaitAnnounce;
   decoder_.Reset();
   eraseArmed_ = false;
+}
+
+void ReceiverCore::Reset(ResetTo to) {
+  Event(to == ResetTo::kApplication ? "reset: power cycle" : "reset: into the boot loader");
+  Interrupt();
   if (to == ResetTo::kApplication) {
     EnterApplication();
   } else {
     Enter(Mode::kStarting, kBootLoaderBaud, kPhaseBootLoader);
     SwitchAt(InUs(config_.timing.bootUs), Mode::kBootPoll, kBootLoaderBaud, nullptr);
   }
+  StartPeriodicWork();
+}
+
+void ReceiverCore::PowerOff() {
+  if (mode_ == Mode::kOff) return;
+  Event("power off");
+  Interrupt();
+  Enter(Mode::kOff, 0, kPhaseOff);
+}
+
+void ReceiverCore::PowerOn() {
+  if (mode_ != Mode::kOff) return;
+  if (!result_.phases.empty()) Event("power on");
+  EnterApplication();
   StartPeriodicWork();
 }
 
@@ -237,6 +275,8 @@ void ReceiverCore::Wake() {
 
 const char* ReceiverCore::StateName() const {
   switch (mode_) {
+    case Mode::kOff:
+      return "off";
     case Mode::kApplication:
       return "application";
     case Mode::kStarting:

@@ -38,9 +38,12 @@ class ReceiverCore {
   const Flash& GetFlash() const { return flash_; }
   SimResult Result() const;
   const SimResult& Live() const { return result_; }
+  void PowerOff();
+  void PowerOn();
 
  private:
   enum class Mode {
+    kOff,
     kApplication,
     kStarting,  // booting or changing roles: deaf until a timer moves on
     kBootPoll,
@@ -68,6 +71,8 @@ class ReceiverCore {
   SimTime TxIdleAt() const;
   SimTime InUs(uint32_t us) const { return now_ + UsToNs(us); }
   void Enter(Mode mode, uint32_t baud, const char* phase);
+  // Every change of role goes through here: it starts the count of bytes in the new role.
+  void SetMode(Mode mode);
   // Deaf in `meanwhile` until `at`, then `mode` at `baud`.
   void SwitchAt(SimTime at, Mode mode, uint32_t baud, const char* phase,
                 Mode meanwhile = Mode::kStarting);
@@ -76,6 +81,8 @@ class ReceiverCore {
   void StartPeriodicWork();
   void Chatter();
   void Garbage();
+  // Stops whatever the receiver was doing, as a reset or a loss of power does.
+  void Interrupt();
   void Reset(ResetTo to);
   void EnterApplication();
   void ApplicationByte(uint8_t byte, bool garbled);
@@ -92,10 +99,12 @@ class ReceiverCore {
   void IdleTimeout();
   void Fallback(const std::string& why);
   void StartErase(uint32_t start, uint32_t end);
-  void FinishErase(SimTime at, bool failed);
+  void EraseNextSector();
+  void FinishErase();
   void KeepSfldData(uint32_t address, const std::vector<uint8_t>& payload);
   void ProgramData(uint32_t address, const std::vector<uint8_t>& payload);
   void AfterVerdict(int index);
+  void NoteCompletion();
   void CompleteUpdate();
   bool InFlashStage() const;
 
@@ -119,6 +128,8 @@ class ReceiverCore {
   bool TakeFloodFault(int index, int* count);
   bool TakeSilence(int index, SilenceWhen when, uint32_t* ms);
   bool TakeReset(int index, ResetTo* to);
+  bool TakeResetAt(Mode mode, uint32_t position, ResetTo* to);
+  bool TakeStraySync(uint32_t poll);
 
   ReceiverConfig config_;
   Faults faults_;  // what is left of the configured faults
@@ -132,7 +143,7 @@ class ReceiverCore {
   std::deque<TxByte> tx_;
   SimTime txBusyUntil_ = 0;
 
-  Mode mode_ = Mode::kApplication;
+  Mode mode_ = Mode::kOff;
   uint32_t baud_ = 0;
   std::deque<uint8_t> wakeWindow_;
   SimTime silentUntil_ = 0;
@@ -146,6 +157,10 @@ class ReceiverCore {
   bool eraseArmed_ = false;  // SYNC_CODE seen, ERASE_CODE may follow
   uint32_t eraseStart_ = 0;  // the range of the erase record being answered
   uint32_t eraseEnd_ = 0;
+  uint32_t eraseTarget_ = 0;  // sectors this erase gets through before it ends or fails
+  SimTime eraseAt_ = 0;       // when the latest sector of the erase was done
+  int eraseFaultByte_ = -1;   // what ends this erase instead of SYNC_CODE, -1 for nothing
+  uint32_t phaseBytes_ = 0;   // bytes taken since the current role began
 };
 
 }  // namespace gpsfw::sim

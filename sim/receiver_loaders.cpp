@@ -5,14 +5,18 @@
 #include "sim/receiver_core.h"
 
 namespace gpsfw::sim {
-namespace {}  // namespace
-
 bool ReceiverCore::InFlashStage() const {
   return mode_ == Mode::kFlashCommands || mode_ == Mode::kEraseRecord || mode_ == Mode::kErasing ||
          mode_ == Mode::kFlashRecords;
 }
 
 void ReceiverCore::BootPollByte(uint8_t byte) {
+  const bool poll = byte == SYNC_CODE || byte == REC_POLL_CODE || byte == PFLD_VER_CODE;
+  if (poll && TakeStraySync(++result_.bootLoaderPolls)) {
+    Event("SYNC_CODE instead of the answer to poll " + std::to_string(result_.bootLoaderPolls));
+    Reply(SYNC_CODE);
+    return;
+  }
   switch (byte) {
     case SYNC_CODE:
       Reply(config_.bootLoaderVersion);
@@ -140,26 +144,44 @@ void ReceiverCore::StartErase(uint32_t start, uint32_t end) {
   entry.timeNs = now_;
   flash_.SectorsOverlapping(start, end, &entry.firstSector, &entry.sectors);
   flash_.BeginErase(start, end);
-  const bool faulty = !faults_.eraseFaults.empty();
-  EraseFault fault;
-  if (faulty) {
-    fault = faults_.eraseFaults.front();
+  eraseTarget_ = entry.sectors;
+  eraseFaultByte_ = -1;
+  if (!faults_.eraseFaults.empty()) {
+    const EraseFault fault = faults_.eraseFaults.front();
     faults_.eraseFaults.erase(faults_.eraseFaults.begin());
+    eraseTarget_ = std::min(fault.afterSectors, entry.sectors);
+    eraseFaultByte_ = fault.byte;
+    entry.failed = true;
   }
-  entry.sectorsErased = faulty ? std::min(fault.afterSectors, entry.sectors) : entry.sectors;
-  entry.failed = faulty;
   result_.erases.push_back(entry);
-  mode_ = Mode::kErasing;
-  SimTime at = TxIdleAt();
-  for (uint32_t i = 0; i < entry.sectorsErased; ++i) {
-    flash_.EraseSector(entry.firstSector + i);
-    at += UsToNs(config_.timing.eraseSectorUs);
-    Send(&SECTOR_ERASED_CODE, 1, at);
-  }
-  const SimTime answerAt = at + UsToNs(config_.timing.replyUs);
-  if (faulty) {
-    Send(&fault.byte, 1, answerAt);
-    Fallback("erase abandoned after " + std::to_string(entry.sectorsErased) + " sectors");
+  SetMode(Mode::kErasing);
+  eraseAt_ = TxIdleAt();
+  ResetTo to = ResetTo::kApplication;
+  if (TakeResetAt(Mode::kErasing, 0, &to)) return Reset(to);
+  if (eraseTarget_ == 0) return FinishErase();
+  Schedule(eraseAt_ + UsToNs(config_.timing.eraseSectorUs), [this] { EraseNextSector(); });
+}
+
+// One sector is done: the SFLD reports it, then starts on the next or ends the erase.
+void ReceiverCore::EraseNextSector() {
+  EraseEntry& entry = result_.erases.back();
+  ResetTo to = ResetTo::kApplication;
+  if (TakeResetAt(Mode::kErasing, entry.sectorsErased, &to)) return Reset(to);
+  flash_.EraseSector(entry.firstSector + entry.sectorsErased);
+  ++entry.sectorsErased;
+  eraseAt_ = now_;
+  Send(&SECTOR_ERASED_CODE, 1, now_);
+  if (entry.sectorsErased == eraseTarget_) return FinishErase();
+  Schedule(now_ + UsToNs(config_.timing.eraseSectorUs), [this] { EraseNextSector(); });
+}
+
+void ReceiverCore::FinishErase() {
+  const SimTime answerAt = eraseAt_ + UsToNs(config_.timing.replyUs);
+  if (eraseFaultByte_ >= 0) {
+    const uint8_t byte = static_cast<uint8_t>(eraseFaultByte_);
+    Send(&byte, 1, answerAt);
+    Fallback("erase abandoned after " + std::to_string(result_.erases.back().sectorsErased) +
+             " sectors");
     return;
   }
   Send(&SYNC_CODE, 1, answerAt);
@@ -181,12 +203,14 @@ void ReceiverCore::ProgramData(uint32_t address, const std::vector<uint8_t>& pay
 }
 
 void ReceiverCore::AfterVerdict(int index) {
+  const bool end = index == kEndRecord;
   ResetTo to = ResetTo::kApplication;
   if (TakeReset(index, &to)) {
+    // The end record was taken: the flash holds the image, whatever the receiver does next.
+    if (end && mode_ == Mode::kFlashRecords) NoteCompletion();
     Schedule(TxIdleAt(), [this, to] { Reset(to); });
     return;
   }
-  const bool end = index == kEndRecord;
   switch (mode_) {
     case Mode::kSfldUpload:
       if (end) return StartSfld();
@@ -203,11 +227,15 @@ void ReceiverCore::AfterVerdict(int index) {
   exchange_ = Exchange::kAwaitAnnounce;
 }
 
-void ReceiverCore::CompleteUpdate() {
+void ReceiverCore::NoteCompletion() {
   result_.updateCompleted = true;
   ++result_.completedUpdates;
   result_.completedNs = TxIdleAt();
   Event("update complete: " + std::to_string(SegmentBytes(result_.programmed)) + " bytes");
+}
+
+void ReceiverCore::CompleteUpdate() {
+  NoteCompletion();
   // The SFLD restarts the receiver, which now runs the new firmware.
   SwitchAt(TxIdleAt() + UsToNs(config_.timing.rebootUs), Mode::kApplication, config_.powerOnBaud,
            kPhaseApplication);

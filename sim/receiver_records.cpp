@@ -2,6 +2,7 @@
 // record, flash records): SYNC_CODE announces a record, REC_WAIT_CODE asks for it, the frame
 // follows and gets SYNC_CODE or an error byte. After an error the loader waits for the line
 // to fall quiet and says again that it waits for a record.
+#include <algorithm>
 #include <cstdio>
 
 #include "link/link_codes.h"
@@ -254,6 +255,55 @@ bool ReceiverCore::TakeReset(int index, ResetTo* to) {
     return true;
   }
   return false;
+}
+
+bool ReceiverCore::TakeResetAt(Mode mode, uint32_t position, ResetTo* to) {
+  ReceiverPhase phase = ReceiverPhase::kApplication;
+  switch (mode) {
+    case Mode::kApplication:
+      phase = ReceiverPhase::kApplication;
+      break;
+    case Mode::kBootPoll:
+      phase = ReceiverPhase::kBootPoll;
+      break;
+    case Mode::kSfldUpload:
+      phase = ReceiverPhase::kSfldUpload;
+      break;
+    case Mode::kSfldPoll:
+      phase = ReceiverPhase::kSfldPoll;
+      break;
+    case Mode::kFlashCommands:
+      phase = ReceiverPhase::kFlashCommands;
+      break;
+    case Mode::kEraseRecord:
+      phase = ReceiverPhase::kEraseRecord;
+      break;
+    case Mode::kErasing:
+      phase = ReceiverPhase::kErasing;
+      break;
+    case Mode::kFlashRecords:
+      phase = ReceiverPhase::kProgramming;
+      break;
+    case Mode::kOff:
+    case Mode::kStarting:
+      return false;
+  }
+  auto& resets = faults_.resetsAt;
+  for (auto it = resets.begin(); it != resets.end(); ++it) {
+    if (it->phase != phase || it->position != position) continue;
+    *to = it->to;
+    resets.erase(it);
+    return true;
+  }
+  return false;
+}
+
+bool ReceiverCore::TakeStraySync(uint32_t poll) {
+  auto& polls = faults_.straySyncPolls;
+  const auto it = std::find(polls.begin(), polls.end(), poll);
+  if (it == polls.end()) return false;
+  polls.erase(it);
+  return true;
 }
 
 }  // namespace gpsfw::sim

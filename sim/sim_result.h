@@ -11,6 +11,7 @@
 namespace gpsfw::sim {
 
 // Names of the receiver's phases, as they appear in results and reports.
+inline constexpr const char* kPhaseOff = "off";
 inline constexpr const char* kPhaseApplication = "application";
 inline constexpr const char* kPhaseBootLoader = "boot loader";
 inline constexpr const char* kPhaseSfldUpload = "SFLD upload";
@@ -70,10 +71,11 @@ struct SimEvent {
 // What happened to the receiver, as data.
 struct SimResult {
   std::vector<Phase> phases;
-  int sfldUploads = 0;        // uploads begun
-  int sfldStarts = 0;         // times the SFLD was started
-  std::vector<Segment> sfld;  // the bytes of the latest SFLD upload
-  int flashAttempts = 0;      // flash stages begun
+  uint32_t bootLoaderPolls = 0;  // poll bytes the boot loader heard
+  int sfldUploads = 0;           // uploads begun
+  int sfldStarts = 0;            // times the SFLD was started
+  std::vector<Segment> sfld;     // the bytes of the latest SFLD upload
+  int flashAttempts = 0;         // flash stages begun
   std::vector<RecordEntry> records;
   std::vector<EraseEntry> erases;
   std::vector<FlashFault> flashFaults;

@@ -19,12 +19,41 @@ constexpr size_t kMaxTimedReadBytes = 60000;
 }  // namespace
 
 VirtualTransport::VirtualTransport(Receiver& receiver, VirtualTransportOptions options)
-    : line_(receiver, options.logWire), options_(options) {}
+    : line_(receiver, options.logWire), options_(options) {
+  for (const UnplugFault& unplug : receiver.Config().faults.unplugs) {
+    Unplug(MsToNs(unplug.afterMs), MsToNs(unplug.forMs), unplug.powerCycle);
+  }
+}
+
+void VirtualTransport::Unplug(SimTime atNs, SimTime forNs, bool powerCycle) {
+  const SimTime at = std::max(atNs, line_.Now());
+  transitions_.emplace(at, Transition{true, powerCycle});
+  transitions_.emplace(at + forNs, Transition{false, powerCycle});
+}
+
+SimTime VirtualTransport::NextTransitionNs() const {
+  return transitions_.empty() ? kNever : transitions_.begin()->first;
+}
+
+void VirtualTransport::Apply(const Transition& transition) {
+  if (transition.vanishes) {
+    gone_ = true;
+    if (open_) lost_ = true;
+    received_.clear();
+    line_.DropInFlight();
+    if (transition.powerCycle) GetReceiver().PowerOff();
+  } else {
+    gone_ = false;
+    if (transition.powerCycle) GetReceiver().PowerOn();
+  }
+}
 
 int VirtualTransport::Open(const char* device) {
   if (open_) return -1;
   Advance(line_.Now());
+  if (gone_) return -1;
   open_ = true;
+  lost_ = false;
   device_ = device != nullptr ? device : "";
   received_.clear();
   framingErrorSeen_ = false;
@@ -35,11 +64,30 @@ void VirtualTransport::Close(int handle) {
   if (!Valid(handle)) return;
   Advance(line_.Now());
   open_ = false;
+  lost_ = false;
   received_.clear();
 }
 
-bool VirtualTransport::Configure(int handle, uint32_t baud) {
+bool VirtualTransport::Lost(int handle) {
   if (!Valid(handle)) return false;
+  Advance(line_.Now());
+  return lost_;
+}
+
+bool VirtualTransport::Reopen(int handle) {
+  if (!Valid(handle)) return false;
+  Advance(line_.Now());
+  if (gone_) return false;
+  if (lost_) {
+    lost_ = false;
+    received_.clear();
+    framingErrorSeen_ = false;
+  }
+  return true;
+}
+
+bool VirtualTransport::Configure(int handle, uint32_t baud) {
+  if (!Usable(handle)) return false;
   if (std::find(std::begin(kSupportedBauds), std::end(kSupportedBauds), baud) ==
       std::end(kSupportedBauds)) {
     return false;
@@ -51,8 +99,20 @@ bool VirtualTransport::Configure(int handle, uint32_t baud) {
 }
 
 void VirtualTransport::Advance(SimTime t) {
+  while (NextTransitionNs() <= t) {
+    const auto next = transitions_.begin();
+    const SimTime at = std::max(next->first, line_.Now());
+    const Transition transition = next->second;
+    transitions_.erase(next);
+    AdvanceLine(at);
+    Apply(transition);
+  }
+  AdvanceLine(t);
+}
+
+void VirtualTransport::AdvanceLine(SimTime t) {
   scratch_.clear();
-  line_.AdvanceTo(t, open_ ? baud_ : 0, scratch_);
+  line_.AdvanceTo(t, open_ && !lost_ ? baud_ : 0, scratch_);
   for (const HostByte& byte : scratch_) {
     if (byte.framingError) framingErrorSeen_ = true;
     received_.push_back(byte);
@@ -61,7 +121,7 @@ void VirtualTransport::Advance(SimTime t) {
 }
 
 bool VirtualTransport::Step(SimTime deadline) {
-  const SimTime next = line_.NextEventNs();
+  const SimTime next = std::min(line_.NextEventNs(), NextTransitionNs());
   if (next > deadline) {
     Advance(deadline);
     return false;
@@ -72,6 +132,7 @@ bool VirtualTransport::Step(SimTime deadline) {
 
 bool VirtualTransport::WaitForByte(SimTime deadline) {
   while (received_.empty()) {
+    if (lost_) return false;
     if (!Step(deadline)) return !received_.empty();
   }
   return true;
@@ -83,11 +144,11 @@ void VirtualTransport::RunUntil(SimTime t) {
 }
 
 long VirtualTransport::Read(int handle, uint8_t* buffer, size_t size) {
-  if (!Valid(handle)) return -1;
+  if (!Usable(handle)) return -1;
   if (size == 0) return 0;
   Advance(line_.Now());
   const size_t timed = std::min(size, kMaxTimedReadBytes);
-  if (!WaitForByte(line_.Now() + kReadFirstByteNs + kReadPerByteNs * timed)) return 0;
+  if (!WaitForByte(line_.Now() + kReadFirstByteNs + kReadPerByteNs * timed)) return lost_ ? -1 : 0;
   size_t got = 0;
   for (;;) {
     while (got < size && !received_.empty()) {
@@ -100,17 +161,18 @@ long VirtualTransport::Read(int handle, uint8_t* buffer, size_t size) {
 }
 
 long VirtualTransport::Write(int handle, const uint8_t* data, size_t size) {
-  if (!Valid(handle)) return -1;
+  if (!Usable(handle)) return -1;
   Advance(line_.Now());
+  if (lost_) return -1;
   for (size_t i = 0; i < size; ++i) line_.HostSend(data[i], baud_, line_.Now());
   return static_cast<long>(size);
 }
 
 platform::WaitResult VirtualTransport::WaitReadable(int handle, uint32_t ms) {
-  if (!Valid(handle)) return platform::WaitResult::kHungUp;
+  if (!Usable(handle)) return platform::WaitResult::kHungUp;
   Advance(line_.Now());
-  return WaitForByte(line_.Now() + MsToNs(ms)) ? platform::WaitResult::kReadable
-                                               : platform::WaitResult::kTimeout;
+  if (WaitForByte(line_.Now() + MsToNs(ms))) return platform::WaitResult::kReadable;
+  return lost_ ? platform::WaitResult::kHungUp : platform::WaitResult::kTimeout;
 }
 
 void VirtualTransport::PurgeReceive(int handle) {
@@ -120,13 +182,16 @@ void VirtualTransport::PurgeReceive(int handle) {
 }
 
 void VirtualTransport::Drain(int handle) {
-  if (!Valid(handle)) return;
-  RunUntil(std::max(line_.Now(), line_.HostIdleAt()));
+  if (!Usable(handle)) return;
+  const SimTime idle = std::max(line_.Now(), line_.HostIdleAt());
+  while (!lost_ && Step(idle)) {
+  }
 }
 
 bool VirtualTransport::TakeLineErrors(int handle, uint32_t* flags) {
-  if (!Valid(handle)) return false;
+  if (!Usable(handle)) return false;
   Advance(line_.Now());
+  if (lost_) return false;
   *flags = options_.reportFramingErrors && framingErrorSeen_ ? platform::kCeFrame : 0;
   framingErrorSeen_ = false;
   return true;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ struct VirtualTransportOptions {
 //  - Bytes sent at a rate other than the one the other side listens on arrive garbled, in
 //    both directions (see SampleByte); bytes the receiver sends while the port is closed are
 //    lost. The receive buffer keeps the latest 4095 bytes, like a tty's.
+//  - The device may vanish for a while (the unplug faults of the receiver's configuration,
+//    or Unplug): from that moment its handle is lost, reads, writes and waits fail at once,
+//    bytes in flight are lost, and Open fails. Once it is back, Reopen brings the lost
+//    handle back with the rate it had; until then it stays lost.
 // Open accepts any device name, one handle at a time.
 class VirtualTransport : public platform::SerialDriver, public platform::Clock {
  public:
@@ -48,6 +53,8 @@ class VirtualTransport : public platform::SerialDriver, public platform::Clock {
   void PurgeReceive(int handle) override;
   void Drain(int handle) override;
   bool TakeLineErrors(int handle, uint32_t* flags) override;
+  bool Lost(int handle) override;
+  bool Reopen(int handle) override;
 
   uint64_t NowUs() override { return line_.Now() / kNsPerUs; }
   void SleepMs(uint32_t ms) override;
@@ -55,6 +62,10 @@ class VirtualTransport : public platform::SerialDriver, public platform::Clock {
   // For scripted hosts and checks.
   SimTime NowNs() const { return line_.Now(); }
   void RunUntil(SimTime t);
+  // The device vanishes at `atNs` (not before now) for `forNs`; with `powerCycle` the
+  // receiver is off meanwhile and starts in its application when the device comes back.
+  void Unplug(SimTime atNs, SimTime forNs, bool powerCycle);
+  bool Gone() const { return gone_; }
   uint32_t HostBaud() const { return baud_; }
   bool IsOpen() const { return open_; }
   std::string OpenedDevice() const { return device_; }
@@ -63,7 +74,16 @@ class VirtualTransport : public platform::SerialDriver, public platform::Clock {
   Receiver& GetReceiver() { return line_.GetReceiver(); }
 
  private:
+  struct Transition {
+    bool vanishes;  // false: comes back
+    bool powerCycle;
+  };
+
   bool Valid(int handle) const { return open_ && handle == kHandle; }
+  bool Usable(int handle) const { return Valid(handle) && !lost_; }
+  SimTime NextTransitionNs() const;
+  void Apply(const Transition& transition);
+  void AdvanceLine(SimTime t);
   // Advances to the next event, or to `deadline` when none comes before it. False when the
   // deadline was reached.
   bool Step(SimTime deadline);
@@ -81,6 +101,9 @@ class VirtualTransport : public platform::SerialDriver, public platform::Clock {
   std::deque<HostByte> received_;
   std::vector<HostByte> scratch_;
   bool framingErrorSeen_ = false;
+  bool gone_ = false;
+  bool lost_ = false;  // the open handle lost its device and was not reopened yet
+  std::multimap<SimTime, Transition> transitions_;
 };
 
 // Installs a transport as the process-wide serial driver and clock, and brings back the

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "sim/verification.h"
@@ -25,6 +26,53 @@ TEST(Flash, DefaultLayoutHoldsThePfldAreaInSmallSectors) {
   EXPECT_EQ(flash.SectorSize(3), 0x1000u);
   EXPECT_EQ(flash.SectorOffset(4), 0x4000u);
   EXPECT_EQ(flash.SectorSize(4), 0x10000u);
+}
+
+TEST(Flash, LayoutMustFitTheAddressSpace) {
+  struct Case {
+    uint32_t base;
+    std::vector<SectorRegion> regions;
+    bool fits;
+  };
+  const Case cases[] = {
+      {kBase, FlashLayout().regions, true},
+      {0xFFFFC000, {{4, 0x1000}}, true},  // ends at the top of the address space
+      {0xFFFFD000, {{4, 0x1000}}, false},
+      {kBase, {{0xFFFFFFFF, 0xFFFFFFFF}}, false},
+      {0, {{0xFFFFFFFF, 1}, {1, 1}}, false},  // more sectors than a 32-bit count
+      {kBase, {}, false},
+      {kBase, {{4, 0}}, false},
+      {kBase, {{0, 0x1000}}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << std::hex << c.base << " " << c.regions.size());
+    std::string why;
+    EXPECT_EQ(FlashLayoutFits(FlashLayout{c.base, c.regions}, &why), c.fits) << why;
+    EXPECT_EQ(why.empty(), c.fits);
+  }
+}
+
+TEST(Flash, AFlashAsLargeAsTheAddressSpaceHoldsOnlyWhatIsWritten) {
+  const FlashLayout layout{kBase, {{0xEFFF, 0x10000}, {16, 0x1000}}};
+  std::string why;
+  ASSERT_TRUE(FlashLayoutFits(layout, &why));
+  Flash flash{layout};
+  EXPECT_EQ(flash.Size(), 0xF0000000u);
+  EXPECT_EQ(flash.SectorCount(), 0xEFFFu + 16u);
+  EXPECT_EQ(flash.SectorOffset(0xEFFF + 15), 0xEFFFF000u);
+  EXPECT_EQ(flash.SectorSize(0xEFFF + 15), 0x1000u);
+  uint32_t first = 0;
+  uint32_t count = 0;
+  flash.SectorsOverlapping(kBase, 0xFFFFFFFF, &first, &count);
+  EXPECT_EQ(count, flash.SectorCount());
+  flash.BeginErase(kBase, 0xFFFFFFFF);
+  for (uint32_t i = 0; i < count; ++i) flash.EraseSector(i);
+  EXPECT_EQ(flash.Read(0xFFFFFFFE), 0xFF);
+  std::vector<FlashFault> faults;
+  const uint8_t data[] = {0x12, 0x34};
+  flash.Program(0xFFFFFFF0, data, sizeof data, 0, faults);
+  EXPECT_TRUE(faults.empty());
+  EXPECT_EQ(flash.Read(0xFFFFFFF1), 0x34);
 }
 
 TEST(Flash, ErasesEverySectorThatOverlapsTheRange) {

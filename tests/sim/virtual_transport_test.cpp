@@ -112,6 +112,74 @@ TEST(VirtualTransport, ReportsFramingErrorsOnlyWhenAsked) {
   }
 }
 
+TEST(VirtualTransport, ADeviceThatVanishesFailsAtOnceUntilItIsBackAndReopened) {
+  for (bool powerCycle : {false, true}) {
+    SCOPED_TRACE(powerCycle);
+    SimHost host;
+    host.Wake();
+    const SimTime gone = host.Now() + MsToNs(30);
+    host.transport.Unplug(gone, MsToNs(5000), powerCycle);
+    // A block under way when the device vanishes: what had not left yet is lost.
+    const std::vector<uint8_t> polls(100, REC_POLL_CODE);
+    EXPECT_EQ(Serial().Write(host.port, polls.data(), polls.size()), 100);
+    WaitResult result = WaitResult::kReadable;
+    while (result == WaitResult::kReadable) {
+      Serial().PurgeReceive(host.port);
+      result = Serial().WaitReadable(host.port, 1000);
+    }
+    EXPECT_EQ(result, WaitResult::kHungUp);
+    EXPECT_EQ(host.Now(), gone);
+    EXPECT_TRUE(Serial().Lost(host.port));
+    uint8_t byte = 0;
+    EXPECT_EQ(Serial().Read(host.port, &byte, 1), -1);
+    EXPECT_EQ(Serial().Write(host.port, &byte, 1), -1);
+    EXPECT_FALSE(Serial().Configure(host.port, 19200));
+    EXPECT_FALSE(Serial().Reopen(host.port));
+    EXPECT_EQ(host.Now(), gone);  // none of them waited
+    const auto heard = [&] {
+      size_t count = 0;
+      for (const WireEvent& e : host.transport.Wire()) {
+        count += e.direction == Direction::kHostToTarget && e.byte == REC_POLL_CODE;
+      }
+      return count;
+    };
+    EXPECT_GT(heard(), 10u);
+    EXPECT_LT(heard(), 90u);
+
+    Serial().Close(host.port);
+    EXPECT_EQ(Serial().Open("sim"), -1);  // the device node is gone as well
+    platform::SleepMs(4000);
+    EXPECT_EQ(Serial().Open("sim"), -1);
+    platform::SleepMs(1000);
+    host.port = Serial().Open("sim");
+    ASSERT_GE(host.port, 0);
+    EXPECT_FALSE(Serial().Lost(host.port));
+    ASSERT_TRUE(Serial().Configure(host.port, 19200));
+    if (powerCycle) {
+      EXPECT_STREQ(host.receiver.StateName(), "application");
+    } else {
+      EXPECT_EQ(host.Ask(SYNC_CODE), Bytes("$VER BL 2.04\r\n"));
+    }
+  }
+}
+
+TEST(VirtualTransport, ALostHandleComesBackWithItsRateOnlyThroughReopen) {
+  ReceiverConfig config;
+  config.faults.unplugs.push_back({3000, 2000, false});
+  SimHost host(config);
+  host.Wake();
+  EXPECT_FALSE(Serial().Lost(host.port));
+  platform::SleepMs(1000);
+  EXPECT_TRUE(Serial().Lost(host.port));
+  platform::SleepMs(2000);
+  EXPECT_TRUE(Serial().Lost(host.port));  // back, but this handle is still the old one
+  EXPECT_EQ(Serial().WaitReadable(host.port, 100), WaitResult::kHungUp);
+  EXPECT_TRUE(Serial().Reopen(host.port));
+  EXPECT_FALSE(Serial().Lost(host.port));
+  EXPECT_EQ(host.transport.HostBaud(), 19200u);
+  EXPECT_EQ(host.Ask(SYNC_CODE), Bytes("$VER BL 2.04\r\n"));
+}
+
 TEST(VirtualTransport, InstallsItselfAsDriverAndClockForItsScope) {
   Receiver receiver;
   VirtualTransport transport(receiver);
