@@ -76,6 +76,46 @@ std::vector<FaultCase> FaultCases() {
                      },
                      60});
   }
+  using sim::ReceiverPhase;
+  const struct {
+    const char* name;
+    ReceiverPhase phase;
+    uint32_t position;
+  } positions[] = {
+      {"boot loader polls", ReceiverPhase::kBootPoll, 1},
+      {"SFLD upload, mid-frame", ReceiverPhase::kSfldUpload, 40},
+      {"SFLD polls", ReceiverPhase::kSfldPoll, 1},
+      {"version query", ReceiverPhase::kFlashCommands, 1},
+      {"erase command", ReceiverPhase::kFlashCommands, 4},
+      {"erase record", ReceiverPhase::kEraseRecord, 8},
+      {"erase, third sector", ReceiverPhase::kErasing, 2},
+      {"programming, first frame", ReceiverPhase::kProgramming, 100},
+      {"programming, sixth frame", ReceiverPhase::kProgramming, 5 * 2060 + 900},
+  };
+  for (const auto& at : positions) {
+    for (ResetTo to : {ResetTo::kApplication, ResetTo::kBootLoader}) {
+      cases.push_back({std::string("reset in ") + at.name +
+                           (to == ResetTo::kApplication ? " (power cycle)" : " (watchdog)"),
+                       [at, to](ReceiverConfig& c) {
+                         c.faults.resetsAt.push_back({at.phase, at.position, to});
+                       },
+                       75});
+    }
+  }
+  cases.push_back({"stray SYNC_CODE while the boot loader is polled",
+                   [](ReceiverConfig& c) { c.faults.straySyncPolls.push_back(1); }, 60});
+  cases.push_back(
+      {"powered on 30 s late", [](ReceiverConfig& c) { c.faults.powerOnMs = 30000; }, 75});
+  for (uint32_t afterMs : {1000u, 4000u, 7000u}) {
+    for (bool power : {false, true}) {
+      cases.push_back({"port unplugged for 5 s after " + std::to_string(afterMs) + " ms" +
+                           (power ? ", receiver power-cycled" : ""),
+                       [afterMs, power](ReceiverConfig& c) {
+                         c.faults.unplugs.push_back({afterMs, 5000, power});
+                       },
+                       75});
+    }
+  }
   return cases;
 }
 
