@@ -5,6 +5,7 @@
 #include "link/port_loss.h"
 #include "link/wait_bounds.h"
 #include "platform/clock.h"
+#include "platform/line_speeds.h"
 #include "platform/paths.h"
 #include "platform/serial_driver.h"
 #include "platform/text.h"
@@ -16,7 +17,9 @@ namespace {
 
 using platform::Serial;
 
-constexpr uint32_t kAcceptedBauds[] = {4800, 9600, 19200, 38400, 57600, 115200};
+// The port opens at the standard line speeds from 4800 to 115200 baud.
+constexpr uint32_t kSlowestBaud = 4800;
+constexpr uint32_t kFastestBaud = 115200;
 constexpr int kReadAttempts = 10;
 constexpr uint32_t kReadPauseMs = 100;
 constexpr uint32_t kWriteRetryMs = 10;
@@ -43,10 +46,7 @@ constexpr LineErrorName kLineErrorNames[] = {
 };
 
 bool IsAcceptedBaud(uint32_t baud) {
-  for (uint32_t accepted : kAcceptedBauds) {
-    if (baud == accepted) return true;
-  }
-  return false;
+  return platform::IsLineSpeed(baud) && baud >= kSlowestBaud && baud <= kFastestBaud;
 }
 
 int OpenDevice(const wchar_t* name) {

@@ -18,7 +18,11 @@ Clock& TheClock();
 // Installs `clock` for the whole process; nullptr brings back the steady system clock.
 void InstallClock(Clock* clock);
 
-inline void SleepMs(uint32_t ms) { TheClock().SleepMs(ms); }
-inline uint64_t NowUs() { return TheClock().NowUs(); }
+inline void SleepMs(uint32_t ms) {
+  TheClock().SleepMs(ms);
+}
+inline uint64_t NowUs() {
+  return TheClock().NowUs();
+}
 
 }  // namespace gpsfw::platform

@@ -9,8 +9,12 @@ SerialDriver* g_driver = nullptr;
 
 }  // namespace
 
-SerialDriver& Serial() { return g_driver != nullptr ? *g_driver : TermiosSerialDriver(); }
+SerialDriver& Serial() {
+  return g_driver != nullptr ? *g_driver : TermiosSerialDriver();
+}
 
-void InstallSerialDriver(SerialDriver* driver) { g_driver = driver; }
+void InstallSerialDriver(SerialDriver* driver) {
+  g_driver = driver;
+}
 
 }  // namespace gpsfw::platform

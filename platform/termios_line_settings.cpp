@@ -2,29 +2,36 @@
 
 #include <sys/ioctl.h>
 
+#include <cstddef>
+
+#include "platform/line_speeds.h"
+
 namespace gpsfw::platform {
 namespace {
 
-struct BaudSpeed {
-  uint32_t baud;
-  speed_t speed;
-};
-
-constexpr BaudSpeed kSpeeds[] = {
-    {4800, B4800},   {9600, B9600},   {19200, B19200},
-    {38400, B38400}, {57600, B57600}, {115200, B115200},
-};
+// termios speed constants, in the order of kLineSpeeds.
+constexpr speed_t kTermiosSpeeds[] = {B1200,  B2400,  B4800,   B9600,  B19200,
+                                      B38400, B57600, B115200, B230400};
+static_assert(sizeof kTermiosSpeeds / sizeof kTermiosSpeeds[0] ==
+              sizeof kLineSpeeds / sizeof kLineSpeeds[0]);
 
 }  // namespace
 
 bool SpeedForBaud(uint32_t baud, speed_t* speed) {
-  for (const BaudSpeed& entry : kSpeeds) {
-    if (entry.baud == baud) {
-      *speed = entry.speed;
+  for (size_t i = 0; i < sizeof kLineSpeeds / sizeof kLineSpeeds[0]; ++i) {
+    if (kLineSpeeds[i] == baud) {
+      *speed = kTermiosSpeeds[i];
       return true;
     }
   }
   return false;
+}
+
+uint32_t BaudForSpeed(speed_t speed) {
+  for (size_t i = 0; i < sizeof kLineSpeeds / sizeof kLineSpeeds[0]; ++i) {
+    if (kTermiosSpeeds[i] == speed) return kLineSpeeds[i];
+  }
+  return 0;
 }
 
 void MakeRaw8N1(termios* settings) {

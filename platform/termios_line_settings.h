@@ -6,8 +6,10 @@
 
 namespace gpsfw::platform {
 
-// The termios speed constant for `baud`; false for a rate the loader never uses.
+// The termios speed constant for `baud`; false for a rate that is no standard line speed.
 bool SpeedForBaud(uint32_t baud, speed_t* speed);
+// The rate of a termios speed constant; 0 for one that is no standard line speed.
+uint32_t BaudForSpeed(speed_t speed);
 
 // Raw 8N1 without flow control: every byte passes unchanged in both directions, a read
 // returns at once with whatever is there (the driver waits with poll()), and the modem

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 
+#include "platform/line_speeds.h"
+
 namespace gpsfw::sim {
 namespace {
 
-// Rates a tty accepts; others are refused like an unsupported speed.
-constexpr uint32_t kSupportedBauds[] = {1200,  2400,  4800,   9600,  19200,
-                                        38400, 57600, 115200, 230400};
 // A tty's receive buffer: older bytes beyond this are lost when nobody reads.
 constexpr size_t kReceiveBufferBytes = 4095;
 constexpr SimTime kReadGapNs = 1 * kNsPerMs;
@@ -88,8 +87,8 @@ bool VirtualTransport::Reopen(int handle) {
 
 bool VirtualTransport::Configure(int handle, uint32_t baud) {
   if (!Usable(handle)) return false;
-  if (std::find(std::begin(kSupportedBauds), std::end(kSupportedBauds), baud) ==
-      std::end(kSupportedBauds)) {
+  // Rates a tty accepts; others are refused like an unsupported speed.
+  if (!platform::IsLineSpeed(baud)) {
     return false;
   }
   // Bytes that arrived up to now were taken at the old rate.

@@ -11,26 +11,15 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/termios_line_settings.h"
+
 namespace gpsfw::simtool {
 namespace {
 
 constexpr size_t kPathCapacity = 4096;
 
-struct SpeedName {
-  speed_t speed;
-  uint32_t baud;
-};
-
-constexpr SpeedName kSpeeds[] = {
-    {B1200, 1200},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
-    {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
-};
-
 uint32_t BaudOf(speed_t speed) {
-  for (const SpeedName& entry : kSpeeds) {
-    if (entry.speed == speed) return entry.baud;
-  }
-  return 0;
+  return platform::BaudForSpeed(speed);
 }
 
 std::runtime_error SystemError(const std::string& what) {
