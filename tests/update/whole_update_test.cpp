@@ -110,7 +110,7 @@ std::string Path(const std::string& line, const std::string& path) {
 }
 
 TEST_F(WholeUpdate, BinaryImageWithSfldTailLogsEveryStepInOrder) {
-  const UpdateRun run = Run({}, Images().container);
+  const UpdateRun run = Run(ReceiverConfig(), Images().container);
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.verification, kVerified);
   const Lines expected = Concat({
@@ -146,7 +146,7 @@ TEST_F(WholeUpdate, BinaryImageWithSfldTailLogsEveryStepInOrder) {
 }
 
 TEST_F(WholeUpdate, LineSpeedsAndFlashStageBytesOnTheWire) {
-  const UpdateRun run = Run({}, Images().container);
+  const UpdateRun run = Run(ReceiverConfig(), Images().container);
   const Bytes wake(WAKE_SEQUENCE, WAKE_SEQUENCE + sizeof WAKE_SEQUENCE);
   EXPECT_EQ(HostBytesAt(run, 4800), wake);
   EXPECT_EQ(HostBytesAt(run, 57600), wake);
@@ -165,7 +165,7 @@ TEST_F(WholeUpdate, LineSpeedsAndFlashStageBytesOnTheWire) {
 }
 
 TEST_F(WholeUpdate, BinaryImageWithoutTailTakesSfldBesideTheProgram) {
-  const UpdateRun run = Run({}, Images().bare, Images().sfld);
+  const UpdateRun run = Run(ReceiverConfig(), Images().bare, Images().sfld);
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.verification, kVerified);
   EXPECT_TRUE(InOrder(
@@ -174,7 +174,7 @@ TEST_F(WholeUpdate, BinaryImageWithoutTailTakesSfldBesideTheProgram) {
 }
 
 TEST_F(WholeUpdate, SRecordImageIsErasedOverItsWholeExtent) {
-  const UpdateRun run = Run({}, Images().srec, Images().sfld);
+  const UpdateRun run = Run(ReceiverConfig(), Images().srec, Images().sfld);
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.verification, kVerified);
   EXPECT_TRUE(InOrder(run.log, {"SFLD section skipped", "Image type: Motorola S-Record",
