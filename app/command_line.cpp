@@ -1,53 +1,165 @@
 #include "app/command_line.h"
 
-#include <cctype>
+#include <climits>
 #include <cstring>
 
 namespace gpsfw {
 namespace {
 
-constexpr char kBlank = ' ';
+// PATH_MAX counts the terminator.
+constexpr size_t kMaxValueBytes = PATH_MAX - 1;
+constexpr char kEmptyValue[] = "";
 
-bool EndsValue(unsigned char c) {
-  return c <= static_cast<unsigned char>(kBlank);
+constexpr char kUnknownOption[] = "unknown option";
+constexpr char kStrayWord[] = "unexpected argument";
+constexpr char kMissingValue[] = "missing value after";
+constexpr char kTooLong[] = "too long a value (over the platform's path limit) for";
+
+// -i, -p and -l, each with its upper-case form that counts only when the lower is absent.
+struct ShortOption {
+  char letter;
+  const char* name;
+  int slot;  // 0 image, 1 port, 2 log
+  bool upper;
+};
+
+constexpr ShortOption kShortOptions[] = {
+    {'i', "-i", 0, false}, {'p', "-p", 1, false}, {'l', "-l", 2, false},
+    {'I', "-I", 0, true},  {'P', "-P", 1, true},  {'L', "-L", 2, true},
+};
+constexpr int kSlots = 3;
+const char* LoaderOptions::*const kSlotFields[kSlots] = {&LoaderOptions::image,
+                                                         &LoaderOptions::port, &LoaderOptions::log};
+
+struct LongOption {
+  const char* name;
+  const char* LoaderOptions::*field;
+};
+
+constexpr LongOption kLongOptions[] = {
+    {"--events", &LoaderOptions::events},
+    {"--trace", &LoaderOptions::trace},
+};
+
+struct Flag {
+  const char* name;
+  bool LoaderOptions::*field;
+};
+
+constexpr Flag kFlags[] = {
+    {"-q", &LoaderOptions::quiet},      {"--progress", &LoaderOptions::progress},
+    {"--check", &LoaderOptions::check}, {"-h", &LoaderOptions::help},
+    {"--help", &LoaderOptions::help},   {"--version", &LoaderOptions::version},
+};
+
+bool TooLong(const char* value) {
+  return std::strlen(value) > kMaxValueBytes;
 }
 
-// An option counts only where a word starts, so "-i /fw/gps-loader.bin" holds no "-l".
-const char* FindOption(const char* text, char letter) {
-  for (const char* p = text; p[0] != '\0'; ++p) {
-    const bool wordStart = p == text || p[-1] == kBlank;
-    if (wordStart && p[0] == '-' && p[1] == letter) return p;
+class Parser {
+ public:
+  Parser(int argc, char* const* argv, LoaderOptions& options)
+      : argc_(argc), argv_(argv), options_(options) {}
+
+  bool Run() {
+    for (next_ = 1; next_ < argc_;) {
+      if (!Token(argv_[next_++])) return false;
+    }
+    for (int slot = 0; slot < kSlots; ++slot) {
+      options_.*kSlotFields[slot] = lower_[slot] != nullptr ? lower_[slot] : upper_[slot];
+    }
+    return true;
   }
-  return nullptr;
-}
+
+ private:
+  bool Token(const char* token) {
+    for (const Flag& flag : kFlags) {
+      if (std::strcmp(token, flag.name) != 0) continue;
+      options_.*flag.field = true;
+      return true;
+    }
+    for (const LongOption& option : kLongOptions) {
+      const size_t length = std::strlen(option.name);
+      if (std::strncmp(token, option.name, length) != 0) continue;
+      if (token[length] == '=')
+        return Keep(options_.*option.field, token + length + 1, option.name);
+      if (token[length] != '\0') continue;
+      if (next_ >= argc_) return Refuse(kMissingValue, option.name);
+      return Keep(options_.*option.field, argv_[next_++], option.name);
+    }
+    if (token[0] == '-' && token[1] != '\0') {
+      for (const ShortOption& option : kShortOptions) {
+        if (token[1] == option.letter) return Short(option, token);
+      }
+      return Refuse(kUnknownOption, token);
+    }
+    return Refuse(kStrayWord, token);
+  }
+
+  bool Short(const ShortOption& option, const char* token) {
+    const char* value = token + 2;
+    if (*value == '\0') value = next_ < argc_ ? argv_[next_++] : kEmptyValue;
+    const char*& held = option.upper ? upper_[option.slot] : lower_[option.slot];
+    return Keep(held, value, option.name);
+  }
+
+  // The first of two equal options counts; every value is checked all the same.
+  bool Keep(const char*& field, const char* value, const char* name) {
+    if (TooLong(value)) return Refuse(kTooLong, name);
+    if (field == nullptr) field = value;
+    return true;
+  }
+
+  bool Refuse(const char* error, const char* offending) {
+    options_.error = error;
+    options_.offending = offending;
+    return false;
+  }
+
+  int argc_;
+  char* const* argv_;
+  LoaderOptions& options_;
+  int next_ = 1;
+  const char* lower_[kSlots] = {nullptr, nullptr, nullptr};
+  const char* upper_[kSlots] = {nullptr, nullptr, nullptr};
+};
 
 }  // namespace
 
-bool ExtractOption(const char* commandLine, char letter, char* value, size_t capacity) {
-  const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
-  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
-  const char* found = FindOption(commandLine, lower);
-  if (found == nullptr) found = FindOption(commandLine, upper);
-  if (found == nullptr) return false;
-  const char* p = found + 2;
-  while (*p == kBlank) ++p;
-  size_t n = 0;
-  while (n + 1 < capacity && !EndsValue(static_cast<unsigned char>(p[n]))) {
-    value[n] = p[n];
-    ++n;
-  }
-  if (capacity > 0) value[n] = '\0';
-  return true;
+size_t MaxOptionValueBytes() {
+  return kMaxValueBytes;
 }
 
-void JoinArguments(int argc, char** argv, char* out, size_t capacity) {
-  if (capacity == 0) return;
-  size_t n = 0;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1 && n + 1 < capacity) out[n++] = kBlank;
-    for (const char* p = argv[i]; *p != '\0' && n + 1 < capacity; ++p) out[n++] = *p;
-  }
-  out[n] = '\0';
+bool ParseCommandLine(int argc, char* const* argv, LoaderOptions& options) {
+  options = LoaderOptions{};
+  return Parser(argc, argv, options).Run();
+}
+
+const char* UsageText() {
+  return R"(Usage: gpsfwload -i IMAGE [-p PORT] [-l LOG] [options]
+
+Updates the firmware of a GPS receiver module over a serial line and writes every step
+to a progress log. It keeps trying until the update has succeeded.
+
+  -i IMAGE        firmware image: a binary container or a Motorola S-record file
+  -p PORT         serial port: COMn: (/dev/ttyS<n-1>), GPSn: (/dev/gps<n-1>) or a
+                  device path (default GPS1:, that is /dev/gps0)
+  -l LOG          progress log, created or truncated (default grelm.txt)
+  --progress      progress lines on standard error even when it is not a terminal
+  -q              nothing on the console
+  --events FILE   the update's events as JSON Lines (- for standard output)
+  --trace FILE    every byte on the wire, time-stamped
+  --check         prepare the image and tell what an update would do; send nothing
+  -h, --help      this text
+  --version       the program's version
+
+A value follows its option as the next argument or joined to it (-ifw.bin); it may hold
+blanks. -I, -P and -L count when the lower-case option is absent.
+
+Exit status: 0 update complete; 2 command line refused; 250 no -i; 251 log refused or
+not writable; 253 image or SFLD unusable; 254 serial port unusable; 128 + N stopped by
+signal N.
+)";
 }
 
 }  // namespace gpsfw

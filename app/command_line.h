@@ -2,18 +2,27 @@
 
 #include <cstddef>
 
+#include "app/loader_options.h"
+
 namespace gpsfw {
 
-inline constexpr size_t kCommandLineBuffer = 256;
-inline constexpr size_t kOptionBuffer = 256;
+// Exit status of a command line that is refused, as getopt-style programs use it.
+inline constexpr int kExitUsage = 2;
 
-// Looks for "-x" (the lower-case letter first, then the upper-case one) at the start of the
-// text or right behind a blank, and copies its value into `value`: leading blanks skipped,
-// ended by a blank or a control character. False when the option is absent; an option at
-// the end of the text has an empty value.
-bool ExtractOption(const char* commandLine, char letter, char* value, size_t capacity);
+// The longest option value accepted: a path the platform can open (PATH_MAX counts the
+// terminator). A longer value is refused, never cut.
+size_t MaxOptionValueBytes();
 
-// Joins the arguments with single blanks into `out`, cut to capacity - 1 bytes.
-void JoinArguments(int argc, char** argv, char* out, size_t capacity);
+// Reads argv[1] .. argv[argc - 1] into `options`; each element is one token. -i, -p and -l
+// take their value from the next token or joined to the option (-ifw.bin); a value may hold
+// any byte. -I, -P and -L count only when the lower-case form is absent; of two equal
+// options the first counts. -i, -p or -l as the last token has an empty value. --events and
+// --trace take a value from the next token or after '=' (--events=FILE). False when the
+// command line is refused: options.error then holds the message and options.offending
+// what it is about.
+bool ParseCommandLine(int argc, char* const* argv, LoaderOptions& options);
+
+// The text of --help.
+const char* UsageText();
 
 }  // namespace gpsfw

@@ -18,6 +18,8 @@ struct LoaderOptions {
   // A refusal (an unknown option, a value too long for the platform): the message for
   // standard error. nullptr when the command line is usable.
   const char* error = nullptr;
+  // What the refusal is about: the token as given, or the option whose value is too long.
+  const char* offending = nullptr;
 };
 
 }  // namespace gpsfw

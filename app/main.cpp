@@ -1,8 +1,5 @@
-#include "app/command_line.h"
-#include "app/run_loader.h"
+#include "app/loader_main.h"
 
 int main(int argc, char** argv) {
-  char commandLine[gpsfw::kCommandLineBuffer];
-  gpsfw::JoinArguments(argc, argv, commandLine, sizeof commandLine);
-  return gpsfw::RunLoader(commandLine);
+  return gpsfw::LoaderMain(argc, argv);
 }

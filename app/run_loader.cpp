@@ -1,9 +1,16 @@
 #include "app/run_loader.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
 
-#include "app/command_line.h"
+#include "app/quoted_text.h"
+#include "image/sfld_loader.h"
 #include "link/serial_port.h"
+#include "platform/stop_signals.h"
 #include "platform/text.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
@@ -13,52 +20,111 @@
 namespace gpsfw {
 namespace {
 
-constexpr size_t kPortNameCapacity = 200;
-constexpr size_t kImagePathCapacity = 512;
 constexpr uint32_t kOpeningBaud = 57600;
 // On the handheld the log lived in "\MyDevice\grelm.txt"; here it is the working directory.
 constexpr char kDefaultLogPath[] = "grelm.txt";
+constexpr char kDefaultPortName[] = "GPS1:";
+constexpr wchar_t kBanner[] = L"GPS FW Loader v" GPSFW_VERSION L" ";
+constexpr size_t kStopLineCapacity = 48;
+// The exit status of a process ended by signal N, as shells report it.
+constexpr int kSignalStatusBase = 128;
 
-int RunWithLog(const char* commandLine) {
-  char option[kOptionBuffer];
-  wchar_t portName[kPortNameCapacity] = L"GPS1:";
-  wchar_t imagePath[kImagePathCapacity];
+static_assert(kPathCapacity > PATH_MAX - 1, "every accepted path fits the loader's buffers");
 
-  LogWide(L"GPS FW Loader v1.0.0 ");
-  if (ExtractOption(commandLine, 'p', option, sizeof option)) {
-    platform::WideFromNarrow(portName, kPortNameCapacity, option);
+// The run's open port, for the stop routine; nullptr while none is open.
+PortHandle* g_runPort = nullptr;
+
+void EndRun(int code) {
+  CloseProgressLog(code);
+  Observe().OnPhase(UpdatePhase::kDone);
+  Observe().OnDone(code);
+}
+
+// Runs inside the wait that noticed the signal. The port goes through its normal close (line
+// settings back, exclusive mode and lock released), the log gets its last two lines, and
+// the process ends there: nothing above the wait runs again.
+[[noreturn]] void StopRun(int signal) {
+  if (g_runPort != nullptr) ClosePort(*g_runPort);
+  g_runPort = nullptr;
+  wchar_t line[kStopLineCapacity];
+  std::swprintf(line, kStopLineCapacity, L"Interrupted by signal %d", signal);
+  LogWide(line);
+  EndRun(kRunStopped);
+  std::exit(kSignalStatusBase + signal);
+}
+
+void TellLogRefused(const char* path, const char* why) {
+  std::fputs("gpsfwload: cannot use the log ", stderr);
+  WriteQuoted(stderr, path);
+  std::fprintf(stderr, ": %s\n", why);
+}
+
+// The log must never be a file the run reads: the image, or an SFLD it may fall back to.
+bool OpenLog(const char* path, const char* imagePath) {
+  char fallbacks[kSfldFallbacks][kPathCapacity];
+  const char* spared[1 + kSfldFallbacks] = {imagePath};
+  size_t count = 1;
+  for (size_t i = 0; i < kSfldFallbacks; ++i) {
+    if (SfldFallbackPath(i, fallbacks[i], kPathCapacity)) spared[count++] = fallbacks[i];
   }
-  if (!ExtractOption(commandLine, 'i', option, sizeof option)) {
+  switch (OpenRunLog(path, spared, count)) {
+    case LogOpenResult::kOpened:
+      return true;
+    case LogOpenResult::kWouldOverwrite:
+      TellLogRefused(path, "it is the firmware image or an SFLD file; it is left as it is");
+      return false;
+    case LogOpenResult::kFailed:
+      break;
+  }
+  const bool link = errno == ELOOP || errno == EMLINK;
+  TellLogRefused(
+      path, link ? "it is a symbolic link, which the log never follows" : std::strerror(errno));
+  return false;
+}
+
+int PrepareAndRun(PortHandle port, const wchar_t* imagePath) {
+  Observe().OnPhase(UpdatePhase::kPreparing);
+  if (!PrepareImage(imagePath)) return kRunImageFailed;
+  // Preparing even a large image has no wait of its own: a stop asked for meanwhile ends
+  // the run here, before the receiver is woken.
+  platform::CheckStop();
+  Observe().OnPrepared();
+  RunSession(port);
+  return kRunOk;
+}
+
+int RunWithLog(const LoaderOptions& options) {
+  LogWide(kBanner);
+  wchar_t portName[kPathCapacity];
+  platform::WideFromNarrow(portName, kPathCapacity,
+                           options.port != nullptr ? options.port : kDefaultPortName);
+  if (options.image == nullptr) {
     LogWide(L"FW image file (-i parameter) missed");
     return kRunNoImageOption;
   }
-  platform::WideFromNarrow(imagePath, kImagePathCapacity, option);
+  wchar_t imagePath[kPathCapacity];
+  platform::WideFromNarrow(imagePath, kPathCapacity, options.image);
 
   PortHandle port = OpenPort(portName, kOpeningBaud);
   if (port == INVALID_PORT) return kRunPortFailed;
-  Observe().OnPhase(UpdatePhase::kPreparing);
-  if (!PrepareImage(imagePath)) {
-    ClosePort(port);
-    return kRunImageFailed;
-  }
-  Observe().OnPrepared();
-  RunSession(port);
+  g_runPort = &port;
+  const int code = PrepareAndRun(port, imagePath);
   ClosePort(port);
-  return kRunOk;
+  g_runPort = nullptr;
+  return code;
 }
 
 }  // namespace
 
-int RunLoader(const char* commandLine) {
-  char logPath[kOptionBuffer];
-  if (!ExtractOption(commandLine, 'l', logPath, sizeof logPath)) {
-    std::snprintf(logPath, sizeof logPath, "%s", kDefaultLogPath);
+int RunLoader(const LoaderOptions& options) {
+  platform::SetStopRoutine(StopRun);
+  const char* logPath = options.log != nullptr ? options.log : kDefaultLogPath;
+  int code = kRunLogFailed;
+  if (OpenLog(logPath, options.image)) {
+    code = RunWithLog(options);
+    EndRun(code);
   }
-  if (!OpenProgressLog(logPath)) return kRunLogFailed;
-  const int code = RunWithLog(commandLine);
-  CloseProgressLog(code);
-  Observe().OnPhase(UpdatePhase::kDone);
-  Observe().OnDone(code);
+  platform::SetStopRoutine(nullptr);
   return code;
 }
 

@@ -1,15 +1,21 @@
 #pragma once
 
+#include "app/loader_options.h"
+
 namespace gpsfw {
 
-// Return codes of a run; they are also the process exit status.
+// Return codes of a run. Written to the log as "RetCode: N"; the process exit status is
+// N & 0xFF, except after a stop signal, whose exit status is 128 + the signal.
 inline constexpr int kRunOk = 0;
 inline constexpr int kRunPortFailed = -2;
 inline constexpr int kRunImageFailed = -3;
 inline constexpr int kRunLogFailed = -5;
 inline constexpr int kRunNoImageOption = -6;
+inline constexpr int kRunStopped = -7;
 
-// The whole run: log, port, image preparation, the session with the target.
-int RunLoader(const char* commandLine);
+// The whole run: log, port, image preparation, the session with the target. The options'
+// values are no longer than MaxOptionValueBytes() (command_line.h). A stop signal noted in
+// any wait ends the run and the process there (stop_signals.h).
+int RunLoader(const LoaderOptions& options);
 
 }  // namespace gpsfw

@@ -143,8 +143,12 @@ Measured RunVirtual(const std::string& dir, const std::string& image, Floor* flo
   gpsfw::sim::VirtualTransport transport(receiver);
   {
     gpsfw::sim::ScopedVirtualTransport installed(transport);
-    const std::string commandLine = "-i " + image + " -p /dev/gps-sim -l " + dir + "/virtual.log";
-    gpsfw::RunLoader(commandLine.c_str());
+    const std::string log = dir + "/virtual.log";
+    gpsfw::LoaderOptions options;
+    options.image = image.c_str();
+    options.port = "/dev/gps-sim";
+    options.log = log.c_str();
+    gpsfw::RunLoader(options);
   }
   const gpsfw::sim::SimResult result = receiver.Result();
   const SimTime from = FirstHostByteAtFlashRate(transport.Wire());

@@ -180,13 +180,16 @@ Bytes ProgrammedByHost(const std::vector<FuzzLine::Sent>& sent, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const Image image = MakeImage();
   static const std::string log = gpsfw::fuzz::Files().File("update.log");
-  const std::string commandLine = "-i " + image.path + " -p /dev/fuzz -l " + log;
+  gpsfw::LoaderOptions options;
+  options.image = image.path.c_str();
+  options.port = "/dev/fuzz";
+  options.log = log.c_str();
   FuzzLine line(data, size);
   gpsfw::platform::InstallSerialDriver(&line);
   gpsfw::platform::InstallClock(&line);
   int code = -1;
   try {
-    code = gpsfw::RunLoader(commandLine.c_str());
+    code = gpsfw::RunLoader(options);
   } catch (const TimeUp&) {
   }
   gpsfw::platform::InstallSerialDriver(nullptr);

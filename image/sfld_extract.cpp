@@ -1,11 +1,14 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "image/container_layout.h"
+#include "image/regular_file.h"
 #include "image/sfld_loader.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -16,7 +19,6 @@ namespace {
 
 constexpr char kSfldTempName[] = "sfld_tmp.hex";
 constexpr size_t kCopyBlock = 4096;  // a multiple of the word size
-constexpr mode_t kTempFileMode = 0600;
 
 bool ReadFully(int fd, uint8_t* buffer, size_t size, off_t offset) {
   while (size > 0) {
@@ -48,12 +50,45 @@ bool ReadWordAtOffset(int fd, off_t offset, uint32_t& word) {
   return true;
 }
 
-// A fixed name in a shared folder: another user may have planted a link or a file there.
-// Remove it and create our own, never following a link.
-int CreateFresh(const char* path) {
-  if (unlink(path) != 0 && errno != ENOENT) return -1;
-  return open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kTempFileMode);
-}
+// The new file is written under a name of its own in the folder of the temporary SFLD file
+// and then renamed over it in one step: another loader never sees it half-written, and a
+// reader that holds a descriptor of an earlier file keeps reading that file's bytes.
+class ScratchFile {
+ public:
+  ScratchFile() = default;
+  ~ScratchFile() {
+    if (named_) ::unlink(name_);
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  // Created exclusively, mode 0600, beside `finalPath`.
+  bool Create(const char* finalPath) {
+    const int length = std::snprintf(name_, sizeof name_, "%s%s", finalPath, kScratchSuffix);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof name_) return false;
+    writing_.Reset(::mkostemp(name_, O_CLOEXEC));
+    named_ = writing_.Valid();
+    return named_;
+  }
+  int WritingFd() const { return writing_.Get(); }
+
+  // A descriptor for reading the finished file, the writing one closed (a write may fail
+  // only at close), and the file renamed to `finalPath`.
+  platform::UniqueFd Finish(const char* finalPath) {
+    platform::UniqueFd reading(::open(name_, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!reading.Valid() || !writing_.Close() || ::rename(name_, finalPath) != 0) {
+      return platform::UniqueFd();
+    }
+    named_ = false;
+    return reading;
+  }
+
+ private:
+  static constexpr char kScratchSuffix[] = ".XXXXXX";
+  char name_[kPathCapacity + sizeof kScratchSuffix];
+  platform::UniqueFd writing_;
+  bool named_ = false;
+};
 
 // XOR of little-endian words; a last group of 1 to 3 bytes fills the low end of a word.
 uint32_t XorWords(const uint8_t* bytes, size_t size) {
@@ -90,10 +125,11 @@ bool TailStart(int image, uint32_t& tailStart) {
 
 }  // namespace
 
-bool ExtractSfldTo(const char* imagePath, const char* outPath, SfldTail* tail) {
+bool ExtractSfldReading(const char* imagePath, const char* outPath, SfldTail* tail,
+                        platform::UniqueFd* reading) {
   SfldTail found{false, 0, 0, 0};
   if (tail != nullptr) *tail = found;
-  platform::UniqueFd image(open(imagePath, O_RDONLY | O_CLOEXEC));
+  platform::UniqueFd image(OpenRegularFile(imagePath));
   uint32_t tailStart = 0;
   struct stat info;
   if (!image.Valid() || !TailStart(image.Get(), tailStart) || fstat(image.Get(), &info) != 0) {
@@ -103,16 +139,22 @@ bool ExtractSfldTo(const char* imagePath, const char* outPath, SfldTail* tail) {
   // A tail too short to hold its checksum word counts as no tail.
   if (fileSize <= tailStart || fileSize - tailStart < kWordBytes) return false;
   found.payloadSize = fileSize - tailStart - kWordBytes;
-  platform::UniqueFd out(CreateFresh(outPath));
-  if (!out.Valid()) return false;
-  if (!CopyPayload(image.Get(), tailStart, found.payloadSize, out.Get(), found.computed) ||
+  ScratchFile out;
+  if (!out.Create(outPath)) return false;
+  if (!CopyPayload(image.Get(), tailStart, found.payloadSize, out.WritingFd(), found.computed) ||
       !ReadWordAtOffset(image.Get(), static_cast<off_t>(fileSize - kWordBytes), found.stored)) {
     return false;
   }
-  if (!image.Close() || !out.Close()) return false;
+  platform::UniqueFd written = out.Finish(outPath);
+  if (!written.Valid()) return false;
   found.present = true;
   if (tail != nullptr) *tail = found;
+  if (reading != nullptr) *reading = std::move(written);
   return found.computed == found.stored;
+}
+
+bool ExtractSfldTo(const char* imagePath, const char* outPath, SfldTail* tail) {
+  return ExtractSfldReading(imagePath, outPath, tail, nullptr);
 }
 
 bool SfldTempPath(char* out, size_t capacity) {
@@ -122,12 +164,10 @@ bool SfldTempPath(char* out, size_t capacity) {
   return length > 0 && static_cast<size_t>(length) < capacity;
 }
 
-bool ExtractSfld(const wchar_t* imagePath) {
+bool ExtractSfld(const wchar_t* imagePath, const char* tempPath, platform::UniqueFd* reading) {
   char narrowPath[kPathCapacity];
-  char tempPath[kPathCapacity];
   platform::NarrowFromWide(narrowPath, sizeof narrowPath, imagePath);
-  if (!SfldTempPath(tempPath, sizeof tempPath)) return false;
-  return ExtractSfldTo(narrowPath, tempPath, nullptr);
+  return ExtractSfldReading(narrowPath, tempPath, nullptr, reading);
 }
 
 }  // namespace gpsfw

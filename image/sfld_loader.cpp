@@ -3,16 +3,17 @@
 #include <cstdio>
 #include <cstring>
 
-#include "report/progress_log.h"
 #include "image/image_objects.h"
 #include "image/wide_format.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "report/progress_log.h"
 
 namespace gpsfw {
 namespace {
 
-constexpr char kSfldFileName[] = "sfld.hex";
+constexpr const char* kSfldFallbackNames[kSfldFallbacks] = {"sfld.hex",
+                                                            "../share/gpsfwload/sfld.hex"};
 constexpr size_t kMessageCapacity = kPathCapacity + 32;
 
 // False when the joined path does not fit; `out` then holds as much of it as fits.
@@ -50,21 +51,51 @@ void ProgramDirectory(char* out, size_t capacity) {
   std::snprintf(out, capacity, "%s", path);
 }
 
-bool LoadSfld(const wchar_t* imagePath) {
-  LogWide(L"Opening SFLD ...");
+bool SfldFallbackPath(size_t which, char* out, size_t capacity) {
+  if (which >= kSfldFallbacks) return false;
   char directory[kPathCapacity];
   ProgramDirectory(directory, sizeof directory);
+  return JoinPath(out, capacity, directory, kSfldFallbackNames[which]);
+}
+
+namespace {
+
+// The tail just extracted, read through the descriptor of the file this run wrote.
+bool OpenExtracted(SRecReader& reader, platform::UniqueFd& extracted) {
+  return reader.Adopt(extracted.Release());
+}
+
+// `first` receives the first fallback path, the one a failure names.
+bool OpenFallback(SRecReader& reader, char* first, size_t capacity) {
+  const bool fits = SfldFallbackPath(0, first, capacity);
+  if (fits && reader.Open(first)) return true;
   char path[kPathCapacity];
-  bool pathFits = true;
-  if (ExtractSfld(imagePath)) {
+  for (size_t which = 1; which < kSfldFallbacks; ++which) {
+    if (SfldFallbackPath(which, path, sizeof path) && reader.Open(path)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool LoadSfld(const wchar_t* imagePath) {
+  LogWide(L"Opening SFLD ...");
+  char tempPath[kPathCapacity];
+  platform::UniqueFd extracted;
+  const bool found =
+      SfldTempPath(tempPath, sizeof tempPath) && ExtractSfld(imagePath, tempPath, &extracted);
+  SRecReader& reader = SfldReader();
+  char path[kPathCapacity];
+  bool opened = false;
+  if (found) {
     LogWide(L"SFLD section found");
-    pathFits = SfldTempPath(path, sizeof path);
+    std::snprintf(path, sizeof path, "%s", tempPath);
+    opened = OpenExtracted(reader, extracted);
   } else {
     LogWide(L"SFLD section skipped");
-    pathFits = JoinPath(path, sizeof path, directory, kSfldFileName);
+    opened = OpenFallback(reader, path, sizeof path);
   }
-  SRecReader& reader = SfldReader();
-  if (!pathFits || !reader.Open(path)) {
+  if (!opened) {
     LogCannotOpen(path);
     return false;
   }

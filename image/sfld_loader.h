@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/unique_fd.h"
+
 namespace gpsfw {
 
 // What an extraction found behind the FW checksum word of a binary image.
@@ -13,26 +15,37 @@ struct SfldTail {
   uint32_t stored;       // the tail's last word
 };
 
-// Copies the SFLD tail of the binary image at `imagePath` to a new file `outPath` (whatever
-// stood there is removed first; the new file is created exclusively, mode 0600, and a link
-// is never followed). True when a tail was found and its checksum is right. `tail` may be
-// nullptr.
+// Room for any path the loader builds.
+inline constexpr size_t kPathCapacity = 4096;
+
+// Copies the SFLD tail of the binary image at `imagePath` to a new file `outPath`: written
+// completely under a unique name beside it (created exclusively, mode 0600) and then renamed
+// over whatever stood there, a planted link included, which is never followed. Whatever the
+// checksum verdict, a tail that was copied stays in the file. True when a tail was found and
+// its checksum is right. `tail` may be nullptr. `reading`, when given and a tail was copied,
+// receives a descriptor for reading that very file: its bytes stay the same whatever
+// another process later renames over `outPath`.
+bool ExtractSfldReading(const char* imagePath, const char* outPath, SfldTail* tail,
+                        platform::UniqueFd* reading);
 bool ExtractSfldTo(const char* imagePath, const char* outPath, SfldTail* tail);
 
 // The temporary SFLD file: $TMPDIR/sfld_tmp.hex. False when the path does not fit.
 bool SfldTempPath(char* out, size_t capacity);
 
-// ExtractSfldTo into the temporary SFLD file.
-bool ExtractSfld(const wchar_t* imagePath);
+// ExtractSfldReading from the image named by wide text into `tempPath`.
+bool ExtractSfld(const wchar_t* imagePath, const char* tempPath, platform::UniqueFd* reading);
 
-// Opens and scans the process-wide SFLD reader on the image's SFLD tail or else on
-// "sfld.hex" beside the program, logging each step. True when the reader is ready.
+// Where an SFLD is looked for when the image carries none: "sfld.hex" beside the program,
+// then "../share/gpsfwload/sfld.hex" from the program's directory (an installed loader's
+// packaged SFLD). False when `which` is past the last or the path does not fit.
+inline constexpr size_t kSfldFallbacks = 2;
+bool SfldFallbackPath(size_t which, char* out, size_t capacity);
+
+// Opens and scans the process-wide SFLD reader on the image's SFLD tail or else on the
+// first fallback file that opens, logging each step. True when the reader is ready.
 bool LoadSfld(const wchar_t* imagePath);
 
 // The directory of the running program with its trailing '/'.
 void ProgramDirectory(char* out, size_t capacity);
-
-// Room for any path the loader builds.
-inline constexpr size_t kPathCapacity = 4096;
 
 }  // namespace gpsfw

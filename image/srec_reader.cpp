@@ -20,6 +20,11 @@ bool SRecReader::Open(const char* path) {
   return file_.Open(path, "r");
 }
 
+bool SRecReader::Adopt(int fd) {
+  Close();
+  return file_.Adopt(fd, "r");
+}
+
 void SRecReader::Close() {
   file_.Close();
   carry_.present = 0;

@@ -43,6 +43,9 @@ class SRecReader {
   SRecReader& operator=(const SRecReader&) = delete;
 
   bool Open(const char* path);
+  // Reads the file behind the descriptor `fd` (taken over, read from its current offset):
+  // the bytes of that file, whatever its name comes to hold later.
+  bool Adopt(int fd);
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
   // True when the first line is well formed or the file holds no line; the file is then

@@ -1,12 +1,15 @@
 #pragma once
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 
+#include "image/regular_file.h"
+
 namespace gpsfw {
 
-// Owns one buffered stream of the standard library and closes it when it goes out of scope.
+// Owns one buffered stream of the standard library, read from an image or SFLD file, and
+// closes it when it goes out of scope.
 class StdioFile {
  public:
   StdioFile() = default;
@@ -14,20 +17,21 @@ class StdioFile {
   StdioFile(const StdioFile&) = delete;
   StdioFile& operator=(const StdioFile&) = delete;
 
-  // Opens `path` with an fopen mode ("e" is added: the descriptor is not inherited). A
-  // directory is refused: it opens as a stream on Linux but holds no image.
+  // Opens the regular file `path` for reading with the fopen mode "r" or "rb" (the same on
+  // POSIX). A FIFO, a device or a directory is refused at once (OpenRegularFile).
   bool Open(const char* path, const char* mode) {
     Close();
-    char fullMode[8];
-    std::snprintf(fullMode, sizeof fullMode, "%se", mode);
-    stream_ = std::fopen(path, fullMode);
-    if (stream_ == nullptr) return false;
-    struct stat info;
-    if (fstat(fileno(stream_), &info) != 0 || S_ISDIR(info.st_mode)) {
-      Close();
-      return false;
-    }
-    return true;
+    const int fd = OpenRegularFile(path);
+    return fd >= 0 && Adopt(fd, mode);
+  }
+
+  // Takes over the descriptor `fd`, open for reading, as a stream from its current offset.
+  // The descriptor is closed when the stream is, or at once when no stream can be made.
+  bool Adopt(int fd, const char* mode) {
+    Close();
+    stream_ = ::fdopen(fd, mode);
+    if (stream_ == nullptr) ::close(fd);
+    return stream_ != nullptr;
   }
 
   void Close() {

@@ -1,10 +1,17 @@
 #include "platform/clock.h"
 
+#include <time.h>
+
 #include <chrono>
-#include <thread>
+
+#include "platform/stop_signals.h"
 
 namespace gpsfw::platform {
 namespace {
+
+// A stop signal cuts a sleep short at once (nanosleep returns EINTR); should it arrive just
+// before the sleep begins, the sleep still ends within one slice.
+constexpr auto kStopCheckSlice = std::chrono::milliseconds(100);
 
 class SteadyClock final : public Clock {
  public:
@@ -14,8 +21,17 @@ class SteadyClock final : public Clock {
         std::chrono::duration_cast<std::chrono::microseconds>(now).count());
   }
   void SleepMs(uint32_t ms) override {
-    // sleep_for resumes after a signal on its own, so the pause is never cut short.
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!CheckStop()) {
+      const auto left = deadline - std::chrono::steady_clock::now();
+      if (left <= left.zero()) return;
+      const auto slice = std::chrono::duration_cast<std::chrono::nanoseconds>(
+          left < kStopCheckSlice ? left : std::chrono::steady_clock::duration(kStopCheckSlice));
+      const timespec pause{static_cast<time_t>(slice.count() / 1000000000),
+                           static_cast<long>(slice.count() % 1000000000)};
+      // Another signal, or the end of the slice: the loop looks at the time again.
+      (void)::nanosleep(&pause, nullptr);
+    }
   }
 };
 

@@ -3,18 +3,23 @@
 #include <poll.h>
 
 #include <cerrno>
-#include <climits>
+
+#include "platform/stop_signals.h"
 
 namespace gpsfw::platform {
 namespace {
 
+// A stop signal ends a poll at once (EINTR); should it arrive just before the poll begins,
+// the wait still ends within one slice.
+constexpr long kStopCheckSliceMs = 100;
+
 // poll() counts whole milliseconds; rounding the time left up keeps a wait from ending
 // early and from spinning on a time-out of zero just before the deadline.
-int MsUntil(Deadline deadline) {
+int SliceMsUntil(Deadline deadline) {
   const auto left = deadline - std::chrono::steady_clock::now();
   if (left <= left.zero()) return 0;
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+  return ms > kStopCheckSliceMs ? static_cast<int>(kStopCheckSliceMs) : static_cast<int>(ms);
 }
 
 }  // namespace
@@ -33,11 +38,14 @@ short HangUpEvents() {
 
 int PollUntil(int fd, short events, Deadline deadline) {
   for (;;) {
+    if (CheckStop()) return 0;
     pollfd entry{fd, events, 0};
-    const int ready = ::poll(&entry, 1, MsUntil(deadline));
+    const int ready = ::poll(&entry, 1, SliceMsUntil(deadline));
+    const int error = errno;
+    if (CheckStop()) return 0;
     if (ready > 0) return entry.revents;
-    if (ready == 0) return 0;
-    if (errno != EINTR) return -1;
+    if (ready == 0 && Passed(deadline)) return 0;
+    if (ready < 0 && error != EINTR) return -1;
   }
 }
 

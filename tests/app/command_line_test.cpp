@@ -8,66 +8,90 @@
 namespace gpsfw {
 namespace {
 
-struct OptionCase {
-  const char* commandLine;
-  char letter;
-  bool found;
-  std::string value;
+// The options that were set, as "i=VALUE p=VALUE ... flags", or the refusal.
+std::string Parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "gpsfwload");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  LoaderOptions o;
+  if (!ParseCommandLine(static_cast<int>(args.size()), argv.data(), o)) {
+    return std::string("refused: ") + o.error + " '" + o.offending + "'";
+  }
+  std::string text;
+  const std::pair<const char*, const char*> values[] = {
+      {"i", o.image}, {"p", o.port}, {"l", o.log}, {"events", o.events}, {"trace", o.trace}};
+  for (const auto& [name, value] : values) {
+    if (value != nullptr) text += std::string(name) + "=" + value + " ";
+  }
+  const std::pair<const char*, bool> flags[] = {{"progress", o.progress},
+                                                {"quiet", o.quiet},
+                                                {"check", o.check},
+                                                {"help", o.help},
+                                                {"version", o.version}};
+  for (const auto& [name, set] : flags) {
+    if (set) text += std::string(name) + " ";
+  }
+  if (!text.empty()) text.pop_back();
+  return text;
+}
+
+struct Case {
+  std::vector<std::string> args;
+  std::string parsed;
 };
 
-TEST(CommandLine, OptionExtraction) {
-  const std::vector<OptionCase> cases = {
-      {"-i /fw.bin", 'i', true, "/fw.bin"},
-      {"-i /fw.bin", 'l', false, ""},
-      {"-i /fw.bin", 'p', false, ""},
-      {"-I /a.bin -i /b.bin", 'i', true, "/b.bin"},
-      {"-I /a.bin", 'i', true, "/a.bin"},
-      {"-i     /fw.bin", 'i', true, "/fw.bin"},
-      {"-i/fw.bin", 'i', true, "/fw.bin"},
-      {"-i", 'i', true, ""},
-      {"-l /x.log -i   ", 'i', true, ""},
-      {"-p COM2: -i /fw.bin -l /var/log/g.txt", 'p', true, "COM2:"},
-      {"-p COM2: -i /fw.bin -l /var/log/g.txt", 'l', true, "/var/log/g.txt"},
-      // An option counts only where a word starts.
-      {"-i /fw/gps-loader.bin", 'l', false, ""},
-      {"-i /x/gps-loader.bin -l LOG", 'l', true, "LOG"},
-      {"-i /a-i.bin", 'i', true, "/a-i.bin"},
-      {"x-i /fw.bin", 'i', false, ""},
-      // Bytes from 0x80 up belong to the value; control characters end it.
-      {"-i /firmware/\xE9t\xE9.bin -l x", 'i', true, "/firmware/\xE9t\xE9.bin"},
-      {"-i /fw.bin\t-l x", 'i', true, "/fw.bin"},
-      {"-i /fw\x7F.bin", 'i', true, "/fw\x7F.bin"},
+TEST(CommandLine, TokensAndValues) {
+  const std::string longPath(MaxOptionValueBytes(), 'a');
+  const Case cases[] = {
+      {{}, ""},
+      {{"-i", "/fw.bin"}, "i=/fw.bin"},
+      {{"-p", "COM2:", "-i", "/fw.bin", "-l", "/var/log/g.txt"},
+       "i=/fw.bin p=COM2: l=/var/log/g.txt"},
+      // Joined values, and a value that looks like an option.
+      {{"-i/fw.bin", "-pCOM2:", "-lx"}, "i=/fw.bin p=COM2: l=x"},
+      {{"-i", "-p", "x"}, "refused: unexpected argument 'x'"},
+      // The lower-case option wins over the upper-case one; the first of two counts.
+      {{"-I", "/a.bin", "-i", "/b.bin"}, "i=/b.bin"},
+      {{"-I", "/a.bin"}, "i=/a.bin"},
+      {{"-i", "/a.bin", "-i", "/b.bin", "-L", "u", "-l", "v", "-l", "w"}, "i=/a.bin l=v"},
+      // An option at the very end has an empty value.
+      {{"-l", "/x.log", "-i"}, "i= l=/x.log"},
+      // A value is the whole token: blanks, option letters, control and high bytes alike.
+      {{"-i", "/x -L victim.txt"}, "i=/x -L victim.txt"},
+      {{"-i", "/fw/gps-loader.bin"}, "i=/fw/gps-loader.bin"},
+      {{"-i", "/firmware/\xE9t\xE9.bin\t\x7F"}, "i=/firmware/\xE9t\xE9.bin\t\x7F"},
+      {{"-i", ""}, "i="},
+      // The new options.
+      {{"--events", "-", "--trace", "t.txt", "--progress", "-q", "--check"},
+       "events=- trace=t.txt progress quiet check"},
+      {{"--events=ev.jsonl", "--trace="}, "events=ev.jsonl trace="},
+      {{"-h"}, "help"},
+      {{"--help", "-i", "x"}, "i=x help"},
+      {{"--version"}, "version"},
+      // Refusals.
+      {{"-x"}, "refused: unknown option '-x'"},
+      {{"--bogus"}, "refused: unknown option '--bogus'"},
+      {{"-qh"}, "refused: unknown option '-qh'"},
+      {{"--progress=yes"}, "refused: unknown option '--progress=yes'"},
+      {{"--eventsfile"}, "refused: unknown option '--eventsfile'"},
+      {{"-i", "a", "fw.bin"}, "refused: unexpected argument 'fw.bin'"},
+      {{"-"}, "refused: unexpected argument '-'"},
+      {{"--trace"}, "refused: missing value after '--trace'"},
+      // Values up to the platform's path limit, and not one byte more.
+      {{"-i", longPath}, "i=" + longPath},
+      {{"-i", longPath + "b"},
+       "refused: too long a value (over the platform's path limit) for '-i'"},
+      {{"-P" + longPath + "b"},
+       "refused: too long a value (over the platform's path limit) for '-P'"},
+      {{"--events=" + longPath + "b"},
+       "refused: too long a value (over the platform's path limit) for '--events'"},
   };
-  for (const OptionCase& c : cases) {
-    char value[kOptionBuffer] = "untouched";
-    EXPECT_EQ(ExtractOption(c.commandLine, c.letter, value, sizeof value), c.found)
-        << c.commandLine << " -" << c.letter;
-    if (c.found) {
-      EXPECT_EQ(std::string(value), c.value) << c.commandLine << " -" << c.letter;
-    }
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const std::string& a : c.args) shown += "[" + a.substr(0, 40) + "]";
+    EXPECT_EQ(Parse(c.args), c.parsed) << shown;
   }
-}
-
-TEST(CommandLine, LongValueIsCutToTheBuffer) {
-  const std::string commandLine = "-i " + std::string(400, 'a');
-  char value[kOptionBuffer];
-  ASSERT_TRUE(ExtractOption(commandLine.c_str(), 'i', value, sizeof value));
-  EXPECT_EQ(std::string(value), std::string(kOptionBuffer - 1, 'a'));
-}
-
-TEST(CommandLine, ArgumentsAreJoinedWithSingleBlanksAndCut) {
-  char a0[] = "gpsfwload", a1[] = "-i", a2[] = "/fw.bin", a3[] = "-l", a4[] = "x y";
-  char* argv[] = {a0, a1, a2, a3, a4};
-  char out[kCommandLineBuffer];
-  JoinArguments(5, argv, out, sizeof out);
-  EXPECT_EQ(std::string(out), "-i /fw.bin -l x y");
-  JoinArguments(1, argv, out, sizeof out);
-  EXPECT_EQ(std::string(out), "");
-
-  std::string longArg(300, 'z');
-  char* longArgv[] = {a0, longArg.data()};
-  JoinArguments(2, longArgv, out, sizeof out);
-  EXPECT_EQ(std::string(out).size(), kCommandLineBuffer - 1);
 }
 
 }  // namespace

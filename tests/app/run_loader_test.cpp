@@ -1,5 +1,7 @@
 #include "app/run_loader.h"
 
+#include "app/command_line.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -36,7 +38,14 @@ class RunLoaderTest : public ::testing::Test {
     FirmwareImage().Close();
     SfldReader().Close();
   }
-  int Run(const std::string& commandLine) { return RunLoader(commandLine.c_str()); }
+  int Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "gpsfwload");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    LoaderOptions options;
+    EXPECT_TRUE(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), options));
+    return RunLoader(options);
+  }
 
   TempDir dir;
   ScriptedLine line;
@@ -44,14 +53,14 @@ class RunLoaderTest : public ::testing::Test {
 
 TEST_F(RunLoaderTest, MissingImageOptionEndsWithMinusSixAndNeverTouchesThePort) {
   const std::string log = dir.File("g.txt");
-  EXPECT_EQ(Run("-l " + log), kRunNoImageOption);
+  EXPECT_EQ(Run({"-l", log}), kRunNoImageOption);
   EXPECT_EQ(ReadFile(log),
             Log({"GPS FW Loader v1.0.0 ", "FW image file (-i parameter) missed", "RetCode: -6"}));
   EXPECT_TRUE(line.openedDevice.empty());
 }
 
 TEST_F(RunLoaderTest, LogInMissingFolderEndsWithMinusFiveAndCreatesNothing) {
-  EXPECT_EQ(Run("-i /fw.bin -l " + dir.File("no/such/log.txt")), kRunLogFailed);
+  EXPECT_EQ(Run({"-i", "/fw.bin", "-l", dir.File("no/such/log.txt")}), kRunLogFailed);
   EXPECT_FALSE(std::filesystem::exists(dir.File("no")));
   EXPECT_TRUE(line.openedDevice.empty());
 }
@@ -59,20 +68,20 @@ TEST_F(RunLoaderTest, LogInMissingFolderEndsWithMinusFiveAndCreatesNothing) {
 TEST_F(RunLoaderTest, PortThatCannotBeOpenedEndsWithMinusTwoBeforeTheImageIsRead) {
   line.failOpen = true;
   const std::string log = dir.File("g.txt");
-  EXPECT_EQ(Run("-i /no/such/image.bin -p COM3: -l " + log), kRunPortFailed);
+  EXPECT_EQ(Run({"-i", "/no/such/image.bin", "-p", "COM3:", "-l", log}), kRunPortFailed);
   EXPECT_EQ(ReadFile(log),
             Log({"GPS FW Loader v1.0.0 ", "Can not open serial port 1.", "RetCode: -2"}));
 }
 
 TEST_F(RunLoaderTest, DefaultPortIsTheFirstGpsDevice) {
   line.failOpen = true;
-  Run("-i /fw.bin -l " + dir.File("g.txt"));
+  Run({"-i", "/fw.bin", "-l", dir.File("g.txt")});
   EXPECT_EQ(line.openedDevice, "/dev/gps0");
 }
 
 TEST_F(RunLoaderTest, UnusableImageEndsWithMinusThreeAndClosesThePort) {
   const std::string log = dir.File("g.txt");
-  EXPECT_EQ(Run("-i " + dir.File("missing.bin") + " -p /dev/ttyFAKE -l " + log), kRunImageFailed);
+  EXPECT_EQ(Run({"-i", dir.File("missing.bin"), "-p", "/dev/ttyFAKE", "-l", log}), kRunImageFailed);
   EXPECT_EQ(line.openedDevice, "/dev/ttyFAKE");
   EXPECT_EQ(ReadFile(log), Log({"GPS FW Loader v1.0.0 ", "Opening SFLD ...", "SFLD section skipped",
                                 "Can not open '" + dir.File("sfld.hex") + "'", "RetCode: -3"}));
@@ -80,13 +89,13 @@ TEST_F(RunLoaderTest, UnusableImageEndsWithMinusThreeAndClosesThePort) {
 
 TEST_F(RunLoaderTest, EmptyImageValueIsAnUnusableImage) {
   const std::string log = dir.File("g.txt");
-  EXPECT_EQ(Run("-p /dev/ttyFAKE -l " + log + " -i"), kRunImageFailed);
+  EXPECT_EQ(Run({"-p", "/dev/ttyFAKE", "-l", log, "-i"}), kRunImageFailed);
 }
 
 TEST_F(RunLoaderTest, DefaultLogIsInTheWorkingDirectory) {
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
-  EXPECT_EQ(Run(""), kRunNoImageOption);
+  EXPECT_EQ(Run({}), kRunNoImageOption);
   std::filesystem::current_path(previous);
   EXPECT_NE(ReadFile(dir.File("grelm.txt")).find("RetCode: -6"), std::string::npos);
 }

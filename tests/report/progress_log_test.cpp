@@ -52,11 +52,14 @@ TEST(ProgressLog, WideTextIsWrittenByteForByteAndOverlongLinesAreCut) {
   const std::string path = dir.File("log.txt");
   ASSERT_TRUE(OpenProgressLog(path.c_str()));
   LogWide(L"Opening '/fw/\u00e9t\u00e9\u20ac.bin' ...");
-  const std::wstring longLine(600, L'a');
+  // A message with the longest path the loader accepts is not cut; a longer line is.
+  const std::wstring pathLine(4200, L'p');
+  LogWide(pathLine.c_str());
+  const std::wstring longLine(9000, L'a');
   LogWide(longLine.c_str());
   CloseProgressLog(0);
-  EXPECT_EQ(ReadFile(path),
-            "Opening '/fw/\xE9t\xE9?.bin' ...\r\n" + std::string(511, 'a') + "\r\nRetCode: 0\r\n");
+  EXPECT_EQ(ReadFile(path), "Opening '/fw/\xE9t\xE9?.bin' ...\r\n" + std::string(4200, 'p') +
+                                "\r\n" + std::string(8191, 'a') + "\r\nRetCode: 0\r\n");
 }
 
 TEST(ProgressLog, MissingFolderFailsAndCreatesNothing) {

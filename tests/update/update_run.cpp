@@ -108,9 +108,12 @@ UpdateRun RunUpdate(const TempDir& dir, const sim::ReceiverConfig& config, const
     platform::InstallSerialDriver(&bounded);
     platform::InstallClock(&bounded);
     const std::string log = dir.File("update.log");
-    const std::string commandLine = "-i " + image + " -p /dev/gps-sim -l " + log;
+    LoaderOptions options;
+    options.image = image.c_str();
+    options.port = "/dev/gps-sim";
+    options.log = log.c_str();
     try {
-      run.code = RunLoader(commandLine.c_str());
+      run.code = RunLoader(options);
     } catch (const VirtualTimeUp&) {
       run.timedOut = true;
       run.code = -1;
