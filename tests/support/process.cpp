@@ -17,18 +17,23 @@ int DecodeStatus(int status) {
   return -1;
 }
 
+void RedirectTo(const std::string& path, int target) {
+  if (path.empty()) return;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd >= 0) dup2(fd, target);
+}
+
 }  // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& stdoutPath) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& stdoutPath,
+                           const std::string& stderrPath) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_ = fork();
   if (pid_ == 0) {
-    if (!stdoutPath.empty()) {
-      const int fd = open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd >= 0) dup2(fd, STDOUT_FILENO);
-    }
+    RedirectTo(stdoutPath, STDOUT_FILENO);
+    RedirectTo(stderrPath, STDERR_FILENO);
     execv(args[0], args.data());
     _exit(127);
   }
@@ -55,6 +60,10 @@ int ChildProcess::Wait(double seconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return status_;
+}
+
+void ChildProcess::Signal(int signal) {
+  if (Running()) kill(pid_, signal);
 }
 
 void ChildProcess::Kill() {

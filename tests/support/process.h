@@ -7,10 +7,11 @@
 
 namespace gpsfw::test {
 
-// A child process started from argv, with its standard output collected in a file.
+// A child process started from argv, with its standard output (and error) collected in a file.
 class ChildProcess {
  public:
-  explicit ChildProcess(const std::vector<std::string>& argv, const std::string& stdoutPath = "");
+  explicit ChildProcess(const std::vector<std::string>& argv, const std::string& stdoutPath = "",
+                        const std::string& stderrPath = "");
   ~ChildProcess();  // kills the child if it still runs
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -19,6 +20,8 @@ class ChildProcess {
   int Wait(double seconds);
   void Kill();
   bool Running();
+  // Sends `signal` to the child while it runs.
+  void Signal(int signal);
 
  private:
   pid_t pid_ = -1;

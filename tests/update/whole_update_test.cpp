@@ -25,7 +25,7 @@ using sim::Stage;
 constexpr int kPfldSize = 4096;
 constexpr int kFwSize = 12 * 1024;
 constexpr uint32_t kProgrammedEnd = 0x10007000;
-constexpr int kFlashRecords = 14;
+[[maybe_unused]] constexpr int kFlashRecords = 14;
 const std::string kVerified = "flash verified: 28672 bytes match";
 
 class WholeUpdate : public ::testing::Test {
