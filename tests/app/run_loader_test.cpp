@@ -11,7 +11,10 @@
 
 #include "image/image_objects.h"
 #include "platform/paths.h"
+#include "sim/receiver.h"
+#include "sim/virtual_transport.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/sample_images.h"
 #include "tests/support/scripted_line.h"
 
 namespace gpsfw {
@@ -98,6 +101,55 @@ TEST_F(RunLoaderTest, DefaultLogIsInTheWorkingDirectory) {
   EXPECT_EQ(Run({}), kRunNoImageOption);
   std::filesystem::current_path(previous);
   EXPECT_NE(ReadFile(dir.File("grelm.txt")).find("RetCode: -6"), std::string::npos);
+}
+
+// An SFLD the run may fall back to is as precious as the image.
+TEST_F(RunLoaderTest, LogThatIsAnSfldFileIsRefusedAndTheFileKept) {
+  platform::OverrideModuleFileName(dir.File("bin/gpsfwload").c_str());
+  std::filesystem::create_directories(dir.File("bin"));
+  std::filesystem::create_directories(dir.File("share/gpsfwload"));
+  for (const std::string& sfld : {dir.File("bin/sfld.hex"), dir.File("share/gpsfwload/sfld.hex")}) {
+    test::WriteFile(sfld, "S9030000FC\n");
+    EXPECT_EQ(Run({"-i", "/fw.bin", "-l", sfld}), kRunLogFailed) << sfld;
+    EXPECT_EQ(ReadFile(sfld), "S9030000FC\n");
+    EXPECT_TRUE(line.openedDevice.empty());
+  }
+}
+
+// A path longer than the old 255-byte command line and 512-character buffers, before or
+// after the other options: the run opens and names exactly that file.
+TEST(RunLoaderPaths, LongImagePathIsUsedWholeInAnyOrder) {
+  TempDir dir;
+  const test::ImageFiles images = test::MakeImages(dir, 1024, 4096, 256);
+  std::string folder = dir.path();
+  while (folder.size() < 1500) folder += "/" + std::string(200, 'd');
+  std::filesystem::create_directories(folder);
+  const std::string image = folder + "/" + std::string(100, 'f') + ".bin";
+  std::filesystem::copy_file(images.container, image);
+  setenv("TMPDIR", dir.path().c_str(), 1);
+  const std::string log = dir.File("g.txt");
+  const std::vector<std::vector<std::string>> orders = {
+      {"-i", image, "-p", "/dev/gps-sim", "-l", log},
+      {"-p", "/dev/gps-sim", "-l", log, "-i" + image},
+  };
+  for (std::vector<std::string> args : orders) {
+    args.insert(args.begin(), "gpsfwload");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    LoaderOptions options;
+    ASSERT_TRUE(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), options));
+    sim::Receiver receiver;
+    sim::VirtualTransport transport(receiver);
+    {
+      sim::ScopedVirtualTransport installed(transport);
+      EXPECT_EQ(RunLoader(options), kRunOk);
+    }
+    FirmwareImage().Close();
+    SfldReader().Close();
+    PfldMode = false;
+    EXPECT_TRUE(receiver.Result().updateCompleted);
+    EXPECT_NE(ReadFile(log).find("\r\nOpening '" + image + "' ...\r\n"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 #include "update/prepare_image.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "image/image_objects.h"
+#include "image/sfld_loader.h"
 #include "tests/image/image_test_support.h"
 
 namespace gpsfw {
@@ -170,6 +174,82 @@ TEST_F(PrepareImageTest, SRecordImageMadeByObjcopy) {
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(PfldMode, accepted);
   }
+}
+
+// Nothing but a regular file is opened: a FIFO without a writer would block the open for
+// ever while the port is held, and a device or a directory holds no image.
+TEST_F(PrepareImageTest, ImageThatIsNoRegularFileIsRefusedAtOnce) {
+  PlaceSfldHex(test::SampleSfld());
+  const std::string fifo = state_.dir.File("fifo.bin");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = state_.dir.File("folder.bin");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  for (const std::string& path : {fifo, folder, std::string("/dev/null")}) {
+    test::ResetImageObjects();
+    EXPECT_EQ(Prepare(path, false), Cat(Sfld(kSkipped), {"File open error (" + path + ")"}));
+  }
+}
+
+TEST_F(PrepareImageTest, SfldThatIsNoRegularFileCannotBeOpened) {
+  const std::string sfldHex = state_.ProgramDir() + "/sfld.hex";
+  ASSERT_EQ(mkfifo(sfldHex.c_str(), 0600), 0);
+  EXPECT_EQ(
+      Prepare(Image(test::GoodContainer(0x800, 0x1000)), false),
+      (std::vector<std::string>{"Opening SFLD ...", kSkipped, "Can not open '" + sfldHex + "'"}));
+}
+
+// An installed loader finds its packaged SFLD in ../share/gpsfwload/ beside bin/; the one
+// beside the program comes first, and a failure names that one.
+TEST_F(PrepareImageTest, SfldIsLookedForBesideTheProgramThenInTheSharedFolder) {
+  const std::string shared = state_.dir.File("share/gpsfwload/sfld.hex");
+  std::filesystem::create_directories(state_.dir.File("share/gpsfwload"));
+  const Bytes image = test::GoodContainer(0x800, 0x1000);
+  struct Case {
+    bool beside;
+    bool inShare;
+    uint32_t sfldSize;  // 0: not loaded
+  };
+  for (const Case c : {Case{false, true, 96}, Case{true, true, 64}, Case{false, false, 0}}) {
+    test::ResetImageObjects();
+    std::filesystem::remove(state_.ProgramDir() + "/sfld.hex");
+    std::filesystem::remove(shared);
+    if (c.beside) PlaceSfldHex(test::SampleSfld(2));
+    if (c.inShare) test::WriteFile(shared, test::SampleSfld(3));
+    const auto lines = Prepare(Image(image), c.sfldSize != 0);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[2], c.sfldSize != 0 ? std::string("Complete")
+                                        : "Can not open '" + state_.ProgramDir() + "/sfld.hex'");
+    if (c.sfldSize != 0) {
+      EXPECT_EQ(SfldReader().Extent().size, c.sfldSize);
+    }
+  }
+}
+
+// Another loader that extracts its own image's SFLD into the same folder while this one runs
+// never changes what this one's reader sends, however often it rewinds.
+TEST_F(PrepareImageTest, AnotherExtractionLeavesThisRunsSfldAsItWas) {
+  const std::string ownText = test::SampleSfld(3, 0);
+  Bytes own = test::GoodContainer(0x800, 0x1000);
+  test::AppendSfldTail(own, ownText);
+  ASSERT_EQ(Prepare(Image(own), true)[1], kFound);
+  SfldReader().Rewind();
+  const test::Delivery before = test::Drain(SfldReader());
+
+  const std::string otherText = test::SampleSfld(40, 0x1000);
+  Bytes other = test::GoodContainer(0x800, 0x1000);
+  test::AppendSfldTail(other, otherText);
+  const std::string otherImage = state_.dir.File("other.bin");
+  test::WriteBytes(otherImage, other);
+  const std::string temp = state_.dir.File("sfld_tmp.hex");
+  for (int pass = 0; pass < 3; ++pass) {
+    ASSERT_TRUE(ExtractSfldTo(otherImage.c_str(), temp.c_str(), nullptr));
+    EXPECT_EQ(test::ReadFile(temp), otherText);
+    SfldReader().Rewind();
+    const test::Delivery after = test::Drain(SfldReader());
+    EXPECT_TRUE(after.ok);
+    EXPECT_EQ(after.runs, before.runs);
+  }
+  EXPECT_EQ(before.addresses, (std::vector<uint32_t>{0}));
 }
 
 }  // namespace

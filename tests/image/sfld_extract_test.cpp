@@ -2,6 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <set>
+
 #include "image/sfld_loader.h"
 #include "platform/paths.h"
 #include "tests/image/image_test_support.h"
@@ -117,6 +120,28 @@ TEST_F(SfldExtract, ProgramDirectoryKeepsItsSlash) {
     ProgramDirectory(dir, sizeof dir);
     EXPECT_EQ(std::string(dir), c.second) << c.first;
   }
+}
+
+// The file is written under a name of its own and renamed into place: whatever the outcome,
+// no scratch file stays behind, and a name that cannot be replaced keeps what it held.
+TEST_F(SfldExtract, NoScratchFileStaysBehind) {
+  Bytes image = test::GoodContainer(0x800, 0x1000);
+  test::AppendSfldTail(image, test::SampleSfld());
+  auto names = [this] {
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(state_.dir.path())) {
+      found.insert(entry.path().filename().string());
+    }
+    return found;
+  };
+  EXPECT_TRUE(Extract(image));
+  EXPECT_EQ(names(), (std::set<std::string>{"bin", "image.bin", "sfld_tmp.hex"}));
+  unlink(tempPath_.c_str());
+  ASSERT_EQ(mkdir(tempPath_.c_str(), 0700), 0);
+  EXPECT_FALSE(Extract(image));
+  EXPECT_EQ(names(), (std::set<std::string>{"bin", "image.bin", "sfld_tmp.hex"}));
+  EXPECT_TRUE(std::filesystem::is_directory(tempPath_));
+  rmdir(tempPath_.c_str());
 }
 
 }  // namespace
