@@ -125,7 +125,7 @@ class FaultRecovery : public ::testing::Test {
     dir_ = new TempDir;
     images_ = new ImageFiles(MakeImages(*dir_, kPfldSize, kFwSize));
     TempDir run;
-    faultFreeSeconds_ = RunUpdate(run, {}, images_->container).virtualSeconds;
+    faultFreeSeconds_ = RunUpdate(run, ReceiverConfig(), images_->container).virtualSeconds;
   }
   static void TearDownTestSuite() {
     delete images_;
