@@ -3,22 +3,24 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/expected_image.h"
 #include "sim/receiver.h"
 #include "sim/verification.h"
-#include "tools/gpsfwsim/pty_link.h"
 #include "tools/gpsfwsim/pty_server.h"
+#include "tools/gpsfwsim/pty_unit.h"
 #include "tools/gpsfwsim/report_json.h"
 #include "tools/gpsfwsim/sim_options.h"
 
 namespace gpsfw::simtool {
 namespace {
 
-void PrintEvent(const sim::SimEvent& event) {
+void PrintEvent(const PtyUnit& unit, const sim::SimEvent& event) {
   std::fprintf(stderr, "gpsfwsim: %10.6f %s\n", sim::NsToSeconds(event.timeNs), event.text.c_str());
+  (void)unit;
 }
 
 int ExitStatus(const SimOptions& options, const sim::SimResult& result, bool verified) {
@@ -26,24 +28,23 @@ int ExitStatus(const SimOptions& options, const sim::SimResult& result, bool ver
   return options.once ? kExitNoUpdate : kExitOk;
 }
 
-int Serve(const SimOptions& options) {
-  std::vector<sim::Segment> expected;
-  if (!options.expect.empty()) expected = sim::LoadExpectedImage(options.expect);
-  sim::Receiver receiver(options.config);
+int Serve(const SimOptions& options, const std::vector<sim::Segment>& expected) {
   CatchStopSignals();
-  PtyLink link(options.link);
-  std::cout << "gpsfwsim: serving on " << link.PortPath() << " (" << link.SlavePath() << ")"
+  std::vector<std::unique_ptr<PtyUnit>> units;
+  units.emplace_back(new PtyUnit(0, options.link, options.config,
+                                 options.verbose ? PtyUnit::EventSink(PrintEvent) : nullptr));
+  PtyUnit& unit = *units[0];
+  std::cout << "gpsfwsim: serving on " << unit.PortPath() << " (" << unit.SlavePath() << ")"
             << std::endl;
-  PtyServer server(link, receiver);
+  PtyServer server(units);
   ServeOptions serve;
   serve.once = options.once;
   serve.timeLimitSeconds = options.timeLimitSeconds;
-  if (options.verbose) serve.onEvent = PrintEvent;
   server.Run(serve);
 
-  const sim::SimResult result = receiver.Result();
-  const sim::Verification verification =
-      sim::VerifyFlash(receiver.GetFlash(), options.expect.empty() ? result.programmed : expected);
+  const sim::SimResult result = unit.GetReceiver().Result();
+  const sim::Verification verification = sim::VerifyFlash(
+      unit.GetReceiver().GetFlash(), options.expect.empty() ? result.programmed : expected);
   std::cout << (result.updateCompleted ? verification.text : "no update completed") << std::endl;
   if (!options.report.empty()) {
     ReportInput input;
@@ -51,8 +52,11 @@ int Serve(const SimOptions& options) {
     input.result = &result;
     input.verification = &verification;
     input.verifiedAgainst = options.expect;
-    input.runs = &server.Runs();
+    input.runs = &unit.Runs();
+    input.runsDropped = unit.RunsDropped();
     input.seconds = sim::NsToSeconds(server.Now());
+    input.port = unit.PortPath();
+    input.outages = &unit.Outages();
     WriteReport(options.report, ReportJson(input));
   }
   return ExitStatus(options, result, verification.verified);
@@ -64,8 +68,16 @@ int Serve(const SimOptions& options) {
 int main(int argc, char** argv) {
   using namespace gpsfw::simtool;
   SimOptions options;
+  std::vector<gpsfw::sim::Segment> expected;
   try {
     options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!options.help && !options.expect.empty()) {
+      try {
+        expected = gpsfw::sim::LoadExpectedImage(options.expect);
+      } catch (const std::exception& e) {
+        throw UsageError("--expect: " + std::string(e.what()));
+      }
+    }
   } catch (const UsageError& e) {
     std::cerr << "gpsfwsim: " << e.what() << " (see 'gpsfwsim --help')\n";
     return kExitUsage;
@@ -75,7 +87,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   try {
-    return Serve(options);
+    return Serve(options, expected);
   } catch (const std::exception& e) {
     std::cerr << "gpsfwsim: " << e.what() << "\n";
     return kExitSetup;

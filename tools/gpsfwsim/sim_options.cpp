@@ -1,7 +1,12 @@
 #include "tools/gpsfwsim/sim_options.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
+
+#include "sim/flash.h"
 
 namespace gpsfw::simtool {
 namespace {
@@ -30,8 +35,16 @@ constexpr const char* kValueOptions[] = {
     "--link",       "--expect",        "--report",       "--time-limit",   "--power-on-baud",
     "--flash-base", "--flash-sectors", "--boot-version", "--sfld-version", "--flash-type",
     "--type-reply", "--garbage",       "--seed",         "--reject",       "--flood",
-    "--silence",    "--reset",         "--erase-fault",
+    "--silence",    "--reset",         "--erase-fault",  "--reset-at",     "--unplug",
+    "--stray-sync", "--power-on-ms",
 };
+
+// The longest run the simulator's clock can express with room to spare.
+constexpr double kMaxSeconds = 1e9;
+// What a line at 230400 baud carries: more garbage than that cannot get onto the line.
+constexpr double kMaxGarbagePerSecond = 23040;
+// Shorter idle or chatter periods would keep the receiver busy with itself.
+constexpr uint32_t kShortestPeriodUs = 1000;
 
 bool TakesValue(const std::string& option) {
   for (const char* name : kValueOptions) {
@@ -43,11 +56,15 @@ bool TakesValue(const std::string& option) {
   return false;
 }
 
-double ParseSeconds(const std::string& text, const std::string& option) {
+// A positive, finite number up to `most`.
+double ParsePositive(const std::string& text, const std::string& option, double most,
+                     const char* unit) {
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !(value > 0)) {
-    throw UsageError(option + " needs a positive number of seconds, not '" + text + "'");
+  if (text.empty() || *end != '\0' || !std::isfinite(value) || !(value > 0) || value > most) {
+    char range[64];
+    std::snprintf(range, sizeof range, "above 0 and at most %.0f", most);
+    throw UsageError(option + " needs a number of " + unit + " " + range + ", not '" + text + "'");
   }
   return value;
 }
@@ -76,7 +93,13 @@ std::vector<uint8_t> ParseHexBytes(const std::string& text, const std::string& o
 bool ApplyTiming(SimOptions& options, const std::string& option, const std::string& value) {
   for (const TimingOption& timing : kTimingOptions) {
     if (option != timing.name) continue;
-    options.config.timing.*timing.field = ParseNumber(value, option);
+    const uint32_t us = ParseNumber(value, option);
+    const bool period = timing.field == &Timing::sfldIdleUs ||
+                        (timing.field == &Timing::chatterPeriodUs && us != 0);
+    if (period && us < kShortestPeriodUs) {
+      throw UsageError(option + " is at least " + std::to_string(kShortestPeriodUs));
+    }
+    options.config.timing.*timing.field = us;
     return true;
   }
   return false;
@@ -91,7 +114,7 @@ void ApplyValue(SimOptions& options, const std::string& option, const std::strin
   } else if (option == "--report") {
     options.report = value;
   } else if (option == "--time-limit") {
-    options.timeLimitSeconds = ParseSeconds(value, option);
+    options.timeLimitSeconds = ParsePositive(value, option, kMaxSeconds, "seconds");
   } else if (option == "--power-on-baud") {
     config.powerOnBaud = ParseNumber(value, option);
     if (config.powerOnBaud != 4800 && config.powerOnBaud != 57600) {
@@ -110,7 +133,8 @@ void ApplyValue(SimOptions& options, const std::string& option, const std::strin
   } else if (option == "--type-reply") {
     config.typeReplyOverride = ParseHexBytes(value, option);
   } else if (option == "--garbage") {
-    config.faults.garbagePerSecond = ParseSeconds(value, option);
+    config.faults.garbagePerSecond =
+        ParsePositive(value, option, kMaxGarbagePerSecond, "bytes per second");
   } else if (option == "--seed") {
     config.faults.seed = ParseNumber(value, option);
   } else if (!ApplyTiming(options, option, value) &&
@@ -194,6 +218,24 @@ std::string Unescape(const std::string& text, const std::string& option) {
   return out;
 }
 
+void CheckReceiver(const sim::ReceiverConfig& config, const SimOptions& options) {
+  std::string why;
+  if (!sim::FlashLayoutFits(config.flash, &why)) {
+    throw UsageError("--flash-base and --flash-sectors: " + why);
+  }
+  std::vector<sim::UnplugFault> unplugs = config.faults.unplugs;
+  if (!unplugs.empty() && options.link.empty()) {
+    throw UsageError("--unplug needs --link: the host finds the new port at the link");
+  }
+  std::sort(unplugs.begin(), unplugs.end(),
+            [](const auto& a, const auto& b) { return a.afterMs < b.afterMs; });
+  for (size_t i = 1; i < unplugs.size(); ++i) {
+    if (unplugs[i].afterMs < uint64_t{unplugs[i - 1].afterMs} + unplugs[i - 1].forMs) {
+      throw UsageError("--unplug: the port is plugged in again before it is pulled again");
+    }
+  }
+}
+
 SimOptions ParseOptions(const std::vector<std::string>& args) {
   SimOptions options;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -213,6 +255,7 @@ SimOptions ParseOptions(const std::vector<std::string>& args) {
     }
     ApplyValue(options, option, value);
   }
+  CheckReceiver(options.config, options);
   return options;
 }
 
