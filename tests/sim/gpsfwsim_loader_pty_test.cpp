@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +42,35 @@ TEST(GpsfwsimWithTheLoader, OnceEndsWhenTheReceiverRestartsRightBehindTheEndReco
   EXPECT_EQ(sim.Wait(30), 0);
   EXPECT_NE(ReadFile(dir.File("sim.out")).find(kVerified), std::string::npos)
       << ReadFile(dir.File("sim.out"));
+}
+
+// One process, two receivers, two loaders at once; the second receiver alone rejects a
+// record, so its loader needs a second flash stage.
+TEST(GpsfwsimWithTheLoader, TwoReceiversInOneProcessEachCompleteTheirUpdate) {
+  TempDir dir;
+  const ImageFiles images = MakeImages(dir, kPfldSize, kFwSize, 512);
+  ChildProcess sim({ProgramPath("gpsfwsim"), "--count", "2", "--link", dir.File("gps%d"), "--once",
+                    "--expect", images.container, "--time-limit", "120", "--report",
+                    dir.File("report.json"), "--unit", "1", "--reject", "flash:2"},
+                   dir.File("sim.out"));
+  ASSERT_TRUE(WaitFor(dir.File("gps0")));
+  ASSERT_TRUE(WaitFor(dir.File("gps1")));
+  ChildProcess first({ProgramPath("gpsfwload"), "-i", images.container, "-p", dir.File("gps0"),
+                      "-l", dir.File("0.log")});
+  EXPECT_EQ(RunProcess({ProgramPath("gpsfwload"), "-i", images.container, "-p", dir.File("gps1"),
+                        "-l", dir.File("1.log")},
+                       120),
+            0);
+  EXPECT_EQ(first.Wait(120), 0);
+  EXPECT_EQ(sim.Wait(30), 0);
+  const std::string out = ReadFile(dir.File("sim.out"));
+  EXPECT_NE(out.find("unit 0 (" + dir.File("gps0") + "): " + kVerified), std::string::npos) << out;
+  EXPECT_NE(out.find("unit 1 (" + dir.File("gps1") + "): " + kVerified), std::string::npos) << out;
+  const nlohmann::json report = nlohmann::json::parse(ReadFile(dir.File("report.json")));
+  ASSERT_EQ(report["units"].size(), 2u);
+  EXPECT_EQ(report["units"][0]["flashAttempts"], 1);
+  EXPECT_EQ(report["units"][1]["flashAttempts"], 2);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("gps0")));
 }
 
 }  // namespace

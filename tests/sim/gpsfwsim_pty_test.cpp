@@ -162,6 +162,13 @@ TEST(GpsfwsimOnPty, ExplainsItselfAndRefusesWhatItDoesNotKnow) {
       {"--unplug", "1000:500"},  // no link
       {"--link", link, "--unplug", "1000:500", "--unplug", "1400:500"},
       {"--link", link, "--unplug", "1000:0"},
+      {"--count", "0"},
+      {"--count", "257"},
+      {"--count", "2", "--link", link},
+      {"--count", "2", "--link", dir.File("gps%d%d")},
+      {"--count", "2", "--link", dir.File("gps%s")},
+      {"--count", "2", "--unit", "2", "--chatter"},
+      {"--unit", "one"},
   };
   for (const auto& args : wrong) {
     std::vector<std::string> argv = {kSimulator};

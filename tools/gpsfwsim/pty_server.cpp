@@ -63,12 +63,15 @@ ServeEnd PtyServer::Run(const ServeOptions& options) {
   const SimTime limit = options.timeLimitSeconds > 0
                             ? static_cast<SimTime>(options.timeLimitSeconds * sim::kNsPerSecond)
                             : sim::kNever;
+  due_.assign(units_.size(), true);
   for (;;) {
     const SimTime now = Now();
     SimTime next = limit;
-    for (auto& unit : units_) {
-      unit->Service(now);
-      next = std::min(next, unit->NextWakeNs());
+    for (size_t k = 0; k < units_.size(); ++k) {
+      // Only the receivers whose host wrote or whose own time has come.
+      if (due_[k] || units_[k]->NextWakeNs() <= now) units_[k]->Service(now);
+      due_[k] = false;
+      next = std::min(next, units_[k]->NextWakeNs());
     }
     if (g_stop != 0) return ServeEnd::kSignal;
     if (now >= limit) return ServeEnd::kTimeLimit;
@@ -81,14 +84,14 @@ ServeEnd PtyServer::Run(const ServeOptions& options) {
 
 void PtyServer::Wait(SimTime until) {
   std::vector<pollfd> fds;
-  std::vector<PtyUnit*> owners;
+  std::vector<size_t> owners;
   const SimTime now = Now();
   const SimTime wake = until;
-  for (auto& unit : units_) {
-    const int fd = unit->PollFd(now);
+  for (size_t k = 0; k < units_.size(); ++k) {
+    const int fd = units_[k]->PollFd(now);
     if (fd < 0) continue;
     fds.push_back(pollfd{fd, POLLIN, 0});
-    owners.push_back(unit.get());
+    owners.push_back(k);
   }
   const SimTime wait = wake <= now ? 0 : wake - now;
   timespec timeout{static_cast<time_t>(wait / sim::kNsPerSecond),
@@ -98,7 +101,9 @@ void PtyServer::Wait(SimTime until) {
   if (ready <= 0) return;
   const SimTime readyAt = Now();
   for (size_t i = 0; i < fds.size(); ++i) {
-    if (fds[i].revents != 0) owners[i]->OnReady(readyAt, fds[i].revents);
+    if (fds[i].revents == 0) continue;
+    units_[owners[i]]->OnReady(readyAt, fds[i].revents);
+    due_[owners[i]] = true;
   }
 }
 

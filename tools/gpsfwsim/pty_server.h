@@ -35,6 +35,7 @@ class PtyServer {
 
   std::vector<std::unique_ptr<PtyUnit>>& units_;
   std::chrono::steady_clock::time_point start_;
+  std::vector<bool> due_;  // the host of this receiver has written since it was served
 };
 
 // Makes SIGINT, SIGTERM and SIGHUP end Run, so that the links are removed; call before the

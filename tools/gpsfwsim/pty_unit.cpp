@@ -76,8 +76,13 @@ void PtyUnit::Service(SimTime now) {
 }
 
 void PtyUnit::Advance(SimTime t) {
+  // No byte the host has yet to write can reach the receiver before those it has written
+  // have: the receiver runs ahead to their end, so that it answers a whole frame in one
+  // go rather than waking for each byte. Never past the port's next unplug or return.
+  const SimTime ahead = std::min(std::max(t, line_.HostIdleAt()), NextTransitionNs());
+  line_.RunReceiverTo(std::max({ahead, t, line_.Now()}));
   toHost_.clear();
-  line_.AdvanceTo(t, link_ ? link_->HostReceiveBaud() : 0, toHost_);
+  line_.DeliverToHost(t, link_ ? link_->HostReceiveBaud() : 0, toHost_);
   WriteToHost(toHost_);
 }
 
@@ -100,7 +105,7 @@ void PtyUnit::PlugIn(const sim::UnplugFault& fault, SimTime at) {
 }
 
 SimTime PtyUnit::NextWakeNs() const {
-  const SimTime next = std::min(line_.NextEventNs(), NextTransitionNs());
+  const SimTime next = std::min(line_.NextDeliveryNs(), NextTransitionNs());
   return restUntil_ > line_.Now() ? std::min(next, restUntil_) : next;
 }
 

@@ -13,6 +13,17 @@ not listen on arrive garbled, as on a real line.
 
 Serving:
   --link PATH            publish the port as a symlink at PATH (removed at exit)
+  --count N              serve N independent receivers (1 to 256), each on a pty of its
+                         own; --link is then a PATTERN with one %d, replaced by the
+                         receiver's number from 0 (--link /tmp/gps%d: /tmp/gps0, ...).
+                         Each receiver has its own faults, verification against
+                         --expect and section in --report ({"units": [...]}); --once
+                         waits for all of them, and the status is 0 only when every
+                         receiver completed an update and verified
+  --unit K               the receiver options that follow (everything under Receiver,
+                         Timings and Faults) apply to receiver K only, up to the next
+                         --unit; --unit all goes back to every receiver. Options before
+                         the first --unit apply to every receiver
   --once                 exit once an update has completed and the host has let go of
                          the port (closed it; a host that does not hold the port
                          exclusively: read the last answer, or 2 s passed): status 0
