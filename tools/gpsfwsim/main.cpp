@@ -19,8 +19,13 @@ namespace gpsfw::simtool {
 namespace {
 
 void PrintEvent(const PtyUnit& unit, const sim::SimEvent& event) {
-  std::fprintf(stderr, "gpsfwsim: [%d] %10.6f %s\n", unit.Index(), sim::NsToSeconds(event.timeNs),
-               event.text.c_str());
+  std::fprintf(stderr, "gpsfwsim: %10.6f %s\n", sim::NsToSeconds(event.timeNs), event.text.c_str());
+  (void)unit;
+}
+
+void PrintUnitEvent(const PtyUnit& unit, const sim::SimEvent& event) {
+  std::fprintf(stderr, "gpsfwsim: unit %d %10.6f %s\n", unit.Index(),
+               sim::NsToSeconds(event.timeNs), event.text.c_str());
 }
 
 // What one receiver ended with.
@@ -75,8 +80,10 @@ int Serve(const SimOptions& options, const std::vector<sim::Segment>& expected) 
   CatchStopSignals();
   std::vector<std::unique_ptr<PtyUnit>> units;
   for (size_t k = 0; k < options.units.size(); ++k) {
-    units.emplace_back(new PtyUnit(static_cast<int>(k), options.links[k], options.units[k],
-                                   options.verbose ? PtyUnit::EventSink(PrintEvent) : nullptr));
+    units.emplace_back(new PtyUnit(
+        static_cast<int>(k), options.links[k], options.units[k],
+        options.verbose ? PtyUnit::EventSink(options.counted ? PrintUnitEvent : PrintEvent)
+                        : nullptr));
     std::cout << "gpsfwsim: serving on " << units.back()->PortPath() << " ("
               << units.back()->SlavePath() << ")" << std::endl;
   }
