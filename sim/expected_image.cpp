@@ -1,12 +1,17 @@
 #include "sim/expected_image.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <fstream>
-#include <iterator>
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 #include <stdexcept>
 
 #include "link/link_codes.h"
+#include "platform/unique_fd.h"
 
 namespace gpsfw::sim {
 namespace {
@@ -107,12 +112,35 @@ std::vector<Segment> ExpectedFromSRecords(const std::string& text) {
   return segments;
 }
 
+std::vector<uint8_t> ReadImageFile(const std::string& path) {
+  // Non-blocking, so that a FIFO without a writer cannot stall the open.
+  const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid()) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+  struct stat info {};
+  if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    throw std::runtime_error(path + " is not a regular file");
+  }
+  if (static_cast<uint64_t>(info.st_size) > kLargestImageBytes) {
+    throw std::runtime_error(path + " is larger than the largest firmware container (" +
+                             std::to_string(kLargestImageBytes) + " bytes)");
+  }
+  // One byte more than its size tells a file that grows while it is read.
+  std::vector<uint8_t> file(static_cast<size_t>(info.st_size) + 1);
+  size_t got = 0;
+  while (got < file.size()) {
+    const ssize_t n = ::read(fd.Get(), file.data() + got, file.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got == file.size()) throw std::runtime_error(path + " grew while it was read");
+  file.resize(got);
+  return file;
+}
+
 std::vector<Segment> LoadExpectedImage(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot open " + path);
-  const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-  if (in.bad()) throw std::runtime_error("cannot read " + path);
+  const std::vector<uint8_t> file = ReadImageFile(path);
   if (LooksLikeSRecords(file)) return ExpectedFromSRecords(std::string(file.begin(), file.end()));
   return ExpectedFromContainer(file);
 }

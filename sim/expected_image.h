@@ -17,6 +17,13 @@ namespace gpsfw::sim {
 // checked. Throws std::runtime_error when the file cannot be read or makes no sense.
 std::vector<Segment> LoadExpectedImage(const std::string& path);
 
+// The largest firmware container a loader accepts; no image file may be larger.
+inline constexpr uint64_t kLargestImageBytes = 0x10100000;
+
+// The bytes of a regular file of at most kLargestImageBytes; throws std::runtime_error for
+// anything else (a device, a FIFO, a directory, a file too large).
+std::vector<uint8_t> ReadImageFile(const std::string& path);
+
 std::vector<Segment> ExpectedFromContainer(const std::vector<uint8_t>& file);
 std::vector<Segment> ExpectedFromSRecords(const std::string& text);
 

@@ -10,6 +10,9 @@ namespace gpsfw::sim {
 namespace {
 
 constexpr size_t kWakeLength = sizeof WAKE_SEQUENCE;
+// A UART cannot send faster than its line: chatter or garbage beyond a second's worth of
+// bytes waiting to go out is not produced.
+constexpr SimTime kLongestBacklogNs = kNsPerSecond;
 
 // A position fix as the application reports it once a second; the checksum is appended.
 constexpr const char* kChatterBody =
@@ -191,8 +194,12 @@ void ReceiverCore::StartPeriodicWork() {
   }
 }
 
+bool ReceiverCore::Backlogged() const {
+  return txBusyUntil_ > now_ + kLongestBacklogNs;
+}
+
 void ReceiverCore::Chatter() {
-  if (mode_ == Mode::kApplication) {
+  if (mode_ == Mode::kApplication && !Backlogged()) {
     const std::string sentence = NmeaSentence(kChatterBody);
     Send(reinterpret_cast<const uint8_t*>(sentence.data()), sentence.size(), now_);
   }
@@ -200,7 +207,7 @@ void ReceiverCore::Chatter() {
 }
 
 void ReceiverCore::Garbage() {
-  if (mode_ == Mode::kApplication || mode_ == Mode::kBootPoll) {
+  if ((mode_ == Mode::kApplication || mode_ == Mode::kBootPoll) && !Backlogged()) {
     uint8_t byte = SYNC_CODE;
     while (byte == SYNC_CODE || byte == REC_WAIT_CODE) byte = static_cast<uint8_t>(random_());
     Send(&byte, 1, now_);

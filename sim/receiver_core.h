@@ -79,6 +79,7 @@ class ReceiverCore {
   void Event(const std::string& text);
   void Dispatch(uint8_t byte, bool garbled);
   void StartPeriodicWork();
+  bool Backlogged() const;
   void Chatter();
   void Garbage();
   // Stops whatever the receiver was doing, as a reset or a loss of power does.

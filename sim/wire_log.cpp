@@ -15,7 +15,8 @@ bool Continues(const WireRun& run, const WireEvent& event, SimTime gapNs) {
 
 }  // namespace
 
-void AddToRuns(std::vector<WireRun>& runs, const WireEvent& event, SimTime gapNs) {
+void AddToRuns(std::vector<WireRun>& runs, const WireEvent& event, SimTime gapNs,
+               size_t keptBytes) {
   if (runs.empty() || !Continues(runs.back(), event, gapNs)) {
     WireRun run;
     run.direction = event.direction;
@@ -26,7 +27,8 @@ void AddToRuns(std::vector<WireRun>& runs, const WireEvent& event, SimTime gapNs
   }
   WireRun& run = runs.back();
   run.endNs = event.endNs;
-  run.bytes.push_back(event.byte);
+  if (run.bytes.size() < keptBytes) run.bytes.push_back(event.byte);
+  ++run.count;
   if (event.garbled) ++run.garbled;
 }
 

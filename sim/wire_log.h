@@ -15,12 +15,15 @@ struct WireRun {
   uint32_t receiverBaud = 0;
   SimTime startNs = 0;         // first byte's start bit
   SimTime endNs = 0;           // last byte's stop bit
-  std::vector<uint8_t> bytes;  // as sent
+  std::vector<uint8_t> bytes;  // as sent; the first `keptBytes` of AddToRuns
+  size_t count = 0;            // bytes in the run
   size_t garbled = 0;          // how many of them arrived garbled
 };
 
-// Adds one event to `runs`, extending the last run when the event continues it.
-void AddToRuns(std::vector<WireRun>& runs, const WireEvent& event, SimTime gapNs = kNever);
+// Adds one event to `runs`, extending the last run when the event continues it. A run keeps
+// the first `keptBytes` of its bytes and counts the rest.
+void AddToRuns(std::vector<WireRun>& runs, const WireEvent& event, SimTime gapNs = kNever,
+               size_t keptBytes = SIZE_MAX);
 
 // Splits the log into runs: a run ends where the direction, either rate or the garbling
 // changes, or where the line stayed idle for more than `gapNs` between two of its bytes.

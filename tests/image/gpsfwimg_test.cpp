@@ -1,5 +1,6 @@
 // The image tool's build and info against the loader's own view of the image.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/image/image_test_support.h"
@@ -70,6 +71,41 @@ TEST_F(ImageTool, RefusedInputsAndImages) {
   EXPECT_EQ(Tool("info " + File("cut.bin")), 1);
   EXPECT_NE(Output().find("0x00000000 FAILED."), std::string::npos) << Output();
   EXPECT_EQ(Tool("info " + File("absent.bin")), 1);
+}
+
+TEST_F(ImageTool, RefusesWhatNoContainerCanHoldAndMakesItsFolder) {
+  const std::string parts = File("new/parts");
+  ASSERT_EQ(Tool("sample --pfld-size 1024 --fw-size 4096 --out-dir " + parts), 0) << Output();
+  ASSERT_EQ(::mkfifo(File("fifo").c_str(), 0600), 0);
+  test::WriteFile(File("huge.bin"), "");
+  ASSERT_EQ(::truncate(File("huge.bin").c_str(), 0x10100001), 0);
+  const std::string pfld = " --pfld " + parts + "/PFLD.bin";
+  const std::string fw = " --fw " + parts + "/FW.bin";
+  const std::string out = " -o " + File("x.bin");
+  const std::string sample = "sample --pfld-size 8 --fw-size 8 --out-dir " + File("s");
+  struct Case {
+    std::string args;
+    int status;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"build --pfld /dev/zero" + fw + out, 1, "/dev/zero is not a regular file"},
+      {"build" + pfld + " --fw /dev/zero" + out, 1, "not a regular file"},
+      {"build --pfld " + File("fifo") + fw + out, 1, "not a regular file"},
+      {"build --pfld " + state_.dir.path() + fw + out, 1, "not a regular file"},
+      {"build --pfld " + File("huge.bin") + fw + out, 1, "larger than the largest"},
+      {"build" + pfld + fw + " --sfld " + File("fifo") + out, 1, "not a regular file"},
+      {"info " + File("fifo"), 1, "refused: not a regular file"},
+      {sample + " --sfld-address 0xFFFFFFFF", 2, "run past 0xFFFFFFFF"},
+      {sample + " --sfld-address 0xFFFFF801", 2, "run past 0xFFFFFFFF"},
+      {sample + " --sfld-address 0xFFFFF800", 0, "SFLD.srec"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    EXPECT_EQ(Tool(c.args), c.status);
+    EXPECT_NE(Output().find(c.says), std::string::npos) << Output();
+  }
+  EXPECT_NE(test::ReadFile(File("s/SFLD.srec")).find("S325FFFFFFE0"), std::string::npos);
 }
 
 }  // namespace

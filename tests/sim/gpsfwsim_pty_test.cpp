@@ -2,6 +2,7 @@
 // termios driver.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <nlohmann/json.hpp>
@@ -12,6 +13,7 @@
 #include "link/record_transfer.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
+#include "platform/serial_driver.h"
 #include "tests/sim/sim_host.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/process.h"
@@ -130,13 +132,85 @@ TEST(GpsfwsimOnPty, ExplainsItselfAndRefusesWhatItDoesNotKnow) {
   ChildProcess help({kSimulator, "--help"}, dir.File("help.out"));
   EXPECT_EQ(help.Wait(30), 0);
   EXPECT_NE(ReadFile(dir.File("help.out")).find("--link PATH"), std::string::npos);
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  // As large as the largest container and one byte, without taking the disk space.
+  gpsfw::test::WriteFile(dir.File("huge.bin"), "");
+  ASSERT_EQ(::truncate(dir.File("huge.bin").c_str(), 0x10100001), 0);
+  const std::string link = dir.File("gps0");
   const std::vector<std::vector<std::string>> wrong = {
-      {kSimulator, "--no-such-option"},
-      {kSimulator, "--reject", "sfld"},
-      {kSimulator, "--power-on-baud", "9600"},
-      {kSimulator, "--silence", "flash:3:100:later"},
+      {"--no-such-option"},
+      {"--reject", "sfld"},
+      {"--power-on-baud", "9600"},
+      {"--silence", "flash:3:100:later"},
+      {"--time-limit", "inf"},
+      {"--time-limit", "nan"},
+      {"--time-limit", "-5"},
+      {"--time-limit", "1e300"},
+      {"--flash-sectors", "4294967295x4294967295"},
+      {"--flash-base", "0xFFFFF000"},
+      {"--flash-sectors", "4x0"},
+      {"--expect", "/dev/zero"},
+      {"--expect", dir.path()},
+      {"--expect", dir.File("fifo")},
+      {"--expect", dir.File("huge.bin")},
+      {"--expect", dir.File("absent.bin")},
+      {"--garbage", "inf"},
+      {"--sfld-idle-us", "0"},
+      {"--reset-at", "erasure:3"},
+      {"--reset-at", "erasing:3:later"},
+      {"--stray-sync", "0"},
+      {"--unplug", "1000:500"},  // no link
+      {"--link", link, "--unplug", "1000:500", "--unplug", "1400:500"},
+      {"--link", link, "--unplug", "1000:0"},
+      {"--count", "0"},
+      {"--count", "257"},
+      {"--count", "2", "--link", link},
+      {"--count", "2", "--link", dir.File("gps%d%d")},
+      {"--count", "2", "--link", dir.File("gps%s")},
+      {"--count", "2", "--unit", "2", "--chatter"},
+      {"--unit", "one"},
   };
-  for (const auto& argv : wrong) EXPECT_EQ(gpsfw::test::RunProcess(argv, 30), 2) << argv[1];
+  for (const auto& args : wrong) {
+    std::vector<std::string> argv = {kSimulator};
+    argv.insert(argv.end(), args.begin(), args.end());
+    EXPECT_EQ(gpsfw::test::RunProcess(argv, 30), 2) << args[0] << " " << args.back();
+  }
+  EXPECT_FALSE(Exists(link));
+}
+
+// The port goes away and a new one comes at the same link; the boot loader was left
+// polled and still is.
+TEST(GpsfwsimOnPty, UnpluggedPortHangsUpAndComesBackAtTheLink) {
+  TempDir dir;
+  const std::string link = dir.File("gps0");
+  ChildProcess sim({kSimulator, "--link", link, "--unplug", "1500:1500", "--time-limit", "60",
+                    "--report", dir.File("report.json")},
+                   dir.File("sim.out"));
+  ASSERT_TRUE(WaitForLink(link));
+  PortHandle port = Open(link);
+  ASSERT_NE(port, INVALID_PORT);
+  Wake(port);
+  EXPECT_EQ(Answer(port, SYNC_CODE), "$VER BL 2.04\r\n");
+  platform::WaitResult result = platform::WaitResult::kTimeout;
+  for (int i = 0; i < 100 && result != platform::WaitResult::kHungUp; ++i) {
+    result = platform::Serial().WaitReadable(port, 100);
+    if (result == platform::WaitResult::kReadable) platform::Serial().PurgeReceive(port);
+  }
+  EXPECT_EQ(result, platform::WaitResult::kHungUp);
+  EXPECT_FALSE(Exists(link));
+  ClosePort(port);
+
+  ASSERT_TRUE(WaitForLink(link));
+  port = Open(link);
+  ASSERT_NE(port, INVALID_PORT);
+  SetBaud(port, 19200);
+  EXPECT_EQ(Answer(port, SYNC_CODE), "$VER BL 2.04\r\n");
+  ClosePort(port);
+  sim.Kill();
+  EXPECT_NE(ReadFile(dir.File("sim.out")).find("unplugged for 1500 ms"), std::string::npos);
+  const nlohmann::json report = nlohmann::json::parse(ReadFile(dir.File("report.json")));
+  ASSERT_EQ(report["outages"].size(), 1u);
+  EXPECT_NEAR(report["outages"][0]["back"].get<double>(), 3.0, 0.2);
 }
 
 }  // namespace

@@ -13,10 +13,10 @@ namespace {
 
 // The SFLD must be something the loader's own reader accepts before it goes into an image.
 std::string ReadSfld(const std::string& path) {
+  const Bytes bytes = ReadWholeFile(path);
   SRecReader reader;
   if (!reader.Open(path.c_str())) throw InputError("cannot open " + path);
   if (!reader.Scan()) throw InputError(path + " is not a well-formed S-record file");
-  const Bytes bytes = ReadWholeFile(path);
   return PadSfldText(std::string(bytes.begin(), bytes.end()));
 }
 

@@ -3,11 +3,11 @@
 #include <memory>
 #include <sstream>
 
-#include "report/progress_log.h"
 #include "image/container_check.h"
 #include "image/image_source.h"
 #include "image/sfld_loader.h"
 #include "link/link_codes.h"
+#include "report/progress_log.h"
 #include "tools/gpsfwimg/commands.h"
 #include "tools/gpsfwimg/tool_support.h"
 
@@ -106,6 +106,7 @@ int Inspect(const std::string& path) {
   ScratchDir scratch;
   auto image = std::make_unique<ImageSource>();
   Show("Image", path);
+  if (!IsRegularFile(path)) return Verdict(false, "not a regular file");
   if (!image->Open(path.c_str())) return Verdict(false, "the file cannot be opened");
   const bool srecord = image->Type() == kImageSRecord;
   Show("Type", srecord ? "Motorola S-Record" : "Binary");

@@ -1,5 +1,7 @@
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <system_error>
 
 #include "image/container_layout.h"
 #include "tools/gpsfwimg/commands.h"
@@ -14,6 +16,7 @@ constexpr uint32_t kSfldLineData = 32;
 constexpr uint32_t kDefaultSfldSize = 2048;
 constexpr uint32_t kDefaultSfldAddress = 0x00000000;
 constexpr uint32_t kMaxSampleSize = 0x00100000;
+constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
 
 Bytes SectionSample(uint32_t size, uint32_t seed) {
   Bytes bytes = PseudoRandomBytes(size, seed);
@@ -77,10 +80,17 @@ int RunSample(const std::vector<std::string>& args) {
       options.values.count("--sfld-address")
           ? ParseNumber("--sfld-address", options.values.at("--sfld-address"))
           : kDefaultSfldAddress;
+  const uint32_t sfldSize = SizeOption(options, "--sfld-size", kDefaultSfldSize);
+  if (uint64_t{sfldAddress} + sfldSize > kAddressSpace) {
+    throw UsageError("--sfld-address: " + std::to_string(sfldSize) + " bytes from there run past " +
+                     "0xFFFFFFFF");
+  }
+  std::error_code failed;
+  std::filesystem::create_directories(dir, failed);
+  if (failed) throw InputError("cannot create " + dir + ": " + failed.message());
   WriteWholeFile(dir + "/PFLD.bin", SectionSample(SizeOption(options, "--pfld-size", 0), seed));
   WriteWholeFile(dir + "/FW.bin", SectionSample(SizeOption(options, "--fw-size", 0), seed + 1));
-  const std::string sfld =
-      SfldSample(SizeOption(options, "--sfld-size", kDefaultSfldSize), sfldAddress, seed + 2);
+  const std::string sfld = SfldSample(sfldSize, sfldAddress, seed + 2);
   WriteWholeFile(dir + "/SFLD.srec", Bytes(sfld.begin(), sfld.end()));
   std::cout << dir << ": PFLD.bin, FW.bin, SFLD.srec\n";
   return kExitOk;

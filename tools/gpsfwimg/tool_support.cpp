@@ -1,8 +1,13 @@
 #include "tools/gpsfwimg/tool_support.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +15,7 @@
 #include "image/container_layout.h"
 #include "image/sfld_loader.h"
 #include "platform/paths.h"
+#include "platform/unique_fd.h"
 
 namespace gpsfw::tool {
 
@@ -52,11 +58,35 @@ uint32_t ParseNumber(const std::string& name, const std::string& text) {
   return static_cast<uint32_t>(value);
 }
 
+bool IsRegularFile(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 Bytes ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw InputError("cannot open " + path);
-  Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw InputError("cannot read " + path);
+  // Non-blocking, so that a FIFO without a writer cannot stall the open.
+  const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid()) throw InputError("cannot open " + path + ": " + std::strerror(errno));
+  struct stat info {};
+  if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    throw InputError(path + " is not a regular file");
+  }
+  if (info.st_size > kMaxImageSize) {
+    throw InputError(path + " is larger than the largest firmware container (" +
+                     std::to_string(kMaxImageSize) + " bytes)");
+  }
+  // One byte more than its size tells a file that grows while it is read.
+  Bytes bytes(static_cast<size_t>(info.st_size) + 1);
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::read(fd.Get(), bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw InputError("cannot read " + path + ": " + std::strerror(errno));
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got == bytes.size()) throw InputError(path + " grew while it was read");
+  bytes.resize(got);
   return bytes;
 }
 

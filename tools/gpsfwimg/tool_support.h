@@ -34,7 +34,11 @@ std::string Required(const Options& options, const std::string& name);
 // A number in decimal or 0x-hexadecimal; UsageError when it is not one.
 uint32_t ParseNumber(const std::string& name, const std::string& text);
 
+// The bytes of a regular file no larger than the largest firmware container; InputError
+// for anything else (a device, a FIFO, a directory, a file too large).
 Bytes ReadWholeFile(const std::string& path);
+// True for an existing regular file (after symbolic links).
+bool IsRegularFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const Bytes& bytes);
 
 // A private temporary directory under the loader's temporary folder, removed at the end.

@@ -15,9 +15,10 @@ const char* BuildUsage() {
   The gap between the PFLD checksum word and 0x4000 is filled with 0xFF. The SFLD text's
   line ends are set to LF or CR LF so that its length is a multiple of 4.
 
-  Refused, with exit status 1: a first word whose top byte is not 0xE5, a PFLD of more
-  than 16380 bytes, a FW of more than 1048572 bytes, an SFLD that is not a well-formed
-  S-record file. The written image is read back with the loader's own check.
+  Refused, with exit status 1: an input that is not a regular file or is larger than
+  the largest container (269484032 bytes), a first word whose top byte is not 0xE5, a
+  PFLD of more than 16380 bytes, a FW of more than 1048572 bytes, an SFLD that is not a
+  well-formed S-record file. The written image is read back with the loader's own check.
 
   Options:
     --pfld FILE     PFLD section data
@@ -44,13 +45,15 @@ const char* SampleUsage() {
   return R"(gpsfwimg sample --pfld-size N --fw-size N --out-dir DIR [--seed S]
                 [--sfld-size N] [--sfld-address A]
 
-  Writes deterministic pseudo-random sample inputs for 'build' into DIR:
+  Writes deterministic pseudo-random sample inputs for 'build' into DIR, which is
+  created with its parents when missing:
     PFLD.bin   N bytes, first word 0xE59FF018
     FW.bin     N bytes, first word 0xE59FF018
     SFLD.srec  an S0 header, S3 lines of 32 data bytes from address A (default
                0x00000000) holding --sfld-size bytes (default 2048), and an S7 entry A
   The same seed (default 1) gives the same files on every machine. Sizes are 4 to
-  1048576; numbers may be written in decimal or as 0x-hexadecimal.
+  1048576; the SFLD's data must end at or below 0xFFFFFFFF. Numbers may be written in
+  decimal or as 0x-hexadecimal.
 )";
 }
 

@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,21 +12,17 @@ namespace {
 
 using sim::SimTime;
 
+// How often a completed update looks whether its host has let go of the port.
+constexpr SimTime kLetGoCheckNs = 50 * sim::kNsPerMs;
+
 volatile std::sig_atomic_t g_stop = 0;
+// The signal mask the process had: the stop signals are blocked except inside the wait, so
+// that one arriving between the look at the flag and the wait cannot be missed.
+sigset_t g_waitMask;
 
 void OnStop(int) {
   g_stop = 1;
 }
-
-// Bytes closer together than this belong to one run of the report.
-constexpr SimTime kRunGapNs = 2 * sim::kNsPerMs;
-// The longest sleep between two looks at the signals and the clock.
-constexpr SimTime kLongestWaitNs = 20 * sim::kNsPerMs;
-// With no slave open the master reports a hang-up at once; this keeps the loop from spinning.
-constexpr useconds_t kHungUpPauseUs = 10000;
-// How long a completed update waits for the host to read the last answer and let go.
-constexpr SimTime kCompletionGraceNs = 2 * sim::kNsPerSecond;
-constexpr size_t kReadChunk = 4096;
 
 }  // namespace
 
@@ -35,14 +30,19 @@ void CatchStopSignals() {
   struct sigaction action {};
   action.sa_handler = OnStop;
   sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-  ::sigaction(SIGHUP, &action, nullptr);
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    ::sigaction(signal, &action, nullptr);
+    sigaddset(&stops, signal);
+  }
+  ::sigprocmask(SIG_BLOCK, &stops, &g_waitMask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigdelset(&g_waitMask, signal);
   ::signal(SIGPIPE, SIG_IGN);
 }
 
-PtyServer::PtyServer(PtyLink& link, sim::Receiver& receiver)
-    : link_(link), line_(receiver), start_(std::chrono::steady_clock::now()) {}
+PtyServer::PtyServer(std::vector<std::unique_ptr<PtyUnit>>& units)
+    : units_(units), start_(std::chrono::steady_clock::now()) {}
 
 SimTime PtyServer::Now() const {
   const auto elapsed = std::chrono::steady_clock::now() - start_;
@@ -50,81 +50,61 @@ SimTime PtyServer::Now() const {
       std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());
 }
 
+bool PtyServer::AnyCompleted() const {
+  return std::any_of(units_.begin(), units_.end(),
+                     [](const auto& u) { return u->GetReceiver().Live().updateCompleted; });
+}
+
+bool PtyServer::AllDone(SimTime now) const {
+  return std::all_of(units_.begin(), units_.end(), [now](const auto& u) { return u->Done(now); });
+}
+
 ServeEnd PtyServer::Run(const ServeOptions& options) {
   const SimTime limit = options.timeLimitSeconds > 0
                             ? static_cast<SimTime>(options.timeLimitSeconds * sim::kNsPerSecond)
                             : sim::kNever;
+  due_.assign(units_.size(), true);
   for (;;) {
-    Advance(options);
-    if (g_stop != 0) return ServeEnd::kSignal;
-    if (Now() >= limit) return ServeEnd::kTimeLimit;
-    const sim::SimResult& live = line_.GetReceiver().Live();
-    if (options.once && live.updateCompleted && CompletionDelivered(live.completedNs)) {
-      return ServeEnd::kCompleted;
-    }
-    const SimTime next = line_.NextEventNs();
     const SimTime now = Now();
-    const SimTime wait = next <= now ? 0 : std::min(next - now, kLongestWaitNs);
-    timespec timeout{static_cast<time_t>(wait / sim::kNsPerSecond),
-                     static_cast<long>(wait % sim::kNsPerSecond)};
-    pollfd master{link_.Master(), POLLIN, 0};
-    const int ready = ::ppoll(&master, 1, &timeout, nullptr);
-    if (ready <= 0) continue;
-    if ((master.revents & POLLIN) != 0) {
-      ReadHost();
-    } else {
-      ::usleep(kHungUpPauseUs);
+    SimTime next = limit;
+    for (size_t k = 0; k < units_.size(); ++k) {
+      // Only the receivers whose host wrote or whose own time has come.
+      if (due_[k] || units_[k]->NextWakeNs() <= now) units_[k]->Service(now);
+      due_[k] = false;
+      next = std::min(next, units_[k]->NextWakeNs());
     }
+    if (g_stop != 0) return ServeEnd::kSignal;
+    if (now >= limit) return ServeEnd::kTimeLimit;
+    if (options.once && AllDone(now)) return ServeEnd::kCompleted;
+    // The host closing its port wakes nobody: a completed update looks at it now and then.
+    if (options.once && AnyCompleted()) next = std::min(next, now + kLetGoCheckNs);
+    Wait(next);
   }
 }
 
-void PtyServer::ReadHost() {
-  uint8_t buffer[kReadChunk];
-  const ssize_t n = ::read(link_.Master(), buffer, sizeof buffer);
-  if (n < 0 && errno == EIO) ::usleep(kHungUpPauseUs);
-  if (n <= 0) return;
-  // The rate the host has set now is the rate these bytes were written at: it changes its
-  // rate only 10 ms after a write, and the master is read at once.
-  const uint32_t baud = link_.HostSendBaud();
-  const SimTime at = Now();
-  for (ssize_t i = 0; i < n; ++i) line_.HostSend(buffer[i], baud, at);
-}
-
-void PtyServer::Advance(const ServeOptions& options) {
-  toHost_.clear();
-  line_.AdvanceTo(std::max(Now(), line_.Now()), link_.HostReceiveBaud(), toHost_);
-  WriteToHost(toHost_);
-  for (const sim::WireEvent& event : line_.TakeWire()) sim::AddToRuns(runs_, event, kRunGapNs);
-  const std::vector<sim::SimEvent>& events = line_.GetReceiver().Live().events;
-  for (; eventsSeen_ < events.size(); ++eventsSeen_) {
-    if (options.onEvent) options.onEvent(events[eventsSeen_]);
-  }
-}
-
-void PtyServer::WriteToHost(const std::vector<sim::HostByte>& bytes) {
-  if (bytes.empty()) return;
-  std::vector<uint8_t> data;
-  data.reserve(bytes.size());
-  for (const sim::HostByte& byte : bytes) data.push_back(byte.value);
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(link_.Master(), data.data() + done, data.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      return;  // the host's buffer is full or nobody listens: the bytes are lost, as on a UART
-    }
-  }
-}
-
-bool PtyServer::CompletionDelivered(SimTime completedAt) {
+void PtyServer::Wait(SimTime until) {
+  std::vector<pollfd> fds;
+  std::vector<size_t> owners;
   const SimTime now = Now();
-  if (completionSeenAt_ == sim::kNever) completionSeenAt_ = now;
-  if (now - completionSeenAt_ >= kCompletionGraceNs) return true;
-  // The host has read the last verdict and closed the port.
-  return line_.Now() >= completedAt && link_.HostUnread() == 0 && !link_.HostExclusive();
+  const SimTime wake = until;
+  for (size_t k = 0; k < units_.size(); ++k) {
+    const int fd = units_[k]->PollFd(now);
+    if (fd < 0) continue;
+    fds.push_back(pollfd{fd, POLLIN, 0});
+    owners.push_back(k);
+  }
+  const SimTime wait = wake <= now ? 0 : wake - now;
+  timespec timeout{static_cast<time_t>(wait / sim::kNsPerSecond),
+                   static_cast<long>(wait % sim::kNsPerSecond)};
+  const int ready =
+      ::ppoll(fds.data(), fds.size(), wake == sim::kNever ? nullptr : &timeout, &g_waitMask);
+  if (ready <= 0) return;
+  const SimTime readyAt = Now();
+  for (size_t i = 0; i < fds.size(); ++i) {
+    if (fds[i].revents == 0) continue;
+    units_[owners[i]]->OnReady(readyAt, fds[i].revents);
+    due_[owners[i]] = true;
+  }
 }
 
 }  // namespace gpsfw::simtool

@@ -1,14 +1,11 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
-#include <functional>
+#include <memory>
 #include <vector>
 
-#include "sim/line.h"
-#include "sim/receiver.h"
-#include "sim/wire_log.h"
-#include "tools/gpsfwsim/pty_link.h"
+#include "sim/sim_time.h"
+#include "tools/gpsfwsim/pty_unit.h"
 
 namespace gpsfw::simtool {
 
@@ -17,44 +14,32 @@ enum class ServeEnd { kCompleted, kTimeLimit, kSignal };
 struct ServeOptions {
   bool once = false;
   double timeLimitSeconds = 0;  // 0: none
-  // Called with each receiver event as it happens.
-  std::function<void(const sim::SimEvent&)> onEvent;
 };
 
-// Serves the receiver model on the pty in real time. Simulated time is the time since the
-// server started. A byte the host writes is taken to start when it is read from the master
-// (or behind the host's previous byte) and to take 10 bit times at the rate the host has set
-// at that moment; the receiver's bytes are written to the master when their stop bit ends,
-// garbled when the host listens at another rate.
+// Serves receivers, each on its own pty, in one loop in real time: it sleeps until a host
+// writes or the next thing one of the receivers does by itself is due.
 class PtyServer {
  public:
-  PtyServer(PtyLink& link, sim::Receiver& receiver);
+  explicit PtyServer(std::vector<std::unique_ptr<PtyUnit>>& units);
 
-  // Runs until a stop signal, the time limit, or (with `once`) the first completed
-  // update has been read by the host.
+  // Runs until a stop signal, the time limit, or (with `once`) until every receiver has
+  // completed an update and its host has let go of the port.
   ServeEnd Run(const ServeOptions& options);
-
-  // The line's bytes so far, in runs.
-  const std::vector<sim::WireRun>& Runs() const { return runs_; }
+  // The time since the server started; the receivers' simulated time.
   sim::SimTime Now() const;
 
  private:
-  void ReadHost();
-  void Advance(const ServeOptions& options);
-  void WriteToHost(const std::vector<sim::HostByte>& bytes);
-  bool CompletionDelivered(sim::SimTime completedAt);
+  bool AnyCompleted() const;
+  bool AllDone(sim::SimTime now) const;
+  void Wait(sim::SimTime until);
 
-  PtyLink& link_;
-  sim::Line line_;
+  std::vector<std::unique_ptr<PtyUnit>>& units_;
   std::chrono::steady_clock::time_point start_;
-  std::vector<sim::HostByte> toHost_;
-  std::vector<sim::WireRun> runs_;
-  size_t eventsSeen_ = 0;
-  sim::SimTime completionSeenAt_ = sim::kNever;
+  std::vector<bool> due_;  // the host of this receiver has written since it was served
 };
 
-// Makes SIGINT, SIGTERM and SIGHUP end Run, so that the link is removed; call before the
-// link is made.
+// Makes SIGINT, SIGTERM and SIGHUP end Run, so that the links are removed; call before the
+// links are made. The signals are taken only while the server waits.
 void CatchStopSignals();
 
 }  // namespace gpsfw::simtool

@@ -117,6 +117,17 @@ json Verification(const ReportInput& input) {
           {"text", v.text}};
 }
 
+json Outages(const std::vector<Outage>& outages) {
+  json list = json::array();
+  for (const Outage& outage : outages) {
+    list.push_back(
+        {{"gone", sim::NsToSeconds(outage.goneNs)},
+         {"back", outage.backNs == sim::kNever ? json() : json(sim::NsToSeconds(outage.backNs))},
+         {"powerCycle", outage.powerCycle}});
+  }
+  return list;
+}
+
 json Line(const std::vector<sim::WireRun>& runs) {
   json list = json::array();
   for (const sim::WireRun& run : runs) {
@@ -127,7 +138,7 @@ json Line(const std::vector<sim::WireRun>& runs) {
          {"receiverBaud", run.receiverBaud},
          {"start", sim::NsToSeconds(run.startNs)},
          {"end", sim::NsToSeconds(run.endNs)},
-         {"count", run.bytes.size()},
+         {"count", run.count},
          {"garbled", run.garbled},
          {"bytes",
           sim::HexBytes(std::vector<uint8_t>(run.bytes.begin(), run.bytes.begin() + shown))}});
@@ -141,6 +152,7 @@ json Config(const sim::ReceiverConfig& config) {
     size += uint64_t{region.count} * region.size;
   }
   return {{"powerOnBaud", config.powerOnBaud},
+          {"powerOnMs", config.faults.powerOnMs},
           {"chatter", config.chatter},
           {"flashBase", Hex32(config.flash.base)},
           {"flashSize", size},
@@ -152,7 +164,8 @@ json Config(const sim::ReceiverConfig& config) {
 
 json ReportJson(const ReportInput& input) {
   const sim::SimResult& result = *input.result;
-  return {{"completed", result.updateCompleted},
+  return {{"port", input.port},
+          {"completed", result.updateCompleted},
           {"completedUpdates", result.completedUpdates},
           {"completedAt", sim::NsToSeconds(result.completedNs)},
           {"seconds", input.seconds},
@@ -164,6 +177,9 @@ json ReportJson(const ReportInput& input) {
           {"erases", Erases(result)},
           {"flashFaults", FlashFaults(result)},
           {"events", Events(result)},
+          {"outages", input.outages ? Outages(*input.outages) : json::array()},
+          {"bootLoaderPolls", result.bootLoaderPolls},
+          {"lineRunsDropped", input.runsDropped},
           {"line", Line(*input.runs)},
           {"config", Config(*input.config)}};
 }

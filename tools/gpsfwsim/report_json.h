@@ -7,6 +7,7 @@
 
 #include "sim/receiver.h"
 #include "sim/wire_log.h"
+#include "tools/gpsfwsim/pty_unit.h"
 
 namespace gpsfw::simtool {
 
@@ -16,7 +17,10 @@ struct ReportInput {
   const sim::Verification* verification = nullptr;
   std::string verifiedAgainst;  // the expected image's path, or "" for the data received
   const std::vector<sim::WireRun>* runs = nullptr;
-  double seconds = 0;  // how long the simulator served
+  uint64_t runsDropped = 0;  // earlier runs no longer kept
+  double seconds = 0;        // how long the simulator served
+  std::string port;          // the path the host opens
+  const std::vector<Outage>* outages = nullptr;
 };
 
 nlohmann::json ReportJson(const ReportInput& input);

@@ -1,141 +1,119 @@
 #include "tools/gpsfwsim/sim_options.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 
 namespace gpsfw::simtool {
 namespace {
 
-using sim::Timing;
+// The longest run the simulator's clock can express with room to spare.
+constexpr double kMaxSeconds = 1e9;
 
-struct TimingOption {
-  const char* name;
-  uint32_t Timing::*field;
+// A receiver option as given, for the receivers it applies to.
+struct ReceiverSetting {
+  int unit;  // -1: every receiver
+  std::string option;
+  std::string value;
 };
 
-constexpr TimingOption kTimingOptions[] = {
-    {"--boot-us", &Timing::bootUs},
-    {"--sfld-start-us", &Timing::sfldStartUs},
-    {"--reboot-us", &Timing::rebootUs},
-    {"--reply-us", &Timing::replyUs},
-    {"--program-record-us", &Timing::programRecordUs},
-    {"--erase-sector-us", &Timing::eraseSectorUs},
-    {"--frame-gap-us", &Timing::frameGapUs},
-    {"--resync-us", &Timing::resyncUs},
-    {"--sfld-idle-us", &Timing::sfldIdleUs},
-    {"--chatter-period-us", &Timing::chatterPeriodUs},
+// What the command line says before the receivers are made.
+struct Parsed {
+  SimOptions options;
+  std::string link;
+  int count = 1;
+  int scope = -1;
+  int highestUnit = -1;
+  std::vector<ReceiverSetting> settings;
 };
 
-constexpr const char* kValueOptions[] = {
-    "--link",       "--expect",        "--report",       "--time-limit",   "--power-on-baud",
-    "--flash-base", "--flash-sectors", "--boot-version", "--sfld-version", "--flash-type",
-    "--type-reply", "--garbage",       "--seed",         "--reject",       "--flood",
-    "--silence",    "--reset",         "--erase-fault",
-};
+bool ApplyServingFlag(SimOptions& options, const std::string& option) {
+  if (option == "--once") {
+    options.once = true;
+  } else if (option == "--verbose") {
+    options.verbose = true;
+  } else if (option == "--help" || option == "-h") {
+    options.help = true;
+  } else {
+    return false;
+  }
+  return true;
+}
 
-bool TakesValue(const std::string& option) {
-  for (const char* name : kValueOptions) {
+bool IsServingValueOption(const std::string& option) {
+  for (const char* name : {"--link", "--expect", "--report", "--time-limit", "--count", "--unit"}) {
     if (option == name) return true;
   }
-  for (const TimingOption& timing : kTimingOptions) {
-    if (option == timing.name) return true;
-  }
   return false;
 }
 
-double ParseSeconds(const std::string& text, const std::string& option) {
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !(value > 0)) {
-    throw UsageError(option + " needs a positive number of seconds, not '" + text + "'");
+int ParseUnitCount(const std::string& text, const std::string& option) {
+  const uint32_t value = ParseNumber(text, option);
+  if (value == 0 || value > uint32_t{kMaxUnits}) {
+    throw UsageError(option + " is 1 to " + std::to_string(kMaxUnits));
   }
-  return value;
+  return static_cast<int>(value);
 }
 
-std::vector<sim::SectorRegion> ParseSectors(const std::string& text, const std::string& option) {
-  std::vector<sim::SectorRegion> regions;
-  for (const std::string& field : SplitFields(text, ',')) {
-    const std::vector<std::string> parts = SplitFields(field, 'x');
-    if (parts.size() != 2) throw UsageError(option + " takes COUNTxSIZE[,COUNTxSIZE...]");
-    regions.push_back({ParseNumber(parts[0], option), ParseNumber(parts[1], option)});
-    if (regions.back().count == 0 || regions.back().size == 0) {
-      throw UsageError(option + ": sectors need a count and a size");
-    }
-  }
-  return regions;
-}
-
-std::vector<uint8_t> ParseHexBytes(const std::string& text, const std::string& option) {
-  std::vector<uint8_t> bytes;
-  for (const std::string& field : SplitFields(text, ' ')) {
-    if (!field.empty()) bytes.push_back(ParseByte(field, option));
-  }
-  return bytes;
-}
-
-bool ApplyTiming(SimOptions& options, const std::string& option, const std::string& value) {
-  for (const TimingOption& timing : kTimingOptions) {
-    if (option != timing.name) continue;
-    options.config.timing.*timing.field = ParseNumber(value, option);
-    return true;
-  }
-  return false;
-}
-
-void ApplyValue(SimOptions& options, const std::string& option, const std::string& value) {
-  sim::ReceiverConfig& config = options.config;
+void ApplyServing(Parsed& parsed, const std::string& option, const std::string& value) {
+  SimOptions& options = parsed.options;
   if (option == "--link") {
-    options.link = value;
+    parsed.link = value;
   } else if (option == "--expect") {
     options.expect = value;
   } else if (option == "--report") {
     options.report = value;
   } else if (option == "--time-limit") {
-    options.timeLimitSeconds = ParseSeconds(value, option);
-  } else if (option == "--power-on-baud") {
-    config.powerOnBaud = ParseNumber(value, option);
-    if (config.powerOnBaud != 4800 && config.powerOnBaud != 57600) {
-      throw UsageError(option + " is 4800 or 57600");
+    options.timeLimitSeconds = ParsePositive(value, option, kMaxSeconds, "seconds");
+  } else if (option == "--count") {
+    parsed.count = ParseUnitCount(value, option);
+    options.counted = true;
+  } else if (value == "all") {
+    parsed.scope = -1;
+  } else {
+    // Receivers are numbered from 0, as their links are.
+    const uint32_t unit = ParseNumber(value, option);
+    if (unit >= uint32_t{kMaxUnits}) {
+      throw UsageError(option + " is 'all' or a receiver's number, 0 to " +
+                       std::to_string(kMaxUnits - 1));
     }
-  } else if (option == "--flash-base") {
-    config.flash.base = ParseNumber(value, option);
-  } else if (option == "--flash-sectors") {
-    config.flash.regions = ParseSectors(value, option);
-  } else if (option == "--boot-version") {
-    config.bootLoaderVersion = Unescape(value, option);
-  } else if (option == "--sfld-version") {
-    config.sfldVersion = Unescape(value, option);
-  } else if (option == "--flash-type") {
-    config.flashType = ParseByte(value, option);
-  } else if (option == "--type-reply") {
-    config.typeReplyOverride = ParseHexBytes(value, option);
-  } else if (option == "--garbage") {
-    config.faults.garbagePerSecond = ParseSeconds(value, option);
-  } else if (option == "--seed") {
-    config.faults.seed = ParseNumber(value, option);
-  } else if (!ApplyTiming(options, option, value) &&
-             !ParseFaultOption(option, value, config.faults)) {
-    throw UsageError("unknown option '" + option + "'");
+    parsed.scope = static_cast<int>(unit);
+    parsed.highestUnit = std::max(parsed.highestUnit, parsed.scope);
   }
 }
 
-bool ApplyFlag(SimOptions& options, const std::string& option) {
-  if (option == "--once") {
-    options.once = true;
-  } else if (option == "--chatter") {
-    options.config.chatter = true;
-  } else if (option == "--verbose") {
-    options.verbose = true;
-  } else if (option == "--help" || option == "-h") {
-    options.help = true;
-  } else if (option == "--no-boot-echo") {
-    ++options.config.faults.missingBootModeEchoes;
-  } else if (option == "--no-erase-sync") {
-    ++options.config.faults.missingEraseSyncs;
-  } else {
-    return false;
+// The link of each receiver: PATTERN with its one %d replaced by the receiver's number.
+std::vector<std::string> Links(const Parsed& parsed) {
+  if (!parsed.options.counted) return {parsed.link};
+  std::vector<std::string> links(static_cast<size_t>(parsed.count));
+  if (parsed.link.empty()) return links;
+  const size_t at = parsed.link.find("%d");
+  if (at == std::string::npos || std::count(parsed.link.begin(), parsed.link.end(), '%') != 1) {
+    throw UsageError("--link with --count is a pattern with one %d, as in /tmp/gps%d");
   }
-  return true;
+  for (int k = 0; k < parsed.count; ++k) {
+    links[size_t(k)] = parsed.link.substr(0, at) + std::to_string(k) + parsed.link.substr(at + 2);
+  }
+  return links;
+}
+
+void MakeReceivers(Parsed& parsed) {
+  if (parsed.highestUnit >= parsed.count) {
+    throw UsageError("--unit " + std::to_string(parsed.highestUnit) + ": there are only " +
+                     std::to_string(parsed.count) + " receivers, numbered from 0");
+  }
+  SimOptions& options = parsed.options;
+  options.links = Links(parsed);
+  for (int k = 0; k < parsed.count; ++k) {
+    sim::ReceiverConfig config;
+    for (const ReceiverSetting& setting : parsed.settings) {
+      if (setting.unit < 0 || setting.unit == k) {
+        ApplyReceiverOption(config, setting.option, setting.value);
+      }
+    }
+    CheckReceiver(config, !options.links[size_t(k)].empty());
+    options.units.push_back(config);
+  }
 }
 
 }  // namespace
@@ -195,7 +173,7 @@ std::string Unescape(const std::string& text, const std::string& option) {
 }
 
 SimOptions ParseOptions(const std::vector<std::string>& args) {
-  SimOptions options;
+  Parsed parsed;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string option = args[i];
     std::string value;
@@ -205,15 +183,27 @@ SimOptions ParseOptions(const std::vector<std::string>& args) {
       value = option.substr(equals + 1);
       option.resize(equals);
     }
-    if (!inlineValue && ApplyFlag(options, option)) continue;
-    if (!TakesValue(option)) throw UsageError("unknown option '" + option + "'");
+    if (!inlineValue && ApplyServingFlag(parsed.options, option)) continue;
+    if (!inlineValue && IsReceiverFlag(option)) {
+      parsed.settings.push_back({parsed.scope, option, ""});
+      continue;
+    }
+    const bool serving = IsServingValueOption(option);
+    if (!serving && !IsReceiverValueOption(option)) {
+      throw UsageError("unknown option '" + option + "'");
+    }
     if (!inlineValue) {
       if (i + 1 == args.size()) throw UsageError(option + " needs a value");
       value = args[++i];
     }
-    ApplyValue(options, option, value);
+    if (serving) {
+      ApplyServing(parsed, option, value);
+    } else {
+      parsed.settings.push_back({parsed.scope, option, value});
+    }
   }
-  return options;
+  MakeReceivers(parsed);
+  return parsed.options;
 }
 
 }  // namespace gpsfw::simtool

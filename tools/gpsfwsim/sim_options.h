@@ -18,9 +18,14 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The most receivers one process serves.
+inline constexpr int kMaxUnits = 256;
+
 struct SimOptions {
-  sim::ReceiverConfig config;
-  std::string link;
+  // One configuration per receiver, and the link each is published at ("" for none).
+  std::vector<sim::ReceiverConfig> units;
+  std::vector<std::string> links;
+  bool counted = false;  // --count was given: many receivers, a report per unit
   std::string expect;
   std::string report;
   bool once = false;
@@ -29,7 +34,8 @@ struct SimOptions {
   double timeLimitSeconds = 0;  // 0: none
 };
 
-// Throws UsageError on anything it does not understand.
+// Throws UsageError on anything it does not understand. Options that describe a receiver
+// apply to every receiver, or after --unit K only to receiver K (until the next --unit).
 SimOptions ParseOptions(const std::vector<std::string>& args);
 const char* UsageText();
 
@@ -40,7 +46,21 @@ std::vector<std::string> SplitFields(const std::string& text, char separator);
 // Text with C escapes: \r \n \t \\ \xHH.
 std::string Unescape(const std::string& text, const std::string& option);
 
-// --reject, --flood, --silence, --reset, --erase-fault. False when `option` is none of them.
+// A positive, finite number up to `most`; `unit` names it in the message.
+double ParsePositive(const std::string& text, const std::string& option, double most,
+                     const char* unit);
+
+// --reject, --flood, --silence, --reset, --reset-at, --unplug, --stray-sync, --power-on-ms,
+// --erase-fault. False when `option` is none of them.
 bool ParseFaultOption(const std::string& option, const std::string& value, sim::Faults& faults);
+
+// The options of one receiver (receiver_options.cpp).
+bool IsReceiverValueOption(const std::string& option);
+bool IsReceiverFlag(const std::string& option);
+void ApplyReceiverOption(sim::ReceiverConfig& config, const std::string& option,
+                         const std::string& value);
+// Throws UsageError for a receiver that cannot be served: a flash outside the address
+// space, overlapping unplugs, an unplug without a link.
+void CheckReceiver(const sim::ReceiverConfig& config, bool linked);
 
 }  // namespace gpsfw::simtool

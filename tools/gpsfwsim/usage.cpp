@@ -13,13 +13,28 @@ not listen on arrive garbled, as on a real line.
 
 Serving:
   --link PATH            publish the port as a symlink at PATH (removed at exit)
-  --once                 exit after one completed update: status 0 when the flash
-                         verified, 1 when it did not, 3 when no update completed
-  --time-limit SECONDS   stop after this long
+  --count N              serve N independent receivers (1 to 256), each on a pty of its
+                         own; --link is then a PATTERN with one %d, replaced by the
+                         receiver's number from 0 (--link /tmp/gps%d: /tmp/gps0, ...).
+                         Each receiver has its own faults, verification against
+                         --expect and section in --report ({"units": [...]}); --once
+                         waits for all of them, and the status is 0 only when every
+                         receiver completed an update and verified
+  --unit K               the receiver options that follow (everything under Receiver,
+                         Timings and Faults) apply to receiver K only, up to the next
+                         --unit; --unit all goes back to every receiver. Options before
+                         the first --unit apply to every receiver
+  --once                 exit once an update has completed and the host has let go of
+                         the port (closed it; a host that does not hold the port
+                         exclusively: read the last answer, or 2 s passed): status 0
+                         when the flash verified, 1 when it did not, 3 when no update
+                         completed
+  --time-limit SECONDS   stop after this long (above 0, at most 1000000000)
   --expect IMAGE         verify the flash against the bytes the loader must program from
                          IMAGE (binary container: file bytes up to the FW end address;
                          S-record file: its S3 data). Without it the flash is checked
-                         against the data the host sent in the completed update.
+                         against the data the host sent in the completed update. IMAGE
+                         must be a regular file of at most 0x10100000 bytes.
   --report FILE          write what happened as JSON at exit
   --verbose              print the receiver's events on standard error as they happen
   -h, --help             this text
@@ -28,7 +43,8 @@ Receiver:
   --power-on-baud RATE   the application's rate, 4800 or 57600 (57600)
   --chatter              the application sends an NMEA sentence every second
   --flash-base ADDR      (0x10000000)
-  --flash-sectors LIST   COUNTxSIZE,... (4x4096,16x65536)
+  --flash-sectors LIST   COUNTxSIZE,... (4x4096,16x65536); the flash must end within
+                         the receiver's 32-bit address space
   --boot-version TEXT    the boot loader's answer to SYNC_CODE ("$VER BL 2.04\r\n")
   --sfld-version TEXT    the SFLD's answer to 0x90 ("$VER SFLD 1.10\r\n")
                          TEXT may hold \r \n \t \\ and \xHH
@@ -37,6 +53,7 @@ Receiver:
 Timings, in microseconds:
   --boot-us --sfld-start-us --reboot-us --reply-us --program-record-us
   --erase-sector-us --frame-gap-us --resync-us --sfld-idle-us --chatter-period-us
+  (--sfld-idle-us at least 1000; --chatter-period-us 0 or at least 1000)
 
 Faults (a record is STAGE:INDEX: STAGE sfld or flash, INDEX a data record counted
 from 0 within one attempt, 'end' or 'erase'; each option may be given again):
@@ -49,13 +66,39 @@ from 0 within one attempt, 'end' or 'erase'; each option may be given again):
   --reset REC[:application|boot-loader]
                                  restart after the verdict: a power cycle into the
                                  application, or into the boot loader, once
+  --reset-at PHASE:N[:application|boot-loader]
+                                 restart once the receiver has taken N bytes from the
+                                 host since it entered PHASE (0: as it enters it; the
+                                 Nth byte gets no answer), once. PHASE is one of
+                                 application, boot-poll, sfld-upload, sfld-poll,
+                                 flash-commands (version and type queries, boot mode,
+                                 erase command), erase-record, erasing (N counts the
+                                 sector reports sent: the restart comes while the next
+                                 sector is erased), programming
   --erase-fault SECTORS[:BYTE]   after SECTORS sector reports send BYTE (0x84) and
                                  abandon the erase; one per erase, in order
+  --stray-sync N                 answer the boot loader's Nth poll with one SYNC_CODE
+                                 instead of its answer, once (polls are every poll byte
+                                 it hears while polled, across wake-ups, from 1)
+  --power-on-ms MS               the receiver is off (hears and says nothing) for MS
+                                 after the start
+  --unplug AFTER_MS:FOR_MS[:power-cycle]
+                                 AFTER_MS after the start the pty closes (the host's
+                                 port hangs up, as a USB adapter pulled out) and the
+                                 link is removed; FOR_MS later a new pty is published at
+                                 the same link. Bytes in flight are lost. The receiver
+                                 keeps its state, or with power-cycle is off meanwhile
+                                 and starts in its application. Needs --link; unplugs
+                                 may not overlap
   --no-boot-echo                 leave one boot-mode command unanswered
   --no-erase-sync                leave one erase command without SYNC_CODE
   --garbage PER_SECOND           random bytes while the application or the boot loader
-                                 is polled (never SYNC_CODE or REC_WAIT_CODE)
+                                 is polled (never SYNC_CODE or REC_WAIT_CODE), at most
+                                 23040
   --seed N                       for the garbage (1)
+
+Exit status: 0, 1 and 3 as for --once; 2 for a usage error or an --expect image that
+is refused; 4 when the pty or the link cannot be made.
 )";
 }
 
