@@ -14,6 +14,7 @@
 
 #include "platform/deadline_poll.h"
 #include "platform/line_error_counts.h"
+#include "platform/stop_signals.h"
 #include "platform/termios_line_settings.h"
 #include "platform/unique_fd.h"
 
@@ -236,7 +237,10 @@ class TermiosDriver final : public SerialDriver {
     OpenTty* tty = Find(handle);
     if (tty == nullptr || tty->lost) return;
     while (::tcdrain(handle) != 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR) {
+        if (CheckStop()) return;
+        continue;
+      }
       tty->lost = MeansGone(errno);
       return;
     }
