@@ -1,6 +1,6 @@
 #include "platform/serial_driver.h"
 
-#include "platform/termios_serial_driver.h"
+#include "platform/host_serial_driver.h"
 
 namespace gpsfw::platform {
 namespace {
@@ -10,7 +10,7 @@ SerialDriver* g_driver = nullptr;
 }  // namespace
 
 SerialDriver& Serial() {
-  return g_driver != nullptr ? *g_driver : TermiosSerialDriver();
+  return g_driver != nullptr ? *g_driver : HostSerialDriver();
 }
 
 void InstallSerialDriver(SerialDriver* driver) {

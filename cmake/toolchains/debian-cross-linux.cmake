@@ -1,0 +1,15 @@
+# Shared part of the Linux cross toolchains: Debian installs each cross compiler's C library
+# and libstdc++ under /usr/<triplet>, which is both the sysroot for finding packages and the
+# library root qemu loads the programs' shared libraries from.
+set(CMAKE_C_COMPILER ${GPSFW_CROSS_TRIPLET}-gcc)
+set(CMAKE_CXX_COMPILER ${GPSFW_CROSS_TRIPLET}-g++)
+set(GPSFW_CROSS_ROOT /usr/${GPSFW_CROSS_TRIPLET})
+
+set(CMAKE_FIND_ROOT_PATH ${GPSFW_CROSS_ROOT})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# CTest runs the test programs (and their test discovery) through the emulator.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${GPSFW_QEMU} -L ${GPSFW_CROSS_ROOT})
