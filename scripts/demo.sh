@@ -6,14 +6,18 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2 --target gpsfwload gpsfwsim gpsfwimg >/dev/null
+# GPSFW_DEMO_BIN names a folder of programs built already (scripts/cross-test.sh: the ARM
+# programs through the emulator).
+bin=${GPSFW_DEMO_BIN:-build/bin}
+if [ -z "${GPSFW_DEMO_BIN:-}" ]; then
+  scripts/install-deps.sh
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build -j2 --target gpsfwload gpsfwsim gpsfwimg >/dev/null
+fi
 
 out=demo-out
 rm -rf "$out"
 mkdir -p "$out/parts"
-bin=build/bin
 
 echo "== Making the demo image"
 "$bin/gpsfwimg" sample --pfld-size 4096 --fw-size 32768 --sfld-size 2048 --out-dir "$out/parts"

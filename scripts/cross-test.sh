@@ -1,0 +1,38 @@
+#!/bin/sh
+# The loader on ARM Linux boards: cross builds the whole tree for ARCH (arm64 or armhf) with
+# Debian's cross compiler and runs the whole test suite and the demo under qemu user-mode
+# emulation. Usage: scripts/cross-test.sh arm64|armhf
+set -eu
+cd "$(dirname "$0")/.."
+
+arch=${1:-arm64}
+case "$arch" in
+  arm64) triplet=aarch64-linux-gnu ;;
+  armhf) triplet=arm-linux-gnueabihf ;;
+  *) echo "usage: $0 arm64|armhf" >&2; exit 2 ;;
+esac
+
+PACKAGES="g++-$triplet qemu-user googletest"
+missing=""
+for p in $PACKAGES; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  echo "Installing:$missing"
+  if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+fi
+scripts/install-deps.sh
+
+build=build-$arch
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$triplet.cmake" \
+  -DGPSFW_BENCH=OFF -DGPSFW_FUZZ=OFF >/dev/null
+cmake --build "$build" -j2
+
+echo "== Tests under qemu ($arch)"
+ctest --test-dir "$build" -j2 --output-on-failure
+
+echo "== Demo under qemu ($arch)"
+GPSFW_DEMO_BIN="$build/emulated" scripts/demo.sh

@@ -1,0 +1,94 @@
+#!/bin/sh
+# The loader on Windows' API: builds gpsfwload.exe and the unit tests with MinGW-w64, runs
+# the unit tests under Wine, then a whole update of the demo image with gpsfwload.exe under
+# Wine against gpsfwsim on a Linux pty, mapped to COM5 of a private Wine prefix.
+# Exit status 0 only when every test passed, the loader ended with 0 and the flash verified.
+set -eu
+cd "$(dirname "$0")/.."
+
+PACKAGES="g++-mingw-w64-x86-64-posix wine wine64 googletest"
+missing=""
+for p in $PACKAGES; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  echo "Installing:$missing"
+  if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+fi
+scripts/install-deps.sh
+
+win=build-mingw
+cmake -S . -B "$win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake \
+  -DGPSFW_BENCH=OFF -DGPSFW_FUZZ=OFF >/dev/null
+cmake --build "$win" -j2
+# The simulator and the image tool run on the Linux side.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j2 --target gpsfwsim gpsfwimg >/dev/null
+
+WINEPREFIX="$(pwd)/$win/wineprefix"
+WINEDEBUG=-all
+export WINEPREFIX WINEDEBUG
+# The loader finds the simulator on COM5 of this prefix.
+port=com5
+sim=""
+cleanup() {
+  [ -n "$sim" ] && kill "$sim" 2>/dev/null || true
+  wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT INT TERM
+# One server for the whole run, its diagnostics kept out of the test output.
+wineserver -p 2>"$win/wineserver.log"
+wineboot -i >/dev/null 2>&1 || true
+
+echo "== Unit tests under Wine"
+ctest --test-dir "$win" -j2 --output-on-failure
+wineserver -k 2>/dev/null || true
+
+echo "== gpsfwload.exe under Wine against gpsfwsim"
+out="$win/demo"
+rm -rf "$out"
+mkdir -p "$out/parts"
+build/bin/gpsfwimg sample --pfld-size 4096 --fw-size 32768 --sfld-size 2048 --out-dir "$out/parts" >/dev/null
+build/bin/gpsfwimg build --pfld "$out/parts/PFLD.bin" --fw "$out/parts/FW.bin" \
+  --sfld "$out/parts/SFLD.srec" -o "$out/demo.bin" >/dev/null
+link="$out/gps0"
+build/bin/gpsfwsim --link "$link" --once --expect "$out/demo.bin" --time-limit 300 \
+  >"$out/sim.out" 2>&1 &
+sim=$!
+i=0
+while [ ! -e "$link" ]; do
+  i=$((i + 1))
+  if [ $i -gt 100 ] || ! kill -0 $sim 2>/dev/null; then
+    echo "gpsfwsim did not start:"; cat "$out/sim.out"; exit 1
+  fi
+  sleep 0.1
+done
+slave=$(readlink "$link")
+ln -sfn "$slave" "$WINEPREFIX/dosdevices/$port"
+# gpsfwsim --once ends when the host has read the last verdict and the port is no longer in
+# exclusive mode. Wine's exclusive open (share mode 0) holds among Windows programs only and
+# never sets TIOCEXCL on the tty, so the tty is made exclusive here, as the POSIX loader
+# makes it; root may open it all the same.
+python3 -c 'import fcntl, os, sys, termios
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
+fcntl.ioctl(fd, termios.TIOCEXCL)
+os.close(fd)' "$slave"
+
+cp "$win/bin/gpsfwload.exe" "$out/"
+status=0
+(cd "$out" && wine gpsfwload.exe -i demo.bin -p COM5: -l demo.log) || status=$?
+tr -d '\r' <"$out/demo.log" | sed -n '1,20p;/Programing Complete/,$p'
+echo "== gpsfwload.exe exit status: $status"
+sim_status=0
+wait $sim || sim_status=$?
+sim=""
+tail -n 1 "$out/sim.out"
+if [ $status -eq 0 ] && [ $sim_status -eq 0 ]; then
+  echo "== Update under Wine completed and verified"
+  exit 0
+fi
+echo "== Update under Wine FAILED (loader $status, simulator $sim_status)"
+exit 1
