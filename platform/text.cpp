@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <cstdint>
+
 namespace gpsfw::platform {
 
 size_t NarrowFromWide(char* out, size_t capacity, const wchar_t* text) {
@@ -7,7 +9,9 @@ size_t NarrowFromWide(char* out, size_t capacity, const wchar_t* text) {
   size_t n = 0;
   for (; n + 1 < capacity && text[n] != L'\0'; ++n) {
     const wchar_t c = text[n];
-    out[n] = (c >= 0 && c <= 0xFF) ? static_cast<char>(static_cast<unsigned char>(c)) : '?';
+    // wchar_t is signed on x86 and unsigned on ARM: a negative one is far out of range too.
+    const auto code = static_cast<uint32_t>(c);
+    out[n] = code <= 0xFF ? static_cast<char>(static_cast<unsigned char>(code)) : '?';
   }
   out[n] = '\0';
   return n;

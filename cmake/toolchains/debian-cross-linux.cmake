@@ -13,3 +13,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # CTest runs the test programs (and their test discovery) through the emulator.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${GPSFW_QEMU} -L ${GPSFW_CROSS_ROOT})
+
+# The host's header-only JSON library, without the host's other headers.
+set(nlohmann_json_DIR ${CMAKE_CURRENT_LIST_DIR}/../cross/nlohmann_json CACHE PATH "" FORCE)
