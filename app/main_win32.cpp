@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
-#include "app/run_loader.h"
+#include "app/loader_main.h"
 #include "platform/paths.h"
 #include "platform/win32_text.h"
 
@@ -23,12 +22,6 @@ bool ToAnsi(const wchar_t* wide, std::string& narrow) {
   if (!gpsfw::platform::NarrowExactly(&narrow[0], narrow.size(), wide)) return false;
   narrow.resize(std::strlen(narrow.c_str()));
   return true;
-}
-
-int RunArguments(int argc, char** argv) {
-  char commandLine[gpsfw::kCommandLineBuffer];
-  gpsfw::JoinArguments(argc, argv, commandLine, sizeof commandLine);
-  return gpsfw::RunLoader(commandLine);
 }
 
 }  // namespace
@@ -45,5 +38,5 @@ int wmain(int argc, wchar_t** argv) {
   }
   arguments.push_back(nullptr);
   gpsfw::platform::SetProgramArgument(argc > 0 ? arguments[0] : nullptr);
-  return RunArguments(argc, arguments.data());
+  return gpsfw::LoaderMain(argc, arguments.data());
 }

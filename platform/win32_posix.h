@@ -20,6 +20,29 @@
 #define O_NOFOLLOW 0
 #endif
 
+// No terminal can become the loader's controlling terminal, and opening a file never waits
+// for a writer: both flags have nothing to do.
+#ifndef O_NOCTTY
+#define O_NOCTTY 0
+#endif
+#ifndef O_NONBLOCK
+#define O_NONBLOCK 0
+#endif
+#ifndef F_GETFL
+#define F_GETFL 3
+#define F_SETFL 4
+#endif
+
+// F_GETFL gives no flags and F_SETFL takes them: the only flag set or cleared is O_NONBLOCK.
+int fcntl(int fd, int command, ...);
+
+// A fresh file from `pattern` (ending in XXXXXX), created exclusively with `flags`.
+int mkostemp(char* pattern, int flags);
+
+// rename() that replaces an existing target, as POSIX rename does; the C runtime's refuses.
+int gpsfw_rename_replacing(const char* from, const char* to);
+#define rename gpsfw_rename_replacing
+
 // Reads at `offset` without a shared file position: the loader has one thread, so a seek and
 // a read do the same (the file position moves, which no caller relies on).
 ssize_t pread(int fd, void* buffer, size_t size, off_t offset);

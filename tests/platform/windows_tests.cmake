@@ -1,22 +1,24 @@
 # What of the test suite runs on Windows (under Wine): everything in virtual time and the
 # Windows pieces of platform/. Left out: ptys, child processes and the POSIX tools
 # (gpsfwsim, gpsfwimg), which Windows does not have, and the tests that make their images
-# with those tools (image, update, e2e).
+# with those tools (image, update, e2e, the run sequence).
 set(GPSFW_TEST_AREAS platform report link app sim)
 set(GPSFW_TEST_LEFT_OUT
+    app/run_loader_test.cpp
     support/process.cpp
     support/sample_images.cpp
     platform/paths_test.cpp
     platform/program_search_test.cpp
     platform/serial_port_pty_test.cpp
+    platform/stop_signals_test.cpp
     platform/termios_serial_driver_test.cpp
+    sim/gpsfwsim_loader_pty_test.cpp
     sim/gpsfwsim_pty_test.cpp)
 list(TRANSFORM GPSFW_TEST_LEFT_OUT PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
 
-# Tests of the POSIX forms: Latin-1 as the 8-bit text (Windows has its ANSI code page) and
-# /dev/gps0 as the default port (Windows has \\.\GPS1).
+# Tests of the POSIX form of the 8-bit text, Latin-1: Windows has its ANSI code page.
 set(GPSFW_TEST_FILTER
-    "-ProgressLog.LinesEndInCrLfAndOnlyWideLinesAreFlushed:ProgressLog.WideTextIsWrittenByteForByteAndOverlongLinesAreCut:RunLoaderTest.DefaultPortIsTheFirstGpsDevice")
+    "-ProgressLog.LinesEndInCrLfAndOnlyWideLinesAreFlushed:ProgressLog.WideTextIsWrittenByteForByteAndOverlongLinesAreCut")
 
 # The shared tests set up files and the environment with a few POSIX calls.
 function(gpsfw_windows_test_support target)
