@@ -3,11 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "report/progress_log.h"
 #include "image/image_objects.h"
 #include "image/wide_format.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "report/observer.h"
+#include "report/progress_log.h"
 
 namespace gpsfw {
 namespace {
@@ -56,13 +57,15 @@ bool LoadSfld(const wchar_t* imagePath) {
   ProgramDirectory(directory, sizeof directory);
   char path[kPathCapacity];
   bool pathFits = true;
-  if (ExtractSfld(imagePath)) {
+  const bool fromTail = ExtractSfld(imagePath);
+  if (fromTail) {
     LogWide(L"SFLD section found");
     pathFits = SfldTempPath(path, sizeof path);
   } else {
     LogWide(L"SFLD section skipped");
     pathFits = JoinPath(path, sizeof path, directory, kSfldFileName);
   }
+  if (pathFits) Observe().OnSfldSource(fromTail, path);
   SRecReader& reader = SfldReader();
   if (!pathFits || !reader.Open(path)) {
     LogCannotOpen(path);
