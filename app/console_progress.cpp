@@ -38,6 +38,11 @@ const char* ResultText(int returnCode) {
   }
 }
 
+const char* BaseName(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash != nullptr && slash[1] != '\0' ? slash + 1 : path;
+}
+
 void RecordName(char* out, size_t capacity, const RecordReport& record) {
   if (record.index == kEndRecordIndex) {
     std::snprintf(out, capacity, "end record");
@@ -72,14 +77,18 @@ void ConsoleProgress::ProgrammingText(char* out, size_t capacity) const {
   Append(out, capacity, "  %s left", text);
 }
 
+// The counter first, so that a narrow terminal still shows it.
 void ConsoleProgress::EraseText(char* out, size_t capacity) const {
   char size[32];
   FormatSize(size, sizeof size, facts_.eraseEnd - facts_.eraseStart);
-  std::snprintf(out, capacity, "erasing 0x%08" PRIX32 "-0x%08" PRIX32 " (%s)", facts_.eraseStart,
-                facts_.eraseEnd, size);
-  if (!Live()) return;
-  Append(out, capacity, "  sectors %" PRIu32, sectors_);
-  if (sectorsOfLastErase_ != 0) Append(out, capacity, "/%" PRIu32, sectorsOfLastErase_);
+  std::snprintf(out, capacity, "erasing ");
+  if (Live()) {
+    Append(out, capacity, " sectors %" PRIu32, sectors_);
+    if (sectorsOfLastErase_ != 0) Append(out, capacity, "/%" PRIu32, sectorsOfLastErase_);
+    Append(out, capacity, "  ");
+  }
+  Append(out, capacity, "0x%08" PRIX32 "-0x%08" PRIX32 " (%s)", facts_.eraseStart, facts_.eraseEnd,
+         size);
 }
 
 void ConsoleProgress::PhaseText(char* out, size_t capacity) const {
@@ -91,7 +100,8 @@ void ConsoleProgress::PhaseText(char* out, size_t capacity) const {
       std::snprintf(out, capacity, "waking the receiver (wake-up %d)", wakes_);
       return;
     case UpdatePhase::kPolling:
-      std::snprintf(out, capacity, "waiting for the boot loader (wake-up %d)", wakes_);
+      std::snprintf(out, capacity, "waiting for the %s (wake-up %d)",
+                    sfldStarted_ ? "receiver" : "boot loader", wakes_);
       return;
     case UpdatePhase::kSfldUpload:
       std::snprintf(out, capacity, "SFLD upload  record %" PRIu32 "/%" PRIu32, sfldRecordsDone_,
@@ -142,8 +152,10 @@ void ConsoleProgress::FailureText(char* out, size_t capacity, const char* what,
 void ConsoleProgress::SummaryText(char* out, size_t capacity, int returnCode) const {
   char duration[32];
   FormatDuration(duration, sizeof duration, facts_.SinceStartUs());
-  std::snprintf(out, capacity, "%s: %s on %s in %s, %d %s", ResultText(returnCode), facts_.image,
-                facts_.port, duration, retries_, retries_ == 1 ? "retry" : "retries");
+  std::snprintf(out, capacity, "%s: ", ResultText(returnCode));
+  if (facts_.image[0] != '\0') Append(out, capacity, "%s on ", BaseName(facts_.image));
+  Append(out, capacity, "%s in %s, %d %s", facts_.port, duration, retries_,
+         retries_ == 1 ? "retry" : "retries");
   const double rate = ProgrammingRate();
   if (rate > 0) {
     char text[32];
@@ -217,6 +229,7 @@ void ConsoleProgress::OnPhase(UpdatePhase phase) {
   phaseKnown_ = true;
   phase_ = phase;
   if (phase == UpdatePhase::kSfldUpload) sfldRecordsDone_ = 0;
+  if (phase == UpdatePhase::kWaitingForSfld) sfldStarted_ = true;
   if (phase == UpdatePhase::kErasing) sectors_ = 0;
   if (phase == UpdatePhase::kProgramming) {
     flashBytesDone_ = 0;
@@ -227,7 +240,12 @@ void ConsoleProgress::OnPhase(UpdatePhase phase) {
   if (phase == UpdatePhase::kSfldUpload || phase == UpdatePhase::kFlashQueries) {
     failurePending_ = false;
   }
-  if (phase == UpdatePhase::kDone) return;
+  // A wake-up is shown once its number is known.
+  if (phase == UpdatePhase::kDone || phase == UpdatePhase::kWaking) return;
+  ShowPhase();
+}
+
+void ConsoleProgress::ShowPhase() {
   if (Live()) {
     DrawStatus();
   } else if (setup_.mode == ConsoleMode::kPlain) {
@@ -239,7 +257,7 @@ void ConsoleProgress::OnPhase(UpdatePhase phase) {
 
 void ConsoleProgress::OnWake(int count) {
   wakes_ = count;
-  if (Live()) DrawStatus();
+  ShowPhase();
 }
 
 void ConsoleProgress::TakeFlashRecord(const RecordReport& record) {

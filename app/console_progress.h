@@ -41,6 +41,7 @@ class ConsoleProgress : public Observer {
   void SummaryText(char* out, size_t capacity, int returnCode) const;
   double ProgrammingRate() const;
 
+  void ShowPhase();
   void DrawStatus();
   void ClearStatus();
   void Line(const char* text, const char* colour);
@@ -56,6 +57,7 @@ class ConsoleProgress : public Observer {
   bool phaseKnown_ = false;
   int wakes_ = 0;
   uint32_t sfldRecordsDone_ = 0;
+  bool sfldStarted_ = false;  // an SFLD has been uploaded: polls wait for it, or a reset
   uint32_t sectors_ = 0;
   uint32_t sectorsOfLastErase_ = 0;  // known once an erase has completed in this run
   int flashAttempt_ = 0;

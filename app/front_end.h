@@ -73,6 +73,9 @@ class FrontEnd : public Observer {
   Observer* views_[kViews] = {};
   size_t viewCount_ = 0;
   bool installed_ = false;
+  int firstWake_ = 0;
+  int firstSfldAttempt_ = 0;
+  int firstFlashAttempt_ = 0;
   File eventsFile_{nullptr, &std::fclose};
   File traceFile_{nullptr, &std::fclose};
 };
