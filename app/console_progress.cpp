@@ -226,10 +226,13 @@ void ConsoleProgress::OnPhase(UpdatePhase phase) {
   if (phase_ == UpdatePhase::kErasing && phase == UpdatePhase::kProgramming) {
     sectorsOfLastErase_ = sectors_;
   }
+  if (phase == UpdatePhase::kPortLost) phaseBeforeLoss_ = phase_;
   phaseKnown_ = true;
   phase_ = phase;
   if (phase == UpdatePhase::kSfldUpload) sfldRecordsDone_ = 0;
-  if (phase == UpdatePhase::kWaitingForSfld) sfldStarted_ = true;
+  if (phase == UpdatePhase::kWaitingForSfld || phase == UpdatePhase::kFlashQueries) {
+    sfldStarted_ = true;
+  }
   if (phase == UpdatePhase::kErasing) sectors_ = 0;
   if (phase == UpdatePhase::kProgramming) {
     flashBytesDone_ = 0;
@@ -316,6 +319,8 @@ void ConsoleProgress::OnPortLost() {
 void ConsoleProgress::OnPortBack() {
   char text[kTextCapacity];
   std::snprintf(text, sizeof text, "port %s is back", facts_.port);
+  // The loader goes on where the port was lost, until the core tells of a new phase.
+  if (phase_ == UpdatePhase::kPortLost) phase_ = phaseBeforeLoss_;
   Line(text, kColourWarning);
 }
 

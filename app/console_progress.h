@@ -54,6 +54,7 @@ class ConsoleProgress : public Observer {
   const RunFacts& facts_;
 
   UpdatePhase phase_ = UpdatePhase::kPreparing;
+  UpdatePhase phaseBeforeLoss_ = UpdatePhase::kPreparing;
   bool phaseKnown_ = false;
   int wakes_ = 0;
   uint32_t sfldRecordsDone_ = 0;

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/event_stream.h"
 #include "link/link_codes.h"
+#include "platform/serial_driver.h"
 #include "sim/receiver.h"
 #include "tests/front/front_run.h"
 #include "tests/support/sample_images.h"
@@ -227,6 +229,34 @@ TEST_F(EventStreamTest, RefusedImageEndsWithItsCodeAndNoStart) {
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.back()["type"], "done");
   EXPECT_EQ(events.back()["code"], -3);
+}
+
+// Events the receiver model does not cause: a lost port and line errors.
+TEST(EventStreamEvents, LostPortAndLineErrors) {
+  TempDir dir;
+  const std::string path = dir.File("events");
+  std::FILE* out = std::fopen(path.c_str(), "w");
+  RunFacts facts;
+  facts.port = "/dev/ttyUSB0";
+  {
+    EventStream stream(out, facts);
+    stream.OnPhase(UpdatePhase::kProgramming);
+    stream.OnPortLost();
+    stream.OnPhase(UpdatePhase::kPortLost);
+    stream.OnPortBack();
+    stream.OnLineError(platform::kCeFrame | platform::kCeOverrun);
+    stream.OnLineError(0x8000);
+  }
+  std::fclose(out);
+  const std::vector<json> events = ParseValid(ReadFile(path));
+  ASSERT_EQ(events.size(), 6u);
+  EXPECT_EQ(events[1]["type"], "port_lost");
+  EXPECT_EQ(events[1]["port"], "/dev/ttyUSB0");
+  EXPECT_EQ(events[2]["phase"], "port_lost");
+  EXPECT_EQ(events[3]["type"], "port_back");
+  EXPECT_EQ(events[4]["flags"], 10);
+  EXPECT_EQ(events[4]["names"], json::array({"CE_FRAME", "CE_OVERRUN"}));
+  EXPECT_EQ(events[5]["names"], json::array());
 }
 
 }  // namespace
