@@ -61,10 +61,9 @@ void CheckReport::WriteFloor() const {
         step.name, step.Seconds(), step.bytes, step.pauseMs);
   }
   std::fprintf(out_,
-               "  Counted: every byte at its line speed (10 bits each) and the pauses the host "
-               "keeps.\n"
-               "  Not counted: the receiver's own time (answers, erasing, programming), its "
-               "sector reports, its texts beyond \"$VER\".\n");
+               "  Counted: every byte at its line speed (10 bits each), the pauses the host\n"
+               "  keeps. Not counted: the receiver's own time (answers, erasing, programming),\n"
+               "  its sector reports, its texts beyond \"$VER\".\n");
 }
 
 void CheckReport::WriteAccepted() const {
@@ -72,9 +71,11 @@ void CheckReport::WriteAccepted() const {
   std::fprintf(out_, "%-15s %s\n", "Image type:", facts_.srecord ? "Motorola S-record" : "binary");
   WriteExtent(out_, "Extent:", facts_.extent);
   std::fprintf(out_, "%-15s %s\n", "PFLD mode:", facts_.pfldMode ? "on" : "off");
-  std::fprintf(out_, "%-15s %s: %s\n",
-               "SFLD source:", facts_.sfldFromTail ? "the image's tail, copied to" : "file",
-               facts_.sfldPath);
+  if (facts_.sfldFromTail) {
+    std::fprintf(out_, "%-15s the image's tail (copied to %s)\n", "SFLD source:", facts_.sfldPath);
+  } else {
+    std::fprintf(out_, "%-15s file %s\n", "SFLD source:", facts_.sfldPath);
+  }
   WriteExtent(out_, "SFLD extent:", facts_.sfldExtent);
   WriteStages();
   WriteFloor();

@@ -5,9 +5,13 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/check_run.h"
 #include "app/front_end.h"
 #include "app/run_loader.h"
 #include "image/image_objects.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "report/progress_log.h"
 #include "sim/virtual_transport.h"
 
 namespace gpsfw::test {
@@ -75,6 +79,47 @@ FrontRun RunWithFrontEnd(const TempDir& dir, const sim::ReceiverConfig& config,
   run.check = CloseAndRead(outputs.check, dir.File("check"));
   run.result = receiver.Result();
   run.wire = transport.Wire();
+  return run;
+}
+
+CheckRun RunCheck(const TempDir& dir, const std::string& image,
+                  const std::string& sfldBesideProgram) {
+  std::filesystem::create_directories(dir.File("bin"));
+  std::filesystem::remove(dir.File("bin/sfld.hex"));
+  if (!sfldBesideProgram.empty()) {
+    std::filesystem::copy_file(sfldBesideProgram, dir.File("bin/sfld.hex"));
+  }
+  const std::string program = dir.File("bin/gpsfwload");
+  platform::OverrideModuleFileName(program.c_str());
+  std::filesystem::create_directories(dir.File("tmp"));
+  setenv("TMPDIR", dir.File("tmp").c_str(), 1);
+  const std::string reportPath = dir.File("check");
+  const std::string logPath = dir.File("check.log");
+  std::FILE* report = std::fopen(reportPath.c_str(), "w");
+  FrontEndOutputs outputs;
+  outputs.check = report;
+  CheckRun run;
+  {
+    FrontEnd front;
+    front.Attach(image.c_str(), nullptr, outputs);
+    front.Install();
+    OpenProgressLog(logPath.c_str());
+    LogWide(L"GPS FW Loader v1.0.0 ");
+    wchar_t path[4096];
+    platform::WideFromNarrow(path, 4096, image.c_str());
+    run.code = CheckImage(path);
+    CloseProgressLog(run.code);
+    Observe().OnPhase(UpdatePhase::kDone);
+    Observe().OnDone(run.code);
+  }
+  FirmwareImage().Close();
+  SfldReader().Close();
+  PfldMode = false;
+  unsetenv("TMPDIR");
+  platform::OverrideModuleFileName(nullptr);
+  std::fclose(report);
+  run.report = ReadFile(reportPath);
+  run.log = SplitLines(ReadFile(logPath), "\r\n");
   return run;
 }
 

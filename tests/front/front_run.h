@@ -37,6 +37,16 @@ FrontRun RunWithFrontEnd(const TempDir& dir, const sim::ReceiverConfig& config,
                          const std::string& image, const FrontViews& views,
                          const std::string& extraArguments = "");
 
+// --check of `image`: the run's return code, its log and what it printed.
+struct CheckRun {
+  int code = 0;
+  std::vector<std::string> log;
+  std::string report;
+};
+// "sfld.hex" lies beside the program when `sfldBesideProgram` names an SFLD file.
+CheckRun RunCheck(const TempDir& dir, const std::string& image,
+                  const std::string& sfldBesideProgram = "");
+
 std::vector<std::string> SplitLines(const std::string& text, const std::string& separator = "\n");
 
 }  // namespace gpsfw::test
