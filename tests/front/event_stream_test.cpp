@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/event_stream.h"
+#include "app/terminal.h"
 #include "link/link_codes.h"
 #include "platform/serial_driver.h"
 #include "sim/receiver.h"
@@ -215,6 +216,28 @@ TEST_F(EventStreamTest, EveryRecordOfAFaultyUpdateWithItsVerdict) {
   EXPECT_EQ(retries[1]["next"], "repeating the flash stage");
   EXPECT_EQ(events.back()["retries"], 2);
   EXPECT_EQ(events.back()["bytes"], 28672) << "the final stage's bytes only";
+}
+
+TEST_F(EventStreamTest, UnpluggedPortIsLostAndBackOnTheConsoleToo) {
+  sim::ReceiverConfig config;
+  config.faults.unplugs.push_back({7000, 5000, false});
+  FrontViews views;
+  views.events = true;
+  views.console.mode = ConsoleMode::kPlain;
+  const FrontRun run = RunWithFrontEnd(runDir, config, images_->container, views);
+  ASSERT_EQ(run.code, 0);
+  const std::vector<json> events = ParseValid(run.events);
+  std::vector<std::string> types;
+  for (const json& e : events) {
+    if (e["type"] == "port_lost" || e["type"] == "port_back" || e["phase"] == "port_lost") {
+      types.push_back(e["type"].get<std::string>() + (e.contains("phase") ? ":port_lost" : ""));
+    }
+  }
+  EXPECT_EQ(types, (std::vector<std::string>{"port_lost", "phase:port_lost", "port_back"}));
+  EXPECT_NE(run.console.find("  port /dev/gps-sim lost, waiting for it to come back\n"),
+            std::string::npos)
+      << run.console;
+  EXPECT_NE(run.console.find("  port /dev/gps-sim is back\n"), std::string::npos);
 }
 
 TEST_F(EventStreamTest, RefusedImageEndsWithItsCodeAndNoStart) {
