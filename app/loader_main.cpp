@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "app/front_end.h"
 #include "app/quoted_text.h"
 #include "app/run_loader.h"
 #include "app/version.h"
@@ -35,6 +36,10 @@ int LoaderMain(int argc, char** argv) {
     std::printf("gpsfwload %s\n", kLoaderVersion);
     return 0;
   }
+  // Console progress, events, trace and the check report watch the run beside the log.
+  FrontEnd front;
+  if (!front.Configure(options)) return kExitUsage;
+  front.Install();
   platform::InstallStopHandlers();
   return RunLoader(options);
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "app/check_run.h"
 #include "app/quoted_text.h"
 #include "image/sfld_loader.h"
 #include "link/serial_port.h"
@@ -104,6 +105,8 @@ int RunWithLog(const LoaderOptions& options) {
   }
   wchar_t imagePath[kPathCapacity];
   platform::WideFromNarrow(imagePath, kPathCapacity, options.image);
+  // A check prepares the image as an update would and never touches the port.
+  if (options.check) return CheckImage(imagePath);
 
   PortHandle port = OpenPort(portName, kOpeningBaud);
   if (port == INVALID_PORT) return kRunPortFailed;

@@ -7,6 +7,7 @@
 #include "image/wide_format.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "report/observer.h"
 #include "report/progress_log.h"
 
 namespace gpsfw {
@@ -95,6 +96,7 @@ bool LoadSfld(const wchar_t* imagePath) {
     LogWide(L"SFLD section skipped");
     opened = OpenFallback(reader, path, sizeof path);
   }
+  Observe().OnSfldSource(found, path);
   if (!opened) {
     LogCannotOpen(path);
     return false;

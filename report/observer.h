@@ -56,6 +56,9 @@ class Observer {
   // Image preparation has succeeded: the firmware image source and the SFLD reader are open
   // and scanned (their extents can be read from the process-wide image objects).
   virtual void OnPrepared() {}
+  // The SFLD is read from `path`: the copy of the image's tail when `fromTail`, else the
+  // SFLD file found beside the program. Comes during preparation, before the file is opened.
+  virtual void OnSfldSource(bool /*fromTail*/, const char* /*path*/) {}
   virtual void OnPhase(UpdatePhase /*phase*/) {}
   // One wake-up has been sent; `count` counts them from 1.
   virtual void OnWake(int /*count*/) {}
@@ -71,6 +74,8 @@ class Observer {
   // Bytes that went out to the driver or came in from it, with the line's rate.
   virtual void OnWire(WireDirection /*direction*/, const uint8_t* /*bytes*/, size_t /*count*/,
                       uint32_t /*baud*/) {}
+  // One line went into the progress log (8-bit text without its line end).
+  virtual void OnLogLine(const char* /*line*/) {}
   // The run ends with `returnCode` (after the "RetCode" line has been written).
   virtual void OnDone(int /*returnCode*/) {}
 };

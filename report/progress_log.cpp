@@ -10,6 +10,7 @@
 
 #include "platform/text.h"
 #include "platform/unique_fd.h"
+#include "report/observer.h"
 
 namespace gpsfw {
 namespace {
@@ -93,11 +94,13 @@ void LogWide(const wchar_t* text) {
   platform::NarrowFromWide(line, sizeof line, text);
   std::fprintf(g_log, "%s\r\n", line);
   std::fflush(g_log);
+  Observe().OnLogLine(line);
 }
 
 void LogNarrow(const char* text) {
   if (g_log == nullptr) return;
   std::fprintf(g_log, "%s\r\n", text);
+  Observe().OnLogLine(text);
 }
 
 int ReportMessage(const wchar_t* text, const wchar_t* /*caption*/, int style) {

@@ -1,0 +1,16 @@
+#include "app/check_run.h"
+
+#include "app/run_loader.h"
+#include "report/observer.h"
+#include "update/prepare_image.h"
+
+namespace gpsfw {
+
+int CheckImage(const wchar_t* imagePath) {
+  Observe().OnPhase(UpdatePhase::kPreparing);
+  if (!PrepareImage(imagePath)) return kRunImageFailed;
+  Observe().OnPrepared();
+  return kRunOk;
+}
+
+}  // namespace gpsfw

@@ -1,0 +1,87 @@
+#include "app/event_stream.h"
+
+#include "app/json_text.h"
+#include "app/protocol_names.h"
+
+namespace gpsfw {
+
+void EventStream::OnPrepared() {
+  JsonLine line(out_, Now(), "start");
+  line.Text("image", facts_.image)
+      .Text("image_type", facts_.srecord ? "srec" : "binary")
+      .Address("start", facts_.extent.start)
+      .Address("entry", facts_.extent.entry)
+      .Int("size", facts_.extent.size)
+      .Address("erase_start", facts_.eraseStart)
+      .Address("erase_end", facts_.eraseEnd)
+      .Int("records", facts_.flash.records)
+      .Int("bytes", static_cast<long long>(facts_.flash.bytes))
+      .Text("sfld_source", facts_.sfldFromTail ? "tail" : "file")
+      .Text("sfld_path", facts_.sfldPath)
+      .Int("sfld_records", facts_.sfld.records)
+      .Int("sfld_bytes", static_cast<long long>(facts_.sfld.bytes))
+      .Text("port", facts_.port);
+}
+
+void EventStream::OnPhase(UpdatePhase phase) {
+  // The core reports a phase where it may already be in it; the stream tells changes only.
+  if (phaseKnown_ && phase == phase_) return;
+  phaseKnown_ = true;
+  phase_ = phase;
+  JsonLine(out_, Now(), "phase").Text("phase", PhaseName(phase));
+}
+
+void EventStream::OnWake(int count) {
+  JsonLine(out_, Now(), "wake").Int("count", count);
+}
+
+void EventStream::OnRecord(const RecordReport& record) {
+  const bool flash = record.stage == RecordStage::kFlash;
+  if (flash && record.attempt != flashAttempt_) {
+    flashAttempt_ = record.attempt;
+    flashBytes_ = 0;
+  }
+  if (flash && record.outcome == RecordOutcome::kAccepted) flashBytes_ += record.dataBytes;
+  JsonLine(out_, Now(), "record")
+      .Text("stage", flash ? "flash" : "sfld")
+      .Text("kind", RecordKindName(record.index))
+      .Int("index", record.index)
+      .Address("address", record.address)
+      .Int("bytes", record.dataBytes)
+      .Text("verdict", OutcomeName(record))
+      .Int("attempt", record.attempt);
+}
+
+void EventStream::OnSectorErased(uint32_t count) {
+  JsonLine(out_, Now(), "sector_erased").Int("count", count);
+}
+
+void EventStream::OnRetry(const char* what, const char* next) {
+  ++retries_;
+  JsonLine(out_, Now(), "retry").Text("what", what).Text("next", next);
+}
+
+void EventStream::OnPortLost() {
+  JsonLine(out_, Now(), "port_lost").Text("port", facts_.port);
+}
+
+void EventStream::OnPortBack() {
+  JsonLine(out_, Now(), "port_back").Text("port", facts_.port);
+}
+
+void EventStream::OnLineError(uint32_t flags) {
+  const char* names[kLineErrorKinds];
+  const size_t count = LineErrorNames(flags, names);
+  JsonLine(out_, Now(), "line_error").Int("flags", flags).Texts("names", names, count);
+}
+
+void EventStream::OnDone(int returnCode) {
+  const uint64_t now = Now();
+  JsonLine(out_, now, "done")
+      .Int("code", returnCode)
+      .Seconds("duration", now)
+      .Int("bytes", static_cast<long long>(flashBytes_))
+      .Int("retries", retries_);
+}
+
+}  // namespace gpsfw

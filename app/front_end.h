@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "app/check_report.h"
+#include "app/console_progress.h"
+#include "app/event_stream.h"
+#include "app/loader_options.h"
+#include "app/run_facts.h"
+#include "app/terminal.h"
+#include "app/wire_trace.h"
+#include "report/observer.h"
+
+namespace gpsfw {
+
+// Where the front end writes; nullptr leaves a view out.
+struct FrontEndOutputs {
+  std::FILE* console = nullptr;
+  ConsoleSetup consoleSetup;
+  std::FILE* events = nullptr;
+  std::FILE* trace = nullptr;
+  std::FILE* check = nullptr;
+};
+
+// The one observer the loader installs: it gathers the run's facts and hands every call on
+// to the views the options ask for (console progress, event stream, wire trace, check
+// report). Uninstalls itself when it goes.
+class FrontEnd : public Observer {
+ public:
+  FrontEnd() = default;
+  ~FrontEnd() override;
+  FrontEnd(const FrontEnd&) = delete;
+  FrontEnd& operator=(const FrontEnd&) = delete;
+
+  // Opens the files the options name and looks at the terminal: --check prints its report
+  // on standard output and nothing on the console; otherwise the console progress goes to
+  // standard error. False, with a message on standard error, when a file cannot be opened.
+  bool Configure(const LoaderOptions& options);
+  // What Configure does, with the outputs given (tests).
+  void Attach(const char* image, const char* port, const FrontEndOutputs& outputs);
+  // Starts the run's clock and becomes the process-wide observer.
+  void Install();
+  const RunFacts& Facts() const { return facts_; }
+
+  void OnPrepared() override;
+  void OnSfldSource(bool fromTail, const char* path) override;
+  void OnPhase(UpdatePhase phase) override;
+  void OnWake(int count) override;
+  void OnRecord(const RecordReport& record) override;
+  void OnSectorErased(uint32_t count) override;
+  void OnRetry(const char* what, const char* next) override;
+  void OnPortLost() override;
+  void OnPortBack() override;
+  void OnLineError(uint32_t flags) override;
+  void OnWire(WireDirection direction, const uint8_t* bytes, size_t count, uint32_t baud) override;
+  void OnLogLine(const char* line) override;
+  void OnDone(int returnCode) override;
+
+ private:
+  static constexpr size_t kViews = 4;
+  using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+  void Add(Observer* view);
+  static bool OpenOutput(const char* path, const char* what, File& file, std::FILE** stream);
+
+  RunFacts facts_;
+  std::optional<ConsoleProgress> console_;
+  std::optional<EventStream> events_;
+  std::optional<WireTrace> trace_;
+  std::optional<CheckReport> check_;
+  Observer* views_[kViews] = {};
+  size_t viewCount_ = 0;
+  bool installed_ = false;
+  int firstWake_ = 0;
+  int firstSfldAttempt_ = 0;
+  int firstFlashAttempt_ = 0;
+  File eventsFile_{nullptr, &std::fclose};
+  File traceFile_{nullptr, &std::fclose};
+};
+
+}  // namespace gpsfw

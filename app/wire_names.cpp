@@ -1,0 +1,203 @@
+#include "app/wire_names.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "app/console_text.h"
+#include "app/protocol_names.h"
+#include "link/link_codes.h"
+
+namespace gpsfw {
+namespace {
+
+// 5B, the word count (2 bytes), the payload, the checksum (2 bytes), 5D.
+constexpr size_t kFrameOverhead = 6;
+constexpr size_t kAddressBytes = 4;
+constexpr size_t kEraseWords = 4;
+constexpr size_t kShortestText = 2;
+
+// Names joined with ", "; a name that repeats the last one counts up instead ("x3").
+class NameList {
+ public:
+  NameList(char* out, size_t capacity) : out_(out), capacity_(capacity) { out_[0] = '\0'; }
+  ~NameList() { FlushRepeat(); }
+  void Add(const char* name) {
+    if (last_[0] != '\0' && std::strcmp(last_, name) == 0) {
+      ++repeat_;
+      return;
+    }
+    FlushRepeat();
+    Append(out_, capacity_, "%s%s", out_[0] != '\0' ? ", " : "", name);
+    std::snprintf(last_, sizeof last_, "%s", name);
+  }
+
+ private:
+  void FlushRepeat() {
+    if (repeat_ > 1) Append(out_, capacity_, " x%zu", repeat_);
+    repeat_ = 1;
+  }
+  char* out_;
+  size_t capacity_;
+  char last_[160] = {};
+  size_t repeat_ = 1;
+};
+
+uint32_t BigEndian32(const uint8_t* bytes) {
+  return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+         static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+}
+
+uint16_t BigEndian16(const uint8_t* bytes) {
+  return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
+// The frame's length when a whole frame starts at `at`, else 0.
+size_t FrameAt(const WireBurst& burst, size_t at) {
+  if (burst.bytes[at] != FRAME_START || burst.count - at < kFrameOverhead) return 0;
+  const size_t length = 2u * BigEndian16(&burst.bytes[at + 1]) + kFrameOverhead;
+  if (length > burst.count - at || burst.bytes[at + length - 1] != FRAME_END) return 0;
+  return length;
+}
+
+void NameFrame(const uint8_t* frame, size_t length, WireContext& context, NameList& names) {
+  const size_t words = (length - kFrameOverhead) / 2;
+  const uint8_t* payload = frame + 3;
+  uint16_t computed = 0;
+  for (size_t i = 0; i < words; ++i) computed ^= BigEndian16(payload + 2 * i);
+  const uint16_t stored = BigEndian16(payload + 2 * words);
+  char text[160];
+  if (words == 0) {
+    std::snprintf(text, sizeof text, "end record");
+  } else if (context.eraseAsked && words == kEraseWords) {
+    std::snprintf(text, sizeof text, "erase record 0x%08" PRIX32 " to 0x%08" PRIX32,
+                  BigEndian32(payload), BigEndian32(payload + kAddressBytes));
+  } else if (2 * words >= kAddressBytes) {
+    std::snprintf(text, sizeof text, "record 0x%08" PRIX32 ", %zu bytes", BigEndian32(payload),
+                  2 * words - kAddressBytes);
+  } else {
+    std::snprintf(text, sizeof text, "frame of %zu words", words);
+  }
+  Append(text, sizeof text, ", checksum 0x%04X", stored);
+  if (computed != stored) Append(text, sizeof text, " (wrong: 0x%04X computed)", computed);
+  names.Add(text);
+  context.frameSent = true;
+  context.eraseAsked = false;
+}
+
+const char* HostByteName(uint8_t byte, WireContext& context) {
+  switch (byte) {
+    case SYNC_CODE:
+      return "SYNC_CODE";
+    case REC_POLL_CODE:
+      return "REC_POLL_CODE";
+    case PFLD_VER_CODE:
+      return "PFLD_VER_CODE";
+    case BOOT_MODE_CODE:
+      return "BOOT_MODE_CODE";
+    case ERASE_CODE:
+      context.eraseAsked = true;
+      return "ERASE_CODE";
+    case VER_QUERY_CODE:
+      return "VER_QUERY_CODE";
+    case TYPE_QUERY_CODE:
+      context.typeAsked = true;
+      return "TYPE_QUERY_CODE";
+    default:
+      return nullptr;
+  }
+}
+
+void NameHostBytes(const WireBurst& burst, WireContext& context, NameList& names) {
+  for (size_t i = 0; i < burst.count;) {
+    if (burst.count - i >= sizeof WAKE_SEQUENCE &&
+        std::memcmp(&burst.bytes[i], WAKE_SEQUENCE, sizeof WAKE_SEQUENCE) == 0) {
+      names.Add("WAKE_SEQUENCE");
+      i += sizeof WAKE_SEQUENCE;
+      continue;
+    }
+    if (const size_t frame = FrameAt(burst, i)) {
+      NameFrame(&burst.bytes[i], frame, context, names);
+      i += frame;
+      continue;
+    }
+    if (const char* name = HostByteName(burst.bytes[i], context)) names.Add(name);
+    ++i;
+  }
+}
+
+bool IsTextByte(uint8_t byte) {
+  return (byte >= 0x20 && byte < 0x7F) || byte == '\r' || byte == '\n';
+}
+
+// A run of text from the target: a reply that starts with '$', or the rest of one whose '$'
+// came alone.
+size_t TextAt(const WireBurst& burst, size_t at, const WireContext& context, NameList& names) {
+  const bool restOfReply = at == 0 && context.textReplyOpen;
+  if (burst.bytes[at] != '$' && !restOfReply) return 0;
+  size_t end = at;
+  while (end < burst.count && IsTextByte(burst.bytes[end])) ++end;
+  if (end - at < kShortestText) return 0;
+  const bool version = memmem(&burst.bytes[at], end - at, "VER", 3) != nullptr;
+  names.Add(version ? "version reply" : "text");
+  return end - at;
+}
+
+const char* TargetByteName(uint8_t byte, WireContext& context) {
+  const bool afterFrame = context.frameSent;
+  if (byte != REC_WAIT_CODE) context.frameSent = false;
+  if (const char* verdict = VerdictName(byte)) return verdict;
+  switch (byte) {
+    case SYNC_CODE:
+      return afterFrame ? "SYNC_CODE (accepted)" : "SYNC_CODE";
+    case REC_WAIT_CODE:
+      return "REC_WAIT_CODE";
+    case REC_POLL_CODE:
+      return "REC_POLL_CODE";
+    case BOOT_MODE_CODE:
+      return "BOOT_MODE_CODE";
+    case SECTOR_ERASED_CODE:
+      return "SECTOR_ERASED_CODE";
+    case ERASE_FAIL_CODE:
+      return "ERASE_FAIL_CODE";
+    case '$':
+      return "'$' (text reply)";
+    default:
+      return nullptr;
+  }
+}
+
+void NameTargetBytes(const WireBurst& burst, WireContext& context, NameList& names) {
+  for (size_t i = 0; i < burst.count;) {
+    const uint8_t byte = burst.bytes[i];
+    if (context.typeAsked && byte == TYPE_QUERY_CODE && i + 1 < burst.count) {
+      char text[48];
+      std::snprintf(text, sizeof text, "type reply, TypeID %d",
+                    static_cast<int>(static_cast<int8_t>(burst.bytes[i + 1])));
+      names.Add(text);
+      context.typeAsked = false;
+      i += 2;
+      continue;
+    }
+    if (const size_t text = TextAt(burst, i, context, names)) {
+      i += text;
+      continue;
+    }
+    if (const char* name = TargetByteName(byte, context)) names.Add(name);
+    ++i;
+  }
+  context.textReplyOpen = burst.count == 1 && burst.bytes[0] == '$';
+}
+
+}  // namespace
+
+void NameBurst(const WireBurst& burst, WireContext& context, char* out, size_t capacity) {
+  NameList names(out, capacity);
+  if (burst.direction == WireDirection::kToTarget) {
+    NameHostBytes(burst, context, names);
+  } else {
+    NameTargetBytes(burst, context, names);
+  }
+}
+
+}  // namespace gpsfw

@@ -1,0 +1,53 @@
+# Install rules and the Debian package: the programs in bin/, their manual pages gzipped in
+# share/man/man1, the README and the note on the SFLD's place in share/doc/gpsfwload.
+# `cmake --install build --prefix DIR` installs; `cpack -G DEB` in the build directory
+# makes the package (scripts/package.sh does both and checks the result).
+include(GNUInstallDirs)
+
+set(GPSFW_PROGRAMS gpsfwload)
+if(GPSFW_TOOLS)
+  list(APPEND GPSFW_PROGRAMS gpsfwsim gpsfwimg)
+endif()
+
+find_program(GPSFW_GZIP gzip)
+if(NOT GPSFW_GZIP)
+  message(FATAL_ERROR "gzip is needed for the manual pages")
+endif()
+set(GPSFW_MAN_FILES)
+foreach(program ${GPSFW_PROGRAMS})
+  set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
+  configure_file(${CMAKE_SOURCE_DIR}/man/${program}.1.in ${page} @ONLY)
+  # -n leaves name and time out of the archive, so that every build gives the same bytes.
+  add_custom_command(OUTPUT ${page}.gz
+                     COMMAND ${GPSFW_GZIP} -9nf -k ${page}
+                     DEPENDS ${page}
+                     COMMENT "Compressing the manual page ${program}(1)")
+  list(APPEND GPSFW_MAN_FILES ${page}.gz)
+endforeach()
+add_custom_target(gpsfw_man ALL DEPENDS ${GPSFW_MAN_FILES})
+
+install(TARGETS ${GPSFW_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${GPSFW_MAN_FILES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/man/SFLD.txt
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME gpsfwload)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "firmware loader for GPS receiver modules on a serial line")
+set(CPACK_PACKAGE_DESCRIPTION
+    "gpsfwload updates the firmware of a GPS receiver module over a serial line: it checks
+the image, wakes the receiver's boot loader, uploads the second-stage flash loader and
+erases and programs the flash, recovering from every fault of the receiver. gpsfwsim
+serves a simulated receiver on a pseudo-terminal; gpsfwimg makes and inspects firmware
+containers.")
+set(CPACK_PACKAGE_CONTACT "gpsfwload maintainers <gpsfwload@example.org>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The dependencies are read from the programs' shared libraries (dpkg-shlibdeps).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+include(CPack)

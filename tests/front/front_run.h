@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/terminal.h"
+#include "sim/receiver.h"
+#include "sim/wire.h"
+#include "tests/support/log_capture.h"
+
+namespace gpsfw::test {
+
+// Which views a run of the front end writes.
+struct FrontViews {
+  ConsoleSetup console;  // mode kOff: no console
+  bool events = false;
+  bool trace = false;
+  bool check = false;
+};
+
+// One run of the loader with the front end installed, against the receiver model in virtual
+// time; each view's output as text.
+struct FrontRun {
+  int code = 0;
+  std::vector<std::string> log;
+  std::string console;
+  std::string events;
+  std::string trace;
+  std::string check;
+  sim::SimResult result;
+  std::vector<sim::WireEvent> wire;
+  double virtualSeconds = 0;
+};
+
+// `extraArguments` go behind "-i image -p /dev/gps-sim -l LOG".
+FrontRun RunWithFrontEnd(const TempDir& dir, const sim::ReceiverConfig& config,
+                         const std::string& image, const FrontViews& views,
+                         const std::string& extraArguments = "");
+
+// --check of `image`: the run's return code, its log and what it printed.
+struct CheckRun {
+  int code = 0;
+  std::vector<std::string> log;
+  std::string report;
+};
+// "sfld.hex" lies beside the program when `sfldBesideProgram` names an SFLD file.
+CheckRun RunCheck(const TempDir& dir, const std::string& image,
+                  const std::string& sfldBesideProgram = "");
+
+std::vector<std::string> SplitLines(const std::string& text, const std::string& separator = "\n");
+
+}  // namespace gpsfw::test
