@@ -1,0 +1,31 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/gpsfwstation/image_check.h"
+#include "tools/gpsfwstation/unit.h"
+
+namespace gpsfw::station {
+
+struct Totals {
+  int completed = 0;
+  int failed = 0;  // every ended unit that did not complete
+  int running = 0;
+};
+
+// What the views and the summary show: the image, the units in the order they started, and
+// the station's own state.
+struct Board {
+  ImageFacts image;
+  Clock::time_point start;
+  WallClock::time_point startWall;
+  std::vector<std::unique_ptr<Unit>> units;
+  bool watching = false;
+  bool stopping = false;  // no new updates are started
+
+  Totals Count() const;
+};
+
+}  // namespace gpsfw::station
