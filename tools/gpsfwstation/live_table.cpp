@@ -57,7 +57,7 @@ std::vector<std::string> LiveLines(const Board& board, Clock::time_point now, si
   const double elapsed = std::chrono::duration<double>(now - board.start).count();
   std::vector<std::string> lines = {
       "gpsfwstation  " + ImageLine(board.image) + "  elapsed " + ClockText(elapsed),
-      TotalsLine(board),
+      TotalsLine(board, true),
       Row(portWidth, "PORT", "PHASE", "%", "RATE", "LEFT", "TIME", "RETRIES", "RESULT")};
   const size_t room =
       height > kHeaderLines + kSpareLines + 1 ? height - kHeaderLines - kSpareLines - 1 : 1;

@@ -134,7 +134,7 @@ void Station::ReadPipes(const std::vector<pollfd>& fds, const std::vector<Unit*>
     bytes.clear();
     const bool open = ReadAvailable(fds[i].fd, bytes);
     if (fds[i].fd == unit->loader.OutFd()) {
-      if (TakeEvents(*unit, bytes).phaseChanged) parts_.view->PhaseChanged(board_, *unit);
+      TakeEvents(*unit, bytes, [&] { parts_.view->PhaseChanged(board_, *unit); });
       if (!open) unit->loader.CloseOut();
     } else {
       KeepMessages(*unit, bytes);
@@ -156,7 +156,7 @@ void Station::EndUnit(Unit& unit) {
   std::string bytes;
   if (unit.loader.OutFd() >= 0) {
     ReadAvailable(unit.loader.OutFd(), bytes);
-    if (TakeEvents(unit, bytes).phaseChanged) parts_.view->PhaseChanged(board_, unit);
+    TakeEvents(unit, bytes, [&] { parts_.view->PhaseChanged(board_, unit); });
     unit.loader.CloseOut();
   }
   if (unit.loader.ErrFd() >= 0) {
@@ -217,7 +217,6 @@ void Station::OnPortChanges(const std::vector<PortChange>& changes, double settl
     if (state.running != nullptr || board_.stopping) continue;
     state.pending = true;
     state.startAt = now + Span(settleSeconds);
-    if (settleSeconds > 0) parts_.view->Note(board_, change.path + ": appeared");
   }
 }
 

@@ -41,7 +41,10 @@ std::string FailedLines(const Board& board) {
   std::string messages;
   for (const auto& unit : board.units) {
     if (unit->result == Result::kCompleted) continue;
-    failed += (failed.empty() ? "Failed: " : ", ") + unit->port + " (" + Verdict(*unit) + ")";
+    const std::string why = unit->result == Result::kFailed ? FailureReason(*unit)
+                                                            : ResultText(unit->result);
+    failed += (failed.empty() ? "Failed: " : ", ") + unit->port + " (" + why + ", code " +
+              std::to_string(unit->status) + ")";
     const std::string& said = unit->startError.empty() ? unit->messages : unit->startError;
     if (!said.empty()) messages += unit->port + ": " + said + (said.back() == '\n' ? "" : "\n");
   }
@@ -95,7 +98,7 @@ std::string SummaryText(const Board& board, Clock::time_point now) {
     portWidth = std::max(portWidth, static_cast<int>(unit->port.size()));
   }
   const double elapsed = std::chrono::duration<double>(now - board.start).count();
-  std::string text = "Summary: " + ImageLine(board.image) + "\n" + TotalsLine(board) + ", " +
+  std::string text = "Summary: " + ImageLine(board.image) + "\n" + TotalsLine(board, false) + ", " +
                      Seconds(elapsed) + "\n";
   text += SummaryRow("PORT", portWidth, "RESULT", "CODE", "DURATION", "RETRIES", "BYTES", "LOG");
   for (const auto& unit : board.units) {

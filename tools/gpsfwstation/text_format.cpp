@@ -43,15 +43,15 @@ std::string ImageLine(const ImageFacts& image) {
   return image.path + ", " + std::to_string(image.size) + " bytes, CRC-32 " + Hex32(image.crc32);
 }
 
-std::string TotalsLine(const Board& board) {
+std::string TotalsLine(const Board& board, bool state) {
   const Totals totals = board.Count();
-  const size_t ports = board.units.size();
-  std::string line = std::to_string(ports) + (ports == 1 ? " port: " : " ports: ") +
+  const size_t updates = board.units.size();
+  std::string line = std::to_string(updates) + (updates == 1 ? " update: " : " updates: ") +
                      std::to_string(totals.completed) + " completed, " +
                      std::to_string(totals.failed) + " failed, " + std::to_string(totals.running) +
                      " running";
-  if (board.watching && !board.stopping) line += ", watching for ports";
-  if (board.stopping) line += ", stopping";
+  if (state && board.watching && !board.stopping) line += ", watching for ports";
+  if (state && board.stopping) line += ", stopping";
   return line;
 }
 

@@ -14,8 +14,9 @@ std::string RateText(double bytesPerSecond);
 std::string Hex32(uint32_t value);
 // The image in one line: "fw.bin, 262144 bytes, CRC-32 0x1A2B3C4D".
 std::string ImageLine(const ImageFacts& image);
-// "3 ports: 2 completed, 1 failed, 0 running".
-std::string TotalsLine(const Board& board);
+// "3 updates: 2 completed, 1 failed, 0 running", and with `state` whether the station
+// watches for ports or is stopping.
+std::string TotalsLine(const Board& board, bool state);
 // An ended unit's result: "completed", "failed: port (254)", "timed out (143)".
 std::string Verdict(const Unit& unit);
 // A phase as people read it: "waiting_for_sfld" -> "waiting for SFLD".

@@ -70,16 +70,13 @@ std::string FailureReason(const Unit& unit) {
   return "exit " + std::to_string(unit.status);
 }
 
-EventEffect TakeEvents(Unit& unit, const std::string& bytes) {
-  EventEffect effect;
+void TakeEvents(Unit& unit, const std::string& bytes, const std::function<void()>& onPhase) {
   size_t from = 0;
   for (size_t newline; (newline = bytes.find('\n', from)) != std::string::npos;
        from = newline + 1) {
     unit.pendingLine.append(bytes, from, newline - from);
     if (unit.pendingLine.size() <= kMaxLine) {
-      const EventEffect line = ApplyEvent(unit.progress, unit.pendingLine);
-      effect.phaseChanged |= line.phaseChanged;
-      effect.done |= line.done;
+      if (ApplyEvent(unit.progress, unit.pendingLine)) onPhase();
     } else {
       ++unit.progress.badLines;
     }
@@ -87,7 +84,6 @@ EventEffect TakeEvents(Unit& unit, const std::string& bytes) {
   }
   // The rest of an overlong line is dropped as it comes; its newline ends it as a bad line.
   if (unit.pendingLine.size() <= kMaxLine) unit.pendingLine.append(bytes, from, kMaxLine + 1);
-  return effect;
 }
 
 void KeepMessages(Unit& unit, const std::string& bytes) {

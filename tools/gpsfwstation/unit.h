@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "tools/gpsfwstation/loader_process.h"
@@ -47,9 +48,10 @@ const char* ResultKey(Result result);   // for the JSON report: "completed", "ti
 // Why a failed unit failed, from the loader's exit status: "port", "image", "signal 9"...
 std::string FailureReason(const Unit& unit);
 
-// Splits what came through the events pipe into lines and applies each. Tells whether a
-// phase changed or the done event came.
-EventEffect TakeEvents(Unit& unit, const std::string& bytes);
+// Splits what came through the events pipe into lines and applies each; `onPhase` is called
+// after each change of phase, so that a view sees every phase also when several come in
+// one read.
+void TakeEvents(Unit& unit, const std::string& bytes, const std::function<void()>& onPhase);
 // Keeps what came through the standard error pipe, within a bound.
 void KeepMessages(Unit& unit, const std::string& bytes);
 

@@ -22,16 +22,16 @@ void BeginTransfer(UnitProgress& p, double t, uint64_t total) {
   p.transferAttempt = -1;
 }
 
-EventEffect OnPhase(UnitProgress& p, const json& event) {
+bool OnPhase(UnitProgress& p, const json& event) {
   const std::string phase = event.at("phase").get<std::string>();
-  if (phase == p.phase) return {};
+  if (phase == p.phase) return false;
   p.phase = phase;
   if (phase == kSfldUpload) BeginTransfer(p, p.lastT, p.sfldTotal);
   if (phase == kProgramming) {
     BeginTransfer(p, p.lastT, p.flashTotal);
     p.flashDone = 0;
   }
-  return {true, false};
+  return true;
 }
 
 void OnRecord(UnitProgress& p, const json& event) {
@@ -53,16 +53,15 @@ void OnRecord(UnitProgress& p, const json& event) {
   }
 }
 
-EventEffect OnDone(UnitProgress& p, const json& event) {
+void OnDone(UnitProgress& p, const json& event) {
   p.done = true;
   p.doneCode = event.at("code").get<int>();
   p.doneDuration = event.at("duration").get<double>();
   p.doneBytes = event.at("bytes").get<uint64_t>();
   p.retries = event.at("retries").get<int>();
-  return {false, true};
 }
 
-EventEffect Apply(UnitProgress& p, const json& event) {
+bool Apply(UnitProgress& p, const json& event) {
   p.lastT = event.at("t").get<double>();
   const std::string type = event.at("type").get<std::string>();
   if (type == "start") {
@@ -77,9 +76,9 @@ EventEffect Apply(UnitProgress& p, const json& event) {
   } else if (type == "wake") {
     p.wakes = event.at("count").get<int>();
   } else if (type == "done") {
-    return OnDone(p, event);
+    OnDone(p, event);
   }
-  return {};
+  return false;
 }
 
 }  // namespace
@@ -103,17 +102,17 @@ double UnitProgress::SecondsLeft() const {
   return static_cast<double>(transferTotal - transferDone) / rate;
 }
 
-EventEffect ApplyEvent(UnitProgress& progress, const std::string& line) {
+bool ApplyEvent(UnitProgress& progress, const std::string& line) {
   const json event = json::parse(line, nullptr, false);
   if (event.is_discarded() || !event.is_object()) {
     ++progress.badLines;
-    return {};
+    return false;
   }
   try {
     return Apply(progress, event);
   } catch (const json::exception&) {
     ++progress.badLines;
-    return {};
+    return false;
   }
 }
 

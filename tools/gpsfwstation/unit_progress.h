@@ -36,13 +36,9 @@ struct UnitProgress {
   double SecondsLeft() const;
 };
 
-struct EventEffect {
-  bool phaseChanged = false;
-  bool done = false;
-};
-
-// Takes one line of the stream (without its newline). A line that is no event is counted and
-// otherwise ignored: the station never trusts the stream to be well formed.
-EventEffect ApplyEvent(UnitProgress& progress, const std::string& line);
+// Takes one line of the stream (without its newline); true when the phase changed. A line
+// that is no event is counted and otherwise ignored: the station never trusts the stream to
+// be well formed.
+bool ApplyEvent(UnitProgress& progress, const std::string& line);
 
 }  // namespace gpsfw::station
