@@ -24,6 +24,7 @@ struct Board {
   std::vector<std::unique_ptr<Unit>> units;
   bool watching = false;
   bool stopping = false;  // no new updates are started
+  int expected = 0;       // the ports to flash when not watching: each must have a unit
 
   Totals Count() const;
 };

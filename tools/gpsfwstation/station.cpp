@@ -33,6 +33,9 @@ void AskToStop(Unit& unit, Clock::time_point now) {
 }  // namespace
 
 void Station::Begin(const std::vector<std::string>& ports) {
+  board_.expected = static_cast<int>(ports.size());
+  OnSignals();  // a stop that came during the check of the image: nothing starts
+  if (board_.stopping) return;
   for (const std::string& port : ports) {
     PortState& state = ports_[port];
     if (state.running != nullptr || state.flashed) continue;  // named twice
@@ -42,7 +45,10 @@ void Station::Begin(const std::vector<std::string>& ports) {
 }
 
 void Station::Run() {
-  if (parts_.watch != nullptr) OnPortChanges(parts_.watch->Arm(), 0);
+  if (parts_.watch != nullptr) {
+    OnSignals();
+    OnPortChanges(parts_.watch->Arm(), 0);
+  }
   while (!Finished()) Turn();
   ReapAll();
 }

@@ -15,15 +15,27 @@
 namespace gpsfw::station {
 namespace {
 
-std::string SummaryRow(const std::string& port, int portWidth, const std::string& result,
+std::string PadRight(const std::string& text, size_t width) {
+  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+std::string PadLeft(const std::string& text, size_t width) {
+  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+struct Widths {
+  size_t port = 4;
+  size_t result = 6;
+};
+
+// Port paths and log paths may be as long as the platform allows: no fixed buffer.
+std::string SummaryRow(const Widths& widths, const std::string& port, const std::string& result,
                        const std::string& code, const std::string& duration,
                        const std::string& retries, const std::string& bytes,
                        const std::string& log) {
-  char text[1024];
-  std::snprintf(text, sizeof text, "%-*s  %-24s %4s  %9s  %7s  %8s  %s\n", portWidth, port.c_str(),
-                result.c_str(), code.c_str(), duration.c_str(), retries.c_str(), bytes.c_str(),
-                log.c_str());
-  return text;
+  return PadRight(port, widths.port) + "  " + PadRight(result, widths.result) + "  " +
+         PadLeft(code, 4) + "  " + PadLeft(duration, 9) + "  " + PadLeft(retries, 7) + "  " +
+         PadLeft(bytes, 8) + "  " + log + "\n";
 }
 
 uint64_t BytesOf(const Unit& unit) {
@@ -41,8 +53,8 @@ std::string FailedLines(const Board& board) {
   std::string messages;
   for (const auto& unit : board.units) {
     if (unit->result == Result::kCompleted) continue;
-    const std::string why = unit->result == Result::kFailed ? FailureReason(*unit)
-                                                            : ResultText(unit->result);
+    const std::string why =
+        unit->result == Result::kFailed ? FailureReason(*unit) : ResultText(unit->result);
     failed += (failed.empty() ? "Failed: " : ", ") + unit->port + " (" + why + ", code " +
               std::to_string(unit->status) + ")";
     const std::string& said = unit->startError.empty() ? unit->messages : unit->startError;
@@ -77,7 +89,8 @@ nlohmann::ordered_json UnitJson(const Unit& unit) {
 }  // namespace
 
 int ExitStatusOf(const Board& board) {
-  return board.Count().completed == static_cast<int>(board.units.size()) ? kExitOk : kExitFailed;
+  const int units = static_cast<int>(board.units.size());
+  return board.Count().completed == units && units >= board.expected ? kExitOk : kExitFailed;
 }
 
 std::string IsoTime(WallClock::time_point time) {
@@ -93,16 +106,17 @@ std::string IsoTime(WallClock::time_point time) {
 }
 
 std::string SummaryText(const Board& board, Clock::time_point now) {
-  int portWidth = 4;
+  Widths widths;
   for (const auto& unit : board.units) {
-    portWidth = std::max(portWidth, static_cast<int>(unit->port.size()));
+    widths.port = std::max(widths.port, unit->port.size());
+    widths.result = std::max(widths.result, Verdict(*unit).size());
   }
   const double elapsed = std::chrono::duration<double>(now - board.start).count();
   std::string text = "Summary: " + ImageLine(board.image) + "\n" + TotalsLine(board, false) + ", " +
                      Seconds(elapsed) + "\n";
-  text += SummaryRow("PORT", portWidth, "RESULT", "CODE", "DURATION", "RETRIES", "BYTES", "LOG");
+  text += SummaryRow(widths, "PORT", "RESULT", "CODE", "DURATION", "RETRIES", "BYTES", "LOG");
   for (const auto& unit : board.units) {
-    text += SummaryRow(unit->port, portWidth, Verdict(*unit), std::to_string(unit->status),
+    text += SummaryRow(widths, unit->port, Verdict(*unit), std::to_string(unit->status),
                        Seconds(unit->Seconds(now)), std::to_string(unit->progress.retries),
                        std::to_string(BytesOf(*unit)), unit->logPath);
   }

@@ -7,7 +7,8 @@
 
 namespace gpsfw::station {
 
-// The station's exit status for the board: 0 only when every unit completed.
+// The station's exit status for the board: 0 only when every unit completed and every port
+// named had its unit.
 int ExitStatusOf(const Board& board);
 
 // The table printed at the end: one row per unit (port, result, exit status, duration,

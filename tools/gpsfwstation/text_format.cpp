@@ -7,6 +7,7 @@ namespace {
 
 constexpr char kUnknown[] = "-";
 constexpr char kCutMark[] = "..";
+constexpr size_t kLongestPhase = 16;  // "waiting_for_sfld"
 
 std::string Printf(const char* format, double a, double b = 0, double c = 0) {
   char text[64];
@@ -73,9 +74,12 @@ std::string Verdict(const Unit& unit) {
 }
 
 std::string PhaseText(const std::string& phase) {
-  std::string text = phase.empty() ? "starting" : phase;
+  // The name comes from the loader's stream: whatever it holds never reaches the terminal
+  // as a control sequence, nor widens the table.
+  std::string text = phase.empty() ? "starting" : phase.substr(0, kLongestPhase);
   for (char& c : text) {
     if (c == '_') c = ' ';
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
   }
   const size_t sfld = text.find("sfld");
   if (sfld != std::string::npos) text.replace(sfld, 4, "SFLD");
