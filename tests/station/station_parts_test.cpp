@@ -1,0 +1,159 @@
+// The station's command line, its file names, the live table and the port watch.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/log_capture.h"
+#include "tools/gpsfwstation/image_check.h"
+#include "tools/gpsfwstation/live_table.h"
+#include "tools/gpsfwstation/port_watch.h"
+#include "tools/gpsfwstation/station_options.h"
+#include "tools/gpsfwstation/unit_files.h"
+
+namespace gpsfw::station {
+namespace {
+
+TEST(StationOptions, RefusesWhatCannotWork) {
+  const std::vector<std::vector<std::string>> refused = {
+      {"/dev/ttyUSB0"},                                // no image
+      {"-i", "fw.bin"},                                // no port
+      {"-i", "fw.bin", "--watch"},                     // nothing to watch for
+      {"-i", "fw.bin", "--unit-timeout", "0", "p"},    // a unit that can never finish
+      {"-i", "fw.bin", "--unit-timeout", "inf", "p"},  // a unit that never ends
+      {"-i", "fw.bin", "--unit-timeout", "10x", "p"},  // not a number
+      {"-i", "fw.bin", "--settle", "-1", "p"},         // negative
+      {"-i", "fw.bin", "--log-dir", "", "p"},          // no folder
+      {"-i", "fw.bin", "--bogus", "p"},                // unknown
+      {"-i"},                                          // value missing
+  };
+  for (const auto& args : refused) {
+    EXPECT_THROW(ParseStationOptions(args), UsageError) << args.back();
+  }
+  const StationOptions options =
+      ParseStationOptions({"-i", "fw.bin", "--ports", "/dev/ttyUSB*", "--ports", "/dev/ttyACM*",
+                           "--watch", "--unit-timeout", "90.5", "--settle", "0", "GPS1:"});
+  EXPECT_EQ(options.patterns, (std::vector<std::string>{"/dev/ttyUSB*", "/dev/ttyACM*"}));
+  EXPECT_EQ(options.ports, (std::vector<std::string>{"GPS1:"}));
+  EXPECT_TRUE(options.watch);
+  EXPECT_DOUBLE_EQ(options.unitTimeoutSeconds, 90.5);
+  EXPECT_DOUBLE_EQ(options.settleSeconds, 0);
+}
+
+TEST(UnitFiles, EveryUnitGetsALogOfItsOwnInsideTheFolder) {
+  const struct {
+    const char* port;
+    const char* name;
+  } names[] = {
+      {"/dev/ttyUSB0", "dev_ttyUSB0"},
+      {"/dev/serial/by-path/pci-0:1.2", "dev_serial_by-path_pci-0:1.2"},
+      {"../../etc/passwd", ".._.._etc_passwd"},
+      {"/", "port"},
+      {"GPS1:", "GPS1:"},
+  };
+  for (const auto& n : names) EXPECT_EQ(LogNameForPort(n.port), n.name) << n.port;
+
+  test::TempDir dir;
+  const std::string logs = dir.File("a/b/logs");
+  UnitFiles files(logs);
+  EXPECT_TRUE(std::filesystem::is_directory(logs));
+  const std::vector<std::string> given = {
+      files.LogFor("/dev/ttyUSB0", 1), files.LogFor("/dev/ttyUSB0", 2),
+      files.LogFor("dev/ttyUSB0", 1),  // a name that maps to the same file
+      files.LogFor("/dev/image-check", 1), files.CheckLog()};
+  EXPECT_EQ(given[0], logs + "/dev_ttyUSB0.log");
+  EXPECT_EQ(given[1], logs + "/dev_ttyUSB0-2.log");
+  EXPECT_EQ(std::set<std::string>(given.begin(), given.end()).size(), given.size());
+  EXPECT_EQ(LogNameForPort(std::string(300, 'x')).size(), 200u);
+
+  const std::string one = files.NewTempDir();
+  const std::string two = files.NewTempDir();
+  EXPECT_NE(one, two);
+  EXPECT_TRUE(std::filesystem::is_directory(one));
+}
+
+TEST(ImageFacts, Crc32OfTheWholeFile) {
+  const std::string check = "123456789";  // the CRC-32 check value of the IEEE polynomial
+  EXPECT_EQ(Crc32(reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0xCBF43926u);
+  test::TempDir dir;
+  test::WriteFile(dir.File("fw.bin"), std::string(100000, '\x5A') + check);
+  const ImageFacts facts = ReadImageFacts(dir.File("fw.bin"));
+  EXPECT_EQ(facts.size, 100009u);
+  const std::string all = std::string(100000, '\x5A') + check;
+  EXPECT_EQ(facts.crc32, Crc32(reinterpret_cast<const uint8_t*>(all.data()), all.size()));
+}
+
+Board BoardOf(int units, int completed) {
+  Board board;
+  board.image.path = "fw.bin";
+  board.start = Clock::now();
+  for (int i = 0; i < units; ++i) {
+    auto unit = std::make_unique<Unit>();
+    unit->port = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1." + std::to_string(i);
+    unit->start = board.start;
+    if (i < completed) {
+      unit->result = Result::kCompleted;
+      unit->end = board.start;
+    }
+    board.units.push_back(std::move(unit));
+  }
+  return board;
+}
+
+TEST(LiveTable, FitsTheTerminalAndKeepsTheRowsThatMatter) {
+  const Board board = BoardOf(30, 20);
+  const std::vector<std::string> lines = LiveLines(board, board.start, 60, 20);
+  ASSERT_EQ(lines.size(), 19u);  // a line is left for the cursor
+  for (const std::string& line : lines) EXPECT_LE(line.size(), 60u) << line;
+  EXPECT_NE(lines[1].find("30 updates: 20 completed, 0 failed, 10 running"), std::string::npos);
+  // The 10 running rows (ports 20 to 29) are all there, and the 5 latest completed ones.
+  std::string rows;
+  for (size_t i = 3; i + 1 < lines.size(); ++i) rows += lines[i].substr(0, 32) + "|";
+  for (int i = 15; i < 30; ++i) {
+    EXPECT_NE(rows.find(":1." + std::to_string(i) + "|"), std::string::npos) << i << rows;
+  }
+  EXPECT_EQ(lines.back().rfind("(15 more not shown", 0), 0u) << lines.back();
+  // Ports are cut at their start: their ends tell them apart.
+  EXPECT_EQ(lines[3].rfind("..", 0), 0u) << lines[3];
+
+  const std::vector<std::string> all = LiveLines(BoardOf(3, 1), board.start, 200, 40);
+  EXPECT_EQ(all.size(), 6u);
+}
+
+TEST(PortWatch, FollowsPortsThatComeAndGoAlsoInAFolderMadeLater) {
+  test::TempDir dir;
+  const std::string folder = dir.File("serial/by-path");
+  std::filesystem::create_directories(dir.File("serial"));
+  test::WriteFile(dir.File("serial/early"), "");
+  PortWatch watch({folder + "/usb*", dir.File("serial/early")});
+  const std::vector<PortChange> first = watch.Arm();
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].path, dir.File("serial/early"));
+
+  // inotify queues an event with the operation that causes it: no waiting is needed.
+  std::filesystem::create_directories(folder);
+  EXPECT_TRUE(watch.Take().empty());  // the watch moves down into the new folder
+  test::WriteFile(folder + "/usb-a", "");
+  test::WriteFile(folder + "/other", "");
+  // A link put in place under a temporary name, as udev and the simulator do.
+  ASSERT_EQ(symlink("/dev/null", (folder + "/tmp-b").c_str()), 0);
+  std::filesystem::rename(folder + "/tmp-b", folder + "/usb-b");
+  std::filesystem::remove(folder + "/usb-a");
+  std::vector<std::string> seen;
+  for (const PortChange& change : watch.Take()) {
+    seen.push_back((change.appeared ? "+" : "-") + change.path.substr(folder.size() + 1));
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"+usb-a", "+usb-b", "-usb-a"}));
+  // The folder itself goes: its ports are gone.
+  std::filesystem::remove_all(folder);
+  const std::vector<PortChange> gone = watch.Take();
+  ASSERT_EQ(gone.size(), 1u);
+  EXPECT_FALSE(gone[0].appeared);
+  EXPECT_THROW(PortWatch({dir.File("*/x*")}).Arm(), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace gpsfw::station

@@ -1,0 +1,121 @@
+// gpsfwstation: flashes one image to many receivers at once, one gpsfwload per port, with a
+// live view of every port, a log per unit, a summary and a verdict.
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/paths.h"
+#include "tools/gpsfwstation/image_check.h"
+#include "tools/gpsfwstation/station.h"
+#include "tools/gpsfwstation/summary.h"
+
+namespace gpsfw::station {
+namespace {
+
+constexpr char kVersion[] = "gpsfwstation 1.0.0";
+
+std::string LoaderPath(const StationOptions& options) {
+  if (!options.loader.empty()) return options.loader;
+  char self[4096];
+  platform::ModuleFileName(self, sizeof self);
+  const std::string path = self;
+  const size_t slash = path.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/gpsfwload";
+}
+
+// The ports of a run without --watch: the named ones, then the matches of --ports.
+std::vector<std::string> PortsNow(const StationOptions& options) {
+  std::vector<std::string> ports;
+  std::set<std::string> seen;
+  for (const std::string& port : options.ports) {
+    if (seen.insert(port).second) ports.push_back(port);
+  }
+  for (const std::string& pattern : options.patterns) {
+    const std::vector<std::string> matches = PortWatch::Expand({pattern});
+    if (matches.empty()) std::cerr << "gpsfwstation: no port matches " << pattern << "\n";
+    for (const std::string& port : matches) {
+      if (seen.insert(port).second) ports.push_back(port);
+    }
+  }
+  return ports;
+}
+
+// The loader prepares the image as an update would; what it refuses reaches no port.
+bool ImageAccepted(const std::string& loader, const StationOptions& options, UnitFiles& files) {
+  const CheckRun check = RunImageCheck(loader, options.image, files.CheckLog(), files.NewTempDir());
+  if (check.status == 0) return true;
+  std::cerr << check.output;
+  std::cerr << "gpsfwstation: the image " << options.image << " is refused (gpsfwload --check "
+            << "exit status " << check.status << ", log " << files.CheckLog()
+            << "); no port was touched\n";
+  return false;
+}
+
+std::unique_ptr<View> ChooseView(const StationOptions& options) {
+  if (!options.plain && isatty(STDOUT_FILENO)) return MakeLiveView(STDOUT_FILENO);
+  if (!options.plain && isatty(STDERR_FILENO)) return MakeLiveView(STDERR_FILENO);
+  return MakePlainView(stdout);
+}
+
+int RunStation(const StationOptions& options) {
+  const std::string loader = LoaderPath(options);
+  if (access(loader.c_str(), X_OK) != 0) {
+    std::cerr << "gpsfwstation: no loader at " << loader << " (see --loader)\n";
+    return kExitFailed;
+  }
+  if (!options.report.empty()) CheckReportPath(options.report);
+  StopSignals signals;  // a Ctrl-C during the check stops the station before any port
+  UnitFiles files(options.logDir);
+  if (!ImageAccepted(loader, options, files)) return kExitFailed;
+
+  Board board;
+  board.image = ReadImageFacts(options.image);
+  board.start = Clock::now();
+  board.startWall = WallClock::now();
+  board.watching = options.watch;
+  std::unique_ptr<View> view = ChooseView(options);
+  std::vector<std::string> patterns = options.ports;
+  patterns.insert(patterns.end(), options.patterns.begin(), options.patterns.end());
+  PortWatch watch(patterns);
+  Station station(
+      {&options, loader, &files, view.get(), &signals, options.watch ? &watch : nullptr}, board);
+  if (!options.watch) {
+    const std::vector<std::string> ports = PortsNow(options);
+    if (ports.empty()) return kExitFailed;
+    station.Begin(ports);
+  }
+  station.Run();
+  view->Finish(board, Clock::now());
+  std::cout << SummaryText(board, Clock::now()) << std::flush;
+  if (!options.report.empty()) WriteReport(options.report, ReportJson(board, Clock::now()));
+  return ExitStatusOf(board);
+}
+
+}  // namespace
+}  // namespace gpsfw::station
+
+int main(int argc, char** argv) {
+  using namespace gpsfw::station;
+  StationOptions options;
+  try {
+    options = ParseStationOptions(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const UsageError& e) {
+    std::cerr << "gpsfwstation: " << e.what() << " (see 'gpsfwstation --help')\n";
+    return kExitUsage;
+  }
+  if (options.help || options.version) {
+    std::cout << (options.help ? UsageText() : kVersion) << (options.help ? "" : "\n");
+    return kExitOk;
+  }
+  try {
+    return RunStation(options);
+  } catch (const std::exception& e) {
+    std::cerr << "gpsfwstation: " << e.what() << "\n";
+    return kExitFailed;
+  }
+}

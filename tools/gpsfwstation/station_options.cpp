@@ -1,0 +1,95 @@
+#include "tools/gpsfwstation/station_options.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace gpsfw::station {
+namespace {
+
+// Long enough for a day's shift; a longer bound is a typing mistake rather than an intent.
+constexpr double kMaxSeconds = 86400;
+
+double ParseSeconds(const std::string& option, const std::string& text, bool zeroAllowed) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  const bool usable = !text.empty() && *end == '\0' && std::isfinite(value) &&
+                      (value > 0 || (zeroAllowed && value == 0)) && value <= kMaxSeconds;
+  if (!usable) {
+    throw UsageError(option + " needs a number of seconds up to 86400, not '" + text + "'");
+  }
+  return value;
+}
+
+class Parser {
+ public:
+  explicit Parser(const std::vector<std::string>& args) : args_(args) {}
+
+  StationOptions Run() {
+    while (next_ < args_.size()) Take(args_[next_++]);
+    return options_;
+  }
+
+ private:
+  std::string Value(const std::string& option) {
+    if (next_ >= args_.size()) throw UsageError(option + " needs a value");
+    return args_[next_++];
+  }
+
+  bool Flag(const std::string& arg) {
+    if (arg == "-h" || arg == "--help") return options_.help = true;
+    if (arg == "--version") return options_.version = true;
+    if (arg == "--watch") return options_.watch = true;
+    if (arg == "--plain") return options_.plain = true;
+    return false;
+  }
+
+  bool WithValue(const std::string& arg) {
+    if (arg == "-i" || arg == "--image") {
+      options_.image = Value(arg);
+    } else if (arg == "--ports") {
+      options_.patterns.push_back(Value(arg));
+    } else if (arg == "--log-dir") {
+      options_.logDir = Value(arg);
+    } else if (arg == "--report") {
+      options_.report = Value(arg);
+    } else if (arg == "--loader") {
+      options_.loader = Value(arg);
+    } else if (arg == "--unit-timeout") {
+      options_.unitTimeoutSeconds = ParseSeconds(arg, Value(arg), false);
+    } else if (arg == "--settle") {
+      options_.settleSeconds = ParseSeconds(arg, Value(arg), true);
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+  void Take(const std::string& arg) {
+    if (Flag(arg) || WithValue(arg)) return;
+    if (arg.size() > 1 && arg[0] == '-') throw UsageError("unknown option " + arg);
+    if (arg.empty()) throw UsageError("an empty port name");
+    options_.ports.push_back(arg);
+  }
+
+  const std::vector<std::string>& args_;
+  size_t next_ = 0;
+  StationOptions options_;
+};
+
+void CheckTogether(const StationOptions& options) {
+  if (options.image.empty()) throw UsageError("-i IMAGE is required");
+  if (options.logDir.empty()) throw UsageError("--log-dir needs a folder");
+  if (options.ports.empty() && options.patterns.empty()) {
+    throw UsageError("no port: name ports, or give --ports GLOB");
+  }
+}
+
+}  // namespace
+
+StationOptions ParseStationOptions(const std::vector<std::string>& args) {
+  StationOptions options = Parser(args).Run();
+  if (!options.help && !options.version) CheckTogether(options);
+  return options;
+}
+
+}  // namespace gpsfw::station

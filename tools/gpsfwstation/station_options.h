@@ -1,0 +1,38 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace gpsfw::station {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // a unit failed, the image was refused, or no setup
+inline constexpr int kExitUsage = 2;
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct StationOptions {
+  std::string image;
+  std::vector<std::string> ports;     // named on the command line
+  std::vector<std::string> patterns;  // --ports GLOB, each may be given again
+  std::string logDir = ".";
+  std::string report;  // --report FILE, "" for none
+  std::string loader;  // --loader PATH, "" for the gpsfwload beside the station
+  double unitTimeoutSeconds = 600;
+  // A port that appears during --watch is left alone this long first: the device node comes
+  // before its permissions and its by-path links, which udev adds a moment later.
+  double settleSeconds = 1;
+  bool watch = false;
+  bool plain = false;  // plain lines even on a terminal
+  bool help = false;
+  bool version = false;
+};
+
+// Throws UsageError on anything it does not understand or that cannot work together.
+StationOptions ParseStationOptions(const std::vector<std::string>& args);
+const char* UsageText();
+
+}  // namespace gpsfw::station

@@ -1,0 +1,77 @@
+#include "tools/gpsfwstation/unit_files.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace gpsfw::station {
+namespace {
+
+constexpr char kCheckStem[] = "image-check";
+// File names stay well below NAME_MAX with the suffixes added to them.
+constexpr size_t kMaxStem = 200;
+
+std::string TempBase() {
+  const char* dir = getenv("TMPDIR");
+  return dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
+}
+
+}  // namespace
+
+std::string LogNameForPort(const std::string& port) {
+  std::string name = port;
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  const size_t first = name.find_first_not_of('_');
+  name = first == std::string::npos ? "port" : name.substr(first);
+  if (name.size() > kMaxStem) name = name.substr(name.size() - kMaxStem);
+  return name;
+}
+
+UnitFiles::UnitFiles(const std::string& logDir) : logDir_(logDir) {
+  std::error_code error;
+  std::filesystem::create_directories(logDir_, error);
+  if (!std::filesystem::is_directory(logDir_)) {
+    throw std::runtime_error("cannot make the log folder " + logDir_ + ": " + error.message());
+  }
+  std::string pattern = TempBase() + "/gpsfwstation.XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("cannot make a temporary folder in " + TempBase() + ": " +
+                             strerror(errno));
+  }
+  tempRoot_ = pattern;
+  used_.insert(std::string(kCheckStem) + ".log");
+}
+
+UnitFiles::~UnitFiles() {
+  std::error_code ignored;
+  std::filesystem::remove_all(tempRoot_, ignored);
+}
+
+std::string UnitFiles::CheckLog() const {
+  return logDir_ + "/" + kCheckStem + ".log";
+}
+
+std::string UnitFiles::LogFor(const std::string& port, int connection) {
+  std::string base = LogNameForPort(port);
+  if (connection > 1) base += "-" + std::to_string(connection);
+  std::string name = base + ".log";
+  for (int n = 2; used_.count(name) != 0; ++n) name = base + "_" + std::to_string(n) + ".log";
+  used_.insert(name);
+  return logDir_ + "/" + name;
+}
+
+std::string UnitFiles::NewTempDir() {
+  const std::string dir = tempRoot_ + "/unit-" + std::to_string(++tempDirs_);
+  if (mkdir(dir.c_str(), 0700) != 0) {
+    throw std::runtime_error("cannot make " + dir + ": " + strerror(errno));
+  }
+  return dir;
+}
+
+}  // namespace gpsfw::station

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <set>
+#include <string>
+
+namespace gpsfw::station {
+
+// The log file name of a port: its path with every '/' made '_' and the leading ones
+// dropped (/dev/ttyUSB0 -> dev_ttyUSB0), so that no port name can reach out of the folder.
+std::string LogNameForPort(const std::string& port);
+
+// Where the units write: one log per unit in the log folder (created when missing), and a
+// private temporary folder per unit under a folder of the station's own, removed at the end.
+class UnitFiles {
+ public:
+  // Throws std::runtime_error when a folder cannot be made.
+  explicit UnitFiles(const std::string& logDir);
+  ~UnitFiles();
+  UnitFiles(const UnitFiles&) = delete;
+  UnitFiles& operator=(const UnitFiles&) = delete;
+
+  // The log of the check of the image.
+  std::string CheckLog() const;
+  // The log of a port's n-th connection: <name>.log for the first, <name>-<n>.log later, so
+  // that a receiver flashed on a port before keeps its log. Every unit gets a file of its
+  // own, also two ports whose names give the same file name.
+  std::string LogFor(const std::string& port, int connection);
+  // A fresh folder for a unit's TMPDIR (the loader keeps its copy of the SFLD there).
+  std::string NewTempDir();
+
+ private:
+  std::string logDir_;
+  std::string tempRoot_;
+  int tempDirs_ = 0;
+  std::set<std::string> used_;  // the log file names given out
+};
+
+}  // namespace gpsfw::station

@@ -1,0 +1,46 @@
+#include "tools/gpsfwstation/station_options.h"
+
+namespace gpsfw::station {
+
+const char* UsageText() {
+  return R"(gpsfwstation: flashes one firmware image to many GPS receivers at once.
+
+Usage: gpsfwstation -i IMAGE [options] [PORT...]
+
+The image is first checked with 'gpsfwload --check'; a refused image touches no port.
+Then one gpsfwload runs per port, each in a process group of its own, with its own
+progress log and TMPDIR; the station reads each loader's event stream. On a terminal
+one row per port is rewritten in place; otherwise one line per port and phase change.
+A summary table ends the run.
+
+Ports:
+  PORT...                a serial port each (/dev/ttyUSB0, GPS1:, a pty link)
+  --ports GLOB           every port that matches GLOB (/dev/ttyUSB*,
+                         '/dev/serial/by-path/*'); may be given again
+  --watch                keep running: flash every matching port that appears, once
+                         per connection (a port is flashed again only after it went
+                         away and came back); the wildcards must be in the last part
+  --settle SECONDS       wait this long after a port appears before it is flashed (1)
+
+Options:
+  -i, --image IMAGE      the firmware image (binary container or S-record file)
+  --log-dir DIR          the loaders' logs: DIR/<port>.log, '/' in the port's path
+                         made '_' (dev_ttyUSB0.log); a port's later connections get
+                         <port>-2.log and so on (default: the working directory)
+  --report FILE          write the summary as JSON
+  --unit-timeout SECONDS a port whose update has not ended by then fails; its loader
+                         is stopped (600)
+  --loader PATH          the loader to run (gpsfwload beside gpsfwstation)
+  --plain                plain lines also on a terminal
+  -h, --help             this text
+  --version              the version
+
+Ctrl-C stops starting new updates and lets the running ones finish; a second Ctrl-C
+(or SIGTERM, SIGHUP) stops them (each loader restores its port) and prints the summary.
+
+Exit status: 0 when every port's update completed, 1 when one did not, the image was
+refused or the station could not start, 2 for a mistake on the command line.
+)";
+}
+
+}  // namespace gpsfw::station
