@@ -5,8 +5,9 @@
 include(GNUInstallDirs)
 
 set(GPSFW_PROGRAMS gpsfwload)
-if(GPSFW_TOOLS)
-  list(APPEND GPSFW_PROGRAMS gpsfwsim gpsfwimg)
+# The tools and the station are POSIX programs; Windows gets the loader alone.
+if(GPSFW_TOOLS AND NOT WIN32)
+  list(APPEND GPSFW_PROGRAMS gpsfwsim gpsfwimg gpsfwstation)
 endif()
 
 find_program(GPSFW_GZIP gzip)
