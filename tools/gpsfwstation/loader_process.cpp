@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -86,6 +87,11 @@ void SleepMs(int ms) {
 
 }  // namespace
 
+double CpuSeconds(const rusage& usage) {
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 LoaderProcess::~LoaderProcess() {
   if (!Running()) return;
   SignalGroup(SIGTERM);
@@ -125,9 +131,11 @@ bool LoaderProcess::Start(const std::vector<std::string>& argv, const std::vecto
 bool LoaderProcess::Reap() {
   if (pid_ <= 0) return true;
   int status = 0;
-  const pid_t r = waitpid(pid_, &status, WNOHANG);
+  rusage usage{};
+  const pid_t r = wait4(pid_, &status, WNOHANG, &usage);
   if (r == 0 || (r < 0 && errno == EINTR)) return false;
   status_ = r == pid_ ? DecodeStatus(status) : -1;
+  cpuSeconds_ = station::CpuSeconds(usage);
   pid_ = -1;
   return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <string>
@@ -32,6 +33,8 @@ class LoaderProcess {
 
   bool Running() const { return pid_ > 0; }
   int Status() const { return status_; }
+  // The CPU time (user and system) of the reaped child and the children it reaped.
+  double CpuSeconds() const { return cpuSeconds_; }
   int OutFd() const { return out_.Get(); }
   int ErrFd() const { return err_.Get(); }
   void CloseOut() { out_.Reset(); }
@@ -40,9 +43,12 @@ class LoaderProcess {
  private:
   pid_t pid_ = -1;
   int status_ = -1;
+  double cpuSeconds_ = 0;
   platform::UniqueFd out_;
   platform::UniqueFd err_;
 };
+
+double CpuSeconds(const rusage& usage);
 
 // Reads what a pipe holds without blocking: appends it to `into` and tells whether the pipe
 // is still open (false at its end or on an error other than EAGAIN/EINTR).

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <thread>
 
 #include "tools/gpsfwstation/loader_environment.h"
 
@@ -16,6 +17,10 @@ namespace {
 constexpr auto kStopGrace = std::chrono::seconds(5);
 // The longest poll: children are reaped at least this often should a SIGCHLD be missed.
 constexpr auto kLongestWait = std::chrono::seconds(1);
+// After a turn with something to read, the next waits this long: the loaders' events gather
+// in their pipes and one turn takes many, instead of one turn per line. The events carry the
+// loaders' own times, so nothing shown loses precision.
+constexpr auto kGatherPause = std::chrono::milliseconds(50);
 
 Clock::duration Span(double seconds) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
@@ -73,6 +78,8 @@ void Station::Turn() {
       owners.push_back(unit.get());
     }
   }
+  const Clock::duration since = Clock::now() - lastBusy_;
+  if (since < kGatherPause) std::this_thread::sleep_for(kGatherPause - since);
   const Clock::time_point now = Clock::now();
   const auto wait =
       std::clamp(NextWake(now) - now, Clock::duration::zero(), Clock::duration(kLongestWait));
@@ -80,6 +87,7 @@ void Station::Turn() {
       poll(fds.data(), fds.size(),
            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count()));
   if (ready == 0) reapDue_ = true;
+  if (ready > 0) lastBusy_ = Clock::now();
   if (fds[0].revents != 0) OnSignals();
   if (watching && fds[1].revents != 0 && !board_.stopping) {
     OnPortChanges(parts_.watch->Take(), parts_.options->settleSeconds);

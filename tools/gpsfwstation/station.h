@@ -66,6 +66,7 @@ class Station {
   std::map<std::string, PortState> ports_;
   int interrupts_ = 0;
   bool reapDue_ = false;
+  Clock::time_point lastBusy_{};
 };
 
 }  // namespace gpsfw::station

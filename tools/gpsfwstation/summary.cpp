@@ -1,5 +1,6 @@
 #include "tools/gpsfwstation/summary.h"
 
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -78,12 +79,20 @@ nlohmann::ordered_json UnitJson(const Unit& unit) {
       {"last_phase", unit.progress.phase},
       {"log", unit.logPath},
       {"connection", unit.connection},
+      {"cpu_seconds", unit.loader.CpuSeconds()},
   };
   if (unit.progress.done) entry["return_code"] = unit.progress.doneCode;
   if (unit.result != Result::kCompleted) entry["reason"] = FailureReason(unit);
   if (!unit.messages.empty()) entry["messages"] = unit.messages;
   if (!unit.startError.empty()) entry["messages"] = unit.startError;
   return entry;
+}
+
+// The station's own CPU time, without its loaders': what watching many ports costs.
+double OwnCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return CpuSeconds(usage);
 }
 
 }  // namespace
@@ -138,11 +147,12 @@ nlohmann::ordered_json ReportJson(const Board& board, Clock::time_point now) {
       {"end", IsoTime(endWall)},
       {"duration", std::chrono::duration<double>(now - board.start).count()},
       {"totals",
-       {{"ports", board.units.size()},
+       {{"updates", board.units.size()},
         {"completed", totals.completed},
         {"failed", totals.failed},
         {"running", totals.running}}},
       {"exit_status", ExitStatusOf(board)},
+      {"cpu_seconds", OwnCpuSeconds()},
       {"ports", units},
   };
 }
