@@ -96,7 +96,8 @@ TEST(ReceiverFlashFaults, GarbageAndChatterWhileTheApplicationAndBootLoaderArePo
   SimHost host(config);
   host.Baud(57600);
   const std::vector<uint8_t> application = host.Collect(2000);
-  EXPECT_NE(std::search(application.begin(), application.end(), "$GPGGA", "$GPGGA" + 6),
+  const std::string sentence = "$GPGGA";
+  EXPECT_NE(std::search(application.begin(), application.end(), sentence.begin(), sentence.end()),
             application.end());
   EXPECT_GE(application.size(), 1000u);
   host.Wake();
