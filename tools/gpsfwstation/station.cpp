@@ -179,6 +179,7 @@ void Station::EndUnit(Unit& unit) {
     KeepMessages(unit, bytes);
     unit.loader.CloseErr();
   }
+  UnitFiles::RemoveTempDir(unit.tmpDir);
   unit.status = unit.startError.empty() ? unit.loader.Status() : -1;
   unit.end = Clock::now();
   unit.endWall = WallClock::now();

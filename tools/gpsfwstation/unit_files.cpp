@@ -74,4 +74,9 @@ std::string UnitFiles::NewTempDir() {
   return dir;
 }
 
+void UnitFiles::RemoveTempDir(const std::string& dir) {
+  std::error_code ignored;
+  if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+}
+
 }  // namespace gpsfw::station

@@ -10,7 +10,8 @@ namespace gpsfw::station {
 std::string LogNameForPort(const std::string& port);
 
 // Where the units write: one log per unit in the log folder (created when missing), and a
-// private temporary folder per unit under a folder of the station's own, removed at the end.
+// private temporary folder per unit under a folder of the station's own (a unit's folder is
+// removed when its update ends, the station's at its end).
 class UnitFiles {
  public:
   // Throws std::runtime_error when a folder cannot be made.
@@ -27,6 +28,9 @@ class UnitFiles {
   std::string LogFor(const std::string& port, int connection);
   // A fresh folder for a unit's TMPDIR (the loader keeps its copy of the SFLD there).
   std::string NewTempDir();
+  // Removes a unit's folder once its loader has ended: a station that watches for days
+  // keeps no folder per receiver it flashed.
+  static void RemoveTempDir(const std::string& dir);
 
  private:
   std::string logDir_;

@@ -1,0 +1,107 @@
+// The summary and the JSON report, and the station against loaders that misbehave.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "tests/support/log_capture.h"
+#include "tests/support/process.h"
+#include "tools/gpsfwstation/station_options.h"
+#include "tools/gpsfwstation/summary.h"
+
+namespace gpsfw::station {
+namespace {
+
+Unit& AddUnit(Board& board, const std::string& port, Result result, int status) {
+  auto unit = std::make_unique<Unit>();
+  unit->port = port;
+  unit->logPath = "logs/" + port + ".log";
+  unit->start = board.start;
+  unit->end = board.start + std::chrono::seconds(30);
+  unit->result = result;
+  unit->status = status;
+  board.units.push_back(std::move(unit));
+  return *board.units.back();
+}
+
+TEST(StationReport, NamesEveryFailedPortWithItsCodeAndKeepsAnyBytes) {
+  Board board;
+  board.image = {"fw.bin", 262144, 0x1A2B3C4D};
+  board.start = Clock::now();
+  Unit& done = AddUnit(board, "gps0", Result::kCompleted, 0);
+  done.progress.done = true;
+  done.progress.doneBytes = 262144;
+  AddUnit(board, "gps1", Result::kTimedOut, 143).progress.retries = 7;
+  AddUnit(board, "gps\xff", Result::kFailed, 254).messages = "gpsfwload: port busy\xfe\n";
+
+  EXPECT_EQ(ExitStatusOf(board), kExitFailed);
+  const std::string summary = SummaryText(board, board.start + std::chrono::seconds(31));
+  EXPECT_NE(summary.find("3 updates: 1 completed, 2 failed, 0 running, 31.0 s"), std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("Failed: gps1 (timed out, code 143), gps\xff (port, code 254)"),
+            std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("gps\xff: gpsfwload: port busy"), std::string::npos);
+
+  test::TempDir dir;
+  const std::string path = dir.File("report.json");
+  WriteReport(path, ReportJson(board, board.start + std::chrono::seconds(31)));
+  const nlohmann::json report = nlohmann::json::parse(test::ReadFile(path));
+  EXPECT_EQ(report["image"]["crc32"], "0x1A2B3C4D");
+  EXPECT_EQ(report["totals"]["failed"], 2);
+  EXPECT_EQ(report["ports"][0]["bytes"], 262144);
+  EXPECT_EQ(report["ports"][1]["result"], "timed_out");
+  EXPECT_EQ(report["ports"][1]["retries"], 7);
+  EXPECT_EQ(report["ports"][2]["port"], "gps\xEF\xBF\xBD");  // U+FFFD for the stray byte
+  EXPECT_EQ(report["ports"][2]["reason"], "port");
+  EXPECT_EQ(report["ports"][0]["return_code"], 0);
+  EXPECT_TRUE(report["ports"][1]["return_code"].is_null());
+  EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+
+  // A port named but never started (a stop came first) is not a success either.
+  Board none;
+  none.expected = 1;
+  EXPECT_EQ(ExitStatusOf(none), kExitFailed);
+}
+
+// Loaders that misbehave: one ignores SIGTERM, one exits 0 without a word, one writes no
+// end to its line. None may hold the station, and none counts as completed.
+TEST(StationReport, MisbehavingLoadersFailTheirPortsWithoutHoldingTheStation) {
+  test::TempDir dir;
+  const std::string loader = dir.File("loader.sh");
+  test::WriteFile(
+      loader,
+      "#!/bin/sh\n"
+      "while [ $# -gt 0 ]; do [ \"$1\" = --check ] && exit 0;"
+      " [ \"$1\" = -p ] && port=$2; shift; done\n"
+      "case \"$port\" in\n"
+      "  *deaf*) trap '' TERM; echo '{\"t\":0,\"type\":\"phase\",\"phase\":\"waking\"}';"
+      " while :; do sleep 1; done;;\n"
+      "  *mute*) exit 0;;\n"
+      "  *endless*) while :; do printf xxxxxxxxxxxxxxxx; done;;\n"
+      "esac\n");
+  chmod(loader.c_str(), 0755);
+  test::WriteFile(dir.File("fw.bin"), "image");
+  const auto start = std::chrono::steady_clock::now();
+  test::ChildProcess station(
+      {test::ProgramPath("gpsfwstation"), "--loader", loader, "-i", dir.File("fw.bin"), "--log-dir",
+       dir.File("logs"), "--report", dir.File("r.json"), "--unit-timeout", "1", "--plain", "deaf",
+       "mute", "endless"},
+      dir.File("out"));
+  EXPECT_EQ(station.Wait(60), kExitFailed) << test::ReadFile(dir.File("out"));
+  // The deaf loader is killed 5 s after it was told to stop.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  const nlohmann::json report = nlohmann::json::parse(test::ReadFile(dir.File("r.json")));
+  EXPECT_EQ(report["ports"][0]["result"], "timed_out");
+  EXPECT_EQ(report["ports"][0]["exit_status"], 128 + 9);
+  EXPECT_EQ(report["ports"][1]["result"], "failed");
+  EXPECT_EQ(report["ports"][1]["reason"], "no completion reported");
+  EXPECT_EQ(report["ports"][2]["result"], "timed_out");
+  EXPECT_EQ(report["totals"]["completed"], 0);
+}
+
+}  // namespace
+}  // namespace gpsfw::station
