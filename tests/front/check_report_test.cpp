@@ -76,7 +76,7 @@ TEST_F(CheckReportTest, AcceptedImagesAreReportedWithWhatTheUpdateWouldDo) {
   };
   for (const Case& c : cases) {
     const CheckRun run = RunCheck(runDir, c.image, c.sfld);
-    EXPECT_EQ(run.code, 0) << c.name;
+    EXPECT_EQ(run.status, 0) << c.name;
     const Lines report = SplitLines(run.report);
     for (const std::string& line : c.reported) {
       EXPECT_NE(std::find(report.begin(), report.end(), line), report.end())
@@ -128,7 +128,7 @@ TEST_F(CheckReportTest, RefusedImagesGetTheVerdictAReasonAndTheLog) {
   };
   for (const Case& c : cases) {
     const CheckRun run = RunCheck(runDir, c.image, c.sfld);
-    EXPECT_EQ(run.code, -3) << c.name;
+    EXPECT_EQ(run.status, 253) << c.name;
     const Lines report = SplitLines(run.report);
     for (const std::string& line : c.reported) {
       EXPECT_NE(std::find(report.begin(), report.end(), line), report.end())

@@ -15,7 +15,6 @@ struct FrontViews {
   ConsoleSetup console;  // mode kOff: no console
   bool events = false;
   bool trace = false;
-  bool check = false;
 };
 
 // One run of the loader with the front end installed, against the receiver model in virtual
@@ -26,20 +25,20 @@ struct FrontRun {
   std::string console;
   std::string events;
   std::string trace;
-  std::string check;
   sim::SimResult result;
   std::vector<sim::WireEvent> wire;
   double virtualSeconds = 0;
 };
 
-// `extraArguments` go behind "-i image -p /dev/gps-sim -l LOG".
+// `gpsfwload -q -i image -p /dev/gps-sim -l LOG` with --events and --trace into files of
+// the directory as the views ask; the console through an observer of the test's own.
 FrontRun RunWithFrontEnd(const TempDir& dir, const sim::ReceiverConfig& config,
-                         const std::string& image, const FrontViews& views,
-                         const std::string& extraArguments = "");
+                         const std::string& image, const FrontViews& views);
 
-// --check of `image`: the run's return code, its log and what it printed.
+// `gpsfwload --check` of `image` as a program of its own: its exit status, its log and
+// what it printed.
 struct CheckRun {
-  int code = 0;
+  int status = 0;
   std::vector<std::string> log;
   std::string report;
 };
