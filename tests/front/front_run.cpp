@@ -38,6 +38,13 @@ std::vector<std::string> SplitLines(const std::string& text, const std::string& 
   return lines;
 }
 
+std::vector<std::string> Started(const std::string& program, std::vector<std::string> arguments) {
+  std::vector<std::string> argv = SplitLines(GPSFW_EMULATOR, " ");
+  argv.push_back(program);
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return argv;
+}
+
 FrontRun RunWithFrontEnd(const TempDir& dir, const sim::ReceiverConfig& config,
                          const std::string& image, const FrontViews& views) {
   std::filesystem::create_directories(dir.File("tmp"));
@@ -93,7 +100,7 @@ CheckRun RunCheck(const TempDir& dir, const std::string& image,
   const std::string program = dir.File("bin/gpsfwload");
   std::filesystem::create_directories(dir.File("bin"));
   if (!std::filesystem::exists(program)) {
-    std::filesystem::copy_file(ProgramPath("gpsfwload"), program);
+    std::filesystem::copy_file(std::string(GPSFW_BUILD_DIR) + "/bin/gpsfwload", program);
   }
   std::filesystem::remove(dir.File("bin/sfld.hex"));
   if (!sfldBesideProgram.empty()) {
@@ -104,8 +111,9 @@ CheckRun RunCheck(const TempDir& dir, const std::string& image,
   const std::string log = dir.File("check.log");
   CheckRun run;
   // A port that does not exist: --check opens none.
-  ChildProcess child({program, "--check", "-i", image, "-p", dir.File("no-such-port"), "-l", log},
-                     dir.File("check"));
+  ChildProcess child(
+      Started(program, {"--check", "-i", image, "-p", dir.File("no-such-port"), "-l", log}),
+      dir.File("check"));
   run.status = child.Wait(60);
   unsetenv("TMPDIR");
   run.report = ReadFile(dir.File("check"));
