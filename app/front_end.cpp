@@ -39,6 +39,12 @@ struct SparedFiles {
   void Add(const char* path) {
     if (path != nullptr && count < sizeof paths / sizeof paths[0]) paths[count++] = path;
   }
+  bool Names(const char* path) const {
+    for (size_t i = 0; i < count; ++i) {
+      if (strcmp(paths[i], path) == 0) return true;
+    }
+    return false;
+  }
 };
 
 // Standard output for "-", else a file of its own in *stream.
@@ -49,7 +55,12 @@ bool OpenOutput(const char* path, const char* what, const SparedFiles& spared, s
     return true;
   }
   std::FILE* opened = nullptr;
-  switch (OpenOutputFile(path, "w", spared.paths, spared.count, &opened)) {
+  // A spared file that does not exist yet (the log, before the run creates it) is known
+  // by its name only.
+  const LogOpenResult result = spared.Names(path)
+                                   ? LogOpenResult::kWouldOverwrite
+                                   : OpenOutputFile(path, "w", spared.paths, spared.count, &opened);
+  switch (result) {
     case LogOpenResult::kOpened:
       *stream = opened;
       return true;

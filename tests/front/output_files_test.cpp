@@ -1,5 +1,6 @@
 // --events and --trace never destroy what the run reads or writes: a refused output ends the
-// run with 251 before any port is touched, and the file it named is left as it was.
+// run as a refused command line (exit status 2) before the log or a port is touched, and the
+// file it named is left as it was.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,7 +14,8 @@
 namespace gpsfw::test {
 namespace {
 
-TEST(OutputFilesTest, AnOutputOverTheImageTheLogTheOtherOutputOrALinkIsRefused) {
+TEST(OutputFilesTest,
+     AnOutputOverTheImageTheLogTheOtherOutputOrALinkIsRefusedBeforeAnythingIsTouched) {
   TempDir dir;
   const ImageFiles images = MakeImages(dir, 1024, 4096, 512);
   const std::string image = ReadFile(images.container);
@@ -34,10 +36,14 @@ TEST(OutputFilesTest, AnOutputOverTheImageTheLogTheOtherOutputOrALinkIsRefused) 
        {"--events", events, "--trace", events},
        "cannot write the wire trace to"},
       {"events over the log", {"--events", log}, "the log or the other output"},
+      {"trace over the log by another name",
+       {"--trace", dir.path() + "/./run.log"},
+       "the log or the other output"},
       {"events through a link", {"--events", link}, "it is a symbolic link"},
   };
   for (const Case& c : cases) {
     WriteFile(kept, "kept\n");
+    WriteFile(log, "an earlier run's log\r\n");
     std::vector<std::string> argv = {ProgramPath("gpsfwload"),
                                      "-i",
                                      images.container,
@@ -47,11 +53,11 @@ TEST(OutputFilesTest, AnOutputOverTheImageTheLogTheOtherOutputOrALinkIsRefused) 
                                      log};
     argv.insert(argv.end(), c.options.begin(), c.options.end());
     const std::string err = dir.File("stderr");
-    EXPECT_EQ(ChildProcess(argv, "", err).Wait(30), 251) << c.name;
+    EXPECT_EQ(ChildProcess(argv, "", err).Wait(30), 2) << c.name;
     EXPECT_NE(ReadFile(err).find(c.message), std::string::npos) << c.name << ": " << ReadFile(err);
     EXPECT_EQ(ReadFile(images.container), image) << c.name;
     EXPECT_EQ(ReadFile(kept), "kept\n") << c.name;
-    EXPECT_EQ(ReadFile(log), "RetCode: -5\r\n") << c.name;
+    EXPECT_EQ(ReadFile(log), "an earlier run's log\r\n") << c.name;
   }
 }
 
