@@ -89,7 +89,8 @@ TEST_F(CheckReportTest, AcceptedImagesAreReportedWithWhatTheUpdateWouldDo) {
 
 TEST_F(CheckReportTest, TheLogHoldsThePreparationOfAnUpdateAndNoMore) {
   const CheckRun check = RunCheck(runDir, images_->container);
-  const FrontRun update = RunWithFrontEnd(runDir, {}, images_->container, {});
+  const FrontRun update =
+      RunWithFrontEnd(runDir, sim::ReceiverConfig(), images_->container, FrontViews());
   ASSERT_EQ(update.code, 0);
   ASSERT_GE(check.log.size(), 2u);
   const Lines prepared(check.log.begin(), check.log.end() - 1);
@@ -144,7 +145,8 @@ TEST_F(CheckReportTest, RefusedImagesGetTheVerdictAReasonAndTheLog) {
 // loader, which take well under a second for this image.
 TEST_F(CheckReportTest, ExpectedDurationIsAFloorUnderAWholeUpdate) {
   const CheckRun check = RunCheck(runDir, images_->container);
-  const FrontRun update = RunWithFrontEnd(runDir, {}, images_->container, {});
+  const FrontRun update =
+      RunWithFrontEnd(runDir, sim::ReceiverConfig(), images_->container, FrontViews());
   const double expected = ExpectedSeconds(check.report);
   EXPECT_LE(expected, update.virtualSeconds);
   EXPECT_GE(expected, update.virtualSeconds - 1.5) << update.virtualSeconds;

@@ -52,7 +52,8 @@ class ConsoleProgressTest : public ::testing::Test {
     delete images_;
     delete dir_;
   }
-  FrontRun Run(const ConsoleSetup& console, const sim::ReceiverConfig& config = {}) {
+  FrontRun Run(const ConsoleSetup& console,
+               const sim::ReceiverConfig& config = sim::ReceiverConfig()) {
     FrontViews views;
     views.console = console;
     return RunWithFrontEnd(runDir, config, images_->container, views);

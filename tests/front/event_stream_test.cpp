@@ -149,7 +149,7 @@ TempDir* EventStreamTest::dir_ = nullptr;
 ImageFiles* EventStreamTest::images_ = nullptr;
 
 TEST_F(EventStreamTest, WholeUpdateFollowsTheSchemaAndEndsWithDone) {
-  const FrontRun run = Run({});
+  const FrontRun run = Run(sim::ReceiverConfig());
   ASSERT_EQ(run.code, 0);
   const std::vector<json> events = ParseValid(run.events);
   ASSERT_GE(events.size(), 4u);
@@ -246,7 +246,7 @@ TEST_F(EventStreamTest, RefusedImageEndsWithItsCodeAndNoStart) {
   WriteFile(broken, "not an image at all\n");
   FrontViews views;
   views.events = true;
-  const FrontRun run = RunWithFrontEnd(runDir, {}, broken, views);
+  const FrontRun run = RunWithFrontEnd(runDir, sim::ReceiverConfig(), broken, views);
   EXPECT_EQ(run.code, -3);
   const std::vector<json> events = ParseValid(run.events);
   EXPECT_TRUE(OfType(events, "start").empty());

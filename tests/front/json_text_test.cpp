@@ -69,7 +69,7 @@ TEST(JsonTextTest, ALineIsOneObjectWithTimeAndType) {
             "{\"t\":12.345678,\"type\":\"line_error\",\"flags\":-10,\"address\":\"0x1000ABCD\","
             "\"duration\":0.000007,\"names\":[\"CE_FRAME\",\"CE_OVERRUN\"],\"none\":[],"
             "\"port\":\"\"}\n");
-  EXPECT_NO_THROW(nlohmann::json::parse(text));
+  EXPECT_TRUE(nlohmann::json::accept(text));
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ TEST(WireTraceTest, TraceOfTheDemoImageStaysSmall) {
   const ImageFiles images = MakeImages(dir, 4096, 32768);
   FrontViews views;
   views.trace = true;
-  const FrontRun run = RunWithFrontEnd(dir, {}, images.container, views);
+  const FrontRun run = RunWithFrontEnd(dir, sim::ReceiverConfig(), images.container, views);
   ASSERT_EQ(run.code, 0);
   EXPECT_LT(run.trace.size(), 2u * 1024 * 1024);
   EXPECT_LT(run.trace.size(), 64u * 1024) << "one line per burst, long frames abridged";
