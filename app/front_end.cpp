@@ -4,7 +4,10 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "app/quoted_text.h"
+#include "image/sfld_loader.h"
 #include "platform/clock.h"
+#include "report/output_file.h"
 
 namespace gpsfw {
 namespace {
@@ -13,34 +16,86 @@ namespace {
 constexpr char kDefaultPortName[] = "GPS1:";
 constexpr char kStandardOutput[] = "-";
 
-}  // namespace
-
-FrontEnd::~FrontEnd() {
-  if (installed_) InstallObserver(nullptr);
+void TellOutputRefused(const char* what, const char* path, const char* why) {
+  std::fprintf(stderr, "gpsfwload: cannot write the %s to ", what);
+  WriteQuoted(stderr, path);
+  std::fprintf(stderr, ": %s\n", why);
 }
 
-bool FrontEnd::OpenOutput(const char* path, const char* what, File& file, std::FILE** stream) {
+// The files the run reads or writes besides the one being opened: the image, the SFLD
+// files it may fall back to, the log, the other output. None may be overwritten.
+struct SparedFiles {
+  char fallbacks[kSfldFallbacks][kPathCapacity];
+  const char* paths[kSfldFallbacks + 3];
+  size_t count = 0;
+
+  SparedFiles(const char* image, const char* log) {
+    Add(image);
+    Add(log);
+    for (size_t i = 0; i < kSfldFallbacks; ++i) {
+      if (SfldFallbackPath(i, fallbacks[i], kPathCapacity)) Add(fallbacks[i]);
+    }
+  }
+  void Add(const char* path) {
+    if (path != nullptr && count < sizeof paths / sizeof paths[0]) paths[count++] = path;
+  }
+  bool Names(const char* path) const {
+    for (size_t i = 0; i < count; ++i) {
+      if (strcmp(paths[i], path) == 0) return true;
+    }
+    return false;
+  }
+};
+
+// Standard output for "-", else a file of its own in *stream.
+bool OpenOutput(const char* path, const char* what, const SparedFiles& spared, std::FILE** stream) {
   if (path == nullptr) return true;
   if (strcmp(path, kStandardOutput) == 0) {
     *stream = stdout;
     return true;
   }
-  file.reset(std::fopen(path, "we"));
-  if (!file) {
-    std::fprintf(stderr, "gpsfwload: cannot write the %s to '%s': %s\n", what, path,
-                 strerror(errno));
-    return false;
+  std::FILE* opened = nullptr;
+  // A spared file that does not exist yet (the log, before the run creates it) is known
+  // by its name only.
+  const LogOpenResult result = spared.Names(path)
+                                   ? LogOpenResult::kWouldOverwrite
+                                   : OpenOutputFile(path, "w", spared.paths, spared.count, &opened);
+  switch (result) {
+    case LogOpenResult::kOpened:
+      *stream = opened;
+      return true;
+    case LogOpenResult::kWouldOverwrite:
+      TellOutputRefused(what, path,
+                        "it is the firmware image, an SFLD file, the log or the other output; "
+                        "it is left as it is");
+      return false;
+    case LogOpenResult::kFailed:
+      break;
   }
-  *stream = file.get();
-  return true;
+  const bool link = errno == ELOOP || errno == EMLINK;
+  TellOutputRefused(what, path,
+                    link ? "it is a symbolic link, which is never followed" : strerror(errno));
+  return false;
 }
 
-bool FrontEnd::Configure(const LoaderOptions& options) {
+}  // namespace
+
+FrontEnd::~FrontEnd() {
+  if (installed_) InstallObserver(previous_);
+}
+
+void FrontEnd::Own(std::FILE* stream, File& file) {
+  if (stream != nullptr && stream != stdout) file.reset(stream);
+}
+
+bool FrontEnd::Configure(const LoaderOptions& options, const char* logPath) {
   FrontEndOutputs outputs;
-  if (!OpenOutput(options.events, "event stream", eventsFile_, &outputs.events) ||
-      !OpenOutput(options.trace, "wire trace", traceFile_, &outputs.trace)) {
-    return false;
-  }
+  SparedFiles spared(options.image, logPath);
+  if (!OpenOutput(options.events, "event stream", spared, &outputs.events)) return false;
+  Own(outputs.events, eventsFile_);
+  spared.Add(options.events);
+  if (!OpenOutput(options.trace, "wire trace", spared, &outputs.trace)) return false;
+  Own(outputs.trace, traceFile_);
   if (options.check) {
     outputs.check = stdout;
   } else {
@@ -68,6 +123,8 @@ void FrontEnd::Attach(const char* image, const char* port, const FrontEndOutputs
 
 void FrontEnd::Install() {
   facts_.startUs = platform::NowUs();
+  previous_ = &Observe();
+  Add(previous_);
   InstallObserver(this);
   installed_ = true;
 }

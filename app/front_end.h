@@ -26,7 +26,8 @@ struct FrontEndOutputs {
 
 // The one observer the loader installs: it gathers the run's facts and hands every call on
 // to the views the options ask for (console progress, event stream, wire trace, check
-// report). Uninstalls itself when it goes.
+// report). An observer installed before it (a test's, a measurement's) goes on receiving
+// every call; it is installed again when the front end goes.
 class FrontEnd : public Observer {
  public:
   FrontEnd() = default;
@@ -36,8 +37,10 @@ class FrontEnd : public Observer {
 
   // Opens the files the options name and looks at the terminal: --check prints its report
   // on standard output and nothing on the console; otherwise the console progress goes to
-  // standard error. False, with a message on standard error, when a file cannot be opened.
-  bool Configure(const LoaderOptions& options);
+  // standard error. An output is never opened over the image, an SFLD file, the log at
+  // `logPath` or the other output. False, with a message on standard error, when a file
+  // cannot be opened.
+  bool Configure(const LoaderOptions& options, const char* logPath);
   // What Configure does, with the outputs given (tests).
   void Attach(const char* image, const char* port, const FrontEndOutputs& outputs);
   // Starts the run's clock and becomes the process-wide observer.
@@ -59,11 +62,12 @@ class FrontEnd : public Observer {
   void OnDone(int returnCode) override;
 
  private:
-  static constexpr size_t kViews = 4;
+  static constexpr size_t kViews = 5;  // the four views and the observer installed before
   using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
   void Add(Observer* view);
-  static bool OpenOutput(const char* path, const char* what, File& file, std::FILE** stream);
+  // Standard output stays open; a file of its own is closed with the front end.
+  static void Own(std::FILE* stream, File& file);
 
   RunFacts facts_;
   std::optional<ConsoleProgress> console_;
@@ -73,6 +77,7 @@ class FrontEnd : public Observer {
   Observer* views_[kViews] = {};
   size_t viewCount_ = 0;
   bool installed_ = false;
+  Observer* previous_ = nullptr;
   int firstWake_ = 0;
   int firstSfldAttempt_ = 0;
   int firstFlashAttempt_ = 0;

@@ -38,7 +38,7 @@ int LoaderMain(int argc, char** argv) {
   }
   // Console progress, events, trace and the check report watch the run beside the log.
   FrontEnd front;
-  if (!front.Configure(options)) return kExitUsage;
+  if (!front.Configure(options, RunLogPath(options))) return kExitUsage;
   front.Install();
   platform::InstallStopHandlers();
   return RunLoader(options);

@@ -119,9 +119,13 @@ int RunWithLog(const LoaderOptions& options) {
 
 }  // namespace
 
+const char* RunLogPath(const LoaderOptions& options) {
+  return options.log != nullptr ? options.log : kDefaultLogPath;
+}
+
 int RunLoader(const LoaderOptions& options) {
   platform::SetStopRoutine(StopRun);
-  const char* logPath = options.log != nullptr ? options.log : kDefaultLogPath;
+  const char* logPath = RunLogPath(options);
   int code = kRunLogFailed;
   if (OpenLog(logPath, options.image)) {
     code = RunWithLog(options);

@@ -18,4 +18,7 @@ inline constexpr int kRunStopped = -7;
 // any wait ends the run and the process there (stop_signals.h).
 int RunLoader(const LoaderOptions& options);
 
+// The progress log the run writes: -l, or grelm.txt in the working directory.
+const char* RunLogPath(const LoaderOptions& options);
+
 }  // namespace gpsfw

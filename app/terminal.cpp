@@ -2,15 +2,15 @@
 
 #include <stdlib.h>
 #include <string.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
+
+#include "platform/terminal.h"
 
 namespace gpsfw {
 
 ConsoleSetup DetectConsole(int fd, bool quiet, bool progress) {
   ConsoleSetup setup;
   if (quiet) return setup;
-  if (isatty(fd) != 1) {
+  if (!platform::IsTerminal(fd)) {
     if (progress) setup.mode = ConsoleMode::kPlain;
     return setup;
   }
@@ -23,9 +23,8 @@ ConsoleSetup DetectConsole(int fd, bool quiet, bool progress) {
 }
 
 int TerminalColumns(int fd) {
-  winsize size{};
-  if (ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return kFallbackColumns;
-  return size.ws_col;
+  const int columns = platform::TerminalColumns(fd);
+  return columns > 0 ? columns : kFallbackColumns;
 }
 
 }  // namespace gpsfw

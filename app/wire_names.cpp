@@ -1,5 +1,6 @@
 #include "app/wire_names.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -34,7 +35,7 @@ class NameList {
 
  private:
   void FlushRepeat() {
-    if (repeat_ > 1) Append(out_, capacity_, " x%zu", repeat_);
+    if (repeat_ > 1) Append(out_, capacity_, " x%" PRIu64, static_cast<uint64_t>(repeat_));
     repeat_ = 1;
   }
   char* out_;
@@ -73,10 +74,10 @@ void NameFrame(const uint8_t* frame, size_t length, WireContext& context, NameLi
     std::snprintf(text, sizeof text, "erase record 0x%08" PRIX32 " to 0x%08" PRIX32,
                   BigEndian32(payload), BigEndian32(payload + kAddressBytes));
   } else if (2 * words >= kAddressBytes) {
-    std::snprintf(text, sizeof text, "record 0x%08" PRIX32 ", %zu bytes", BigEndian32(payload),
-                  2 * words - kAddressBytes);
+    std::snprintf(text, sizeof text, "record 0x%08" PRIX32 ", %" PRIu64 " bytes",
+                  BigEndian32(payload), static_cast<uint64_t>(2 * words - kAddressBytes));
   } else {
-    std::snprintf(text, sizeof text, "frame of %zu words", words);
+    std::snprintf(text, sizeof text, "frame of %" PRIu64 " words", static_cast<uint64_t>(words));
   }
   Append(text, sizeof text, ", checksum 0x%04X", stored);
   if (computed != stored) Append(text, sizeof text, " (wrong: 0x%04X computed)", computed);
@@ -138,7 +139,10 @@ size_t TextAt(const WireBurst& burst, size_t at, const WireContext& context, Nam
   size_t end = at;
   while (end < burst.count && IsTextByte(burst.bytes[end])) ++end;
   if (end - at < kShortestText) return 0;
-  const bool version = memmem(&burst.bytes[at], end - at, "VER", 3) != nullptr;
+  static constexpr char kTag[] = "VER";
+  const uint8_t* text = &burst.bytes[at];
+  const bool version =
+      std::search(text, text + (end - at), kTag, kTag + sizeof kTag - 1) != text + (end - at);
   names.Add(version ? "version reply" : "text");
   return end - at;
 }

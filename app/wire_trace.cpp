@@ -34,7 +34,12 @@ void WireTrace::WriteBytes(bool hex) {
   const bool abridged = burst_.count > kTraceFullHex;
   for (size_t i = 0; i < burst_.count; ++i) {
     if (abridged && i == kTraceHexEnds) {
-      std::fprintf(out_, hex ? " .. %zu more .." : "..", burst_.count - 2 * kTraceHexEnds);
+      if (hex) {
+        std::fprintf(out_, " .. %" PRIu64 " more ..",
+                     static_cast<uint64_t>(burst_.count - 2 * kTraceHexEnds));
+      } else {
+        std::fputs("..", out_);
+      }
       i = burst_.count - kTraceHexEnds - 1;
       continue;
     }
@@ -51,9 +56,9 @@ void WireTrace::WriteBurst() {
   char names[kNamesCapacity];
   NameBurst(burst_, context_, names, sizeof names);
   WriteTime(burst_.startUs);
-  std::fprintf(out_, " %s %6" PRIu32 " %5zu ",
+  std::fprintf(out_, " %s %6" PRIu32 " %5" PRIu64 " ",
                burst_.direction == WireDirection::kToTarget ? "->" : "<-", burst_.baud,
-               burst_.count);
+               static_cast<uint64_t>(burst_.count));
   WriteBytes(true);
   std::fputs("  |", out_);
   WriteBytes(false);

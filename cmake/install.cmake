@@ -32,6 +32,10 @@ install(FILES ${GPSFW_MAN_FILES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/man/SFLD.txt
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# The package is Debian's; a Windows build installs into a folder and stops there.
+if(WIN32)
+  return()
+endif()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME gpsfwload)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

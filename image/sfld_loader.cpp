@@ -66,13 +66,17 @@ bool OpenExtracted(SRecReader& reader, platform::UniqueFd& extracted) {
   return reader.Adopt(extracted.Release());
 }
 
-// `first` receives the first fallback path, the one a failure names.
+// `first` receives the first fallback path, the one a failure names; once a file opens, the
+// path of that file.
 bool OpenFallback(SRecReader& reader, char* first, size_t capacity) {
   const bool fits = SfldFallbackPath(0, first, capacity);
   if (fits && reader.Open(first)) return true;
   char path[kPathCapacity];
   for (size_t which = 1; which < kSfldFallbacks; ++which) {
-    if (SfldFallbackPath(which, path, sizeof path) && reader.Open(path)) return true;
+    if (SfldFallbackPath(which, path, sizeof path) && reader.Open(path)) {
+      std::snprintf(first, capacity, "%s", path);
+      return true;
+    }
   }
   return false;
 }

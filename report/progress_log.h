@@ -2,21 +2,15 @@
 
 #include <cstddef>
 
+#include "report/output_file.h"
+
 namespace gpsfw {
 
 // The progress log: one 8-bit text file with CR LF line ends. While it is closed every
 // operation does nothing.
 
-enum class LogOpenResult {
-  kOpened,
-  kFailed,          // errno tells why (ELOOP: the path's last component is a symbolic link)
-  kWouldOverwrite,  // the path leads to a file the run must not destroy
-};
-
-// Opens the log for a run: created or truncated, never through a symbolic link in its last
-// component, not inherited by child processes. A path that leads to one of the `spared`
-// files (the same file, also through a hard or symbolic link) is refused before anything is
-// truncated. A FIFO without a reader is refused at once rather than waited for.
+// Opens the log for a run as OpenOutputFile does (output_file.h): never through a symbolic
+// link, never over one of the `spared` files.
 LogOpenResult OpenRunLog(const char* path, const char* const* spared, size_t sparedCount);
 // OpenRunLog with nothing to spare; true when opened.
 bool OpenProgressLog(const char* path);

@@ -1,7 +1,9 @@
 #!/bin/sh
 # A whole firmware update against the simulated receiver on a pseudo-terminal:
-# builds the programs, makes a demo image, starts gpsfwsim, runs gpsfwload against it, shows
-# the progress log as it grows and ends with the simulator's verdict on the flash.
+# builds the programs, makes a demo image, starts gpsfwsim, shows what gpsfwload --check
+# finds, runs gpsfwload against the simulator with its progress on the console, an event
+# stream and a wire trace, shows the progress log and ends with the simulator's verdict on
+# the flash.
 # Exit status 0 only when the update completed and the flash verified.
 set -eu
 cd "$(dirname "$0")/.."
@@ -41,15 +43,17 @@ while [ ! -e "$link" ]; do
 done
 cat "$out/sim.out"
 
-echo "== gpsfwload -i $out/demo.bin -p $link -l $out/demo.log"
-"$bin/gpsfwload" -i "$out/demo.bin" -p "$link" -l "$out/demo.log" &
-loader=$!
-touch "$out/demo.log"
-tail -n +1 -f "$out/demo.log" --pid=$loader | tr -d '\r' &
-tailer=$!
+echo "== gpsfwload --check -i $out/demo.bin"
+"$bin/gpsfwload" --check -i "$out/demo.bin" -l "$out/check.log"
+
+# On a terminal the loader keeps one status line up to date; elsewhere --progress gives a
+# plain line per phase and per tenth of the programming.
+echo "== gpsfwload -i $out/demo.bin -p $link -l $out/demo.log --progress --events $out/events.jsonl --trace $out/trace.txt"
 status=0
-wait $loader || status=$?
-wait $tailer 2>/dev/null || true
+"$bin/gpsfwload" -i "$out/demo.bin" -p "$link" -l "$out/demo.log" --progress \
+  --events "$out/events.jsonl" --trace "$out/trace.txt" || status=$?
+echo "== Progress log $out/demo.log"
+tr -d '\r' <"$out/demo.log"
 echo "== gpsfwload exit status: $status"
 
 sim_status=0

@@ -76,7 +76,7 @@ TEST_F(CheckReportTest, AcceptedImagesAreReportedWithWhatTheUpdateWouldDo) {
   };
   for (const Case& c : cases) {
     const CheckRun run = RunCheck(runDir, c.image, c.sfld);
-    EXPECT_EQ(run.code, 0) << c.name;
+    EXPECT_EQ(run.status, 0) << c.name;
     const Lines report = SplitLines(run.report);
     for (const std::string& line : c.reported) {
       EXPECT_NE(std::find(report.begin(), report.end(), line), report.end())
@@ -89,7 +89,8 @@ TEST_F(CheckReportTest, AcceptedImagesAreReportedWithWhatTheUpdateWouldDo) {
 
 TEST_F(CheckReportTest, TheLogHoldsThePreparationOfAnUpdateAndNoMore) {
   const CheckRun check = RunCheck(runDir, images_->container);
-  const FrontRun update = RunWithFrontEnd(runDir, sim::ReceiverConfig(), images_->container, {});
+  const FrontRun update =
+      RunWithFrontEnd(runDir, sim::ReceiverConfig(), images_->container, FrontViews());
   ASSERT_EQ(update.code, 0);
   ASSERT_GE(check.log.size(), 2u);
   const Lines prepared(check.log.begin(), check.log.end() - 1);
@@ -128,7 +129,7 @@ TEST_F(CheckReportTest, RefusedImagesGetTheVerdictAReasonAndTheLog) {
   };
   for (const Case& c : cases) {
     const CheckRun run = RunCheck(runDir, c.image, c.sfld);
-    EXPECT_EQ(run.code, -3) << c.name;
+    EXPECT_EQ(run.status, 253) << c.name;
     const Lines report = SplitLines(run.report);
     for (const std::string& line : c.reported) {
       EXPECT_NE(std::find(report.begin(), report.end(), line), report.end())
@@ -144,7 +145,8 @@ TEST_F(CheckReportTest, RefusedImagesGetTheVerdictAReasonAndTheLog) {
 // loader, which take well under a second for this image.
 TEST_F(CheckReportTest, ExpectedDurationIsAFloorUnderAWholeUpdate) {
   const CheckRun check = RunCheck(runDir, images_->container);
-  const FrontRun update = RunWithFrontEnd(runDir, sim::ReceiverConfig(), images_->container, {});
+  const FrontRun update =
+      RunWithFrontEnd(runDir, sim::ReceiverConfig(), images_->container, FrontViews());
   const double expected = ExpectedSeconds(check.report);
   EXPECT_LE(expected, update.virtualSeconds);
   EXPECT_GE(expected, update.virtualSeconds - 1.5) << update.virtualSeconds;

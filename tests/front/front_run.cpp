@@ -4,17 +4,12 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <sstream>
 
-#include "app/check_run.h"
-#include "app/command_line.h"
 #include "app/front_end.h"
 #include "app/run_loader.h"
 #include "image/image_objects.h"
-#include "platform/paths.h"
-#include "platform/text.h"
-#include "report/progress_log.h"
 #include "sim/virtual_transport.h"
+#include "tests/support/process.h"
 
 namespace gpsfw::test {
 namespace {
@@ -43,34 +38,45 @@ std::vector<std::string> SplitLines(const std::string& text, const std::string& 
   return lines;
 }
 
+std::vector<std::string> Started(const std::string& program, std::vector<std::string> arguments) {
+  std::vector<std::string> argv = SplitLines(GPSFW_EMULATOR, " ");
+  argv.push_back(program);
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return argv;
+}
+
 FrontRun RunWithFrontEnd(const TempDir& dir, const sim::ReceiverConfig& config,
-                         const std::string& image, const FrontViews& views,
-                         const std::string& extraArguments) {
+                         const std::string& image, const FrontViews& views) {
   std::filesystem::create_directories(dir.File("tmp"));
   setenv("TMPDIR", dir.File("tmp").c_str(), 1);
+  // The console through an observer of the test's own, installed before the loader's front
+  // end, which hands every call on to it: a terminal of the test's width.
   FrontEndOutputs outputs;
   outputs.consoleSetup = views.console;
   outputs.console = OpenIf(views.console.mode != ConsoleMode::kOff, dir.File("console"));
-  outputs.events = OpenIf(views.events, dir.File("events"));
-  outputs.trace = OpenIf(views.trace, dir.File("trace"));
-  outputs.check = OpenIf(views.check, dir.File("check"));
+  const std::string log = dir.File("update.log");
+  const std::string events = dir.File("events");
+  const std::string trace = dir.File("trace");
+  LoaderOptions options;
+  options.image = image.c_str();
+  options.port = "/dev/gps-sim";
+  options.log = log.c_str();
+  options.events = views.events ? events.c_str() : nullptr;
+  options.trace = views.trace ? trace.c_str() : nullptr;
+  options.quiet = true;
 
   FrontRun run;
   sim::Receiver receiver(config);
   sim::VirtualTransport transport(receiver);
   {
     sim::ScopedVirtualTransport installed(transport);
+    FrontEnd console;
+    console.Attach(image.c_str(), "/dev/gps-sim", outputs);
+    console.Install();
+    // As the loader's entry sets it up.
     FrontEnd front;
-    front.Attach(image.c_str(), "/dev/gps-sim", outputs);
+    if (!front.Configure(options, RunLogPath(options))) return run;
     front.Install();
-    const std::string log = dir.File("update.log");
-    std::vector<std::string> words = {"gpsfwload", "-i", image, "-p", "/dev/gps-sim", "-l", log};
-    std::istringstream extra(extraArguments);
-    for (std::string word; extra >> word;) words.push_back(word);
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    LoaderOptions options;
-    ParseCommandLine(static_cast<int>(argv.size()), argv.data(), options);
     run.code = RunLoader(options);
     run.log = SplitLines(ReadFile(log), "\r\n");
     run.virtualSeconds = static_cast<double>(transport.NowNs()) / 1e9;
@@ -81,9 +87,8 @@ FrontRun RunWithFrontEnd(const TempDir& dir, const sim::ReceiverConfig& config,
   unsetenv("TMPDIR");
 
   run.console = CloseAndRead(outputs.console, dir.File("console"));
-  run.events = CloseAndRead(outputs.events, dir.File("events"));
-  run.trace = CloseAndRead(outputs.trace, dir.File("trace"));
-  run.check = CloseAndRead(outputs.check, dir.File("check"));
+  if (views.events) run.events = ReadFile(events);
+  if (views.trace) run.trace = ReadFile(trace);
   run.result = receiver.Result();
   run.wire = transport.Wire();
   return run;
@@ -91,42 +96,28 @@ FrontRun RunWithFrontEnd(const TempDir& dir, const sim::ReceiverConfig& config,
 
 CheckRun RunCheck(const TempDir& dir, const std::string& image,
                   const std::string& sfldBesideProgram) {
+  // A copy of the loader of its own, so that "sfld.hex" can lie beside it.
+  const std::string program = dir.File("bin/gpsfwload");
   std::filesystem::create_directories(dir.File("bin"));
+  if (!std::filesystem::exists(program)) {
+    std::filesystem::copy_file(std::string(GPSFW_BUILD_DIR) + "/bin/gpsfwload", program);
+  }
   std::filesystem::remove(dir.File("bin/sfld.hex"));
   if (!sfldBesideProgram.empty()) {
     std::filesystem::copy_file(sfldBesideProgram, dir.File("bin/sfld.hex"));
   }
-  const std::string program = dir.File("bin/gpsfwload");
-  platform::OverrideModuleFileName(program.c_str());
   std::filesystem::create_directories(dir.File("tmp"));
   setenv("TMPDIR", dir.File("tmp").c_str(), 1);
-  const std::string reportPath = dir.File("check");
-  const std::string logPath = dir.File("check.log");
-  std::FILE* report = std::fopen(reportPath.c_str(), "w");
-  FrontEndOutputs outputs;
-  outputs.check = report;
+  const std::string log = dir.File("check.log");
   CheckRun run;
-  {
-    FrontEnd front;
-    front.Attach(image.c_str(), nullptr, outputs);
-    front.Install();
-    OpenProgressLog(logPath.c_str());
-    LogWide(L"GPS FW Loader v1.0.0 ");
-    wchar_t path[4096];
-    platform::WideFromNarrow(path, 4096, image.c_str());
-    run.code = CheckImage(path);
-    CloseProgressLog(run.code);
-    Observe().OnPhase(UpdatePhase::kDone);
-    Observe().OnDone(run.code);
-  }
-  FirmwareImage().Close();
-  SfldReader().Close();
-  PfldMode = false;
+  // A port that does not exist: --check opens none.
+  ChildProcess child(
+      Started(program, {"--check", "-i", image, "-p", dir.File("no-such-port"), "-l", log}),
+      dir.File("check"));
+  run.status = child.Wait(60);
   unsetenv("TMPDIR");
-  platform::OverrideModuleFileName(nullptr);
-  std::fclose(report);
-  run.report = ReadFile(reportPath);
-  run.log = SplitLines(ReadFile(logPath), "\r\n");
+  run.report = ReadFile(dir.File("check"));
+  run.log = SplitLines(ReadFile(log), "\r\n");
   return run;
 }
 

@@ -15,7 +15,6 @@ struct FrontViews {
   ConsoleSetup console;  // mode kOff: no console
   bool events = false;
   bool trace = false;
-  bool check = false;
 };
 
 // One run of the loader with the front end installed, against the receiver model in virtual
@@ -26,26 +25,30 @@ struct FrontRun {
   std::string console;
   std::string events;
   std::string trace;
-  std::string check;
   sim::SimResult result;
   std::vector<sim::WireEvent> wire;
   double virtualSeconds = 0;
 };
 
-// `extraArguments` go behind "-i image -p /dev/gps-sim -l LOG".
+// `gpsfwload -q -i image -p /dev/gps-sim -l LOG` with --events and --trace into files of
+// the directory as the views ask; the console through an observer of the test's own.
 FrontRun RunWithFrontEnd(const TempDir& dir, const sim::ReceiverConfig& config,
-                         const std::string& image, const FrontViews& views,
-                         const std::string& extraArguments = "");
+                         const std::string& image, const FrontViews& views);
 
-// --check of `image`: the run's return code, its log and what it printed.
+// `gpsfwload --check` of `image` as a program of its own: its exit status, its log and
+// what it printed.
 struct CheckRun {
-  int code = 0;
+  int status = 0;
   std::vector<std::string> log;
   std::string report;
 };
 // "sfld.hex" lies beside the program when `sfldBesideProgram` names an SFLD file.
 CheckRun RunCheck(const TempDir& dir, const std::string& image,
                   const std::string& sfldBesideProgram = "");
+
+// argv for a program built by this build but started from elsewhere (a copy, an installed
+// one): in a cross build through the emulator.
+std::vector<std::string> Started(const std::string& program, std::vector<std::string> arguments);
 
 std::vector<std::string> SplitLines(const std::string& text, const std::string& separator = "\n");
 

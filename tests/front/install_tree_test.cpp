@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/front/front_run.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/process.h"
 #include "tests/support/sample_images.h"
@@ -37,8 +38,20 @@ TEST(InstallTreeTest, ProgramsManualPagesAndDocumentationInTheirPlaces) {
 
   // The installed tools work from the prefix.
   const ImageFiles images = MakeImages(dir, 1024, 4096, 512);
-  EXPECT_EQ(RunProcess({prefix + "/bin/gpsfwimg", "info", images.container}, 30), 0);
-  EXPECT_EQ(RunProcess({prefix + "/bin/gpsfwsim", "--help"}, 30), 0);
+  EXPECT_EQ(RunProcess(Started(prefix + "/bin/gpsfwimg", {"info", images.container}), 30), 0);
+  EXPECT_EQ(RunProcess(Started(prefix + "/bin/gpsfwsim", {"--help"}), 30), 0);
+  // An installed loader finds the SFLD where the note says to put it.
+  std::filesystem::create_directories(prefix + "/share/gpsfwload");
+  std::filesystem::copy_file(images.sfld, prefix + "/share/gpsfwload/sfld.hex");
+  const std::string report = dir.File("check");
+  EXPECT_EQ(ChildProcess(Started(prefix + "/bin/gpsfwload",
+                                 {"--check", "-i", images.bare, "-l", dir.File("check.log")}),
+                         report)
+                .Wait(30),
+            0)
+      << ReadFile(report);
+  EXPECT_NE(ReadFile(report).find("/bin/../share/gpsfwload/sfld.hex\n"), std::string::npos)
+      << ReadFile(report);
 }
 
 }  // namespace

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+namespace gpsfw {
+
+enum class LogOpenResult {
+  kOpened,
+  kFailed,          // errno tells why (ELOOP: the path's last component is a symbolic link)
+  kWouldOverwrite,  // the path leads to a file the run must not destroy
+};
+
+// Opens a file the run writes (the progress log, the event stream, the trace) as a stream in
+// mode `mode`: created or truncated, never through a symbolic link in its last component,
+// not inherited by child processes. A path that leads to one of the `spared` files (the same
+// file, also through a hard or symbolic link) is refused before anything is truncated. A
+// FIFO without a reader is refused at once rather than waited for.
+LogOpenResult OpenOutputFile(const char* path, const char* mode, const char* const* spared,
+                             size_t sparedCount, std::FILE** stream);
+
+}  // namespace gpsfw
