@@ -1,7 +1,7 @@
 #include "image/container_check.h"
 
-#include "report/progress_log.h"
 #include "image/container_layout.h"
+#include "report/progress_log.h"
 
 namespace gpsfw {
 namespace {
@@ -46,7 +46,7 @@ SectionSum SumSection(std::FILE* stream, long offset, uint32_t length) {
   while (words > 0) {
     const size_t wanted = words < kSumBlockWords ? words : kSumBlockWords;
     const size_t got = std::fread(block, kWordBytes, wanted, stream);
-    for (size_t i = 0; i < got; ++i) sum.computed ^= LoadLE32(&block[i * kWordBytes]);
+    sum.computed ^= XorWords(block, got * kWordBytes);
     if (got != wanted) return sum;
     words -= static_cast<uint32_t>(got);
   }

@@ -35,6 +35,18 @@ inline void StoreLE32(uint8_t* bytes, uint32_t value) {
   for (uint32_t i = 0; i < kWordBytes; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+// The section checksum: XOR of little-endian words; a last group of 1 to 3 bytes fills the low
+// end of a word. Sums of consecutive blocks XOR together as long as every block but the last
+// holds whole words.
+inline uint32_t XorWords(const uint8_t* bytes, size_t size) {
+  uint32_t sum = 0;
+  size_t i = 0;
+  for (; i + kWordBytes <= size; i += kWordBytes) sum ^= LoadLE32(&bytes[i]);
+  uint8_t last[kWordBytes] = {0, 0, 0, 0};
+  for (size_t k = 0; i + k < size; ++k) last[k] = bytes[i + k];
+  return sum ^ LoadLE32(last);
+}
+
 inline bool HasFirstWordMark(uint32_t word) {
   return word >> kFirstWordMarkShift == kFirstWordMark;
 }

@@ -90,16 +90,6 @@ class ScratchFile {
   bool named_ = false;
 };
 
-// XOR of little-endian words; a last group of 1 to 3 bytes fills the low end of a word.
-uint32_t XorWords(const uint8_t* bytes, size_t size) {
-  uint32_t sum = 0;
-  size_t i = 0;
-  for (; i + kWordBytes <= size; i += kWordBytes) sum ^= LoadLE32(&bytes[i]);
-  uint8_t last[kWordBytes] = {0, 0, 0, 0};
-  for (size_t k = 0; i + k < size; ++k) last[k] = bytes[i + k];
-  return sum ^ LoadLE32(last);
-}
-
 bool CopyPayload(int image, off_t offset, uint64_t size, int out, uint32_t& sum) {
   uint8_t block[kCopyBlock];
   sum = 0;

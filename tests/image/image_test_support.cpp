@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "image/container_layout.h"
 #include "image/image_objects.h"
 #include "platform/paths.h"
 
@@ -34,21 +35,11 @@ Bytes PseudoRandom(size_t size, uint32_t seed) {
   return bytes;
 }
 
-namespace {
-
-uint32_t XorRange(const Bytes& image, size_t from, size_t words) {
-  uint32_t sum = 0;
-  for (size_t i = 0; i < words; ++i) sum ^= WordAt(image, from + 4 * i);
-  return sum;
-}
-
-}  // namespace
-
 void Resum(Bytes& image) {
   const uint32_t pfldEnd = WordAt(image, 0x24) - 0x10000000;
-  PutWord(image, pfldEnd & ~3u, XorRange(image, 0, pfldEnd / 4));
+  PutWord(image, pfldEnd & ~3u, XorWords(&image[0], pfldEnd & ~3u));
   const uint32_t fwLength = WordAt(image, 0x4024) - 0x10004000;
-  PutWord(image, 0x4000 + (fwLength & ~3u), XorRange(image, 0x4000, fwLength / 4));
+  PutWord(image, 0x4000 + (fwLength & ~3u), XorWords(&image[0x4000], fwLength & ~3u));
 }
 
 Bytes GoodContainer(uint32_t pfldBytes, uint32_t fwBytes, uint32_t seed) {
@@ -64,9 +55,7 @@ Bytes GoodContainer(uint32_t pfldBytes, uint32_t fwBytes, uint32_t seed) {
 }
 
 uint32_t TailSum(const std::string& payload) {
-  Bytes bytes(payload.begin(), payload.end());
-  bytes.resize((bytes.size() + 3) & ~size_t{3}, 0);
-  return XorRange(bytes, 0, bytes.size() / 4);
+  return XorWords(reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
 }
 
 void AppendSfldTail(Bytes& image, const std::string& payload) {

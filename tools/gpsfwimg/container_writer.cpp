@@ -38,7 +38,7 @@ uint32_t PlaceSection(Bytes& image, const Bytes& data, size_t offset, uint32_t b
   const uint32_t end = base + static_cast<uint32_t>(length);
   StoreLE32(&image[offset + kSectionHeaderOffset], base);
   StoreLE32(&image[offset + kSectionHeaderOffset + kWordBytes], end);
-  StoreLE32(&image[offset + length], XorWords(image, offset, length));
+  StoreLE32(&image[offset + length], XorWords(&image[offset], length));
   return end;
 }
 
@@ -110,7 +110,7 @@ void AppendSfld(Bytes& image, const std::string& text) {
   const Bytes payload(text.begin(), text.end());
   const size_t at = image.size();
   image.resize(at + kWordBytes);
-  StoreLE32(&image[at], XorWords(payload, 0, payload.size()));
+  StoreLE32(&image[at], XorWords(payload.data(), payload.size()));
 }
 
 }  // namespace gpsfw::tool

@@ -125,14 +125,4 @@ Bytes PseudoRandomBytes(size_t size, uint32_t seed) {
   return bytes;
 }
 
-uint32_t XorWords(const Bytes& bytes, size_t from, size_t size) {
-  uint32_t sum = 0;
-  for (size_t i = 0; i < size; i += kWordBytes) {
-    uint8_t word[kWordBytes] = {0, 0, 0, 0};
-    for (size_t k = 0; k < kWordBytes && i + k < size; ++k) word[k] = bytes[from + i + k];
-    sum ^= LoadLE32(word);
-  }
-  return sum;
-}
-
 }  // namespace gpsfw::tool

@@ -56,7 +56,5 @@ class ScratchDir {
 
 // Deterministic pseudo-random bytes (xorshift32), the same on every machine.
 Bytes PseudoRandomBytes(size_t size, uint32_t seed);
-// XOR of little-endian words; a last group of 1 to 3 bytes fills the low end of a word.
-uint32_t XorWords(const Bytes& bytes, size_t from, size_t size);
 
 }  // namespace gpsfw::tool
