@@ -20,8 +20,10 @@ using platform::Serial;
 // The port opens at the standard line speeds from 4800 to 115200 baud.
 constexpr uint32_t kSlowestBaud = 4800;
 constexpr uint32_t kFastestBaud = 115200;
-constexpr int kReadAttempts = 10;
+constexpr uint64_t kReadAttempts = 10;
+constexpr uint64_t kReadAttemptMs = 2;
 constexpr uint32_t kReadPauseMs = 100;
+constexpr uint64_t kReadByteSpanUs = kReadAttempts * (kReadAttemptMs + kReadPauseMs) * 1000;
 constexpr uint32_t kWriteRetryMs = 10;
 constexpr uint32_t kBlockRetryMs = 1;
 constexpr uint32_t kBaudSettleMs = 10;
@@ -58,15 +60,19 @@ int OpenDevice(const wchar_t* name) {
   return Serial().Open(device);
 }
 
-// The 100 ms pause between two read attempts. It ends early when a byte arrives, so that a
-// verdict is taken at once. A port that has gone away is waited for; one that only reports a
-// hang-up gets a plain sleep, so that no retry loop can spin.
-void PauseForByte(PortHandle port) {
-  if (Serial().WaitReadable(port, kReadPauseMs) != platform::WaitResult::kHungUp) return;
+// Waits for a byte until `deadline`. A port that has gone away is waited for; one that only
+// reports a hang-up gets a plain sleep, so that no retry loop can spin.
+void WaitForReadable(PortHandle port, uint64_t deadline) {
+  const uint64_t now = platform::NowUs();
+  if (now >= deadline) return;
+  const uint64_t ms = (deadline - now + 999) / 1000;
+  if (Serial().WaitReadable(port, static_cast<uint32_t>(ms)) != platform::WaitResult::kHungUp) {
+    return;
+  }
   if (Serial().Lost(port)) {
     RecoverLostPort(port);
   } else {
-    platform::SleepMs(kReadPauseMs);
+    platform::SleepMs(ms < kReadPauseMs ? static_cast<uint32_t>(ms) : kReadPauseMs);
   }
 }
 
@@ -120,10 +126,18 @@ uint32_t CheckLineErrors(PortHandle port) {
   return flags;
 }
 
+// Ten attempts of a 2 ms read and a 100 ms pause, the pause ending as soon as a byte is
+// there, come to one wait for readability over the attempts' whole span and then the read:
+// the host wakes once per byte it waits for instead of twice per attempt, which counts on a
+// station that runs many loaders. A wait that ends without a byte (a hang-up, a stray
+// wake-up) uses up an attempt, so the loop ends even where time stands still.
 bool ReadByte(PortHandle port, uint8_t& byte) {
-  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+  const uint64_t lastRead = platform::NowUs() + kReadByteSpanUs - kReadAttemptMs * 1000;
+  for (uint64_t attempt = 0; attempt < kReadAttempts; ++attempt) {
     if (PortLossPending()) return false;
     CheckLineErrors(port);
+    WaitForReadable(port, lastRead);
+    if (PortLossPending()) return false;
     uint8_t received = 0;
     const long n = Serial().Read(port, &received, 1);
     if (n == 1) {
@@ -132,7 +146,7 @@ bool ReadByte(PortHandle port, uint8_t& byte) {
       return true;
     }
     if (n < 0 && RecoveredFromLoss(port)) return false;
-    PauseForByte(port);
+    if (platform::NowUs() >= lastRead) return false;
   }
   return false;
 }

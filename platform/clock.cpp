@@ -10,8 +10,9 @@ namespace gpsfw::platform {
 namespace {
 
 // A stop signal cuts a sleep short at once (nanosleep returns EINTR); should it arrive just
-// before the sleep begins, the sleep still ends within one slice.
-constexpr auto kStopCheckSlice = std::chrono::milliseconds(100);
+// before the sleep begins, the sleep still ends within one slice. The slice is long because each
+// one is a wake-up of the host, and a station runs many loaders side by side.
+constexpr auto kStopCheckSlice = std::chrono::milliseconds(1000);
 
 class SteadyClock final : public Clock {
  public:

@@ -10,8 +10,9 @@ namespace gpsfw::platform {
 namespace {
 
 // A stop signal ends a poll at once (EINTR); should it arrive just before the poll begins,
-// the wait still ends within one slice.
-constexpr long kStopCheckSliceMs = 100;
+// the wait still ends within one slice. The slice is long because each one is a
+// wake-up of the host, and a station runs many loaders side by side.
+constexpr long kStopCheckSliceMs = 1000;
 
 // poll() counts whole milliseconds; rounding the time left up keeps a wait from ending
 // early and from spinning on a time-out of zero just before the deadline.

@@ -2,6 +2,8 @@
 
 #include <sys/ioctl.h>
 
+#include <cerrno>
+
 #if defined(__linux__) && defined(TIOCGICOUNT)
 #include <linux/serial.h>
 #define GPSFW_HAVE_ICOUNT 1
@@ -11,20 +13,22 @@
 
 namespace gpsfw::platform {
 
-bool ReadLineErrorCounts(int fd, LineErrorCounts* counts) {
+CountsRead ReadLineErrorCounts(int fd, LineErrorCounts* counts) {
 #ifdef GPSFW_HAVE_ICOUNT
   serial_icounter_struct kernel{};
-  if (::ioctl(fd, TIOCGICOUNT, &kernel) != 0) return false;
+  if (::ioctl(fd, TIOCGICOUNT, &kernel) != 0) {
+    return errno == ENOTTY || errno == EINVAL ? CountsRead::kUnsupported : CountsRead::kFailed;
+  }
   counts->breaks = static_cast<uint32_t>(kernel.brk);
   counts->frame = static_cast<uint32_t>(kernel.frame);
   counts->overrun = static_cast<uint32_t>(kernel.overrun);
   counts->bufferOverrun = static_cast<uint32_t>(kernel.buf_overrun);
   counts->parity = static_cast<uint32_t>(kernel.parity);
-  return true;
+  return CountsRead::kRead;
 #else
   (void)fd;
   (void)counts;
-  return false;
+  return CountsRead::kUnsupported;
 #endif
 }
 

@@ -13,8 +13,15 @@ struct LineErrorCounts {
   uint32_t parity = 0;
 };
 
-// False when the driver keeps no totals (ptys, some USB adapters, non-Linux hosts).
-bool ReadLineErrorCounts(int fd, LineErrorCounts* counts);
+enum class CountsRead {
+  kRead,
+  kFailed,
+  // The driver keeps no totals (ptys, some USB adapters, non-Linux hosts): asking again on
+  // the same descriptor is of no use.
+  kUnsupported,
+};
+
+CountsRead ReadLineErrorCounts(int fd, LineErrorCounts* counts);
 
 // The kCe* flags of every total that grew from `before` to `now`.
 uint32_t LineErrorFlags(const LineErrorCounts& before, const LineErrorCounts& now);

@@ -37,12 +37,20 @@ struct OpenTty {
   UniqueFd fd;
   termios original{};
   bool countsKnown = false;
+  bool countsUnsupported = false;
   LineErrorCounts counts;
   // What it takes to open the same device again after it went away.
   char device[PATH_MAX] = {};
   uint32_t baud = 0;
   bool lost = false;
 };
+
+// The kernel's error totals of a freshly opened descriptor, or the note that it keeps none.
+void TakeCounts(OpenTty* tty, int fd) {
+  const CountsRead read = ReadLineErrorCounts(fd, &tty->counts);
+  tty->countsKnown = read == CountsRead::kRead;
+  tty->countsUnsupported = read == CountsRead::kUnsupported;
+}
 
 bool WouldBlock(int error) {
   return error == EAGAIN || error == EWOULDBLOCK;
@@ -102,7 +110,7 @@ class TermiosDriver final : public SerialDriver {
     if (slot == nullptr || std::strlen(device) >= sizeof slot->device) return -1;
     UniqueFd fd = OpenExclusive(device, &slot->original);
     if (!fd.Valid()) return -1;
-    slot->countsKnown = ReadLineErrorCounts(fd.Get(), &slot->counts);
+    TakeCounts(slot, fd.Get());
     std::strcpy(slot->device, device);
     slot->baud = 0;
     slot->lost = false;
@@ -135,7 +143,7 @@ class TermiosDriver final : public SerialDriver {
     if (!fd.Valid() || ::dup3(fd.Get(), handle, O_CLOEXEC) != handle) return false;
     tty->original = original;
     tty->lost = false;
-    tty->countsKnown = ReadLineErrorCounts(handle, &tty->counts);
+    TakeCounts(tty, handle);
     if (tty->baud != 0 && !Configure(handle, tty->baud)) {
       tty->lost = true;
       return false;
@@ -250,12 +258,12 @@ class TermiosDriver final : public SerialDriver {
     OpenTty* tty = Find(handle);
     if (tty == nullptr) return false;
     *flags = 0;
-    LineErrorCounts now;
     // Without the kernel's totals there are no line errors to report.
-    if (!ReadLineErrorCounts(handle, &now)) return true;
-    if (tty->countsKnown) *flags = LineErrorFlags(tty->counts, now);
-    tty->counts = now;
-    tty->countsKnown = true;
+    if (tty->countsUnsupported) return true;
+    const LineErrorCounts before = tty->counts;
+    const bool hadCounts = tty->countsKnown;
+    TakeCounts(tty, handle);
+    if (hadCounts && tty->countsKnown) *flags = LineErrorFlags(before, tty->counts);
     return true;
   }
 

@@ -88,11 +88,11 @@ TEST_F(SerialPortTest, LineErrorsAreLoggedInFixedOrderBeforeTheRead) {
                                 "CE_RXOVER", "CE_RXPARITY", "CE_TXFULL"}));
 }
 
-TEST_F(SerialPortTest, ReadByteOnSilentLineMakesTenAttemptsInAboutOneSecond) {
+TEST_F(SerialPortTest, ReadByteOnSilentLineWaitsTheSpanOfTenAttemptsWithOneRead) {
   PortHandle port = Open();
   uint8_t byte = 0;
   EXPECT_FALSE(ReadByte(port, byte));
-  EXPECT_EQ(line.readCalls, 10);
+  EXPECT_EQ(line.readCalls, 1);
   EXPECT_EQ(line.now(), 10 * (2 + 100) * kMs);
 }
 
@@ -102,7 +102,7 @@ TEST_F(SerialPortTest, ReadByteTakesAByteThatArrivesDuringThePause) {
   uint8_t byte = 0;
   EXPECT_TRUE(ReadByte(port, byte));
   EXPECT_EQ(byte, 0x77);
-  EXPECT_EQ(line.readCalls, 5);
+  EXPECT_EQ(line.readCalls, 1);
   EXPECT_EQ(line.now(), 350 * kMs);
 }
 

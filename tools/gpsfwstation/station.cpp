@@ -20,7 +20,7 @@ constexpr auto kLongestWait = std::chrono::seconds(1);
 // After a turn with something to read, the next waits this long: the loaders' events gather
 // in their pipes and one turn takes many, instead of one turn per line. The events carry the
 // loaders' own times, so nothing shown loses precision.
-constexpr auto kGatherPause = std::chrono::milliseconds(50);
+constexpr auto kGatherPause = std::chrono::milliseconds(200);
 
 Clock::duration Span(double seconds) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
