@@ -26,7 +26,9 @@ fi
 scripts/install-deps.sh
 
 build=build-$arch
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+launcher=""
+command -v ccache >/dev/null 2>&1 && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $launcher \
   -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$triplet.cmake" \
   -DGPSFW_BENCH=OFF -DGPSFW_FUZZ=OFF >/dev/null
 cmake --build "$build" -j2
