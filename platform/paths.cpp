@@ -1,7 +1,5 @@
 #include "platform/paths.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,14 +21,9 @@ void Clear(char* out, size_t capacity) {
   if (capacity > 0) out[0] = '\0';
 }
 
-// Linux names the running program in /proc/self/exe; other POSIX hosts do not.
-bool ReadProcSelfExe(char* out, size_t capacity) {
-  const ssize_t n = ::readlink("/proc/self/exe", out, capacity);
-  // A link that fills the whole buffer may have been cut: a cut path names another file.
-  if (n <= 0 || static_cast<size_t>(n) >= capacity) return false;
-  out[n] = '\0';
-  return true;
-}
+// Linux names the running program in /proc/self/exe; other POSIX hosts, and a Linux
+// without /proc mounted (a chroot, an early boot), do not.
+constexpr char kSelfLink[] = "/proc/self/exe";
 
 }  // namespace
 
@@ -50,8 +43,9 @@ void ModuleFileName(char* out, size_t capacity) {
     CopyFitting(out, capacity, override);
     return;
   }
-  if (ReadProcSelfExe(out, capacity)) return;
-  if (!FindProgram(ProgramArgument(), std::getenv("PATH"), out, capacity)) Clear(out, capacity);
+  if (!LocateProgram(kSelfLink, ProgramArgument(), std::getenv("PATH"), out, capacity)) {
+    Clear(out, capacity);
+  }
 }
 
 void TempDirectory(char* out, size_t capacity) {

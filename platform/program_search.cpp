@@ -41,6 +41,15 @@ bool JoinEntry(const char* directory, size_t directoryLength, const char* name, 
   return true;
 }
 
+// The target of `link`, whole and terminated.
+bool ReadLinkWhole(const char* link, char* out, size_t capacity) {
+  const ssize_t n = ::readlink(link, out, capacity);
+  // A target that fills the whole buffer may have been cut: a cut path names another file.
+  if (n <= 0 || static_cast<size_t>(n) >= capacity) return false;
+  out[n] = '\0';
+  return true;
+}
+
 }  // namespace
 
 bool FindProgram(const char* argv0, const char* searchPath, char* out, size_t capacity) {
@@ -61,6 +70,13 @@ bool FindProgram(const char* argv0, const char* searchPath, char* out, size_t ca
     if (end == nullptr) return false;
     entry = end + 1;
   }
+}
+
+bool LocateProgram(const char* selfLink, const char* argv0, const char* searchPath, char* out,
+                   size_t capacity) {
+  if (capacity == 0) return false;
+  if (ReadLinkWhole(selfLink, out, capacity)) return true;
+  return FindProgram(argv0, searchPath, out, capacity);
 }
 
 }  // namespace gpsfw::platform

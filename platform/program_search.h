@@ -12,4 +12,10 @@ namespace gpsfw::platform {
 // False, with `out` empty, when nothing matches or the path does not fit.
 bool FindProgram(const char* argv0, const char* searchPath, char* out, size_t capacity);
 
+// The running program: what the kernel's link `selfLink` names (/proc/self/exe on Linux),
+// or, on a host without it, `argv0` found by FindProgram(). False, with `out` empty, when
+// neither names it whole.
+bool LocateProgram(const char* selfLink, const char* argv0, const char* searchPath, char* out,
+                   size_t capacity);
+
 }  // namespace gpsfw::platform

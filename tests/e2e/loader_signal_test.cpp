@@ -2,12 +2,17 @@
 // says so in its log.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <chrono>
 #include <filesystem>
@@ -34,13 +39,36 @@ struct PortState {
   bool lockable = false;
 };
 
+// Exclusive mode turns away every open but a privileged one (CAP_SYS_ADMIN): a child without
+// that capability tries to open the port.
+bool RefusedToTheUnprivileged(const std::string& path) {
+  const pid_t child = fork();
+  if (child == 0) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[_LINUX_CAPABILITY_U32S_3]{};
+    if (syscall(SYS_capget, &header, caps) != 0) _exit(2);
+    caps[CAP_TO_INDEX(CAP_SYS_ADMIN)].effective &= ~CAP_TO_MASK(CAP_SYS_ADMIN);
+    if (syscall(SYS_capset, &header, caps) != 0) _exit(2);
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    _exit(fd >= 0 ? 0 : (errno == EBUSY ? 1 : 2));
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return true;
+  return !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+}
+
 PortState Inspect(const std::string& path) {
   PortState state;
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return state;
   state.opened = tcgetattr(fd, &state.settings) == 0;
   int exclusive = 1;
-  state.exclusive = ioctl(fd, TIOCGEXCL, &exclusive) != 0 || exclusive != 0;
+  if (ioctl(fd, TIOCGEXCL, &exclusive) == 0) {
+    state.exclusive = exclusive != 0;
+  } else {
+    // qemu user-mode passes no TIOCGEXCL on to the kernel (ENOSYS).
+    state.exclusive = errno != ENOSYS || RefusedToTheUnprivileged(path);
+  }
   state.lockable = flock(fd, LOCK_EX | LOCK_NB) == 0;
   close(fd);
   return state;

@@ -65,10 +65,9 @@ TEST_F(PtyUpdateTest, BinaryContainerWithSfldTail) {
 
 TEST_F(PtyUpdateTest, SRecordImageWithSfldBesideTheLoader) {
   // The loader looks for sfld.hex beside its own program; give it a copy of its own.
-  std::filesystem::create_directories(dir.File("bin"));
-  std::filesystem::copy_file(ProgramPath("gpsfwload"), dir.File("bin/gpsfwload"));
+  const std::string loader = CopyProgram("gpsfwload", dir.File("bin"));
   std::filesystem::copy_file(images.sfld, dir.File("bin/sfld.hex"));
-  const PtyUpdate run = RunOnPty(dir, images.srec, dir.File("bin/gpsfwload"));
+  const PtyUpdate run = RunOnPty(dir, images.srec, loader);
   EXPECT_EQ(run.loaderStatus, 0) << run.log;
   EXPECT_EQ(run.simStatus, 0) << run.simOutput;
   EXPECT_NE(run.log.find("SFLD section skipped\r\n"), std::string::npos);

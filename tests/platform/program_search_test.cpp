@@ -78,5 +78,29 @@ TEST_F(FindProgramTest, RefusesAPathThatDoesNotFit) {
   EXPECT_EQ(sh[0], '/');
 }
 
+// Where the kernel names the running program its link wins; where it is missing (no /proc)
+// or names something too long to hold, argv[0] is found as the shell found it.
+TEST_F(FindProgramTest, FallsBackToTheArgumentWithoutTheKernelsLink) {
+  const std::string program = root_ + "/bin/gpsfwload";
+  const std::string path = root_ + "/empty:" + root_ + "/bin";
+  const std::string link = root_ + "/exe";
+  ASSERT_EQ(::symlink("/opt/loader/gpsfwload", link.c_str()), 0);
+  const std::string missing = root_ + "/no-proc/self/exe";
+  char out[PATH_MAX];
+  ASSERT_TRUE(LocateProgram(link.c_str(), "gpsfwload", path.c_str(), out, sizeof out));
+  EXPECT_STREQ(out, "/opt/loader/gpsfwload");
+  ASSERT_TRUE(LocateProgram(missing.c_str(), "gpsfwload", path.c_str(), out, sizeof out));
+  EXPECT_EQ(std::string(out), program);
+  ASSERT_TRUE(LocateProgram(missing.c_str(), program.c_str(), "/nowhere", out, sizeof out));
+  EXPECT_EQ(std::string(out), program);
+  EXPECT_FALSE(LocateProgram(missing.c_str(), "gpsfwload", "/nowhere", out, sizeof out));
+  EXPECT_STREQ(out, "");
+  EXPECT_FALSE(LocateProgram(missing.c_str(), "", path.c_str(), out, sizeof out));
+  EXPECT_STREQ(out, "");
+  char small[16];
+  EXPECT_FALSE(LocateProgram(link.c_str(), "gpsfwload", "/nowhere", small, sizeof small));
+  EXPECT_STREQ(small, "") << "a cut path would name another file";
+}
+
 }  // namespace
 }  // namespace gpsfw::platform

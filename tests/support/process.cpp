@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 namespace gpsfw::test {
@@ -88,6 +89,17 @@ int RunProcess(const std::vector<std::string>& argv, double seconds) {
 
 std::string ProgramPath(const std::string& name) {
   return std::string(GPSFW_BIN_DIR) + "/" + name;
+}
+
+std::string CopyProgram(const std::string& name, const std::string& folder) {
+  std::filesystem::create_directories(folder);
+  const std::string copy = folder + "/" + name;
+  std::filesystem::copy_file(ProgramPath(name), copy);
+  // Under emulation the program is a script that starts NAME.elf beside it through the
+  // emulator (cmake/emulated_programs.cmake): the pair is the program.
+  const std::string emulated = ProgramPath(name) + ".elf";
+  if (std::filesystem::exists(emulated)) std::filesystem::copy_file(emulated, copy + ".elf");
+  return copy;
 }
 
 }  // namespace gpsfw::test

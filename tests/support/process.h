@@ -33,5 +33,8 @@ int RunProcess(const std::vector<std::string>& argv, double seconds = 60);
 
 // Path of a program built beside the tests.
 std::string ProgramPath(const std::string& name);
+// A copy of the program `name` in `folder`, made as it is, which then runs from there (its
+// own directory is `folder`); its path.
+std::string CopyProgram(const std::string& name, const std::string& folder);
 
 }  // namespace gpsfw::test

@@ -101,6 +101,8 @@ int RunStation(const StationOptions& options) {
 
 int main(int argc, char** argv) {
   using namespace gpsfw::station;
+  // The default loader lies beside the station, which a host without /proc finds by argv[0].
+  gpsfw::platform::SetProgramArgument(argc > 0 ? argv[0] : nullptr);
   StationOptions options;
   try {
     options = ParseStationOptions(std::vector<std::string>(argv + 1, argv + argc));
