@@ -19,13 +19,15 @@ if [ -n "$missing" ]; then
 fi
 scripts/install-deps.sh
 
+launcher=""
+command -v ccache >/dev/null && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 win=build-mingw
-cmake -S . -B "$win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $launcher \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake \
   -DGPSFW_BENCH=OFF -DGPSFW_FUZZ=OFF >/dev/null
 cmake --build "$win" -j2
 # The simulator and the image tool run on the Linux side.
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $launcher >/dev/null
 cmake --build build -j2 --target gpsfwsim gpsfwimg >/dev/null
 
 WINEPREFIX="$(pwd)/$win/wineprefix"
@@ -39,6 +41,7 @@ cleanup() {
   wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
+mkdir -p "$WINEPREFIX"
 # One server for the whole run, its diagnostics kept out of the test output.
 wineserver -p 2>"$win/wineserver.log"
 wineboot -i >/dev/null 2>&1 || true
@@ -82,6 +85,8 @@ status=0
 (cd "$out" && wine gpsfwload.exe -i demo.bin -p COM5: -l demo.log) || status=$?
 tr -d '\r' <"$out/demo.log" | sed -n '1,20p;/Programing Complete/,$p'
 echo "== gpsfwload.exe exit status: $status"
+# A loader that gave up leaves the simulator waiting for a host until its time limit.
+[ $status -eq 0 ] || kill $sim 2>/dev/null || true
 sim_status=0
 wait $sim || sim_status=$?
 sim=""
