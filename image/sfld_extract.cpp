@@ -10,6 +10,7 @@
 #include "image/container_layout.h"
 #include "image/regular_file.h"
 #include "image/sfld_loader.h"
+#include "platform/file_replace.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
@@ -57,6 +58,8 @@ class ScratchFile {
  public:
   ScratchFile() = default;
   ~ScratchFile() {
+    // Closed first: Windows removes no file that is open without FILE_SHARE_DELETE.
+    writing_.Reset();
     if (named_) ::unlink(name_);
   }
   ScratchFile(const ScratchFile&) = delete;
@@ -75,8 +78,8 @@ class ScratchFile {
   // A descriptor for reading the finished file, the writing one closed (a write may fail
   // only at close), and the file renamed to `finalPath`.
   platform::UniqueFd Finish(const char* finalPath) {
-    platform::UniqueFd reading(::open(name_, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!reading.Valid() || !writing_.Close() || ::rename(name_, finalPath) != 0) {
+    platform::UniqueFd reading(platform::OpenReadingReplaceable(name_));
+    if (!reading.Valid() || !writing_.Close() || !platform::RenameReplacing(name_, finalPath)) {
       return platform::UniqueFd();
     }
     named_ = false;

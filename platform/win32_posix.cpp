@@ -25,9 +25,3 @@ int mkostemp(char* pattern, int flags) {
   if (::_mktemp_s(pattern, std::strlen(pattern) + 1) != 0) return -1;
   return ::_open(pattern, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | flags, _S_IREAD | _S_IWRITE);
 }
-
-int gpsfw_rename_replacing(const char* from, const char* to) {
-  if (::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0) return 0;
-  errno = EACCES;
-  return -1;
-}

@@ -39,10 +39,6 @@ int fcntl(int fd, int command, ...);
 // A fresh file from `pattern` (ending in XXXXXX), created exclusively with `flags`.
 int mkostemp(char* pattern, int flags);
 
-// rename() that replaces an existing target, as POSIX rename does; the C runtime's refuses.
-int gpsfw_rename_replacing(const char* from, const char* to);
-#define rename gpsfw_rename_replacing
-
 // Reads at `offset` without a shared file position: the loader has one thread, so a seek and
 // a read do the same (the file position moves, which no caller relies on).
 ssize_t pread(int fd, void* buffer, size_t size, off_t offset);

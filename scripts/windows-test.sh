@@ -19,13 +19,15 @@ if [ -n "$missing" ]; then
 fi
 scripts/install-deps.sh
 
+launcher=""
+command -v ccache >/dev/null && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 win=build-mingw
-cmake -S . -B "$win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $launcher \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake \
   -DGPSFW_BENCH=OFF -DGPSFW_FUZZ=OFF >/dev/null
 cmake --build "$win" -j2
 # The simulator and the image tool run on the Linux side.
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $launcher >/dev/null
 cmake --build build -j2 --target gpsfwsim gpsfwimg >/dev/null
 
 WINEPREFIX="$(pwd)/$win/wineprefix"
@@ -39,13 +41,16 @@ cleanup() {
   wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
+mkdir -p "$WINEPREFIX"
 # One server for the whole run, its diagnostics kept out of the test output.
 wineserver -p 2>"$win/wineserver.log"
 wineboot -i >/dev/null 2>&1 || true
 
 echo "== Unit tests under Wine"
 ctest --test-dir "$win" -j2 --output-on-failure
+# A fresh server for the update, its diagnostics kept out of the output as well.
 wineserver -k 2>/dev/null || true
+wineserver -p 2>>"$win/wineserver.log"
 
 echo "== gpsfwload.exe under Wine against gpsfwsim"
 out="$win/demo"
@@ -69,19 +74,26 @@ done
 slave=$(readlink "$link")
 ln -sfn "$slave" "$WINEPREFIX/dosdevices/$port"
 # gpsfwsim --once ends when the host has read the last verdict and the port is no longer in
-# exclusive mode. Wine's exclusive open (share mode 0) holds among Windows programs only and
-# never sets TIOCEXCL on the tty, so the tty is made exclusive here, as the POSIX loader
-# makes it; root may open it all the same.
-python3 -c 'import fcntl, os, sys, termios
-fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
-fcntl.ioctl(fd, termios.TIOCEXCL)
-os.close(fd)' "$slave"
-
+# exclusive mode; a port not held exclusively counts as let go as soon as the last verdict is
+# read, which would end the simulator under a loader still at work. Wine's exclusive open
+# (share mode 0) holds among Windows programs only and never sets TIOCEXCL on the tty, so
+# the tty is made exclusive here for the loader's run (root may open it all the same) and
+# let go afterwards, as the POSIX loader does when it closes its port.
+tty_exclusive() {
+  python3 -c 'import fcntl, os, sys, termios
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+fcntl.ioctl(fd, termios.TIOCEXCL if sys.argv[2] == "on" else termios.TIOCNXCL)
+os.close(fd)' "$slave" "$1"
+}
+tty_exclusive on
 cp "$win/bin/gpsfwload.exe" "$out/"
 status=0
 (cd "$out" && wine gpsfwload.exe -i demo.bin -p COM5: -l demo.log) || status=$?
 tr -d '\r' <"$out/demo.log" | sed -n '1,20p;/Programing Complete/,$p'
 echo "== gpsfwload.exe exit status: $status"
+tty_exclusive off
+# A loader that gave up leaves the simulator waiting for a host until its time limit.
+[ $status -eq 0 ] || kill $sim 2>/dev/null || true
 sim_status=0
 wait $sim || sim_status=$?
 sim=""
