@@ -45,7 +45,9 @@ void MakeRaw8N1(termios* settings) {
   settings->c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
 #endif
   settings->c_cflag |= CS8 | CLOCAL | CREAD;
-  settings->c_cc[VMIN] = 0;
+  // With O_NONBLOCK, VMIN 1 makes an empty read fail with EAGAIN, so that a read of 0
+  // bytes means a hang-up only.
+  settings->c_cc[VMIN] = 1;
   settings->c_cc[VTIME] = 0;
 }
 

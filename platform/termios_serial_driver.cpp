@@ -177,13 +177,19 @@ class TermiosDriver final : public SerialDriver {
     Deadline deadline =
         DeadlineAfterMs(kReadFirstByteMs + kReadPerByteMs * static_cast<long>(timed));
     size_t got = 0;
+    // The caller has mostly waited for readability already, so the first read goes ahead
+    // without a poll; only a read that finds nothing waits.
+    bool waitFirst = false;
     while (got < size) {
-      const int events = PollUntil(handle, POLLIN, deadline);
-      if (events == 0) break;
-      if (events < 0 || (events & POLLIN) == 0) {
-        tty->lost = events > 0;
-        return ReadResult(got);
+      if (waitFirst) {
+        const int events = PollUntil(handle, POLLIN, deadline);
+        if (events == 0) break;
+        if (events < 0 || (events & POLLIN) == 0) {
+          tty->lost = events > 0;
+          return ReadResult(got);
+        }
       }
+      waitFirst = true;
       const long n = ReadAvailable(handle, buffer + got, size - got, &tty->lost);
       if (n < 0) return ReadResult(got);
       // Readiness without bytes: try again, but never past the deadline, as a driver that
