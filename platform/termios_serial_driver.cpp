@@ -62,8 +62,9 @@ bool MeansGone(int error) {
   return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == EBADF;
 }
 
-// Reads what the kernel has. Bytes read, 0 when nothing was there after all, -1 when the
-// read failed; `gone` is set when the port is gone (an empty read after readiness, EIO).
+// Reads what the kernel has. Bytes read, 0 when nothing was there, -1 when the read failed;
+// `gone` is set when the port is gone (a read of 0 bytes, which VMIN 1 leaves to a hang-up;
+// EIO).
 long ReadAvailable(int fd, uint8_t* buffer, size_t size, bool* gone) {
   for (;;) {
     const ssize_t n = ::read(fd, buffer, size);
@@ -179,9 +180,9 @@ class TermiosDriver final : public SerialDriver {
     size_t got = 0;
     // The caller has mostly waited for readability already, so the first read goes ahead
     // without a poll; only a read that finds nothing waits.
-    bool waitFirst = false;
+    bool pollBeforeRead = false;
     while (got < size) {
-      if (waitFirst) {
+      if (pollBeforeRead) {
         const int events = PollUntil(handle, POLLIN, deadline);
         if (events == 0) break;
         if (events < 0 || (events & POLLIN) == 0) {
@@ -189,11 +190,11 @@ class TermiosDriver final : public SerialDriver {
           return ReadResult(got);
         }
       }
-      waitFirst = true;
+      pollBeforeRead = true;
       const long n = ReadAvailable(handle, buffer + got, size - got, &tty->lost);
       if (n < 0) return ReadResult(got);
-      // Readiness without bytes: try again, but never past the deadline, as a driver that
-      // keeps claiming input would otherwise hold the read forever.
+      // Nothing there: wait for it, but never past the deadline, as a driver that keeps
+      // claiming input without any would otherwise hold the read forever.
       if (n == 0) {
         if (Passed(deadline)) break;
         continue;
