@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "app/loader_options.h"
+#include "front/loader_options.h"
 
 namespace gpsfw {
 

@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "app/command_line.h"
-#include "app/front_end.h"
-#include "app/quoted_text.h"
 #include "app/run_loader.h"
 #include "app/version.h"
+#include "front/front_end.h"
+#include "front/quoted_text.h"
 #include "platform/stop_signals.h"
 
 namespace gpsfw {

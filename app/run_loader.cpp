@@ -8,7 +8,7 @@
 #include <cwchar>
 
 #include "app/check_run.h"
-#include "app/quoted_text.h"
+#include "front/quoted_text.h"
 #include "image/sfld_loader.h"
 #include "link/serial_port.h"
 #include "platform/stop_signals.h"

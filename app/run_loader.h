@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/loader_options.h"
+#include "front/loader_options.h"
 
 namespace gpsfw {
 

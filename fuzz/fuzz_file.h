@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "report/progress_log.h"
 #include "platform/paths.h"
+#include "report/progress_log.h"
 
 namespace gpsfw::fuzz {
 

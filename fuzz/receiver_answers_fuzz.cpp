@@ -13,10 +13,10 @@
 #include "app/run_loader.h"
 #include "fuzz/fuzz_file.h"
 #include "image/image_objects.h"
-#include "link/link_codes.h"
 #include "link/port_loss.h"
 #include "platform/clock.h"
 #include "platform/serial_driver.h"
+#include "protocol/link_codes.h"
 #include "tools/gpsfwimg/container_writer.h"
 
 namespace {

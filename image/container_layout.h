@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 
 namespace gpsfw {
 

@@ -6,7 +6,7 @@
 #include "image/bin_image_reader.h"
 #include "image/image_extent.h"
 #include "image/srec_reader.h"
-#include "link/record_packet.h"
+#include "protocol/record_packet.h"
 
 namespace gpsfw {
 

@@ -5,7 +5,7 @@
 
 #include "image/image_extent.h"
 #include "image/stdio_file.h"
-#include "link/record_packet.h"
+#include "protocol/record_packet.h"
 
 namespace gpsfw {
 

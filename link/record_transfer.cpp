@@ -2,10 +2,10 @@
 
 #include <cwchar>
 
-#include "link/link_codes.h"
 #include "link/port_loss.h"
 #include "link/wait_bounds.h"
 #include "platform/clock.h"
+#include "protocol/link_codes.h"
 #include "report/progress_log.h"
 
 namespace gpsfw {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/record_packet.h"
 #include "link/serial_port.h"
+#include "protocol/record_packet.h"
 #include "report/observer.h"
 
 namespace gpsfw {

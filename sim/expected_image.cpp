@@ -10,8 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "link/link_codes.h"
 #include "platform/unique_fd.h"
+#include "protocol/link_codes.h"
 
 namespace gpsfw::sim {
 namespace {

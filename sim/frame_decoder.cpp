@@ -1,6 +1,6 @@
 #include "sim/frame_decoder.h"
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 
 namespace gpsfw::sim {
 

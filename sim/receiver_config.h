@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 
 namespace gpsfw::sim {
 

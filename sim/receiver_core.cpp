@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 #include "sim/uart.h"
 
 namespace gpsfw::sim {

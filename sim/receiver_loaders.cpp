@@ -1,7 +1,7 @@
 // What the boot loader and the SFLD make of polls, commands and accepted records.
 #include <algorithm>
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 #include "sim/receiver_core.h"
 
 namespace gpsfw::sim {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 #include "sim/receiver_core.h"
 
 namespace gpsfw::sim {

@@ -1,6 +1,6 @@
 #include "sim/sim_result.h"
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 
 namespace gpsfw::sim {
 

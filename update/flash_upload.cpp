@@ -4,11 +4,11 @@
 #include <cwchar>
 
 #include "image/image_objects.h"
-#include "link/link_codes.h"
 #include "link/port_loss.h"
 #include "link/record_transfer.h"
 #include "link/wait_bounds.h"
 #include "platform/clock.h"
+#include "protocol/link_codes.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
 #include "update/record_stream.h"

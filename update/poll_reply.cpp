@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 
 namespace gpsfw {
 namespace {

@@ -4,8 +4,8 @@
 #include "image/image_objects.h"
 #include "image/sfld_loader.h"
 #include "image/wide_format.h"
-#include "link/link_codes.h"
 #include "platform/text.h"
+#include "protocol/link_codes.h"
 #include "report/progress_log.h"
 #include "update/extent_log.h"
 

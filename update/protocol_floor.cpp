@@ -1,7 +1,7 @@
 #include "update/protocol_floor.h"
 
-#include "link/link_codes.h"
-#include "link/record_packet.h"
+#include "protocol/link_codes.h"
+#include "protocol/record_packet.h"
 
 namespace gpsfw {
 namespace {

@@ -1,6 +1,6 @@
 #include "update/record_census.h"
 
-#include "link/record_packet.h"
+#include "protocol/record_packet.h"
 
 namespace gpsfw {
 namespace {

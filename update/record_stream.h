@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/record_packet.h"
 #include "link/record_transfer.h"
+#include "protocol/record_packet.h"
 #include "report/observer.h"
 
 namespace gpsfw {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/terminal.h"
-#include "link/link_codes.h"
+#include "front/terminal.h"
+#include "protocol/link_codes.h"
 #include "tests/front/front_run.h"
 #include "tests/support/sample_images.h"
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "app/event_stream.h"
-#include "app/terminal.h"
-#include "link/link_codes.h"
+#include "front/event_stream.h"
+#include "front/terminal.h"
 #include "platform/serial_driver.h"
+#include "protocol/link_codes.h"
 #include "sim/receiver.h"
 #include "tests/front/front_run.h"
 #include "tests/support/sample_images.h"

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/front_end.h"
 #include "app/run_loader.h"
+#include "front/front_end.h"
 #include "image/image_objects.h"
 #include "sim/virtual_transport.h"
 #include "tests/support/process.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/terminal.h"
+#include "front/terminal.h"
 #include "sim/receiver.h"
 #include "sim/wire.h"
 #include "tests/support/log_capture.h"

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "app/json_text.h"
+#include "front/json_text.h"
 #include "tests/support/log_capture.h"
 
 namespace gpsfw::test {

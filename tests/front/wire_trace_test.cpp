@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/wire_names.h"
-#include "link/link_codes.h"
+#include "front/wire_names.h"
+#include "protocol/link_codes.h"
 #include "tests/front/front_run.h"
 #include "tests/support/sample_images.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "link/record_packet.h"
+#include "protocol/record_packet.h"
 #include "tests/support/log_capture.h"
 
 namespace gpsfw::test {

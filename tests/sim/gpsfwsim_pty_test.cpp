@@ -9,11 +9,11 @@
 #include <string>
 #include <thread>
 
-#include "link/link_codes.h"
 #include "link/record_transfer.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/serial_driver.h"
+#include "protocol/link_codes.h"
 #include "tests/sim/sim_host.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/process.h"

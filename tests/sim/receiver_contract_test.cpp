@@ -2,7 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 #include "tests/sim/sim_host.h"
 
 namespace gpsfw::sim::test {

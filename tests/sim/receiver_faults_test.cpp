@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "link/link_codes.h"
 #include "link/record_transfer.h"
+#include "protocol/link_codes.h"
 #include "sim/wire_log.h"
 #include "tests/sim/sim_host.h"
 

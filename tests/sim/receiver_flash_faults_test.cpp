@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 #include "tests/sim/sim_host.h"
 
 namespace gpsfw::sim::test {

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 #include "tests/sim/sim_host.h"
 
 namespace gpsfw::sim::test {

@@ -1,7 +1,7 @@
 #include "tests/sim/sim_host.h"
 
-#include "link/link_codes.h"
 #include "platform/serial_driver.h"
+#include "protocol/link_codes.h"
 
 namespace gpsfw::sim::test {
 namespace {

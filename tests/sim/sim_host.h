@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "link/record_packet.h"
 #include "link/serial_port.h"
+#include "protocol/record_packet.h"
 #include "sim/receiver.h"
 #include "sim/virtual_transport.h"
 

@@ -2,8 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "link/link_codes.h"
 #include "platform/serial_driver.h"
+#include "protocol/link_codes.h"
 #include "sim/uart.h"
 #include "sim/wire_log.h"
 #include "tests/sim/sim_host.h"

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "link/link_codes.h"
 #include "platform/serial_driver.h"
+#include "protocol/link_codes.h"
 #include "tests/sim/sim_host.h"
 
 namespace gpsfw::sim::test {

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 #include "sim/wire_log.h"
 #include "tests/sim/sim_host.h"
 

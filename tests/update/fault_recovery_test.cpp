@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 #include "tests/update/update_run.h"
 
 namespace gpsfw::test {

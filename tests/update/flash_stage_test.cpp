@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "image/image_objects.h"
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/scripted_line.h"
 #include "update/flash_upload.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "link/link_codes.h"
-#include "link/record_packet.h"
+#include "protocol/link_codes.h"
+#include "protocol/record_packet.h"
 #include "tests/update/update_run.h"
 
 namespace gpsfw::test {

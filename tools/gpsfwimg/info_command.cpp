@@ -6,7 +6,7 @@
 #include "image/container_check.h"
 #include "image/image_source.h"
 #include "image/sfld_loader.h"
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 #include "report/progress_log.h"
 #include "tools/gpsfwimg/commands.h"
 #include "tools/gpsfwimg/tool_support.h"

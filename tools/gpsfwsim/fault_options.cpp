@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 #include "tools/gpsfwsim/sim_options.h"
 
 namespace gpsfw::simtool {

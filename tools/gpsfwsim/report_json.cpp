@@ -4,7 +4,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 
 namespace gpsfw::simtool {
 namespace {

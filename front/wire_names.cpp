@@ -1,13 +1,13 @@
-#include "app/wire_names.h"
+#include "front/wire_names.h"
 
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
-#include "app/console_text.h"
-#include "app/protocol_names.h"
-#include "link/link_codes.h"
+#include "front/console_text.h"
+#include "front/protocol_names.h"
+#include "protocol/link_codes.h"
 
 namespace gpsfw {
 namespace {

@@ -1,7 +1,7 @@
-#include "app/event_stream.h"
+#include "front/event_stream.h"
 
-#include "app/json_text.h"
-#include "app/protocol_names.h"
+#include "front/json_text.h"
+#include "front/protocol_names.h"
 
 namespace gpsfw {
 

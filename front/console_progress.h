@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/run_facts.h"
-#include "app/terminal.h"
+#include "front/run_facts.h"
+#include "front/terminal.h"
 #include "report/observer.h"
 
 namespace gpsfw {

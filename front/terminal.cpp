@@ -1,4 +1,4 @@
-#include "app/terminal.h"
+#include "front/terminal.h"
 
 #include <stdlib.h>
 #include <string.h>

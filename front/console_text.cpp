@@ -1,4 +1,4 @@
-#include "app/console_text.h"
+#include "front/console_text.h"
 
 #include <cinttypes>
 #include <cstdarg>

@@ -1,4 +1,4 @@
-#include "link/record_packet.h"
+#include "protocol/record_packet.h"
 
 #include <gtest/gtest.h>
 

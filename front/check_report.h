@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "app/run_facts.h"
+#include "front/run_facts.h"
 #include "report/observer.h"
 
 namespace gpsfw {

@@ -1,4 +1,4 @@
-#include "app/run_facts.h"
+#include "front/run_facts.h"
 
 #include <cstdio>
 

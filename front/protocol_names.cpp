@@ -1,7 +1,7 @@
-#include "app/protocol_names.h"
+#include "front/protocol_names.h"
 
-#include "link/link_codes.h"
 #include "platform/serial_driver.h"
+#include "protocol/link_codes.h"
 
 namespace gpsfw {
 namespace {

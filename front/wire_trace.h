@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/run_facts.h"
-#include "app/wire_names.h"
+#include "front/run_facts.h"
+#include "front/wire_names.h"
 #include "report/observer.h"
 
 namespace gpsfw {

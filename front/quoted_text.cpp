@@ -1,4 +1,4 @@
-#include "app/quoted_text.h"
+#include "front/quoted_text.h"
 
 namespace gpsfw {
 namespace {

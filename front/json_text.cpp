@@ -1,4 +1,4 @@
-#include "app/json_text.h"
+#include "front/json_text.h"
 
 #include <cinttypes>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "app/front_end.h"
+#include "front/front_end.h"
 
 #include <errno.h>
 #include <string.h>
 #include <unistd.h>
 
-#include "app/quoted_text.h"
+#include "front/quoted_text.h"
 #include "image/sfld_loader.h"
 #include "platform/clock.h"
 #include "report/output_file.h"

@@ -1,10 +1,10 @@
-#include "app/console_progress.h"
+#include "front/console_progress.h"
 
 #include <cinttypes>
 #include <cstring>
 
-#include "app/console_text.h"
-#include "app/protocol_names.h"
+#include "front/console_text.h"
+#include "front/protocol_names.h"
 #include "platform/clock.h"
 
 namespace gpsfw {

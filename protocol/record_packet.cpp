@@ -1,6 +1,6 @@
-#include "link/record_packet.h"
+#include "protocol/record_packet.h"
 
-#include "link/link_codes.h"
+#include "protocol/link_codes.h"
 
 namespace gpsfw {
 namespace {

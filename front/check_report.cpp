@@ -1,10 +1,10 @@
-#include "app/check_report.h"
+#include "front/check_report.h"
 
 #include <cinttypes>
 #include <cstring>
 
-#include "app/console_text.h"
-#include "link/link_codes.h"
+#include "front/console_text.h"
+#include "protocol/link_codes.h"
 #include "update/protocol_floor.h"
 
 namespace gpsfw {

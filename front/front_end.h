@@ -4,13 +4,13 @@
 #include <memory>
 #include <optional>
 
-#include "app/check_report.h"
-#include "app/console_progress.h"
-#include "app/event_stream.h"
-#include "app/loader_options.h"
-#include "app/run_facts.h"
-#include "app/terminal.h"
-#include "app/wire_trace.h"
+#include "front/check_report.h"
+#include "front/console_progress.h"
+#include "front/event_stream.h"
+#include "front/loader_options.h"
+#include "front/run_facts.h"
+#include "front/terminal.h"
+#include "front/wire_trace.h"
 #include "report/observer.h"
 
 namespace gpsfw {

@@ -1,9 +1,9 @@
-#include "app/wire_trace.h"
+#include "front/wire_trace.h"
 
 #include <cinttypes>
 #include <cstdarg>
 
-#include "app/protocol_names.h"
+#include "front/protocol_names.h"
 
 namespace gpsfw {
 namespace {
