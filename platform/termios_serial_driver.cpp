@@ -32,6 +32,15 @@ constexpr long kReadGapMs = 1;
 constexpr long kWriteRoomMs = 1000;
 // Bounds the first-byte wait of a huge read so that its deadline cannot overflow.
 constexpr size_t kMaxTimedReadBytes = 60000;
+// A drain looks at the kernel's transmit queue this often, and waits for it no longer than
+// its bytes take on the line (ten bits each) and this margin for the adapter's own latency.
+constexpr long kDrainCheckMs = 1;
+constexpr long kDrainMarginMs = 1000;
+
+long DrainBoundMs(int queued, uint32_t baud) {
+  const long bitsPerSecond = baud != 0 ? static_cast<long>(baud) : 4800;  // slowest rate used
+  return kDrainMarginMs + (10L * queued * 1000 + bitsPerSecond - 1) / bitsPerSecond;
+}
 
 struct OpenTty {
   UniqueFd fd;
@@ -248,9 +257,14 @@ class TermiosDriver final : public SerialDriver {
     if (Find(handle) != nullptr) (void)::tcflush(handle, TCIFLUSH);
   }
 
+  // tcdrain() alone may never return: a USB adapter whose device stopped taking bytes keeps
+  // the kernel's queue full, and the call has no time-out. The kernel's queue is therefore
+  // watched with a bound of its own; once it is empty, tcdrain() waits only for what the
+  // UART's FIFO still holds, which leaves at the line's rate.
   void Drain(int handle) override {
     OpenTty* tty = Find(handle);
     if (tty == nullptr || tty->lost) return;
+    if (!EmptyTransmitQueue(tty, handle)) return;
     while (::tcdrain(handle) != 0) {
       if (errno == EINTR) {
         if (CheckStop()) return;
@@ -275,6 +289,30 @@ class TermiosDriver final : public SerialDriver {
   }
 
  private:
+  // Waits until the kernel has handed every queued byte to the device, at most as long as
+  // the bytes take on the line and a margin. What is still queued then is dropped: the
+  // receiver misses a frame, which the protocol recovers from, while the caller goes on.
+  // False when the wait ended without an empty queue.
+  bool EmptyTransmitQueue(OpenTty* tty, int handle) {
+    int queued = 0;
+    if (::ioctl(handle, TIOCOUTQ, &queued) != 0) return true;  // no queue to watch
+    const Deadline deadline = DeadlineAfterMs(DrainBoundMs(queued, tty->baud));
+    while (queued > 0) {
+      if (Passed(deadline)) {
+        (void)::tcflush(handle, TCOFLUSH);
+        return false;
+      }
+      if (CheckStop()) return false;
+      const int events = PollUntil(handle, 0, DeadlineAfterMs(kDrainCheckMs));
+      if (events > 0 && (events & HangUpEvents()) != 0) {
+        tty->lost = true;
+        return false;
+      }
+      if (::ioctl(handle, TIOCOUTQ, &queued) != 0) return true;
+    }
+    return true;
+  }
+
   OpenTty* Find(int handle) {
     if (handle < 0) return nullptr;
     for (OpenTty& tty : ttys_) {

@@ -133,6 +133,23 @@ TEST_F(TermiosDriverTest, WritesReachTheOtherEndUnchanged) {
   EXPECT_EQ(pty_.Receive(), bytes);
 }
 
+// A receiver that stops reading leaves the host's bytes queued; the drain before a speed
+// change must still end, and the port must still work once the other side reads again.
+TEST_F(TermiosDriverTest, DrainEndsWhenTheOtherSideStopsReading) {
+  const std::string block(1024, 'U');
+  const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
+  for (int i = 0; i < 1000 && driver_.Write(handle_, bytes, block.size()) > 0; ++i) {
+  }
+  const auto start = std::chrono::steady_clock::now();
+  driver_.Drain(handle_);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_FALSE(driver_.Lost(handle_));
+  while (!pty_.Receive().empty()) {
+  }
+  EXPECT_EQ(driver_.Write(handle_, bytes, 1), 1);
+  EXPECT_EQ(pty_.Receive(), "U");
+}
+
 TEST_F(TermiosDriverTest, PurgeDropsWhatWasReceived) {
   pty_.Send("stale");
   ASSERT_EQ(driver_.WaitReadable(handle_, 1000), WaitResult::kReadable);

@@ -2,7 +2,7 @@
 # Windows pieces of platform/. Left out: ptys, child processes and the POSIX tools
 # (gpsfwsim, gpsfwimg), which Windows does not have, and the tests that make their images
 # with those tools (image, update, e2e, the run sequence).
-set(GPSFW_TEST_AREAS platform report link app sim)
+set(GPSFW_TEST_AREAS platform protocol report link app sim)
 set(GPSFW_TEST_LEFT_OUT
     app/run_loader_test.cpp
     support/process.cpp

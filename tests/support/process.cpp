@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/support/watchdog.h"
+
 namespace gpsfw::test {
 namespace {
 
@@ -38,6 +40,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
     execv(args[0], args.data());
     _exit(127);
   }
+  if (pid_ > 0) WatchChild(pid_);
+  name_ = argv.empty() ? "" : argv[0].substr(argv[0].find_last_of('/') + 1);
 }
 
 ChildProcess::~ChildProcess() {
@@ -50,11 +54,13 @@ bool ChildProcess::Running() {
   const pid_t r = waitpid(pid_, &status, WNOHANG);
   if (r == 0) return true;
   if (r == pid_) status_ = DecodeStatus(status);
+  UnwatchChild(pid_);
   pid_ = -1;
   return false;
 }
 
 int ChildProcess::Wait(double seconds) {
+  Awaiting(name_ + " to exit");
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (Running()) {
     if (std::chrono::steady_clock::now() >= deadline) return -1;
@@ -69,16 +75,17 @@ void ChildProcess::Signal(int signal) {
 
 void ChildProcess::Kill() {
   if (pid_ <= 0) return;
+  Awaiting(name_ + " to end after SIGTERM");
   kill(pid_, SIGTERM);
   for (int i = 0; i < 200 && Running(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  if (pid_ > 0) {
-    kill(pid_, SIGKILL);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    status_ = DecodeStatus(status);
-    pid_ = -1;
+  if (pid_ <= 0) return;
+  // SIGKILL cannot be caught; the bound only guards against a child the kernel cannot end.
+  Awaiting(name_ + " to end after SIGKILL");
+  kill(pid_, SIGKILL);
+  for (int i = 0; i < 1000 && Running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 

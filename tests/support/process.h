@@ -26,6 +26,7 @@ class ChildProcess {
  private:
   pid_t pid_ = -1;
   int status_ = -1;
+  std::string name_;  // the program's file name, for what a test waits for
 };
 
 // Runs argv to its end (at most `seconds`) and gives its exit status as ChildProcess::Wait.
