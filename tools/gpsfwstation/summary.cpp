@@ -10,44 +10,12 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tools/gpsfwstation/columns.h"
 #include "tools/gpsfwstation/station_options.h"
 #include "tools/gpsfwstation/text_format.h"
 
 namespace gpsfw::station {
 namespace {
-
-std::string PadRight(const std::string& text, size_t width) {
-  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
-}
-
-std::string PadLeft(const std::string& text, size_t width) {
-  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
-}
-
-struct Widths {
-  size_t port = 4;
-  size_t result = 6;
-};
-
-// Port paths and log paths may be as long as the platform allows: no fixed buffer.
-std::string SummaryRow(const Widths& widths, const std::string& port, const std::string& result,
-                       const std::string& code, const std::string& duration,
-                       const std::string& retries, const std::string& bytes,
-                       const std::string& log) {
-  return PadRight(port, widths.port) + "  " + PadRight(result, widths.result) + "  " +
-         PadLeft(code, 4) + "  " + PadLeft(duration, 9) + "  " + PadLeft(retries, 7) + "  " +
-         PadLeft(bytes, 8) + "  " + log + "\n";
-}
-
-uint64_t BytesOf(const Unit& unit) {
-  return unit.progress.done ? unit.progress.doneBytes : unit.progress.flashDone;
-}
-
-std::string Seconds(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f s", seconds);
-  return text;
-}
 
 std::string FailedLines(const Board& board) {
   std::string failed;
@@ -115,20 +83,13 @@ std::string IsoTime(WallClock::time_point time) {
 }
 
 std::string SummaryText(const Board& board, Clock::time_point now) {
-  Widths widths;
-  for (const auto& unit : board.units) {
-    widths.port = std::max(widths.port, unit->port.size());
-    widths.result = std::max(widths.result, Verdict(*unit).size());
-  }
+  // Port paths and log paths may be as long as the platform allows: no column is cut.
+  const TableLayout table(Table::kSummary, board, now, std::string::npos);
   const double elapsed = std::chrono::duration<double>(now - board.start).count();
   std::string text = "Summary: " + ImageLine(board.image) + "\n" + TotalsLine(board, false) + ", " +
-                     Seconds(elapsed) + "\n";
-  text += SummaryRow(widths, "PORT", "RESULT", "CODE", "DURATION", "RETRIES", "BYTES", "LOG");
-  for (const auto& unit : board.units) {
-    text += SummaryRow(widths, unit->port, Verdict(*unit), std::to_string(unit->status),
-                       Seconds(unit->Seconds(now)), std::to_string(unit->progress.retries),
-                       std::to_string(BytesOf(*unit)), unit->logPath);
-  }
+                     SecondsText(elapsed) + "\n";
+  text += table.TitleRow() + "\n";
+  for (const auto& unit : board.units) text += table.UnitRow(*unit) + "\n";
   return text + FailedLines(board);
 }
 
