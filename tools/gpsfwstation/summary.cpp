@@ -6,10 +6,9 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
+#include "report/output_file.h"
 #include "tools/gpsfwstation/columns.h"
 #include "tools/gpsfwstation/station_options.h"
 #include "tools/gpsfwstation/text_format.h"
@@ -61,6 +60,15 @@ double OwnCpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return CpuSeconds(usage);
+}
+
+// The report's folder may be shared with others: whatever was planted under the temporary
+// name is truncated or refused, never written through (a symbolic link is not followed).
+bool WriteWholeText(const std::string& path, const std::string& text) {
+  std::FILE* out = nullptr;
+  if (OpenOutputFile(path.c_str(), "w", nullptr, 0, &out) != LogOpenResult::kOpened) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  return std::fclose(out) == 0 && written;
 }
 
 }  // namespace
@@ -129,13 +137,12 @@ void CheckReportPath(const std::string& path) {
 
 void WriteReport(const std::string& path, const nlohmann::ordered_json& report) {
   const std::string temporary = path + ".part";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    // Port names and the loaders' messages may hold any bytes: they are not refused, a
-    // byte that is no UTF-8 becomes U+FFFD.
-    out << report.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
-    out.close();
-    if (!out) throw std::runtime_error("cannot write the report " + temporary);
+  // Port names and the loaders' messages may hold any bytes: they are not refused, a byte
+  // that is no UTF-8 becomes U+FFFD.
+  const std::string text =
+      report.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  if (!WriteWholeText(temporary, text)) {
+    throw std::runtime_error("cannot write the report " + temporary);
   }
   if (std::rename(temporary.c_str(), path.c_str()) != 0) {
     std::remove(temporary.c_str());
