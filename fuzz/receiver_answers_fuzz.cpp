@@ -17,7 +17,7 @@
 #include "platform/clock.h"
 #include "platform/serial_driver.h"
 #include "protocol/link_codes.h"
-#include "tools/gpsfwimg/container_writer.h"
+#include "tools/container_writer/container_writer.h"
 
 namespace {
 

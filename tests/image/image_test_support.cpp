@@ -43,25 +43,17 @@ void Resum(Bytes& image) {
 }
 
 Bytes GoodContainer(uint32_t pfldBytes, uint32_t fwBytes, uint32_t seed) {
-  Bytes image = PseudoRandom(0x4000 + fwBytes + 4, seed);
-  PutWord(image, 0, 0xE59FF018);
-  PutWord(image, 0x20, 0x10000000);
-  PutWord(image, 0x24, 0x10000000 + pfldBytes);
-  PutWord(image, 0x4000, 0xE59FF018);
-  PutWord(image, 0x4020, 0x10004000);
-  PutWord(image, 0x4024, 0x10004000 + fwBytes);
-  Resum(image);
-  return image;
+  // Both sections start with the ARM branch the container check looks for.
+  constexpr uint32_t kBranchWord = 0xE59FF018;
+  Bytes pfld = PseudoRandom(pfldBytes, seed);
+  PutWord(pfld, 0, kBranchWord);
+  Bytes fw = PseudoRandom(fwBytes, seed + 1);
+  PutWord(fw, 0, kBranchWord);
+  return tool::LayOutContainer(pfld, fw);
 }
 
 uint32_t TailSum(const std::string& payload) {
   return XorWords(reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
-}
-
-void AppendSfldTail(Bytes& image, const std::string& payload) {
-  image.insert(image.end(), payload.begin(), payload.end());
-  const size_t at = image.size();
-  PutWord(image, at, TailSum(payload));
 }
 
 std::string SRecLineText(int type, uint32_t address, int addressBytes, const Bytes& data) {

@@ -6,23 +6,25 @@
 
 #include "protocol/record_packet.h"
 #include "tests/support/log_capture.h"
+#include "tools/container_writer/container_writer.h"
 
 namespace gpsfw::test {
 
-using Bytes = std::vector<uint8_t>;
+using tool::Bytes;
 
 uint32_t WordAt(const Bytes& image, size_t offset);
 void PutWord(Bytes& image, size_t offset, uint32_t value);
 // Deterministic filler.
 Bytes PseudoRandom(size_t size, uint32_t seed);
 
-// A good binary container: PFLD of `pfldBytes` and FW of `fwBytes` (both multiples of 4 and
-// at least 0x28), each with its header and checksum word, optionally an SFLD tail.
+// A good binary container from the image tool's writer: PFLD of `pfldBytes` and FW of
+// `fwBytes` (both multiples of 4 and at least 0x28) of pseudo-random bytes behind their
+// first words, each with its header and checksum word. tool::AppendSfld adds an SFLD tail.
 Bytes GoodContainer(uint32_t pfldBytes, uint32_t fwBytes, uint32_t seed = 1);
-// Recomputes both section checksum words from the headers after a change.
+// Recomputes both section checksum words from the headers after a deliberate change (a
+// header moved, a first word altered), so that only the change itself is wrong.
 void Resum(Bytes& image);
-// Appends payload and its XOR checksum word.
-void AppendSfldTail(Bytes& image, const std::string& payload);
+// The checksum word of an SFLD tail holding `payload`.
 uint32_t TailSum(const std::string& payload);
 
 // A small well-formed SFLD: S0, `lines` S3 lines of 32 bytes from `address`, S7.

@@ -9,6 +9,7 @@
 #include "image/image_objects.h"
 #include "image/sfld_loader.h"
 #include "tests/image/image_test_support.h"
+#include "tools/container_writer/container_writer.h"
 
 namespace gpsfw {
 namespace {
@@ -63,7 +64,7 @@ class PrepareImageTest : public ::testing::Test {
 TEST_F(PrepareImageTest, GoodBinaryWithTail) {
   Bytes image = test::GoodContainer(0x800, 0x1000);
   const Bytes check = image;
-  test::AppendSfldTail(image, test::SampleSfld(3, 0));
+  tool::AppendSfld(image, test::SampleSfld(3, 0));
   const auto lines = Prepare(Image(image), true);
   EXPECT_EQ(lines,
             Cat(Sfld(kFound), Binary(Cat(GoodCheck(check), {"PFLD mode ... On", "Complete"}))));
@@ -142,7 +143,7 @@ TEST_F(PrepareImageTest, PlantedLinkAtTheTempPathIsNotFollowed) {
   test::WriteFile(victim, "keep me");
   ASSERT_EQ(symlink(victim.c_str(), state_.dir.File("sfld_tmp.hex").c_str()), 0);
   Bytes image = test::GoodContainer(0x800, 0x1000);
-  test::AppendSfldTail(image, test::SampleSfld());
+  tool::AppendSfld(image, test::SampleSfld());
   const auto lines = Prepare(Image(image), true);
   EXPECT_EQ(lines[1], kFound);
   EXPECT_EQ(test::ReadFile(victim), "keep me");
@@ -230,14 +231,14 @@ TEST_F(PrepareImageTest, SfldIsLookedForBesideTheProgramThenInTheSharedFolder) {
 TEST_F(PrepareImageTest, AnotherExtractionLeavesThisRunsSfldAsItWas) {
   const std::string ownText = test::SampleSfld(3, 0);
   Bytes own = test::GoodContainer(0x800, 0x1000);
-  test::AppendSfldTail(own, ownText);
+  tool::AppendSfld(own, ownText);
   ASSERT_EQ(Prepare(Image(own), true)[1], kFound);
   SfldReader().Rewind();
   const test::Delivery before = test::Drain(SfldReader());
 
   const std::string otherText = test::SampleSfld(40, 0x1000);
   Bytes other = test::GoodContainer(0x800, 0x1000);
-  test::AppendSfldTail(other, otherText);
+  tool::AppendSfld(other, otherText);
   const std::string otherImage = state_.dir.File("other.bin");
   test::WriteBytes(otherImage, other);
   const std::string temp = state_.dir.File("sfld_tmp.hex");

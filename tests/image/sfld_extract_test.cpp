@@ -8,6 +8,7 @@
 #include "image/sfld_loader.h"
 #include "platform/paths.h"
 #include "tests/image/image_test_support.h"
+#include "tools/container_writer/container_writer.h"
 
 namespace gpsfw {
 namespace {
@@ -68,7 +69,7 @@ TEST_F(SfldExtract, PlantedLinkIsNotFollowed) {
   test::WriteFile(victim, "precious");
   ASSERT_EQ(symlink(victim.c_str(), tempPath_.c_str()), 0);
   Bytes image = test::GoodContainer(0x800, 0x1000);
-  test::AppendSfldTail(image, test::SampleSfld());
+  tool::AppendSfld(image, test::SampleSfld());
   EXPECT_TRUE(Extract(image));
   EXPECT_EQ(test::ReadFile(victim), "precious");
   struct stat info;
@@ -80,7 +81,7 @@ TEST_F(SfldExtract, PlantedLinkIsNotFollowed) {
 
 TEST_F(SfldExtract, NoTailWhereThereIsNoContainer) {
   Bytes image = test::GoodContainer(0x800, 0x1000);
-  test::AppendSfldTail(image, test::SampleSfld());
+  tool::AppendSfld(image, test::SampleSfld());
   Bytes farTail = image;
   test::PutWord(farTail, 0x4024, 0x8FFFFFFC);  // tail would start at 0x80000000
   Bytes noHeader = image;
@@ -99,7 +100,7 @@ TEST_F(SfldExtract, NoTailWhereThereIsNoContainer) {
 
 TEST_F(SfldExtract, TailReportAndTempPath) {
   Bytes image = test::GoodContainer(0x800, 0x1000);
-  test::AppendSfldTail(image, "S9030000FC\n");
+  tool::AppendSfld(image, "S9030000FC\n");
   SfldTail tail{};
   EXPECT_TRUE(Extract(image, &tail));
   EXPECT_TRUE(tail.present);
@@ -126,7 +127,7 @@ TEST_F(SfldExtract, ProgramDirectoryKeepsItsSlash) {
 // no scratch file stays behind, and a name that cannot be replaced keeps what it held.
 TEST_F(SfldExtract, NoScratchFileStaysBehind) {
   Bytes image = test::GoodContainer(0x800, 0x1000);
-  test::AppendSfldTail(image, test::SampleSfld());
+  tool::AppendSfld(image, test::SampleSfld());
   auto names = [this] {
     std::set<std::string> found;
     for (const auto& entry : std::filesystem::directory_iterator(state_.dir.path())) {

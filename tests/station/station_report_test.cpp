@@ -67,6 +67,28 @@ TEST(StationReport, NamesEveryFailedPortWithItsCodeAndKeepsAnyBytes) {
   EXPECT_EQ(ExitStatusOf(none), kExitFailed);
 }
 
+// The report's temporary file may already be there: left over from a run that was killed
+// (truncated and replaced) or planted as a symbolic link (never written through).
+TEST(StationReport, WritesNoReportThroughALinkAndReplacesALeftOverOne) {
+  Board board;
+  board.start = Clock::now();
+  AddUnit(board, "gps0", Result::kCompleted, 0);
+  const nlohmann::ordered_json report = ReportJson(board, board.start);
+  test::TempDir dir;
+  const std::string path = dir.File("report.json");
+
+  test::WriteFile(path + ".part", std::string(100000, '#'));
+  WriteReport(path, report);
+  EXPECT_EQ(nlohmann::json::parse(test::ReadFile(path))["ports"][0]["port"], "gps0");
+  EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+
+  const std::string target = dir.File("elsewhere");
+  test::WriteFile(target, "kept");
+  std::filesystem::create_symlink(target, path + ".part");
+  EXPECT_THROW(WriteReport(path, report), std::runtime_error);
+  EXPECT_EQ(test::ReadFile(target), "kept");
+}
+
 // Loaders that misbehave: one ignores SIGTERM, one exits 0 without a word, one writes no
 // end to its line. None may hold the station, and none counts as completed.
 TEST(StationReport, MisbehavingLoadersFailTheirPortsWithoutHoldingTheStation) {

@@ -5,8 +5,9 @@
 #include "image/sfld_loader.h"
 #include "image/srec_reader.h"
 #include "image/stdio_file.h"
+#include "tools/container_writer/container_writer.h"
 #include "tools/gpsfwimg/commands.h"
-#include "tools/gpsfwimg/container_writer.h"
+#include "tools/gpsfwimg/tool_support.h"
 
 namespace gpsfw::tool {
 namespace {

@@ -6,15 +6,16 @@
 #include <string>
 #include <vector>
 
-namespace gpsfw::tool {
+#include "tools/container_writer/container_writer.h"  // Bytes
 
-using Bytes = std::vector<uint8_t>;
+namespace gpsfw::tool {
 
 // A mistake on the command line: the message is shown with a hint to --help.
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-// Input the command refuses (a section that does not fit, a file that cannot be read).
+// Input the command refuses (a file that cannot be read, an SFLD the loader would not
+// accept); the container writer refuses what does not fit with its own ContainerError.
 struct InputError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };

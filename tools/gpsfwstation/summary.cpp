@@ -6,48 +6,15 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
+#include "report/output_file.h"
+#include "tools/gpsfwstation/columns.h"
 #include "tools/gpsfwstation/station_options.h"
 #include "tools/gpsfwstation/text_format.h"
 
 namespace gpsfw::station {
 namespace {
-
-std::string PadRight(const std::string& text, size_t width) {
-  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
-}
-
-std::string PadLeft(const std::string& text, size_t width) {
-  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
-}
-
-struct Widths {
-  size_t port = 4;
-  size_t result = 6;
-};
-
-// Port paths and log paths may be as long as the platform allows: no fixed buffer.
-std::string SummaryRow(const Widths& widths, const std::string& port, const std::string& result,
-                       const std::string& code, const std::string& duration,
-                       const std::string& retries, const std::string& bytes,
-                       const std::string& log) {
-  return PadRight(port, widths.port) + "  " + PadRight(result, widths.result) + "  " +
-         PadLeft(code, 4) + "  " + PadLeft(duration, 9) + "  " + PadLeft(retries, 7) + "  " +
-         PadLeft(bytes, 8) + "  " + log + "\n";
-}
-
-uint64_t BytesOf(const Unit& unit) {
-  return unit.progress.done ? unit.progress.doneBytes : unit.progress.flashDone;
-}
-
-std::string Seconds(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f s", seconds);
-  return text;
-}
 
 std::string FailedLines(const Board& board) {
   std::string failed;
@@ -95,6 +62,15 @@ double OwnCpuSeconds() {
   return CpuSeconds(usage);
 }
 
+// The report's folder may be shared with others: whatever was planted under the temporary
+// name is truncated or refused, never written through (a symbolic link is not followed).
+bool WriteWholeText(const std::string& path, const std::string& text) {
+  std::FILE* out = nullptr;
+  if (OpenOutputFile(path.c_str(), "w", nullptr, 0, &out) != LogOpenResult::kOpened) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  return std::fclose(out) == 0 && written;
+}
+
 }  // namespace
 
 int ExitStatusOf(const Board& board) {
@@ -115,20 +91,13 @@ std::string IsoTime(WallClock::time_point time) {
 }
 
 std::string SummaryText(const Board& board, Clock::time_point now) {
-  Widths widths;
-  for (const auto& unit : board.units) {
-    widths.port = std::max(widths.port, unit->port.size());
-    widths.result = std::max(widths.result, Verdict(*unit).size());
-  }
+  // Port paths and log paths may be as long as the platform allows: no column is cut.
+  const TableLayout table(Table::kSummary, board, now, std::string::npos);
   const double elapsed = std::chrono::duration<double>(now - board.start).count();
   std::string text = "Summary: " + ImageLine(board.image) + "\n" + TotalsLine(board, false) + ", " +
-                     Seconds(elapsed) + "\n";
-  text += SummaryRow(widths, "PORT", "RESULT", "CODE", "DURATION", "RETRIES", "BYTES", "LOG");
-  for (const auto& unit : board.units) {
-    text += SummaryRow(widths, unit->port, Verdict(*unit), std::to_string(unit->status),
-                       Seconds(unit->Seconds(now)), std::to_string(unit->progress.retries),
-                       std::to_string(BytesOf(*unit)), unit->logPath);
-  }
+                     SecondsText(elapsed) + "\n";
+  text += table.TitleRow() + "\n";
+  for (const auto& unit : board.units) text += table.UnitRow(*unit) + "\n";
   return text + FailedLines(board);
 }
 
@@ -168,13 +137,12 @@ void CheckReportPath(const std::string& path) {
 
 void WriteReport(const std::string& path, const nlohmann::ordered_json& report) {
   const std::string temporary = path + ".part";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    // Port names and the loaders' messages may hold any bytes: they are not refused, a
-    // byte that is no UTF-8 becomes U+FFFD.
-    out << report.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
-    out.close();
-    if (!out) throw std::runtime_error("cannot write the report " + temporary);
+  // Port names and the loaders' messages may hold any bytes: they are not refused, a byte
+  // that is no UTF-8 becomes U+FFFD.
+  const std::string text =
+      report.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  if (!WriteWholeText(temporary, text)) {
+    throw std::runtime_error("cannot write the report " + temporary);
   }
   if (std::rename(temporary.c_str(), path.c_str()) != 0) {
     std::remove(temporary.c_str());

@@ -29,6 +29,10 @@ std::string ClockText(double seconds) {
   return text;
 }
 
+std::string SecondsText(double seconds) {
+  return Printf("%.1f s", seconds);
+}
+
 std::string RateText(double bytesPerSecond) {
   if (bytesPerSecond <= 0) return kUnknown;
   return Printf("%.1f KiB/s", bytesPerSecond / 1024);

@@ -8,6 +8,8 @@ namespace gpsfw::station {
 
 // 75 -> "1:15", 3725 -> "1:02:05"; "-" for a negative time (unknown).
 std::string ClockText(double seconds);
+// A duration to a tenth of a second: "7.3 s".
+std::string SecondsText(double seconds);
 // Bytes per second as "11.2 KiB/s"; "-" for none.
 std::string RateText(double bytesPerSecond);
 // "0x1A2B3C4D".

@@ -70,6 +70,10 @@ std::string FailureReason(const Unit& unit) {
   return "exit " + std::to_string(unit.status);
 }
 
+uint64_t BytesOf(const Unit& unit) {
+  return unit.progress.done ? unit.progress.doneBytes : unit.progress.flashDone;
+}
+
 void TakeEvents(Unit& unit, const std::string& bytes, const std::function<void()>& onPhase) {
   size_t from = 0;
   for (size_t newline; (newline = bytes.find('\n', from)) != std::string::npos;

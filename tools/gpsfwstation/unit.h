@@ -48,6 +48,10 @@ const char* ResultKey(Result result);   // for the JSON report: "completed", "ti
 // Why a failed unit failed, from the loader's exit status: "port", "image", "signal 9"...
 std::string FailureReason(const Unit& unit);
 
+// The bytes a unit had flashed: what its done event reported, or else what the receiver
+// accepted in its latest flash stage.
+uint64_t BytesOf(const Unit& unit);
+
 // Splits what came through the events pipe into lines and applies each; `onPhase` is called
 // after each change of phase, so that a view sees every phase also when several come in
 // one read.

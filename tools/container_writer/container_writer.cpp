@@ -1,4 +1,4 @@
-#include "tools/gpsfwimg/container_writer.h"
+#include "tools/container_writer/container_writer.h"
 
 #include <cstdio>
 
@@ -21,17 +21,17 @@ std::string Hex(uint32_t value) {
 // One section at `offset` of `image`: data, header, checksum word. Returns its end address.
 uint32_t PlaceSection(Bytes& image, const Bytes& data, size_t offset, uint32_t base, size_t maxData,
                       const char* name) {
-  if (data.size() < kWordBytes) throw InputError(std::string(name) + " holds no first word");
+  if (data.size() < kWordBytes) throw ContainerError(std::string(name) + " holds no first word");
   const uint32_t first = LoadLE32(data.data());
   if (!HasFirstWordMark(first)) {
-    throw InputError(std::string(name) + " first word " + Hex(first) +
-                     " is not 0xE5xxxxxx (bytes 18 F0 9F E5 make 0xE59FF018)");
+    throw ContainerError(std::string(name) + " first word " + Hex(first) +
+                         " is not 0xE5xxxxxx (bytes 18 F0 9F E5 make 0xE59FF018)");
   }
   size_t length = data.size() < kMinSectionData ? kMinSectionData : data.size();
   length = (length + kWordBytes - 1) / kWordBytes * kWordBytes;
   if (length > maxData) {
-    throw InputError(std::string(name) + " holds " + std::to_string(data.size()) +
-                     " bytes; its area takes at most " + std::to_string(maxData));
+    throw ContainerError(std::string(name) + " holds " + std::to_string(data.size()) +
+                         " bytes; its area takes at most " + std::to_string(maxData));
   }
   image.resize(offset + length + kWordBytes, kPadByte);
   std::copy(data.begin(), data.end(), image.begin() + static_cast<long>(offset));
@@ -98,7 +98,7 @@ std::string PadSfldText(const std::string& text) {
   } else if (over <= crlfLines) {
     Switch(lines, over, true);
   } else {
-    throw InputError("the SFLD text has too few lines to be padded to whole words");
+    throw ContainerError("the SFLD text has too few lines to be padded to whole words");
   }
   std::string padded;
   for (const TextLine& line : lines) padded += line.text + (line.crlf ? "\r\n" : "\n");

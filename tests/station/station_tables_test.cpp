@@ -1,0 +1,93 @@
+// The columns of the live table and of the summary, byte for byte: operators' scripts read
+// the summary, and a shifted column in the live view garbles every row under it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tools/gpsfwstation/live_table.h"
+#include "tools/gpsfwstation/summary.h"
+
+namespace gpsfw::station {
+namespace {
+
+constexpr char kLongPort[] = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.4:1.0-port0";
+
+Unit& AddUnit(Board& board, const std::string& port, Result result, int status) {
+  auto unit = std::make_unique<Unit>();
+  unit->port = port;
+  unit->logPath = "logs/" + std::to_string(board.units.size()) + ".log";
+  unit->start = board.start;
+  unit->end = board.start + std::chrono::seconds(30);
+  unit->result = result;
+  unit->status = status;
+  board.units.push_back(std::move(unit));
+  return *board.units.back();
+}
+
+// One unit programming, one completed on a port longer than the live column, one failed
+// while it waited for the SFLD, one timed out before its first phase.
+Board MixedBoard() {
+  Board board;
+  board.image = {"fw.bin", 262144, 0x1A2B3C4D};
+  board.start = Clock::now();
+  UnitProgress& running = AddUnit(board, "gps0", Result::kRunning, -1).progress;
+  running.phase = "programming";
+  running.transferSince = 1;
+  running.transferLastT = 5;
+  running.transferDone = 40960;
+  running.transferTotal = 262144;
+  running.flashDone = 40960;
+  running.retries = 2;
+  UnitProgress& completed = AddUnit(board, kLongPort, Result::kCompleted, 0).progress;
+  completed.phase = "done";
+  completed.done = true;
+  completed.doneBytes = 262144;
+  UnitProgress& failed = AddUnit(board, "gps2", Result::kFailed, 254).progress;
+  failed.phase = "waiting_for_sfld";
+  failed.retries = 11;
+  AddUnit(board, "gps3", Result::kTimedOut, 143);
+  return board;
+}
+
+TEST(StationTables, LiveRowsKeepTheirColumns) {
+  const Board board = MixedBoard();
+  const std::vector<std::string> expected = {
+      "gpsfwstation  fw.bin, 262144 bytes, CRC-32 0x1A2B3C4D  elapsed 1:15",
+      "4 updates: 1 completed, 2 failed, 1 running",
+      "PORT                              PHASE               %        RATE     LEFT     TIME  "
+      "RETRIES  RESULT",
+      "gps0                              programming       15%  10.0 KiB/s     0:22     1:15  "
+      "      2  ",
+      "..00:00:14.0-usb-0:1.4:1.0-port0  done             100%           -        -     0:30  "
+      "      0  completed",
+      "gps2                              waiting for SFLD                -        -     0:30  "
+      "     11  failed: port (254)",
+      "gps3                              starting                        -        -     0:30  "
+      "      0  timed out (143)",
+  };
+  EXPECT_EQ(LiveLines(board, board.start + std::chrono::seconds(75), 200, 24), expected);
+}
+
+TEST(StationTables, SummaryRowsKeepTheirColumns) {
+  const Board board = MixedBoard();
+  const std::string expected =
+      "Summary: fw.bin, 262144 bytes, CRC-32 0x1A2B3C4D\n"
+      "4 updates: 1 completed, 2 failed, 1 running, 75.0 s\n"
+      "PORT                                                      RESULT              CODE   "
+      "DURATION  RETRIES     BYTES  LOG\n"
+      "gps0                                                                            -1     "
+      "75.0 s        2     40960  logs/0.log\n"
+      "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.4:1.0-port0  completed              0     "
+      "30.0 s        0    262144  logs/1.log\n"
+      "gps2                                                      failed: port (254)   254     "
+      "30.0 s       11         0  logs/2.log\n"
+      "gps3                                                      timed out (143)      143     "
+      "30.0 s        0         0  logs/3.log\n"
+      "Failed: gps0 (running, code -1), gps2 (port, code 254), gps3 (timed out, code 143)\n";
+  EXPECT_EQ(SummaryText(board, board.start + std::chrono::seconds(75)), expected);
+}
+
+}  // namespace
+}  // namespace gpsfw::station
