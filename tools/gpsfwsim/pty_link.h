@@ -17,7 +17,8 @@ struct HostHold {
 // The receiver's side of a pseudo-terminal. The host opens the slave (through the published
 // symlink); the simulator reads and writes the master. The simulator keeps a slave
 // descriptor of its own, so that the host may close and open the port again without the
-// master seeing a hang-up, and the line settings survive in between.
+// master seeing a hang-up, and the line settings survive in between; --once releases it once
+// the update has completed, to see the host's last close.
 class PtyLink {
  public:
   // Throws std::runtime_error when the pty or the link cannot be made.
