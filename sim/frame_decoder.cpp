@@ -1,3 +1,5 @@
+// The receiver's own reading of a record frame, independent of the host's code so that a
+// fault in the host's frame builder cannot hide itself (see frame_decoder.h).
 #include "sim/frame_decoder.h"
 
 #include "protocol/link_codes.h"

@@ -15,7 +15,10 @@ enum class FrameStatus {
   kNoEnd,        // FRAME_END missing behind the checksum
 };
 
-// Takes a record frame apart byte by byte, as the target loaders do:
+// Takes a record frame apart byte by byte, as the target loaders do. It is written apart from
+// the host's frame builder on purpose, sharing only the link bytes: a fault in the builder
+// (a wrong count, checksum or byte order) then shows as a rejected record here instead of
+// being read back by the same mistake. The frame:
 //   5B, N (two bytes, big-endian), N payload words, checksum word, 5D.
 // A word count above 1026 (4 address bytes and 2048 data bytes) or of 1 (a payload that
 // cannot hold an address) is refused as soon as it has arrived.

@@ -9,6 +9,8 @@
 namespace gpsfw::sim {
 
 // Line speeds of the receiver's loaders. The application listens at its power-on rate.
+// These are the receiver's own, kept apart from the host's on purpose: a host that switches
+// to a wrong rate must meet a receiver that stays at the right one.
 inline constexpr uint32_t kBootLoaderBaud = 19200;
 inline constexpr uint32_t kFlashBaud = 115200;
 
@@ -109,6 +111,8 @@ struct EraseFault {
   uint8_t byte = ERASE_FAIL_CODE;
 };
 
+// The faults of one receiver, one list per kind. The receiver turns them into its fault
+// plan (sim/fault_plan.h); sim/README.md tells how to add a kind.
 struct Faults {
   std::vector<RecordFault> rejects;
   std::vector<FloodFault> floods;

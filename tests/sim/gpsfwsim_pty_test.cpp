@@ -1,7 +1,10 @@
 // gpsfwsim in real time on a pty, reached through the loader's own serial port code and the
 // termios driver.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -125,6 +128,83 @@ TEST(GpsfwsimOnPty, OnceEndsWithTheVerdictOnTheFlash) {
   EXPECT_EQ(sim.Wait(30), 0);
   EXPECT_NE(ReadFile(dir.File("sim.out")).find("flash verified: 16 bytes match"),
             std::string::npos);
+}
+
+// The short update of the test above, as a host process runs it on its own: true when every
+// answer came as it should.
+bool ShortUpdate(PortHandle port) {
+  Wake(port);
+  bool ok = Answer(port, PFLD_VER_CODE) == std::string(1, REC_WAIT_CODE);
+  ok = ok && SendRecord(port, DataRecord(0x20000000, Pattern(64))) && SendRecord(port, EndRecord());
+  platform::SleepMs(200);
+  ok = ok && Answer(port, SYNC_CODE) == std::string(1, SYNC_CODE);
+  SetBaud(port, 115200);
+  WriteByte(port, SYNC_CODE);
+  platform::SleepMs(10);
+  WriteByte(port, ERASE_CODE);
+  ok = ok && WaitForByte(port, SYNC_CODE);
+  ok = ok && SendRecord(port, EraseRecord(0x10000000, 0x10000010)) && WaitForByte(port, SYNC_CODE);
+  return ok && SendRecord(port, DataRecord(0x10000000, Pattern(16))) &&
+         SendRecord(port, EndRecord());
+}
+
+enum class HostEnd { kExitsHoldingExclusive, kKilled };
+
+// A loader process that updates the receiver on the link and never closes its port: it
+// exits, or waits to be killed, with the tty still marked exclusive. Reports the update's
+// success as one byte on `report`.
+pid_t StartCarelessHost(const std::string& link, HostEnd end, int report) {
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  PortHandle port = Open(link);
+  const uint8_t ok = port != INVALID_PORT && ShortUpdate(port) ? 1 : 0;
+  (void)!::write(report, &ok, 1);
+  if (end == HostEnd::kExitsHoldingExclusive) ::_exit(0);
+  for (;;) ::pause();
+}
+
+// The host's one byte, or -1 when none came in `ms`.
+int ReadReport(int fd, int ms) {
+  pollfd ready{fd, POLLIN, 0};
+  uint8_t byte = 0;
+  if (::poll(&ready, 1, ms) != 1 || ::read(fd, &byte, 1) != 1) return -1;
+  return byte;
+}
+
+// Reaps the host, killing it when it is still there after `ms`.
+void Reap(pid_t pid, int ms) {
+  for (int waited = 0; waited < ms; waited += 10) {
+    if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
+    platform::SleepMs(10);
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+}
+
+// The tty's exclusive flag outlives a host that does not clear it: --once must still see the
+// port let go once the host's last descriptor is closed, however the host ended.
+TEST(GpsfwsimOnPty, OnceEndsWhenAHostDiesWithThePortExclusive) {
+  for (const HostEnd end : {HostEnd::kExitsHoldingExclusive, HostEnd::kKilled}) {
+    SCOPED_TRACE(end == HostEnd::kKilled ? "killed" : "exits");
+    TempDir dir;
+    const std::string link = dir.File("gps0");
+    ChildProcess sim({kSimulator, "--link", link, "--once", "--time-limit", "60"},
+                     dir.File("sim.out"));
+    ASSERT_TRUE(WaitForLink(link));
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t host = StartCarelessHost(link, end, report[1]);
+    ASSERT_GT(host, 0);
+    EXPECT_EQ(ReadReport(report[0], 30000), 1);
+    if (end == HostEnd::kKilled) ::kill(host, SIGKILL);
+    Reap(host, 5000);
+    ::close(report[0]);
+    ::close(report[1]);
+
+    EXPECT_EQ(sim.Wait(5), 0);
+    EXPECT_NE(ReadFile(dir.File("sim.out")).find("flash verified: 16 bytes match"),
+              std::string::npos);
+  }
 }
 
 TEST(GpsfwsimOnPty, ExplainsItselfAndRefusesWhatItDoesNotKnow) {

@@ -1,6 +1,7 @@
-// The fault options. The record faults name a record point STAGE:INDEX, where STAGE is sfld
-// or flash and INDEX a data record number counted from 0, "end" or "erase"; the others name
-// a phase and a byte position, a time, or a poll.
+// The fault options, in one table: each row names an option, its argument, its lines of
+// --help and its parser. The record faults name a record point STAGE:INDEX, where STAGE is
+// sfld or flash and INDEX a data record number counted from 0, "end" or "erase"; the others
+// name a phase and a byte position, a time, or a poll.
 #include <algorithm>
 #include <iterator>
 
@@ -145,31 +146,140 @@ void ParseEraseFault(const std::string& option, const std::string& value, sim::F
   faults.eraseFaults.push_back(fault);
 }
 
+void ParsePowerOnMs(const std::string& option, const std::string& value, sim::Faults& faults) {
+  faults.powerOnMs = ParseNumber(value, option);
+}
+
+void ParseNoBootEcho(const std::string&, const std::string&, sim::Faults& faults) {
+  ++faults.missingBootModeEchoes;
+}
+
+void ParseNoEraseSync(const std::string&, const std::string&, sim::Faults& faults) {
+  ++faults.missingEraseSyncs;
+}
+
+// What a line at 230400 baud carries: more garbage than that cannot get onto the line.
+constexpr double kMaxGarbagePerSecond = 23040;
+
+void ParseGarbage(const std::string& option, const std::string& value, sim::Faults& faults) {
+  faults.garbagePerSecond = ParsePositive(value, option, kMaxGarbagePerSecond, "bytes per second");
+}
+
+void ParseSeed(const std::string& option, const std::string& value, sim::Faults& faults) {
+  faults.seed = ParseNumber(value, option);
+}
+
+struct FaultOption {
+  const char* name;
+  const char* argument;  // nullptr: a flag without a value
+  const char* help;      // lines of --help, each ended by a newline
+  void (*parse)(const std::string& option, const std::string& value, sim::Faults& faults);
+};
+
+// In the order of --help.
+constexpr FaultOption kFaultOptions[] = {
+    {"--reject", "REC[:BYTE[:always]]", "answer the record with BYTE (0x81), once or always\n",
+     ParseReject},
+    {"--flood", "REC[:COUNT]",
+     "COUNT REC_WAIT_CODE after its frame instead of a verdict\n"
+     "(201; the host sends the frame again), once\n",
+     ParseFlood},
+    {"--silence", "REC:MS[:verdict|rec-wait]",
+     "neither answer nor listen for MS before the verdict\n"
+     "(or before REC_WAIT_CODE at its announcement), once\n",
+     ParseSilence},
+    {"--reset", "REC[:application|boot-loader]",
+     "restart after the verdict: a power cycle into the\n"
+     "application, or into the boot loader, once\n",
+     ParseReset},
+    {"--reset-at", "PHASE:N[:application|boot-loader]",
+     "restart once the receiver has taken N bytes from the\n"
+     "host since it entered PHASE (0: as it enters it; the\n"
+     "Nth byte gets no answer), once. PHASE is one of\n"
+     "application, boot-poll, sfld-upload, sfld-poll,\n"
+     "flash-commands (version and type queries, boot mode,\n"
+     "erase command), erase-record, erasing (N counts the\n"
+     "sector reports sent: the restart comes while the next\n"
+     "sector is erased), programming\n",
+     ParseResetAt},
+    {"--erase-fault", "SECTORS[:BYTE]",
+     "after SECTORS sector reports send BYTE (0x84) and\n"
+     "abandon the erase; one per erase, in order\n",
+     ParseEraseFault},
+    {"--stray-sync", "N",
+     "answer the boot loader's Nth poll with one SYNC_CODE\n"
+     "instead of its answer, once (polls are every poll byte\n"
+     "it hears while polled, across wake-ups, from 1)\n",
+     ParseStraySync},
+    {"--power-on-ms", "MS",
+     "the receiver is off (hears and says nothing) for MS\n"
+     "after the start\n",
+     ParsePowerOnMs},
+    {"--unplug", "AFTER_MS:FOR_MS[:power-cycle]",
+     "AFTER_MS after the start the pty closes (the host's\n"
+     "port hangs up, as a USB adapter pulled out) and the\n"
+     "link is removed; FOR_MS later a new pty is published at\n"
+     "the same link. Bytes in flight are lost. The receiver\n"
+     "keeps its state, or with power-cycle is off meanwhile\n"
+     "and starts in its application. Needs --link; unplugs\n"
+     "may not overlap\n",
+     ParseUnplug},
+    {"--no-boot-echo", nullptr, "leave one boot-mode command unanswered\n", ParseNoBootEcho},
+    {"--no-erase-sync", nullptr, "leave one erase command without SYNC_CODE\n", ParseNoEraseSync},
+    {"--garbage", "PER_SECOND",
+     "random bytes while the application or the boot loader\n"
+     "is polled (never SYNC_CODE or REC_WAIT_CODE), at most\n"
+     "23040\n",
+     ParseGarbage},
+    {"--seed", "N", "for the garbage (1)\n", ParseSeed},
+};
+
+// Where the help text of every row begins; a longer option and argument get a line of
+// their own.
+constexpr size_t kHelpColumn = 33;
+
+const FaultOption* Find(const std::string& option) {
+  const auto found = std::find_if(std::begin(kFaultOptions), std::end(kFaultOptions),
+                                  [&](const FaultOption& f) { return option == f.name; });
+  return found == std::end(kFaultOptions) ? nullptr : found;
+}
+
 }  // namespace
 
+bool IsFaultValueOption(const std::string& option) {
+  const FaultOption* fault = Find(option);
+  return fault != nullptr && fault->argument != nullptr;
+}
+
+bool IsFaultFlag(const std::string& option) {
+  const FaultOption* fault = Find(option);
+  return fault != nullptr && fault->argument == nullptr;
+}
+
 bool ParseFaultOption(const std::string& option, const std::string& value, sim::Faults& faults) {
-  if (option == "--reject") {
-    ParseReject(option, value, faults);
-  } else if (option == "--flood") {
-    ParseFlood(option, value, faults);
-  } else if (option == "--silence") {
-    ParseSilence(option, value, faults);
-  } else if (option == "--reset") {
-    ParseReset(option, value, faults);
-  } else if (option == "--reset-at") {
-    ParseResetAt(option, value, faults);
-  } else if (option == "--unplug") {
-    ParseUnplug(option, value, faults);
-  } else if (option == "--stray-sync") {
-    ParseStraySync(option, value, faults);
-  } else if (option == "--power-on-ms") {
-    faults.powerOnMs = ParseNumber(value, option);
-  } else if (option == "--erase-fault") {
-    ParseEraseFault(option, value, faults);
-  } else {
-    return false;
-  }
+  const FaultOption* fault = Find(option);
+  if (fault == nullptr) return false;
+  fault->parse(option, value, faults);
   return true;
+}
+
+std::string FaultHelp() {
+  std::string help;
+  for (const FaultOption& fault : kFaultOptions) {
+    std::string head = std::string("  ") + fault.name;
+    if (fault.argument != nullptr) head += std::string(" ") + fault.argument;
+    // At least two spaces between the option and its help.
+    help += head.size() + 2 <= kHelpColumn ? head + std::string(kHelpColumn - head.size(), ' ')
+                                           : head + "\n" + std::string(kHelpColumn, ' ');
+    for (const char* line = fault.help; *line != '\0';) {
+      const char* end = line;
+      while (*end != '\n') ++end;
+      if (line != fault.help) help += std::string(kHelpColumn, ' ');
+      help.append(line, end + 1);
+      line = end + 1;
+    }
+  }
+  return help;
 }
 
 }  // namespace gpsfw::simtool

@@ -1,6 +1,7 @@
 #include "tools/gpsfwsim/pty_link.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -104,15 +105,30 @@ uint32_t PtyLink::HostReceiveBaud() const {
   return BaudOf(speed == B0 ? ::cfgetospeed(&settings) : speed);
 }
 
-size_t PtyLink::HostUnread() const {
+HostHold PtyLink::Hold() const {
+  platform::UniqueFd probe;
+  int fd = slave_.Get();
+  if (!slave_.Valid()) {
+    // Released: a look through a descriptor of our own, closed again at once. The host still
+    // has one (HostGone() is false), so this open and close are not the slave's first or last.
+    probe.Reset(::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    // Only an exclusive holder turns a second opener away (root is let in all the same).
+    if (!probe.Valid()) return HostHold{errno == EBUSY, 0};
+    fd = probe.Get();
+  }
+  HostHold hold;
+  int exclusive = 0;
+  // Where TIOCGEXCL is unknown (qemu's user emulation) the host counts as not exclusive.
+  hold.exclusive = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
   int unread = 0;
-  if (::ioctl(slave_.Get(), FIONREAD, &unread) != 0 || unread < 0) return 0;
-  return static_cast<size_t>(unread);
+  if (::ioctl(fd, FIONREAD, &unread) == 0 && unread > 0) hold.unread = static_cast<size_t>(unread);
+  return hold;
 }
 
-bool PtyLink::HostExclusive() const {
-  int exclusive = 0;
-  return ::ioctl(slave_.Get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+bool PtyLink::HostGone() const {
+  if (slave_.Valid()) return false;
+  pollfd master{master_.Get(), POLLIN, 0};
+  return ::poll(&master, 1, 0) == 1 && (master.revents & POLLHUP) != 0;
 }
 
 }  // namespace gpsfw::simtool

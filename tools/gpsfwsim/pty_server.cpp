@@ -55,7 +55,7 @@ bool PtyServer::AnyCompleted() const {
                      [](const auto& u) { return u->GetReceiver().Live().updateCompleted; });
 }
 
-bool PtyServer::AllDone(SimTime now) const {
+bool PtyServer::AllDone(SimTime now) {
   return std::all_of(units_.begin(), units_.end(), [now](const auto& u) { return u->Done(now); });
 }
 

@@ -30,7 +30,7 @@ class PtyServer {
 
  private:
   bool AnyCompleted() const;
-  bool AllDone(sim::SimTime now) const;
+  bool AllDone(sim::SimTime now);
   void Wait(sim::SimTime until);
 
   std::vector<std::unique_ptr<PtyUnit>>& units_;

@@ -165,12 +165,15 @@ void PtyUnit::LogWire(SimTime now) {
   }
 }
 
-bool PtyUnit::Done(SimTime now) const {
+bool PtyUnit::Done(SimTime now) {
   const sim::SimResult& live = receiver_.Live();
   if (!live.updateCompleted || now < live.completedNs || !link_) return false;
+  link_->ReleaseSlave();
+  if (link_->HostGone()) return true;
+  const HostHold hold = link_->Hold();
   // A host that holds the port is still at work, perhaps on an update of its own.
-  if (link_->HostExclusive()) return false;
-  return link_->HostUnread() == 0 || now - live.completedNs >= kCompletionGraceNs;
+  if (hold.exclusive) return false;
+  return hold.unread == 0 || now - live.completedNs >= kCompletionGraceNs;
 }
 
 }  // namespace gpsfw::simtool

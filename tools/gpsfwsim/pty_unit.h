@@ -47,9 +47,11 @@ class PtyUnit {
   // The master to wait on for the host's bytes; -1 while the port is gone or resting.
   int PollFd(sim::SimTime now) const;
   void OnReady(sim::SimTime now, short revents);
-  // An update has completed and the host has let go of the port: closed it, or (a host
-  // that does not hold it exclusively) read everything or had a while to do so.
-  bool Done(sim::SimTime now) const;
+  // An update has completed and the host has let go of the port: closed its last descriptor
+  // (however it ended), or (a host that does not hold it exclusively) read everything or had
+  // a while to do so. Only for a server that ends then: once the update has completed, the
+  // unit gives up its own hold on the slave, so that the host's last close shows.
+  bool Done(sim::SimTime now);
 
   int Index() const { return index_; }
   const std::string& LinkPath() const { return linkPath_; }

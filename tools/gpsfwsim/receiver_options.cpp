@@ -30,15 +30,11 @@ constexpr TimingOption kTimingOptions[] = {
     {"--chatter-period-us", &Timing::chatterPeriodUs},
 };
 
+// The fault options have a table of their own (fault_options.cpp).
 constexpr const char* kValueOptions[] = {
-    "--power-on-baud", "--flash-base", "--flash-sectors", "--boot-version", "--sfld-version",
-    "--flash-type",    "--type-reply", "--garbage",       "--seed",         "--reject",
-    "--flood",         "--silence",    "--reset",         "--erase-fault",  "--reset-at",
-    "--unplug",        "--stray-sync", "--power-on-ms",
+    "--power-on-baud", "--flash-base", "--flash-sectors", "--boot-version",
+    "--sfld-version",  "--flash-type", "--type-reply",
 };
-
-// What a line at 230400 baud carries: more garbage than that cannot get onto the line.
-constexpr double kMaxGarbagePerSecond = 23040;
 // Shorter idle or chatter periods would keep the receiver busy with itself.
 constexpr uint32_t kShortestPeriodUs = 1000;
 
@@ -87,11 +83,11 @@ bool IsReceiverValueOption(const std::string& option) {
   for (const TimingOption& timing : kTimingOptions) {
     if (option == timing.name) return true;
   }
-  return false;
+  return IsFaultValueOption(option);
 }
 
 bool IsReceiverFlag(const std::string& option) {
-  return option == "--chatter" || option == "--no-boot-echo" || option == "--no-erase-sync";
+  return option == "--chatter" || IsFaultFlag(option);
 }
 
 double ParsePositive(const std::string& text, const std::string& option, double most,
@@ -110,10 +106,6 @@ void ApplyReceiverOption(sim::ReceiverConfig& config, const std::string& option,
                          const std::string& value) {
   if (option == "--chatter") {
     config.chatter = true;
-  } else if (option == "--no-boot-echo") {
-    ++config.faults.missingBootModeEchoes;
-  } else if (option == "--no-erase-sync") {
-    ++config.faults.missingEraseSyncs;
   } else if (option == "--power-on-baud") {
     config.powerOnBaud = ParseNumber(value, option);
     if (config.powerOnBaud != 4800 && config.powerOnBaud != 57600) {
@@ -131,11 +123,6 @@ void ApplyReceiverOption(sim::ReceiverConfig& config, const std::string& option,
     config.flashType = ParseByte(value, option);
   } else if (option == "--type-reply") {
     config.typeReplyOverride = ParseHexBytes(value, option);
-  } else if (option == "--garbage") {
-    config.faults.garbagePerSecond =
-        ParsePositive(value, option, kMaxGarbagePerSecond, "bytes per second");
-  } else if (option == "--seed") {
-    config.faults.seed = ParseNumber(value, option);
   } else if (!ApplyTiming(config, option, value) &&
              !ParseFaultOption(option, value, config.faults)) {
     throw UsageError("unknown option '" + option + "'");

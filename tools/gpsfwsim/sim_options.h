@@ -37,7 +37,7 @@ struct SimOptions {
 // Throws UsageError on anything it does not understand. Options that describe a receiver
 // apply to every receiver, or after --unit K only to receiver K (until the next --unit).
 SimOptions ParseOptions(const std::vector<std::string>& args);
-const char* UsageText();
+std::string UsageText();
 
 // Parsers of option values, shared with the fault options.
 uint32_t ParseNumber(const std::string& text, const std::string& option);
@@ -50,9 +50,15 @@ std::string Unescape(const std::string& text, const std::string& option);
 double ParsePositive(const std::string& text, const std::string& option, double most,
                      const char* unit);
 
-// --reject, --flood, --silence, --reset, --reset-at, --unplug, --stray-sync, --power-on-ms,
-// --erase-fault. False when `option` is none of them.
+// The fault options, from their one table (fault_options.cpp): --reject, --flood, --silence,
+// --reset, --reset-at, --erase-fault, --stray-sync, --power-on-ms, --unplug, --no-boot-echo,
+// --no-erase-sync, --garbage, --seed.
+bool IsFaultValueOption(const std::string& option);
+bool IsFaultFlag(const std::string& option);
+// False when `option` is not a fault option.
 bool ParseFaultOption(const std::string& option, const std::string& value, sim::Faults& faults);
+// Their lines of --help, in the table's order.
+std::string FaultHelp();
 
 // The options of one receiver (receiver_options.cpp).
 bool IsReceiverValueOption(const std::string& option);

@@ -1,8 +1,10 @@
+#include <string>
+
 #include "tools/gpsfwsim/sim_options.h"
 
 namespace gpsfw::simtool {
 
-const char* UsageText() {
+std::string UsageText() {
   return R"(gpsfwsim: a GPS receiver with its boot loader, SFLD and flash, on a pseudo-terminal.
 
 Usage: gpsfwsim [options]
@@ -57,46 +59,8 @@ Timings, in microseconds:
 
 Faults (a record is STAGE:INDEX: STAGE sfld or flash, INDEX a data record counted
 from 0 within one attempt, 'end' or 'erase'; each option may be given again):
-  --reject REC[:BYTE[:always]]   answer the record with BYTE (0x81), once or always
-  --flood REC[:COUNT]            COUNT REC_WAIT_CODE after its frame instead of a verdict
-                                 (201; the host sends the frame again), once
-  --silence REC:MS[:verdict|rec-wait]
-                                 neither answer nor listen for MS before the verdict
-                                 (or before REC_WAIT_CODE at its announcement), once
-  --reset REC[:application|boot-loader]
-                                 restart after the verdict: a power cycle into the
-                                 application, or into the boot loader, once
-  --reset-at PHASE:N[:application|boot-loader]
-                                 restart once the receiver has taken N bytes from the
-                                 host since it entered PHASE (0: as it enters it; the
-                                 Nth byte gets no answer), once. PHASE is one of
-                                 application, boot-poll, sfld-upload, sfld-poll,
-                                 flash-commands (version and type queries, boot mode,
-                                 erase command), erase-record, erasing (N counts the
-                                 sector reports sent: the restart comes while the next
-                                 sector is erased), programming
-  --erase-fault SECTORS[:BYTE]   after SECTORS sector reports send BYTE (0x84) and
-                                 abandon the erase; one per erase, in order
-  --stray-sync N                 answer the boot loader's Nth poll with one SYNC_CODE
-                                 instead of its answer, once (polls are every poll byte
-                                 it hears while polled, across wake-ups, from 1)
-  --power-on-ms MS               the receiver is off (hears and says nothing) for MS
-                                 after the start
-  --unplug AFTER_MS:FOR_MS[:power-cycle]
-                                 AFTER_MS after the start the pty closes (the host's
-                                 port hangs up, as a USB adapter pulled out) and the
-                                 link is removed; FOR_MS later a new pty is published at
-                                 the same link. Bytes in flight are lost. The receiver
-                                 keeps its state, or with power-cycle is off meanwhile
-                                 and starts in its application. Needs --link; unplugs
-                                 may not overlap
-  --no-boot-echo                 leave one boot-mode command unanswered
-  --no-erase-sync                leave one erase command without SYNC_CODE
-  --garbage PER_SECOND           random bytes while the application or the boot loader
-                                 is polled (never SYNC_CODE or REC_WAIT_CODE), at most
-                                 23040
-  --seed N                       for the garbage (1)
-
+)" + FaultHelp() +
+         R"(
 Exit status: 0, 1 and 3 as for --once; 2 for a usage error or an --expect image that
 is refused; 4 when the pty or the link cannot be made.
 )";
