@@ -73,25 +73,13 @@ while [ ! -e "$link" ]; do
 done
 slave=$(readlink "$link")
 ln -sfn "$slave" "$WINEPREFIX/dosdevices/$port"
-# gpsfwsim --once ends when the host has read the last verdict and the port is no longer in
-# exclusive mode; a port not held exclusively counts as let go as soon as the last verdict is
-# read, which would end the simulator under a loader still at work. Wine's exclusive open
-# (share mode 0) holds among Windows programs only and never sets TIOCEXCL on the tty, so
-# the tty is made exclusive here for the loader's run (root may open it all the same) and
-# let go afterwards, as the POSIX loader does when it closes its port.
-tty_exclusive() {
-  python3 -c 'import fcntl, os, sys, termios
-fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-fcntl.ioctl(fd, termios.TIOCEXCL if sys.argv[2] == "on" else termios.TIOCNXCL)
-os.close(fd)' "$slave" "$1"
-}
-tty_exclusive on
+# gpsfwsim --once ends when the host's last descriptor of the tty is closed: here, when Wine
+# lets go of COM5 at the loader's exit.
 cp "$win/bin/gpsfwload.exe" "$out/"
 status=0
 (cd "$out" && wine gpsfwload.exe -i demo.bin -p COM5: -l demo.log) || status=$?
 tr -d '\r' <"$out/demo.log" | sed -n '1,20p;/Programing Complete/,$p'
 echo "== gpsfwload.exe exit status: $status"
-tty_exclusive off
 # A loader that gave up leaves the simulator waiting for a host until its time limit.
 [ $status -eq 0 ] || kill $sim 2>/dev/null || true
 sim_status=0

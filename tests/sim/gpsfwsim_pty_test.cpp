@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@
 #include "tests/sim/sim_host.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/process.h"
+#include "tests/support/watchdog.h"
 
 namespace gpsfw::sim::test {
 namespace {
@@ -37,6 +39,7 @@ bool Exists(const std::string& path) {
 
 // Waits for the simulator to publish its link.
 bool WaitForLink(const std::string& path) {
+  gpsfw::test::Awaiting("gpsfwsim to publish " + path);
   for (int i = 0; i < 1000 && !Exists(path); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -130,9 +133,9 @@ TEST(GpsfwsimOnPty, OnceEndsWithTheVerdictOnTheFlash) {
             std::string::npos);
 }
 
-// The short update of the test above, as a host process runs it on its own: true when every
-// answer came as it should.
-bool ShortUpdate(PortHandle port) {
+// The short update of the test above up to its last record, as a host process runs it on its
+// own: true when every answer came as it should.
+bool UpToTheEndRecord(PortHandle port) {
   Wake(port);
   bool ok = Answer(port, PFLD_VER_CODE) == std::string(1, REC_WAIT_CODE);
   ok = ok && SendRecord(port, DataRecord(0x20000000, Pattern(64))) && SendRecord(port, EndRecord());
@@ -144,8 +147,11 @@ bool ShortUpdate(PortHandle port) {
   WriteByte(port, ERASE_CODE);
   ok = ok && WaitForByte(port, SYNC_CODE);
   ok = ok && SendRecord(port, EraseRecord(0x10000000, 0x10000010)) && WaitForByte(port, SYNC_CODE);
-  return ok && SendRecord(port, DataRecord(0x10000000, Pattern(16))) &&
-         SendRecord(port, EndRecord());
+  return ok && SendRecord(port, DataRecord(0x10000000, Pattern(16)));
+}
+
+bool ShortUpdate(PortHandle port) {
+  return UpToTheEndRecord(port) && SendRecord(port, EndRecord());
 }
 
 enum class HostEnd { kExitsHoldingExclusive, kKilled };
@@ -205,6 +211,36 @@ TEST(GpsfwsimOnPty, OnceEndsWhenAHostDiesWithThePortExclusive) {
     EXPECT_NE(ReadFile(dir.File("sim.out")).find("flash verified: 16 bytes match"),
               std::string::npos);
   }
+}
+
+// A host that reads the last verdict late, with its exclusive mode out of sight (as under
+// qemu's user emulation, which cannot read the flag): the simulator must stay until the host
+// has read the verdict and closed the port, or the host finds its port hung up and waits
+// for it for ever.
+TEST(GpsfwsimOnPty, OnceWaitsForAHostThatReadsTheLastVerdictLate) {
+  TempDir dir;
+  const std::string link = dir.File("gps0");
+  ChildProcess sim({kSimulator, "--link", link, "--once", "--time-limit", "60"},
+                   dir.File("sim.out"));
+  ASSERT_TRUE(WaitForLink(link));
+  PortHandle port = Open(link);
+  ASSERT_NE(port, INVALID_PORT);
+  EXPECT_EQ(::ioctl(port, TIOCNXCL), 0);
+  gpsfw::test::Awaiting("the answers of a short update");
+  EXPECT_TRUE(UpToTheEndRecord(port));
+  WriteByte(port, SYNC_CODE);
+  EXPECT_TRUE(WaitForByte(port, REC_WAIT_CODE));
+  const RecordPacket end = EndRecord();
+  WriteBlock(port, end.frame, end.length);
+  platform::SleepMs(3000);
+  const bool stayed = sim.Running();
+  EXPECT_TRUE(stayed) << "the simulator ended before the host read its last verdict";
+  gpsfw::test::Awaiting("the verdict on the end record, read late");
+  if (stayed) {
+    EXPECT_TRUE(WaitForByte(port, SYNC_CODE));
+  }
+  ClosePort(port);
+  EXPECT_EQ(sim.Wait(10), 0);
 }
 
 TEST(GpsfwsimOnPty, ExplainsItselfAndRefusesWhatItDoesNotKnow) {

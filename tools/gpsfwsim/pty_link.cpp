@@ -105,26 +105,6 @@ uint32_t PtyLink::HostReceiveBaud() const {
   return BaudOf(speed == B0 ? ::cfgetospeed(&settings) : speed);
 }
 
-HostHold PtyLink::Hold() const {
-  platform::UniqueFd probe;
-  int fd = slave_.Get();
-  if (!slave_.Valid()) {
-    // Released: a look through a descriptor of our own, closed again at once. The host still
-    // has one (HostGone() is false), so this open and close are not the slave's first or last.
-    probe.Reset(::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    // Only an exclusive holder turns a second opener away (root is let in all the same).
-    if (!probe.Valid()) return HostHold{errno == EBUSY, 0};
-    fd = probe.Get();
-  }
-  HostHold hold;
-  int exclusive = 0;
-  // Where TIOCGEXCL is unknown (qemu's user emulation) the host counts as not exclusive.
-  hold.exclusive = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
-  int unread = 0;
-  if (::ioctl(fd, FIONREAD, &unread) == 0 && unread > 0) hold.unread = static_cast<size_t>(unread);
-  return hold;
-}
-
 bool PtyLink::HostGone() const {
   if (slave_.Valid()) return false;
   pollfd master{master_.Get(), POLLIN, 0};

@@ -8,12 +8,6 @@
 
 namespace gpsfw::simtool {
 
-// How the host holds the port: exclusively or not, and the bytes it has yet to read.
-struct HostHold {
-  bool exclusive = false;
-  size_t unread = 0;
-};
-
 // The receiver's side of a pseudo-terminal. The host opens the slave (through the published
 // symlink); the simulator reads and writes the master. The simulator keeps a slave
 // descriptor of its own, so that the host may close and open the port again without the
@@ -35,10 +29,6 @@ class PtyLink {
   // The host's line speeds as it set them on the slave; 0 when not a known rate.
   uint32_t HostSendBaud() const;
   uint32_t HostReceiveBaud() const;
-  // Whether the host holds the port exclusively (the loader does while it has it open) and
-  // the bytes written to the master that it has not read yet.
-  HostHold Hold() const;
-
   // Closes the simulator's own slave descriptor. From then on the master hangs up exactly
   // when the host has no descriptor of the slave left, however it let go: closed it, exited
   // or was killed, with the tty's exclusive flag cleared or not (the flag lives as long as

@@ -19,9 +19,6 @@ constexpr size_t kRunBytesKept = 32;
 constexpr size_t kRunsKept = 20000;
 // A master that hangs up or fails is left alone this long, so the loop cannot spin on it.
 constexpr SimTime kRestNs = 10 * sim::kNsPerMs;
-// How long a completed update waits for a host that does not hold the port exclusively to
-// read the last answer.
-constexpr SimTime kCompletionGraceNs = 2 * sim::kNsPerSecond;
 constexpr size_t kReadChunk = 4096;
 
 }  // namespace
@@ -168,12 +165,13 @@ void PtyUnit::LogWire(SimTime now) {
 bool PtyUnit::Done(SimTime now) {
   const sim::SimResult& live = receiver_.Live();
   if (!live.updateCompleted || now < live.completedNs || !link_) return false;
+  // Only the host's last close says it is done with the port. Neither the exclusive flag
+  // (which a killed host leaves set, and which qemu's user emulation cannot read) nor an
+  // empty input queue (the pty moves the last verdict into it a moment after the simulator
+  // wrote it, and a slow host reads it later still) can tell: ending on either hung up the
+  // port under a host still waiting for its verdict.
   link_->ReleaseSlave();
-  if (link_->HostGone()) return true;
-  const HostHold hold = link_->Hold();
-  // A host that holds the port is still at work, perhaps on an update of its own.
-  if (hold.exclusive) return false;
-  return hold.unread == 0 || now - live.completedNs >= kCompletionGraceNs;
+  return link_->HostGone();
 }
 
 }  // namespace gpsfw::simtool

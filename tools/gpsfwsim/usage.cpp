@@ -27,10 +27,9 @@ Serving:
                          --unit; --unit all goes back to every receiver. Options before
                          the first --unit apply to every receiver
   --once                 exit once an update has completed and the host has let go of
-                         the port (closed it; a host that does not hold the port
-                         exclusively: read the last answer, or 2 s passed): status 0
-                         when the flash verified, 1 when it did not, 3 when no update
-                         completed
+                         the port (its last descriptor of it closed, however the host
+                         ended): status 0 when the flash verified, 1 when it did not,
+                         3 when no update completed
   --time-limit SECONDS   stop after this long (above 0, at most 1000000000)
   --expect IMAGE         verify the flash against the bytes the loader must program from
                          IMAGE (binary container: file bytes up to the FW end address;
