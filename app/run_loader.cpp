@@ -13,6 +13,7 @@
 #include "link/serial_port.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
+#include "protocol/host_timing.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
 #include "update/prepare_image.h"
@@ -21,7 +22,6 @@
 namespace gpsfw {
 namespace {
 
-constexpr uint32_t kOpeningBaud = 57600;
 // On the handheld the log lived in "\MyDevice\grelm.txt"; here it is the working directory.
 constexpr char kDefaultLogPath[] = "grelm.txt";
 constexpr char kDefaultPortName[] = "GPS1:";

@@ -1,8 +1,8 @@
 #include "link/port_loss.h"
 
-#include "link/wait_bounds.h"
 #include "platform/clock.h"
 #include "platform/serial_driver.h"
+#include "protocol/host_timing.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
 

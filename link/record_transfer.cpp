@@ -3,20 +3,13 @@
 #include <cwchar>
 
 #include "link/port_loss.h"
-#include "link/wait_bounds.h"
 #include "platform/clock.h"
+#include "protocol/host_timing.h"
 #include "protocol/link_codes.h"
 #include "report/progress_log.h"
 
 namespace gpsfw {
 namespace {
-
-constexpr uint32_t kSettleMs = 20;
-constexpr uint32_t kResendPauseMs = 10;
-constexpr uint32_t kEmptyReadPauseMs = 100;
-constexpr uint32_t kRecoveryCycleMs = 100;
-constexpr int kRecWaitTolerance = 200;
-constexpr int kRecoveryCycles = 1000;
 
 RecordVerdict g_lastVerdict;
 
@@ -127,7 +120,7 @@ RecordVerdict LastRecordVerdict() {
 
 bool SendRecord(PortHandle port, const RecordPacket& packet) {
   DiscardBothDirections(port);
-  platform::SleepMs(kSettleMs);
+  platform::SleepMs(kRecordSettleMs);
   WriteByte(port, SYNC_CODE);
   if (!WaitForByte(port, REC_WAIT_CODE)) {
     Conclude(RecordOutcome::kNoRequest, 0);

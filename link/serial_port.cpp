@@ -3,12 +3,12 @@
 #include <cwchar>
 
 #include "link/port_loss.h"
-#include "link/wait_bounds.h"
 #include "platform/clock.h"
 #include "platform/line_speeds.h"
 #include "platform/paths.h"
 #include "platform/serial_driver.h"
 #include "platform/text.h"
+#include "protocol/host_timing.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
 
@@ -17,16 +17,7 @@ namespace {
 
 using platform::Serial;
 
-// The port opens at the standard line speeds from 4800 to 115200 baud.
-constexpr uint32_t kSlowestBaud = 4800;
-constexpr uint32_t kFastestBaud = 115200;
-constexpr uint64_t kReadAttempts = 10;
-constexpr uint64_t kReadAttemptMs = 2;
-constexpr uint32_t kReadPauseMs = 100;
 constexpr uint64_t kReadByteSpanUs = kReadAttempts * (kReadAttemptMs + kReadPauseMs) * 1000;
-constexpr uint32_t kWriteRetryMs = 10;
-constexpr uint32_t kBlockRetryMs = 1;
-constexpr uint32_t kBaudSettleMs = 10;
 constexpr size_t kDevicePathCapacity = 256;
 
 // The rate the line runs at, for the observer's trace.

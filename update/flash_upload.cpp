@@ -6,8 +6,8 @@
 #include "image/image_objects.h"
 #include "link/port_loss.h"
 #include "link/record_transfer.h"
-#include "link/wait_bounds.h"
 #include "platform/clock.h"
+#include "protocol/host_timing.h"
 #include "protocol/link_codes.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
@@ -17,9 +17,6 @@
 namespace gpsfw {
 namespace {
 
-constexpr uint32_t kVersionReplyPauseMs = 500;
-constexpr uint32_t kTypeReplyPauseMs = 200;
-constexpr uint32_t kEraseCommandGapMs = 10;
 constexpr size_t kReplyBuffer = 256;
 
 int g_flashStages = 0;

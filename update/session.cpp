@@ -4,8 +4,8 @@
 
 #include "image/image_objects.h"
 #include "link/port_loss.h"
-#include "link/wait_bounds.h"
 #include "platform/clock.h"
+#include "protocol/host_timing.h"
 #include "protocol/link_codes.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
@@ -18,13 +18,6 @@
 namespace gpsfw {
 namespace {
 
-constexpr uint32_t kPollBaud = 19200;
-constexpr uint32_t kWakeBauds[] = {4800, 57600};
-constexpr uint32_t kFlashBaud = 115200;
-constexpr int kWakeSyncs = 4;
-constexpr uint32_t kWakeSyncSpacingMs = 400;
-constexpr uint32_t kReplyPauseMs = 200;
-constexpr int kSyncsAfterUpload = 3;
 constexpr size_t kReplyBuffer = 4096;
 
 // The state of the poll loop. A receiver that stays without a recognised answer for a while
@@ -153,8 +146,6 @@ void WakeTarget(PortHandle port) {
   Observe().OnPhase(UpdatePhase::kWaking);
   Observe().OnWake(++wakes);
   LogWide(L"Waiting for target answer at 19200...");
-  // The receiver's application listens at 4800 or 57600, depending on its configuration;
-  // its boot loader then listens at 19200.
   for (uint32_t baud : kWakeBauds) {
     SetBaud(port, baud);
     WriteBlock(port, WAKE_SEQUENCE, sizeof WAKE_SEQUENCE);
