@@ -11,12 +11,6 @@
 namespace gpsfw {
 namespace {
 
-RecordVerdict g_lastVerdict;
-
-void Conclude(RecordOutcome outcome, uint8_t byte) {
-  g_lastVerdict = RecordVerdict{outcome, byte};
-}
-
 struct Verdict {
   uint8_t code;
   const wchar_t* message;
@@ -60,33 +54,27 @@ void ResendAfterFlood(PortHandle port, const RecordPacket& packet) {
   SendFrame(port, packet);
 }
 
-bool AwaitVerdict(PortHandle port, const RecordPacket& packet) {
+constexpr RecordVerdict kNoVerdict{RecordOutcome::kNoVerdict, 0};
+
+RecordVerdict AwaitVerdict(PortHandle port, const RecordPacket& packet) {
   int recWaits = 0;
   const uint64_t deadline = platform::NowUs() + kVerdictLimitUs;
   for (;;) {
     uint8_t byte = 0;
     if (!ReadByte(port, byte)) {
-      if (platform::NowUs() >= deadline || PortLossPending()) {
-        Conclude(RecordOutcome::kNoVerdict, 0);
-        return false;
-      }
+      if (platform::NowUs() >= deadline || PortLossPending()) return kNoVerdict;
       platform::SleepMs(kEmptyReadPauseMs);
       continue;
     }
     if (byte == SYNC_CODE) {
-      Conclude(RecordOutcome::kAccepted, byte);
       LogAccepted(packet);
-      return true;
+      return RecordVerdict{RecordOutcome::kAccepted, byte};
     }
     if (const wchar_t* message = RejectionMessage(byte)) {
-      Conclude(RecordOutcome::kRejected, byte);
       LogWide(message);
-      return false;
+      return RecordVerdict{RecordOutcome::kRejected, byte};
     }
-    if (platform::NowUs() >= deadline) {
-      Conclude(RecordOutcome::kNoVerdict, 0);
-      return false;
-    }
+    if (platform::NowUs() >= deadline) return kNoVerdict;
     if (byte == REC_WAIT_CODE && ++recWaits > kRecWaitTolerance) ResendAfterFlood(port, packet);
   }
 }
@@ -114,27 +102,25 @@ void RecoveryPass(PortHandle port) {
 
 }  // namespace
 
-RecordVerdict LastRecordVerdict() {
-  return g_lastVerdict;
-}
-
-bool SendRecord(PortHandle port, const RecordPacket& packet) {
+RecordVerdict ExchangeRecord(PortHandle port, const RecordPacket& packet) {
   DiscardBothDirections(port);
   platform::SleepMs(kRecordSettleMs);
   WriteByte(port, SYNC_CODE);
-  if (!WaitForByte(port, REC_WAIT_CODE)) {
-    Conclude(RecordOutcome::kNoRequest, 0);
-    return false;
-  }
+  if (!WaitForByte(port, REC_WAIT_CODE)) return RecordVerdict{RecordOutcome::kNoRequest, 0};
   SendFrame(port, packet);
   return AwaitVerdict(port, packet);
 }
 
-bool SendRecordChecked(PortHandle port, const RecordPacket& packet) {
-  if (SendRecord(port, packet)) return true;
+bool SendRecord(PortHandle port, const RecordPacket& packet) {
+  return ExchangeRecord(port, packet).Accepted();
+}
+
+RecordVerdict SendRecordChecked(PortHandle port, const RecordPacket& packet) {
+  const RecordVerdict verdict = ExchangeRecord(port, packet);
+  if (verdict.Accepted()) return verdict;
   LogWide(L"Repeat Sending Record.");
   RecoveryPass(port);
-  return false;
+  return verdict;
 }
 
 }  // namespace gpsfw

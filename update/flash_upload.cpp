@@ -70,9 +70,9 @@ bool EraseImageRange(PortHandle port, const ImageExtent& extent) {
   if (!WaitForByte(port, SYNC_CODE)) return false;
   RecordPacket erase{};
   MakeEraseRecord(erase, extent.start, extent.start + extent.size);
-  const bool accepted = SendRecordChecked(port, erase);
-  ReportRecord(RecordStage::kFlash, kEraseRecordIndex, erase, g_flashStages);
-  if (!accepted) return false;
+  const RecordVerdict verdict = SendRecordChecked(port, erase);
+  ReportRecord(RecordStage::kFlash, kEraseRecordIndex, erase, g_flashStages, verdict);
+  if (!verdict.Accepted()) return false;
   return EraseProgress(port);
 }
 
