@@ -17,6 +17,7 @@
 #include "report/observer.h"
 #include "report/progress_log.h"
 #include "update/prepare_image.h"
+#include "update/run_state.h"
 #include "update/session.h"
 
 namespace gpsfw {
@@ -32,8 +33,19 @@ constexpr int kSignalStatusBase = 128;
 
 static_assert(kPathCapacity > PATH_MAX - 1, "every accepted path fits the loader's buffers");
 
-// The run's open port, for the stop routine; nullptr while none is open.
-PortHandle* g_runPort = nullptr;
+// The run whose port the stop routine closes; nullptr while no port is open. A signal
+// handler has no other way to reach it.
+RunState* g_stoppableRun = nullptr;
+
+// Registers a run with the stop routine for as long as its port is open, also when the run is
+// left by an exception (a test's time limit).
+class StoppableRun {
+ public:
+  explicit StoppableRun(RunState& run) { g_stoppableRun = &run; }
+  ~StoppableRun() { g_stoppableRun = nullptr; }
+  StoppableRun(const StoppableRun&) = delete;
+  StoppableRun& operator=(const StoppableRun&) = delete;
+};
 
 void EndRun(int code) {
   CloseProgressLog(code);
@@ -45,8 +57,8 @@ void EndRun(int code) {
 // settings back, exclusive mode and lock released), the log gets its last two lines, and
 // the process ends there: nothing above the wait runs again.
 [[noreturn]] void StopRun(int signal) {
-  if (g_runPort != nullptr) ClosePort(*g_runPort);
-  g_runPort = nullptr;
+  if (g_stoppableRun != nullptr) ClosePort(g_stoppableRun->link);
+  g_stoppableRun = nullptr;
   wchar_t line[kStopLineCapacity];
   std::swprintf(line, kStopLineCapacity, L"Interrupted by signal %d", signal);
   LogWide(line);
@@ -83,14 +95,14 @@ bool OpenLog(const char* path, const char* imagePath) {
   return false;
 }
 
-int PrepareAndRun(PortHandle port, const wchar_t* imagePath) {
+int PrepareAndRun(RunState& run, const wchar_t* imagePath) {
   Observe().OnPhase(UpdatePhase::kPreparing);
   if (!PrepareImage(imagePath)) return kRunImageFailed;
   // Preparing even a large image has no wait of its own: a stop asked for meanwhile ends
   // the run here, before the receiver is woken.
   platform::CheckStop();
   Observe().OnPrepared();
-  RunSession(port);
+  RunSession(run);
   return kRunOk;
 }
 
@@ -108,12 +120,11 @@ int RunWithLog(const LoaderOptions& options) {
   // A check prepares the image as an update would and never touches the port.
   if (options.check) return CheckImage(imagePath);
 
-  PortHandle port = OpenPort(portName, kOpeningBaud);
-  if (port == INVALID_PORT) return kRunPortFailed;
-  g_runPort = &port;
-  const int code = PrepareAndRun(port, imagePath);
-  ClosePort(port);
-  g_runPort = nullptr;
+  RunState run;
+  if (!OpenPort(run.link, portName, kOpeningBaud)) return kRunPortFailed;
+  StoppableRun stoppable(run);
+  const int code = PrepareAndRun(run, imagePath);
+  ClosePort(run.link);
   return code;
 }
 

@@ -143,20 +143,12 @@ void FrontEnd::OnPhase(UpdatePhase phase) {
   for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnPhase(phase);
 }
 
-// The core counts wake-ups and attempts for the life of the process; the views count them
-// within this run, from 1.
 void FrontEnd::OnWake(int count) {
-  if (firstWake_ == 0) firstWake_ = count;
-  const int inRun = count - firstWake_ + 1;
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnWake(inRun);
+  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnWake(count);
 }
 
 void FrontEnd::OnRecord(const RecordReport& record) {
-  int& first = record.stage == RecordStage::kSfld ? firstSfldAttempt_ : firstFlashAttempt_;
-  if (first == 0) first = record.attempt;
-  RecordReport inRun = record;
-  inRun.attempt = record.attempt - first + 1;
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnRecord(inRun);
+  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnRecord(record);
 }
 
 void FrontEnd::OnSectorErased(uint32_t count) {

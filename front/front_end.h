@@ -78,9 +78,6 @@ class FrontEnd : public Observer {
   size_t viewCount_ = 0;
   bool installed_ = false;
   Observer* previous_ = nullptr;
-  int firstWake_ = 0;
-  int firstSfldAttempt_ = 0;
-  int firstFlashAttempt_ = 0;
   File eventsFile_{nullptr, &std::fclose};
   File traceFile_{nullptr, &std::fclose};
 };

@@ -29,13 +29,13 @@ const wchar_t* RejectionMessage(uint8_t byte) {
   return nullptr;
 }
 
-void DiscardBothDirections(PortHandle port) {
-  PurgePort(port, PURGE_RXABORT | PURGE_RXCLEAR);
-  PurgePort(port, PURGE_TXABORT | PURGE_TXCLEAR);
+void DiscardBothDirections(SerialLink& link) {
+  PurgePort(link.port, PURGE_RXABORT | PURGE_RXCLEAR);
+  PurgePort(link.port, PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
-void SendFrame(PortHandle port, const RecordPacket& packet) {
-  WriteBlock(port, packet.frame, packet.length);
+void SendFrame(SerialLink& link, const RecordPacket& packet) {
+  WriteBlock(link, packet.frame, packet.length);
 }
 
 void LogAccepted(const RecordPacket& packet) {
@@ -46,23 +46,23 @@ void LogAccepted(const RecordPacket& packet) {
 
 // The target keeps sending REC_WAIT_CODE while it still waits for the frame; past the
 // tolerance the frame is taken as lost and sent again, once per further REC_WAIT_CODE.
-void ResendAfterFlood(PortHandle port, const RecordPacket& packet) {
-  FlushPort(port);
-  DiscardBothDirections(port);
+void ResendAfterFlood(SerialLink& link, const RecordPacket& packet) {
+  FlushPort(link.port);
+  DiscardBothDirections(link);
   platform::SleepMs(kResendPauseMs);
   LogWide(L"REC_WAIT break");
-  SendFrame(port, packet);
+  SendFrame(link, packet);
 }
 
 constexpr RecordVerdict kNoVerdict{RecordOutcome::kNoVerdict, 0};
 
-RecordVerdict AwaitVerdict(PortHandle port, const RecordPacket& packet) {
+RecordVerdict AwaitVerdict(SerialLink& link, const RecordPacket& packet) {
   int recWaits = 0;
   const uint64_t deadline = platform::NowUs() + kVerdictLimitUs;
   for (;;) {
     uint8_t byte = 0;
-    if (!ReadByte(port, byte)) {
-      if (platform::NowUs() >= deadline || PortLossPending()) return kNoVerdict;
+    if (!ReadByte(link, byte)) {
+      if (platform::NowUs() >= deadline || PortLossPending(link)) return kNoVerdict;
       platform::SleepMs(kEmptyReadPauseMs);
       continue;
     }
@@ -75,24 +75,24 @@ RecordVerdict AwaitVerdict(PortHandle port, const RecordPacket& packet) {
       return RecordVerdict{RecordOutcome::kRejected, byte};
     }
     if (platform::NowUs() >= deadline) return kNoVerdict;
-    if (byte == REC_WAIT_CODE && ++recWaits > kRecWaitTolerance) ResendAfterFlood(port, packet);
+    if (byte == REC_WAIT_CODE && ++recWaits > kRecWaitTolerance) ResendAfterFlood(link, packet);
   }
 }
 
 // Brings the target back to waiting for a record: every byte but REC_WAIT_CODE is answered
 // with SYNC_CODE. A line that stays silent ends the pass early, as does a lost port.
-void RecoveryPass(PortHandle port) {
+void RecoveryPass(SerialLink& link) {
   uint64_t lastHeardUs = platform::NowUs();
-  for (int cycle = 0; cycle < kRecoveryCycles && !PortLossPending(); ++cycle) {
+  for (int cycle = 0; cycle < kRecoveryCycles && !PortLossPending(link); ++cycle) {
     uint8_t byte = 0;
-    if (ReadByte(port, byte)) {
+    if (ReadByte(link, byte)) {
       if (byte == REC_WAIT_CODE) return;
       lastHeardUs = platform::NowUs();
       wchar_t line[32];
       std::swprintf(line, sizeof line / sizeof line[0], L"Rcv:%d %lc", cycle,
                     static_cast<wint_t>(byte));
       LogWide(line);
-      WriteByte(port, SYNC_CODE);
+      WriteByte(link, SYNC_CODE);
     } else if (platform::NowUs() - lastHeardUs >= kRecoverySilenceUs) {
       return;
     }
@@ -102,25 +102,35 @@ void RecoveryPass(PortHandle port) {
 
 }  // namespace
 
-RecordVerdict ExchangeRecord(PortHandle port, const RecordPacket& packet) {
-  DiscardBothDirections(port);
+RecordVerdict ExchangeRecord(SerialLink& link, const RecordPacket& packet) {
+  DiscardBothDirections(link);
   platform::SleepMs(kRecordSettleMs);
-  WriteByte(port, SYNC_CODE);
-  if (!WaitForByte(port, REC_WAIT_CODE)) return RecordVerdict{RecordOutcome::kNoRequest, 0};
-  SendFrame(port, packet);
-  return AwaitVerdict(port, packet);
+  WriteByte(link, SYNC_CODE);
+  if (!WaitForByte(link, REC_WAIT_CODE)) return RecordVerdict{RecordOutcome::kNoRequest, 0};
+  SendFrame(link, packet);
+  return AwaitVerdict(link, packet);
+}
+
+bool SendRecord(SerialLink& link, const RecordPacket& packet) {
+  return ExchangeRecord(link, packet).Accepted();
+}
+
+RecordVerdict SendRecordChecked(SerialLink& link, const RecordPacket& packet) {
+  const RecordVerdict verdict = ExchangeRecord(link, packet);
+  if (verdict.Accepted()) return verdict;
+  LogWide(L"Repeat Sending Record.");
+  RecoveryPass(link);
+  return verdict;
 }
 
 bool SendRecord(PortHandle port, const RecordPacket& packet) {
-  return ExchangeRecord(port, packet).Accepted();
+  SerialLink link{port};
+  return SendRecord(link, packet);
 }
 
 RecordVerdict SendRecordChecked(PortHandle port, const RecordPacket& packet) {
-  const RecordVerdict verdict = ExchangeRecord(port, packet);
-  if (verdict.Accepted()) return verdict;
-  LogWide(L"Repeat Sending Record.");
-  RecoveryPass(port);
-  return verdict;
+  SerialLink link{port};
+  return SendRecordChecked(link, packet);
 }
 
 }  // namespace gpsfw

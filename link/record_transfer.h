@@ -14,11 +14,15 @@ struct RecordVerdict {
 };
 
 // One exchange: announce, wait for REC_WAIT_CODE, send the frame, wait for the verdict.
-RecordVerdict ExchangeRecord(PortHandle port, const RecordPacket& packet);
+RecordVerdict ExchangeRecord(SerialLink& link, const RecordPacket& packet);
 // ExchangeRecord, true when the target accepted the record.
-bool SendRecord(PortHandle port, const RecordPacket& packet);
+bool SendRecord(SerialLink& link, const RecordPacket& packet);
 // ExchangeRecord, and after a failure a recovery pass that brings the target back to waiting
 // for a record. The record itself is not sent again.
+RecordVerdict SendRecordChecked(SerialLink& link, const RecordPacket& packet);
+
+// For a caller without a run: on a link of their own (serial_port.h).
+bool SendRecord(PortHandle port, const RecordPacket& packet);
 RecordVerdict SendRecordChecked(PortHandle port, const RecordPacket& packet);
 
 }  // namespace gpsfw

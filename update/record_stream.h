@@ -19,13 +19,13 @@ void ReportRecord(RecordStage stage, int index, const RecordPacket& packet, int 
 // Sends every record the reader delivers, each confirmed before the next is read, then the
 // end record. The reader has been rewound by the caller.
 template <typename Reader>
-StreamEnd SendRecordStream(PortHandle port, Reader& reader, RecordStage stage, int attempt) {
+StreamEnd SendRecordStream(SerialLink& link, Reader& reader, RecordStage stage, int attempt) {
   RecordPacket packet{};
   for (int index = 0;; ++index) {
     if (!reader.NextRecord(packet)) return StreamEnd::kReadError;
     const bool end = packet.dataCount == 0;
     if (end) MakeEndRecord(packet);
-    const RecordVerdict verdict = SendRecordChecked(port, packet);
+    const RecordVerdict verdict = SendRecordChecked(link, packet);
     ReportRecord(stage, end ? kEndRecordIndex : index, packet, attempt, verdict);
     if (!verdict.Accepted()) return StreamEnd::kRefused;
     if (end) return StreamEnd::kComplete;
