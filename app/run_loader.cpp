@@ -97,11 +97,11 @@ bool OpenLog(const char* path, const char* imagePath) {
 
 int PrepareAndRun(RunState& run, const wchar_t* imagePath) {
   Observe().OnPhase(UpdatePhase::kPreparing);
-  if (!PrepareImage(imagePath)) return kRunImageFailed;
+  if (!PrepareImage(run, imagePath)) return kRunImageFailed;
   // Preparing even a large image has no wait of its own: a stop asked for meanwhile ends
   // the run here, before the receiver is woken.
   platform::CheckStop();
-  Observe().OnPrepared();
+  Observe().OnPrepared(run.prepared);
   RunSession(run);
   return kRunOk;
 }

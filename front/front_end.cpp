@@ -129,14 +129,9 @@ void FrontEnd::Install() {
   installed_ = true;
 }
 
-void FrontEnd::OnPrepared() {
-  TakePreparedFacts(facts_);
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnPrepared();
-}
-
-void FrontEnd::OnSfldSource(bool fromTail, const char* path) {
-  TakeSfldSource(facts_, fromTail, path);
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnSfldSource(fromTail, path);
+void FrontEnd::OnPrepared(const PreparedFacts& facts) {
+  TakePreparedFacts(facts_, facts);
+  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnPrepared(facts);
 }
 
 void FrontEnd::OnPhase(UpdatePhase phase) {

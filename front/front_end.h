@@ -47,8 +47,7 @@ class FrontEnd : public Observer {
   void Install();
   const RunFacts& Facts() const { return facts_; }
 
-  void OnPrepared() override;
-  void OnSfldSource(bool fromTail, const char* path) override;
+  void OnPrepared(const PreparedFacts& facts) override;
   void OnPhase(UpdatePhase phase) override;
   void OnWake(int count) override;
   void OnRecord(const RecordReport& record) override;

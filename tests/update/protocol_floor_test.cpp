@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "image/image_source.h"
 #include "image/srec_reader.h"
 #include "protocol/host_timing.h"
 #include "tests/update/update_run.h"
+#include "update/record_census.h"
 
 namespace gpsfw::test {
 namespace {
@@ -30,7 +33,9 @@ TEST(ProtocolFloor, IsTheTimeOfAWholeUpdateAgainstAnInstantReceiver) {
   ASSERT_TRUE(image.Open(images.container.c_str()) && image.Scan());
   SRecReader sfld;
   ASSERT_TRUE(sfld.Open(images.sfld.c_str()) && sfld.Scan());
-  const ProtocolFloor floor = FloorOfUpdate(CountRecords(sfld), CountRecords(image), true);
+  auto packet = std::make_unique<RecordPacket>();
+  const ProtocolFloor floor =
+      FloorOfUpdate(CountRecords(sfld, *packet), CountRecords(image, *packet), true);
 
   const UpdateRun run = RunUpdate(dir, InstantReceiver(), images.container);
   ASSERT_EQ(run.code, 0);
