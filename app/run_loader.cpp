@@ -9,6 +9,7 @@
 
 #include "app/check_run.h"
 #include "front/quoted_text.h"
+#include "front/spared_files.h"
 #include "image/sfld_loader.h"
 #include "link/serial_port.h"
 #include "platform/stop_signals.h"
@@ -74,13 +75,8 @@ void TellLogRefused(const char* path, const char* why) {
 
 // The log must never be a file the run reads: the image, or an SFLD it may fall back to.
 bool OpenLog(const char* path, const char* imagePath) {
-  char fallbacks[kSfldFallbacks][kPathCapacity];
-  const char* spared[1 + kSfldFallbacks] = {imagePath};
-  size_t count = 1;
-  for (size_t i = 0; i < kSfldFallbacks; ++i) {
-    if (SfldFallbackPath(i, fallbacks[i], kPathCapacity)) spared[count++] = fallbacks[i];
-  }
-  switch (OpenRunLog(path, spared, count)) {
+  const SparedFiles spared(imagePath, nullptr);
+  switch (OpenRunLog(path, spared.Paths(), spared.Count())) {
     case LogOpenResult::kOpened:
       return true;
     case LogOpenResult::kWouldOverwrite:
@@ -89,9 +85,9 @@ bool OpenLog(const char* path, const char* imagePath) {
     case LogOpenResult::kFailed:
       break;
   }
-  const bool link = errno == ELOOP || errno == EMLINK;
-  TellLogRefused(
-      path, link ? "it is a symbolic link, which the log never follows" : std::strerror(errno));
+  TellLogRefused(path, RefusedAsSymbolicLink(errno)
+                           ? "it is a symbolic link, which the log never follows"
+                           : std::strerror(errno));
   return false;
 }
 
