@@ -8,8 +8,9 @@ namespace gpsfw {
 
 int CheckImage(const wchar_t* imagePath) {
   Observe().OnPhase(UpdatePhase::kPreparing);
-  if (!PrepareImage(imagePath)) return kRunImageFailed;
-  Observe().OnPrepared();
+  RunState run;
+  if (!PrepareImage(run, imagePath)) return kRunImageFailed;
+  Observe().OnPrepared(run.prepared);
   return kRunOk;
 }
 

@@ -9,19 +9,21 @@
 
 #include "app/check_run.h"
 #include "front/quoted_text.h"
+#include "front/spared_files.h"
 #include "image/sfld_loader.h"
 #include "link/serial_port.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
+#include "protocol/host_timing.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
 #include "update/prepare_image.h"
+#include "update/run_state.h"
 #include "update/session.h"
 
 namespace gpsfw {
 namespace {
 
-constexpr uint32_t kOpeningBaud = 57600;
 // On the handheld the log lived in "\MyDevice\grelm.txt"; here it is the working directory.
 constexpr char kDefaultLogPath[] = "grelm.txt";
 constexpr char kDefaultPortName[] = "GPS1:";
@@ -32,8 +34,19 @@ constexpr int kSignalStatusBase = 128;
 
 static_assert(kPathCapacity > PATH_MAX - 1, "every accepted path fits the loader's buffers");
 
-// The run's open port, for the stop routine; nullptr while none is open.
-PortHandle* g_runPort = nullptr;
+// The run whose port the stop routine closes; nullptr while no port is open. A signal
+// handler has no other way to reach it.
+RunState* g_stoppableRun = nullptr;
+
+// Registers a run with the stop routine for as long as its port is open, also when the run is
+// left by an exception (a test's time limit).
+class StoppableRun {
+ public:
+  explicit StoppableRun(RunState& run) { g_stoppableRun = &run; }
+  ~StoppableRun() { g_stoppableRun = nullptr; }
+  StoppableRun(const StoppableRun&) = delete;
+  StoppableRun& operator=(const StoppableRun&) = delete;
+};
 
 void EndRun(int code) {
   CloseProgressLog(code);
@@ -45,8 +58,8 @@ void EndRun(int code) {
 // settings back, exclusive mode and lock released), the log gets its last two lines, and
 // the process ends there: nothing above the wait runs again.
 [[noreturn]] void StopRun(int signal) {
-  if (g_runPort != nullptr) ClosePort(*g_runPort);
-  g_runPort = nullptr;
+  if (g_stoppableRun != nullptr) ClosePort(g_stoppableRun->link);
+  g_stoppableRun = nullptr;
   wchar_t line[kStopLineCapacity];
   std::swprintf(line, kStopLineCapacity, L"Interrupted by signal %d", signal);
   LogWide(line);
@@ -62,13 +75,8 @@ void TellLogRefused(const char* path, const char* why) {
 
 // The log must never be a file the run reads: the image, or an SFLD it may fall back to.
 bool OpenLog(const char* path, const char* imagePath) {
-  char fallbacks[kSfldFallbacks][kPathCapacity];
-  const char* spared[1 + kSfldFallbacks] = {imagePath};
-  size_t count = 1;
-  for (size_t i = 0; i < kSfldFallbacks; ++i) {
-    if (SfldFallbackPath(i, fallbacks[i], kPathCapacity)) spared[count++] = fallbacks[i];
-  }
-  switch (OpenRunLog(path, spared, count)) {
+  const SparedFiles spared(imagePath, nullptr);
+  switch (OpenRunLog(path, spared.Paths(), spared.Count())) {
     case LogOpenResult::kOpened:
       return true;
     case LogOpenResult::kWouldOverwrite:
@@ -77,20 +85,20 @@ bool OpenLog(const char* path, const char* imagePath) {
     case LogOpenResult::kFailed:
       break;
   }
-  const bool link = errno == ELOOP || errno == EMLINK;
-  TellLogRefused(
-      path, link ? "it is a symbolic link, which the log never follows" : std::strerror(errno));
+  TellLogRefused(path, RefusedAsSymbolicLink(errno)
+                           ? "it is a symbolic link, which the log never follows"
+                           : std::strerror(errno));
   return false;
 }
 
-int PrepareAndRun(PortHandle port, const wchar_t* imagePath) {
+int PrepareAndRun(RunState& run, const wchar_t* imagePath) {
   Observe().OnPhase(UpdatePhase::kPreparing);
-  if (!PrepareImage(imagePath)) return kRunImageFailed;
+  if (!PrepareImage(run, imagePath)) return kRunImageFailed;
   // Preparing even a large image has no wait of its own: a stop asked for meanwhile ends
   // the run here, before the receiver is woken.
   platform::CheckStop();
-  Observe().OnPrepared();
-  RunSession(port);
+  Observe().OnPrepared(run.prepared);
+  RunSession(run);
   return kRunOk;
 }
 
@@ -108,12 +116,11 @@ int RunWithLog(const LoaderOptions& options) {
   // A check prepares the image as an update would and never touches the port.
   if (options.check) return CheckImage(imagePath);
 
-  PortHandle port = OpenPort(portName, kOpeningBaud);
-  if (port == INVALID_PORT) return kRunPortFailed;
-  g_runPort = &port;
-  const int code = PrepareAndRun(port, imagePath);
-  ClosePort(port);
-  g_runPort = nullptr;
+  RunState run;
+  if (!OpenPort(run.link, portName, kOpeningBaud)) return kRunPortFailed;
+  StoppableRun stoppable(run);
+  const int code = PrepareAndRun(run, imagePath);
+  ClosePort(run.link);
   return code;
 }
 

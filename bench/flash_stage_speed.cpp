@@ -1,11 +1,10 @@
 // How close the flash stage comes to what the protocol itself allows.
 //
-// The floor of the flash stage is the wire time of every byte sent and received at
-// 115200 baud, plus the pauses the host must make (500 ms before the version reply is read,
-// 200 ms before the type reply, 10 ms inside the erase command, 20 ms before each record
-// exchange), plus the receiver's own time (sector erases, programming each record, its
-// latency before each answer). The measured time runs from the first byte the host sends at
-// 115200 baud to the end of the end record's verdict.
+// The floor of the flash stage is the wire time of every byte sent and received at the
+// flash rate, plus the pauses the host must make (before the version reply is read, before
+// the type reply, inside the erase command, before each record exchange), plus the receiver's own
+// time (sector erases, programming each record, its latency before each answer). The measured time
+// runs from the first byte the host sends at the flash rate to the end of the end record's verdict.
 //
 // The same 256 KiB image is programmed twice: in virtual time against the receiver model,
 // and in real time through gpsfwsim on a pty. The floor comes from the bytes of the virtual
@@ -31,6 +30,7 @@
 #include "app/run_loader.h"
 #include "image/image_objects.h"
 #include "platform/paths.h"
+#include "protocol/host_timing.h"
 #include "sim/receiver.h"
 #include "sim/virtual_transport.h"
 
@@ -40,10 +40,11 @@ using gpsfw::sim::Direction;
 using gpsfw::sim::SimTime;
 using gpsfw::sim::WireEvent;
 
-constexpr uint32_t kFlashBaud = 115200;
+using gpsfw::kFlashBaud;
 constexpr double kNsPerSecond = 1e9;
-constexpr double kHostPausesFixed = 0.500 + 0.200 + 0.010;
-constexpr double kPausePerRecord = 0.020;
+constexpr double kHostPausesFixed =
+    (gpsfw::kVersionReplyPauseMs + gpsfw::kTypeReplyPauseMs + gpsfw::kEraseCommandGapMs) / 1000.0;
+constexpr double kPausePerRecord = gpsfw::kRecordSettleMs / 1000.0;
 
 std::string Bin(const std::string& name) {
   return std::string(GPSFW_BIN_DIR) + "/" + name;
@@ -71,7 +72,7 @@ int Run(const std::vector<std::string>& args) {
 }
 
 struct Floor {
-  double wire = 0;      // bytes at 115200 in both directions
+  double wire = 0;      // bytes at the flash rate in both directions
   double pauses = 0;    // the host's prescribed pauses
   double receiver = 0;  // erase, programming, answer latency
   int records = 0;
@@ -79,7 +80,7 @@ struct Floor {
   double Total() const { return wire + pauses + receiver; }
 };
 
-// Wire time of every byte at 115200 in the stage.
+// Wire time of every byte at the flash rate in the stage.
 void AddWire(Floor& floor, const std::vector<WireEvent>& wire, SimTime from, SimTime to) {
   for (const WireEvent& e : wire) {
     if (e.startNs < from || e.endNs > to || e.senderBaud != kFlashBaud) continue;
@@ -208,7 +209,8 @@ int main(int argc, char** argv) {
 
   Floor floor;
   const Measured virtualRun = RunVirtual(dir, image, &floor);
-  std::printf("flash stage of a %d KiB image at 115200 baud, default receiver timings\n", kib);
+  std::printf("flash stage of a %d KiB image at %u baud, default receiver timings\n", kib,
+              static_cast<unsigned>(kFlashBaud));
   std::printf(
       "floor: wire %.3f s (%llu bytes) + host pauses %.3f s (%d records) + receiver %.3f s\n",
       floor.wire, static_cast<unsigned long long>(floor.bytes), floor.pauses, floor.records,

@@ -4,14 +4,13 @@
 #include <cstring>
 
 #include "front/console_text.h"
+#include "protocol/host_timing.h"
 #include "protocol/link_codes.h"
 #include "update/protocol_floor.h"
 
 namespace gpsfw {
 namespace {
 
-constexpr uint32_t kSfldBaud = 19200;
-constexpr uint32_t kFlashBaud = 115200;
 // The one refusal of image preparation without a line of its own: an image that does not
 // start at PFLD_BASE ends right behind its extent lines.
 constexpr char kLastExtentLine[] = "Image Size: ";
@@ -48,7 +47,7 @@ void CheckReport::WriteStages() const {
   FormatSize(size, sizeof size, facts_.eraseEnd - facts_.eraseStart);
   std::fprintf(out_, "%-15s 0x%08" PRIX32 " to 0x%08" PRIX32 " (%s)\n",
                "Erase range:", facts_.eraseStart, facts_.eraseEnd, size);
-  WriteStage(out_, "SFLD stage:", facts_.sfld, kSfldBaud);
+  WriteStage(out_, "SFLD stage:", facts_.sfld, kPollBaud);
   WriteStage(out_, "Flash stage:", facts_.flash, kFlashBaud);
 }
 

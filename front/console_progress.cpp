@@ -6,11 +6,11 @@
 #include "front/console_text.h"
 #include "front/protocol_names.h"
 #include "platform/clock.h"
+#include "protocol/host_timing.h"
 
 namespace gpsfw {
 namespace {
 
-constexpr uint32_t kFlashBaud = 115200;
 // While nothing else changes, the status line is redrawn this often so that its clock runs.
 constexpr uint64_t kClockRedrawUs = 1000000;
 constexpr int kDeciles = 10;

@@ -5,7 +5,7 @@
 
 namespace gpsfw {
 
-void EventStream::OnPrepared() {
+void EventStream::OnPrepared(const PreparedFacts& /*facts*/) {
   JsonLine line(out_, Now(), "start");
   line.Text("image", facts_.image)
       .Text("image_type", facts_.srecord ? "srec" : "binary")

@@ -15,7 +15,7 @@ class EventStream : public Observer {
  public:
   EventStream(std::FILE* out, const RunFacts& facts) : out_(out), facts_(facts) {}
 
-  void OnPrepared() override;
+  void OnPrepared(const PreparedFacts& facts) override;
   void OnPhase(UpdatePhase phase) override;
   void OnWake(int count) override;
   void OnRecord(const RecordReport& record) override;

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "front/quoted_text.h"
-#include "image/sfld_loader.h"
+#include "front/spared_files.h"
 #include "platform/clock.h"
 #include "report/output_file.h"
 
@@ -22,31 +22,6 @@ void TellOutputRefused(const char* what, const char* path, const char* why) {
   std::fprintf(stderr, ": %s\n", why);
 }
 
-// The files the run reads or writes besides the one being opened: the image, the SFLD
-// files it may fall back to, the log, the other output. None may be overwritten.
-struct SparedFiles {
-  char fallbacks[kSfldFallbacks][kPathCapacity];
-  const char* paths[kSfldFallbacks + 3];
-  size_t count = 0;
-
-  SparedFiles(const char* image, const char* log) {
-    Add(image);
-    Add(log);
-    for (size_t i = 0; i < kSfldFallbacks; ++i) {
-      if (SfldFallbackPath(i, fallbacks[i], kPathCapacity)) Add(fallbacks[i]);
-    }
-  }
-  void Add(const char* path) {
-    if (path != nullptr && count < sizeof paths / sizeof paths[0]) paths[count++] = path;
-  }
-  bool Names(const char* path) const {
-    for (size_t i = 0; i < count; ++i) {
-      if (strcmp(paths[i], path) == 0) return true;
-    }
-    return false;
-  }
-};
-
 // Standard output for "-", else a file of its own in *stream.
 bool OpenOutput(const char* path, const char* what, const SparedFiles& spared, std::FILE** stream) {
   if (path == nullptr) return true;
@@ -57,9 +32,9 @@ bool OpenOutput(const char* path, const char* what, const SparedFiles& spared, s
   std::FILE* opened = nullptr;
   // A spared file that does not exist yet (the log, before the run creates it) is known
   // by its name only.
-  const LogOpenResult result = spared.Names(path)
-                                   ? LogOpenResult::kWouldOverwrite
-                                   : OpenOutputFile(path, "w", spared.paths, spared.count, &opened);
+  const LogOpenResult result =
+      spared.Names(path) ? LogOpenResult::kWouldOverwrite
+                         : OpenOutputFile(path, "w", spared.Paths(), spared.Count(), &opened);
   switch (result) {
     case LogOpenResult::kOpened:
       *stream = opened;
@@ -72,9 +47,9 @@ bool OpenOutput(const char* path, const char* what, const SparedFiles& spared, s
     case LogOpenResult::kFailed:
       break;
   }
-  const bool link = errno == ELOOP || errno == EMLINK;
   TellOutputRefused(what, path,
-                    link ? "it is a symbolic link, which is never followed" : strerror(errno));
+                    RefusedAsSymbolicLink(errno) ? "it is a symbolic link, which is never followed"
+                                                 : strerror(errno));
   return false;
 }
 
@@ -129,34 +104,21 @@ void FrontEnd::Install() {
   installed_ = true;
 }
 
-void FrontEnd::OnPrepared() {
-  TakePreparedFacts(facts_);
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnPrepared();
-}
-
-void FrontEnd::OnSfldSource(bool fromTail, const char* path) {
-  TakeSfldSource(facts_, fromTail, path);
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnSfldSource(fromTail, path);
+void FrontEnd::OnPrepared(const PreparedFacts& facts) {
+  TakePreparedFacts(facts_, facts);
+  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnPrepared(facts);
 }
 
 void FrontEnd::OnPhase(UpdatePhase phase) {
   for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnPhase(phase);
 }
 
-// The core counts wake-ups and attempts for the life of the process; the views count them
-// within this run, from 1.
 void FrontEnd::OnWake(int count) {
-  if (firstWake_ == 0) firstWake_ = count;
-  const int inRun = count - firstWake_ + 1;
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnWake(inRun);
+  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnWake(count);
 }
 
 void FrontEnd::OnRecord(const RecordReport& record) {
-  int& first = record.stage == RecordStage::kSfld ? firstSfldAttempt_ : firstFlashAttempt_;
-  if (first == 0) first = record.attempt;
-  RecordReport inRun = record;
-  inRun.attempt = record.attempt - first + 1;
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnRecord(inRun);
+  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnRecord(record);
 }
 
 void FrontEnd::OnSectorErased(uint32_t count) {

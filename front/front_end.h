@@ -47,8 +47,7 @@ class FrontEnd : public Observer {
   void Install();
   const RunFacts& Facts() const { return facts_; }
 
-  void OnPrepared() override;
-  void OnSfldSource(bool fromTail, const char* path) override;
+  void OnPrepared(const PreparedFacts& facts) override;
   void OnPhase(UpdatePhase phase) override;
   void OnWake(int count) override;
   void OnRecord(const RecordReport& record) override;
@@ -78,9 +77,6 @@ class FrontEnd : public Observer {
   size_t viewCount_ = 0;
   bool installed_ = false;
   Observer* previous_ = nullptr;
-  int firstWake_ = 0;
-  int firstSfldAttempt_ = 0;
-  int firstFlashAttempt_ = 0;
   File eventsFile_{nullptr, &std::fclose};
   File traceFile_{nullptr, &std::fclose};
 };

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "image/image_objects.h"
 #include "platform/clock.h"
 
 namespace gpsfw {
@@ -12,24 +11,18 @@ uint64_t RunFacts::SinceStartUs() const {
   return now > startUs ? now - startUs : 0;
 }
 
-void TakePreparedFacts(RunFacts& facts) {
-  ImageSource& image = FirmwareImage();
+void TakePreparedFacts(RunFacts& facts, const PreparedFacts& prepared) {
   facts.prepared = true;
-  facts.srecord = image.Type() == kImageSRecord;
-  facts.extent = image.Extent();
-  // The erase record carries the start and the start plus the size.
-  facts.eraseStart = facts.extent.start;
-  facts.eraseEnd = facts.extent.start + facts.extent.size;
-  facts.pfldMode = PfldMode;
-  facts.flash = CountRecords(image);
-  facts.sfldExtent = SfldReader().Extent();
-  facts.sfld = CountRecords(SfldReader());
-}
-
-void TakeSfldSource(RunFacts& facts, bool fromTail, const char* path) {
-  facts.sfldKnown = true;
-  facts.sfldFromTail = fromTail;
-  std::snprintf(facts.sfldPath, sizeof facts.sfldPath, "%s", path);
+  facts.srecord = prepared.srecord;
+  facts.extent = prepared.extent;
+  facts.eraseStart = prepared.eraseStart;
+  facts.eraseEnd = prepared.eraseEnd;
+  facts.pfldMode = prepared.pfldMode;
+  facts.flash = prepared.flash;
+  facts.sfldFromTail = prepared.sfldFromTail;
+  std::snprintf(facts.sfldPath, sizeof facts.sfldPath, "%s", prepared.sfldPath);
+  facts.sfldExtent = prepared.sfldExtent;
+  facts.sfld = prepared.sfld;
 }
 
 }  // namespace gpsfw

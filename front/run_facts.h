@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "image/image_extent.h"
 #include "image/sfld_loader.h"
-#include "update/record_census.h"
+#include "protocol/image_extent.h"
+#include "report/prepared_facts.h"
 
 namespace gpsfw {
 
@@ -23,7 +23,6 @@ struct RunFacts {
   RecordCensus flash;
   bool pfldMode = false;
 
-  bool sfldKnown = false;
   bool sfldFromTail = false;
   char sfldPath[kPathCapacity] = {};
   ImageExtent sfldExtent{};
@@ -32,9 +31,7 @@ struct RunFacts {
   uint64_t SinceStartUs() const;
 };
 
-// Reads the prepared image objects: extents, erase range, PFLD mode, the records of both
-// stages (each reader is read through and rewound).
-void TakePreparedFacts(RunFacts& facts);
-void TakeSfldSource(RunFacts& facts, bool fromTail, const char* path);
+// Keeps what image preparation found, its SFLD path copied.
+void TakePreparedFacts(RunFacts& facts, const PreparedFacts& prepared);
 
 }  // namespace gpsfw

@@ -8,13 +8,11 @@
 #include "front/console_text.h"
 #include "front/protocol_names.h"
 #include "protocol/link_codes.h"
+#include "protocol/record_frame.h"
 
 namespace gpsfw {
 namespace {
 
-// 5B, the word count (2 bytes), the payload, the checksum (2 bytes), 5D.
-constexpr size_t kFrameOverhead = 6;
-constexpr size_t kAddressBytes = 4;
 constexpr size_t kEraseWords = 4;
 constexpr size_t kShortestText = 2;
 
@@ -44,43 +42,24 @@ class NameList {
   size_t repeat_ = 1;
 };
 
-uint32_t BigEndian32(const uint8_t* bytes) {
-  return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
-         static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
-}
-
-uint16_t BigEndian16(const uint8_t* bytes) {
-  return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
-}
-
-// The frame's length when a whole frame starts at `at`, else 0.
-size_t FrameAt(const WireBurst& burst, size_t at) {
-  if (burst.bytes[at] != FRAME_START || burst.count - at < kFrameOverhead) return 0;
-  const size_t length = 2u * BigEndian16(&burst.bytes[at + 1]) + kFrameOverhead;
-  if (length > burst.count - at || burst.bytes[at + length - 1] != FRAME_END) return 0;
-  return length;
-}
-
-void NameFrame(const uint8_t* frame, size_t length, WireContext& context, NameList& names) {
-  const size_t words = (length - kFrameOverhead) / 2;
-  const uint8_t* payload = frame + 3;
-  uint16_t computed = 0;
-  for (size_t i = 0; i < words; ++i) computed ^= BigEndian16(payload + 2 * i);
-  const uint16_t stored = BigEndian16(payload + 2 * words);
+void NameFrame(const RecordFrame& frame, WireContext& context, NameList& names) {
+  const size_t words = frame.words;
   char text[160];
   if (words == 0) {
     std::snprintf(text, sizeof text, "end record");
   } else if (context.eraseAsked && words == kEraseWords) {
-    std::snprintf(text, sizeof text, "erase record 0x%08" PRIX32 " to 0x%08" PRIX32,
-                  BigEndian32(payload), BigEndian32(payload + kAddressBytes));
-  } else if (2 * words >= kAddressBytes) {
-    std::snprintf(text, sizeof text, "record 0x%08" PRIX32 ", %" PRIu64 " bytes",
-                  BigEndian32(payload), static_cast<uint64_t>(2 * words - kAddressBytes));
+    std::snprintf(text, sizeof text, "erase record 0x%08" PRIX32 " to 0x%08" PRIX32, frame.address,
+                  ReadBE32(frame.payload + kFrameAddressBytes));
+  } else if (2 * words >= kFrameAddressBytes) {
+    std::snprintf(text, sizeof text, "record 0x%08" PRIX32 ", %" PRIu64 " bytes", frame.address,
+                  static_cast<uint64_t>(2 * words - kFrameAddressBytes));
   } else {
     std::snprintf(text, sizeof text, "frame of %" PRIu64 " words", static_cast<uint64_t>(words));
   }
-  Append(text, sizeof text, ", checksum 0x%04X", stored);
-  if (computed != stored) Append(text, sizeof text, " (wrong: 0x%04X computed)", computed);
+  Append(text, sizeof text, ", checksum 0x%04X", frame.storedChecksum);
+  if (!frame.ChecksumOk()) {
+    Append(text, sizeof text, " (wrong: 0x%04X computed)", frame.computedChecksum);
+  }
   names.Add(text);
   context.frameSent = true;
   context.eraseAsked = false;
@@ -117,9 +96,10 @@ void NameHostBytes(const WireBurst& burst, WireContext& context, NameList& names
       i += sizeof WAKE_SEQUENCE;
       continue;
     }
-    if (const size_t frame = FrameAt(burst, i)) {
-      NameFrame(&burst.bytes[i], frame, context, names);
-      i += frame;
+    RecordFrame frame;
+    if (ParseFrame(&burst.bytes[i], burst.count - i, frame)) {
+      NameFrame(frame, context, names);
+      i += frame.length;
       continue;
     }
     if (const char* name = HostByteName(burst.bytes[i], context)) names.Add(name);

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "image/image_extent.h"
 #include "image/stdio_file.h"
+#include "protocol/image_extent.h"
 #include "protocol/record_packet.h"
 
 namespace gpsfw {

@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "image/bin_image_reader.h"
-#include "image/image_extent.h"
 #include "image/srec_reader.h"
+#include "protocol/image_extent.h"
 #include "protocol/record_packet.h"
 
 namespace gpsfw {

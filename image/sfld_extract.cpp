@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "image/container_layout.h"
-#include "image/regular_file.h"
 #include "image/sfld_loader.h"
+#include "platform/file_open.h"
 #include "platform/file_replace.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -122,7 +122,7 @@ bool ExtractSfldReading(const char* imagePath, const char* outPath, SfldTail* ta
                         platform::UniqueFd* reading) {
   SfldTail found{false, 0, 0, 0};
   if (tail != nullptr) *tail = found;
-  platform::UniqueFd image(OpenRegularFile(imagePath));
+  platform::UniqueFd image(platform::OpenRegularFile(imagePath));
   uint32_t tailStart = 0;
   struct stat info;
   if (!image.Valid() || !TailStart(image.Get(), tailStart) || fstat(image.Get(), &info) != 0) {

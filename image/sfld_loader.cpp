@@ -7,7 +7,6 @@
 #include "image/wide_format.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "report/observer.h"
 #include "report/progress_log.h"
 
 namespace gpsfw {
@@ -83,7 +82,7 @@ bool OpenFallback(SRecReader& reader, char* first, size_t capacity) {
 
 }  // namespace
 
-bool LoadSfld(const wchar_t* imagePath) {
+bool LoadSfld(const wchar_t* imagePath, SfldOrigin* origin) {
   LogWide(L"Opening SFLD ...");
   char tempPath[kPathCapacity];
   platform::UniqueFd extracted;
@@ -100,7 +99,10 @@ bool LoadSfld(const wchar_t* imagePath) {
     LogWide(L"SFLD section skipped");
     opened = OpenFallback(reader, path, sizeof path);
   }
-  Observe().OnSfldSource(found, path);
+  if (origin != nullptr) {
+    origin->fromTail = found;
+    std::snprintf(origin->path, sizeof origin->path, "%s", path);
+  }
   if (!opened) {
     LogCannotOpen(path);
     return false;

@@ -41,9 +41,17 @@ bool ExtractSfld(const wchar_t* imagePath, const char* tempPath, platform::Uniqu
 inline constexpr size_t kSfldFallbacks = 2;
 bool SfldFallbackPath(size_t which, char* out, size_t capacity);
 
+// Where the SFLD was read from: the copy of the image's tail, or the fallback file at `path`
+// (the first one looked for, when none opened).
+struct SfldOrigin {
+  bool fromTail = false;
+  char path[kPathCapacity] = {};
+};
+
 // Opens and scans the process-wide SFLD reader on the image's SFLD tail or else on the
 // first fallback file that opens, logging each step. True when the reader is ready.
-bool LoadSfld(const wchar_t* imagePath);
+// `origin`, when given, is told where the SFLD comes from once that is known.
+bool LoadSfld(const wchar_t* imagePath, SfldOrigin* origin = nullptr);
 
 // The directory of the running program with its trailing '/'.
 void ProgramDirectory(char* out, size_t capacity);

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image/image_extent.h"
 #include "image/stdio_file.h"
+#include "protocol/image_extent.h"
 #include "protocol/record_packet.h"
 
 namespace gpsfw {

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "image/regular_file.h"
+#include "platform/file_open.h"
 
 namespace gpsfw {
 
@@ -21,7 +21,7 @@ class StdioFile {
   // POSIX). A FIFO, a device or a directory is refused at once (OpenRegularFile).
   bool Open(const char* path, const char* mode) {
     Close();
-    const int fd = OpenRegularFile(path);
+    const int fd = platform::OpenRegularFile(path);
     return fd >= 0 && Adopt(fd, mode);
   }
 

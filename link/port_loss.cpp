@@ -1,31 +1,23 @@
 #include "link/port_loss.h"
 
-#include "link/wait_bounds.h"
 #include "platform/clock.h"
 #include "platform/serial_driver.h"
+#include "protocol/host_timing.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
 
 namespace gpsfw {
-namespace {
 
-bool g_lossPending = false;
-
-}  // namespace
-
-bool PortLossPending() {
-  return g_lossPending;
-}
-
-bool TakePortLoss() {
-  const bool pending = g_lossPending;
-  g_lossPending = false;
+bool TakePortLoss(SerialLink& link) {
+  const bool pending = link.lossPending;
+  link.lossPending = false;
   return pending;
 }
 
-void RecoverLostPort(PortHandle port) {
+void RecoverLostPort(SerialLink& link) {
+  const PortHandle port = link.port;
   if (port == INVALID_PORT || !platform::Serial().Lost(port)) return;
-  g_lossPending = true;
+  link.lossPending = true;
   LogWide(L"Serial port lost, waiting for it...");
   Observe().OnPortLost();
   Observe().OnPhase(UpdatePhase::kPortLost);

@@ -3,26 +3,13 @@
 #include <cwchar>
 
 #include "link/port_loss.h"
-#include "link/wait_bounds.h"
 #include "platform/clock.h"
+#include "protocol/host_timing.h"
 #include "protocol/link_codes.h"
 #include "report/progress_log.h"
 
 namespace gpsfw {
 namespace {
-
-constexpr uint32_t kSettleMs = 20;
-constexpr uint32_t kResendPauseMs = 10;
-constexpr uint32_t kEmptyReadPauseMs = 100;
-constexpr uint32_t kRecoveryCycleMs = 100;
-constexpr int kRecWaitTolerance = 200;
-constexpr int kRecoveryCycles = 1000;
-
-RecordVerdict g_lastVerdict;
-
-void Conclude(RecordOutcome outcome, uint8_t byte) {
-  g_lastVerdict = RecordVerdict{outcome, byte};
-}
 
 struct Verdict {
   uint8_t code;
@@ -42,13 +29,13 @@ const wchar_t* RejectionMessage(uint8_t byte) {
   return nullptr;
 }
 
-void DiscardBothDirections(PortHandle port) {
-  PurgePort(port, PURGE_RXABORT | PURGE_RXCLEAR);
-  PurgePort(port, PURGE_TXABORT | PURGE_TXCLEAR);
+void DiscardBothDirections(SerialLink& link) {
+  PurgePort(link.port, PURGE_RXABORT | PURGE_RXCLEAR);
+  PurgePort(link.port, PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
-void SendFrame(PortHandle port, const RecordPacket& packet) {
-  WriteBlock(port, packet.frame, packet.length);
+void SendFrame(SerialLink& link, const RecordPacket& packet) {
+  WriteBlock(link, packet.frame, packet.length);
 }
 
 void LogAccepted(const RecordPacket& packet) {
@@ -59,59 +46,53 @@ void LogAccepted(const RecordPacket& packet) {
 
 // The target keeps sending REC_WAIT_CODE while it still waits for the frame; past the
 // tolerance the frame is taken as lost and sent again, once per further REC_WAIT_CODE.
-void ResendAfterFlood(PortHandle port, const RecordPacket& packet) {
-  FlushPort(port);
-  DiscardBothDirections(port);
+void ResendAfterFlood(SerialLink& link, const RecordPacket& packet) {
+  FlushPort(link.port);
+  DiscardBothDirections(link);
   platform::SleepMs(kResendPauseMs);
   LogWide(L"REC_WAIT break");
-  SendFrame(port, packet);
+  SendFrame(link, packet);
 }
 
-bool AwaitVerdict(PortHandle port, const RecordPacket& packet) {
+constexpr RecordVerdict kNoVerdict{RecordOutcome::kNoVerdict, 0};
+
+RecordVerdict AwaitVerdict(SerialLink& link, const RecordPacket& packet) {
   int recWaits = 0;
   const uint64_t deadline = platform::NowUs() + kVerdictLimitUs;
   for (;;) {
     uint8_t byte = 0;
-    if (!ReadByte(port, byte)) {
-      if (platform::NowUs() >= deadline || PortLossPending()) {
-        Conclude(RecordOutcome::kNoVerdict, 0);
-        return false;
-      }
+    if (!ReadByte(link, byte)) {
+      if (platform::NowUs() >= deadline || PortLossPending(link)) return kNoVerdict;
       platform::SleepMs(kEmptyReadPauseMs);
       continue;
     }
     if (byte == SYNC_CODE) {
-      Conclude(RecordOutcome::kAccepted, byte);
       LogAccepted(packet);
-      return true;
+      return RecordVerdict{RecordOutcome::kAccepted, byte};
     }
     if (const wchar_t* message = RejectionMessage(byte)) {
-      Conclude(RecordOutcome::kRejected, byte);
       LogWide(message);
-      return false;
+      return RecordVerdict{RecordOutcome::kRejected, byte};
     }
-    if (platform::NowUs() >= deadline) {
-      Conclude(RecordOutcome::kNoVerdict, 0);
-      return false;
-    }
-    if (byte == REC_WAIT_CODE && ++recWaits > kRecWaitTolerance) ResendAfterFlood(port, packet);
+    if (platform::NowUs() >= deadline) return kNoVerdict;
+    if (byte == REC_WAIT_CODE && ++recWaits > kRecWaitTolerance) ResendAfterFlood(link, packet);
   }
 }
 
 // Brings the target back to waiting for a record: every byte but REC_WAIT_CODE is answered
 // with SYNC_CODE. A line that stays silent ends the pass early, as does a lost port.
-void RecoveryPass(PortHandle port) {
+void RecoveryPass(SerialLink& link) {
   uint64_t lastHeardUs = platform::NowUs();
-  for (int cycle = 0; cycle < kRecoveryCycles && !PortLossPending(); ++cycle) {
+  for (int cycle = 0; cycle < kRecoveryCycles && !PortLossPending(link); ++cycle) {
     uint8_t byte = 0;
-    if (ReadByte(port, byte)) {
+    if (ReadByte(link, byte)) {
       if (byte == REC_WAIT_CODE) return;
       lastHeardUs = platform::NowUs();
       wchar_t line[32];
       std::swprintf(line, sizeof line / sizeof line[0], L"Rcv:%d %lc", cycle,
                     static_cast<wint_t>(byte));
       LogWide(line);
-      WriteByte(port, SYNC_CODE);
+      WriteByte(link, SYNC_CODE);
     } else if (platform::NowUs() - lastHeardUs >= kRecoverySilenceUs) {
       return;
     }
@@ -121,27 +102,35 @@ void RecoveryPass(PortHandle port) {
 
 }  // namespace
 
-RecordVerdict LastRecordVerdict() {
-  return g_lastVerdict;
+RecordVerdict ExchangeRecord(SerialLink& link, const RecordPacket& packet) {
+  DiscardBothDirections(link);
+  platform::SleepMs(kRecordSettleMs);
+  WriteByte(link, SYNC_CODE);
+  if (!WaitForByte(link, REC_WAIT_CODE)) return RecordVerdict{RecordOutcome::kNoRequest, 0};
+  SendFrame(link, packet);
+  return AwaitVerdict(link, packet);
+}
+
+bool SendRecord(SerialLink& link, const RecordPacket& packet) {
+  return ExchangeRecord(link, packet).Accepted();
+}
+
+RecordVerdict SendRecordChecked(SerialLink& link, const RecordPacket& packet) {
+  const RecordVerdict verdict = ExchangeRecord(link, packet);
+  if (verdict.Accepted()) return verdict;
+  LogWide(L"Repeat Sending Record.");
+  RecoveryPass(link);
+  return verdict;
 }
 
 bool SendRecord(PortHandle port, const RecordPacket& packet) {
-  DiscardBothDirections(port);
-  platform::SleepMs(kSettleMs);
-  WriteByte(port, SYNC_CODE);
-  if (!WaitForByte(port, REC_WAIT_CODE)) {
-    Conclude(RecordOutcome::kNoRequest, 0);
-    return false;
-  }
-  SendFrame(port, packet);
-  return AwaitVerdict(port, packet);
+  SerialLink link{port};
+  return SendRecord(link, packet);
 }
 
-bool SendRecordChecked(PortHandle port, const RecordPacket& packet) {
-  if (SendRecord(port, packet)) return true;
-  LogWide(L"Repeat Sending Record.");
-  RecoveryPass(port);
-  return false;
+RecordVerdict SendRecordChecked(PortHandle port, const RecordPacket& packet) {
+  SerialLink link{port};
+  return SendRecordChecked(link, packet);
 }
 
 }  // namespace gpsfw

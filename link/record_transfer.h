@@ -6,17 +6,23 @@
 
 namespace gpsfw {
 
-// One exchange: announce, wait for REC_WAIT_CODE, send the frame, wait for the verdict.
-bool SendRecord(PortHandle port, const RecordPacket& packet);
-// SendRecord, and after a failure a recovery pass that brings the target back to waiting
-// for a record. The record itself is not sent again.
-bool SendRecordChecked(PortHandle port, const RecordPacket& packet);
-
-// How the last SendRecord ended, and the target's byte when it answered.
+// How one record exchange ended, and the target's byte when it answered.
 struct RecordVerdict {
   RecordOutcome outcome = RecordOutcome::kAccepted;
   uint8_t byte = 0;
+  bool Accepted() const { return outcome == RecordOutcome::kAccepted; }
 };
-RecordVerdict LastRecordVerdict();
+
+// One exchange: announce, wait for REC_WAIT_CODE, send the frame, wait for the verdict.
+RecordVerdict ExchangeRecord(SerialLink& link, const RecordPacket& packet);
+// ExchangeRecord, true when the target accepted the record.
+bool SendRecord(SerialLink& link, const RecordPacket& packet);
+// ExchangeRecord, and after a failure a recovery pass that brings the target back to waiting
+// for a record. The record itself is not sent again.
+RecordVerdict SendRecordChecked(SerialLink& link, const RecordPacket& packet);
+
+// For a caller without a run: on a link of their own (serial_port.h).
+bool SendRecord(PortHandle port, const RecordPacket& packet);
+RecordVerdict SendRecordChecked(PortHandle port, const RecordPacket& packet);
 
 }  // namespace gpsfw

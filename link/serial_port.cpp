@@ -3,12 +3,12 @@
 #include <cwchar>
 
 #include "link/port_loss.h"
-#include "link/wait_bounds.h"
 #include "platform/clock.h"
 #include "platform/line_speeds.h"
 #include "platform/paths.h"
 #include "platform/serial_driver.h"
 #include "platform/text.h"
+#include "protocol/host_timing.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
 
@@ -17,23 +17,11 @@ namespace {
 
 using platform::Serial;
 
-// The port opens at the standard line speeds from 4800 to 115200 baud.
-constexpr uint32_t kSlowestBaud = 4800;
-constexpr uint32_t kFastestBaud = 115200;
-constexpr uint64_t kReadAttempts = 10;
-constexpr uint64_t kReadAttemptMs = 2;
-constexpr uint32_t kReadPauseMs = 100;
 constexpr uint64_t kReadByteSpanUs = kReadAttempts * (kReadAttemptMs + kReadPauseMs) * 1000;
-constexpr uint32_t kWriteRetryMs = 10;
-constexpr uint32_t kBlockRetryMs = 1;
-constexpr uint32_t kBaudSettleMs = 10;
 constexpr size_t kDevicePathCapacity = 256;
 
-// The rate the line runs at, for the observer's trace.
-uint32_t g_lineBaud = 0;
-
-void Saw(WireDirection direction, const uint8_t* bytes, size_t count) {
-  Observe().OnWire(direction, bytes, count, g_lineBaud);
+void Saw(const SerialLink& link, WireDirection direction, const uint8_t* bytes, size_t count) {
+  Observe().OnWire(direction, bytes, count, link.baud);
 }
 
 struct LineErrorName {
@@ -62,55 +50,58 @@ int OpenDevice(const wchar_t* name) {
 
 // Waits for a byte until `deadline`. A port that has gone away is waited for; one that only
 // reports a hang-up gets a plain sleep, so that no retry loop can spin.
-void WaitForReadable(PortHandle port, uint64_t deadline) {
+void WaitForReadable(SerialLink& link, uint64_t deadline) {
   const uint64_t now = platform::NowUs();
   if (now >= deadline) return;
   const uint64_t ms = (deadline - now + 999) / 1000;
-  if (Serial().WaitReadable(port, static_cast<uint32_t>(ms)) != platform::WaitResult::kHungUp) {
+  if (Serial().WaitReadable(link.port, static_cast<uint32_t>(ms)) !=
+      platform::WaitResult::kHungUp) {
     return;
   }
-  if (Serial().Lost(port)) {
-    RecoverLostPort(port);
+  if (Serial().Lost(link.port)) {
+    RecoverLostPort(link);
   } else {
     platform::SleepMs(ms < kReadPauseMs ? static_cast<uint32_t>(ms) : kReadPauseMs);
   }
 }
 
 // After a failed call: true when the device has gone, which has then been waited for.
-bool RecoveredFromLoss(PortHandle port) {
-  if (!Serial().Lost(port)) return false;
-  RecoverLostPort(port);
+bool RecoveredFromLoss(SerialLink& link) {
+  if (!Serial().Lost(link.port)) return false;
+  RecoverLostPort(link);
   return true;
 }
 
 }  // namespace
 
-PortHandle OpenPort(const wchar_t* name, uint32_t baud) {
+bool OpenPort(SerialLink& link, const wchar_t* name, uint32_t baud) {
+  link = SerialLink{};
   if (!IsAcceptedBaud(baud)) {
     ReportMessage(L"Incorrect baud.", L"Error", kMessageError);
-    return INVALID_PORT;
+    return false;
   }
   PortHandle port = OpenDevice(name);
   if (port < 0) {
     ReportMessage(L"Can not open serial port 1.", L"Error", kMessageError);
-    return INVALID_PORT;
+    return false;
   }
   if (!Serial().Configure(port, baud)) {
     LogWide(L"SetCommState return error");
-    ClosePort(port);
-    return INVALID_PORT;
+    Serial().Close(port);
+    return false;
   }
-  g_lineBaud = baud;
+  link.port = port;
+  link.baud = baud;
   // Time-outs and the event mask have no separate step: the driver's reads carry the
   // time-outs themselves, and there are no events to wait for.
   PurgePort(port, PURGE_ALL);
-  return port;
+  return true;
 }
 
-void ClosePort(PortHandle& port) {
-  if (port == INVALID_PORT) return;
-  Serial().Close(port);
-  port = INVALID_PORT;
+void ClosePort(SerialLink& link) {
+  if (link.port == INVALID_PORT) return;
+  Serial().Close(link.port);
+  link.port = INVALID_PORT;
 }
 
 uint32_t CheckLineErrors(PortHandle port) {
@@ -131,60 +122,60 @@ uint32_t CheckLineErrors(PortHandle port) {
 // the host wakes once per byte it waits for instead of twice per attempt, which counts on a
 // station that runs many loaders. A wait that ends without a byte (a hang-up, a stray
 // wake-up) uses up an attempt, so the loop ends even where time stands still.
-bool ReadByte(PortHandle port, uint8_t& byte) {
+bool ReadByte(SerialLink& link, uint8_t& byte) {
   const uint64_t lastRead = platform::NowUs() + kReadByteSpanUs - kReadAttemptMs * 1000;
   for (uint64_t attempt = 0; attempt < kReadAttempts; ++attempt) {
-    if (PortLossPending()) return false;
-    CheckLineErrors(port);
-    WaitForReadable(port, lastRead);
-    if (PortLossPending()) return false;
+    if (PortLossPending(link)) return false;
+    CheckLineErrors(link.port);
+    WaitForReadable(link, lastRead);
+    if (PortLossPending(link)) return false;
     uint8_t received = 0;
-    const long n = Serial().Read(port, &received, 1);
+    const long n = Serial().Read(link.port, &received, 1);
     if (n == 1) {
-      Saw(WireDirection::kFromTarget, &received, 1);
+      Saw(link, WireDirection::kFromTarget, &received, 1);
       byte = received;
       return true;
     }
-    if (n < 0 && RecoveredFromLoss(port)) return false;
+    if (n < 0 && RecoveredFromLoss(link)) return false;
     if (platform::NowUs() >= lastRead) return false;
   }
   return false;
 }
 
-bool WaitForByte(PortHandle port, uint8_t expected) {
+bool WaitForByte(SerialLink& link, uint8_t expected) {
   const uint64_t deadline = platform::NowUs() + kWaitForByteLimitUs;
   uint8_t byte = 0;
-  while (ReadByte(port, byte)) {
+  while (ReadByte(link, byte)) {
     if (byte == expected) return true;
     if (platform::NowUs() >= deadline) return false;
   }
   return false;
 }
 
-void WriteByte(PortHandle port, uint8_t byte) {
+void WriteByte(SerialLink& link, uint8_t byte) {
   // A byte for a receiver that went away with its port is of no use to it any more.
-  while (!PortLossPending()) {
-    CheckLineErrors(port);
-    if (Serial().Write(port, &byte, 1) == 1) {
-      Saw(WireDirection::kToTarget, &byte, 1);
+  while (!PortLossPending(link)) {
+    CheckLineErrors(link.port);
+    if (Serial().Write(link.port, &byte, 1) == 1) {
+      Saw(link, WireDirection::kToTarget, &byte, 1);
       return;
     }
-    if (RecoveredFromLoss(port)) return;
+    if (RecoveredFromLoss(link)) return;
     platform::SleepMs(kWriteRetryMs);
   }
 }
 
-bool WriteBlock(PortHandle port, const uint8_t* bytes, size_t length) {
-  CheckLineErrors(port);
-  while (length > 0 && !PortLossPending()) {
-    const long taken = Serial().Write(port, bytes, length);
+bool WriteBlock(SerialLink& link, const uint8_t* bytes, size_t length) {
+  CheckLineErrors(link.port);
+  while (length > 0 && !PortLossPending(link)) {
+    const long taken = Serial().Write(link.port, bytes, length);
     if (taken < 0) {
-      if (RecoveredFromLoss(port)) break;
+      if (RecoveredFromLoss(link)) break;
       platform::SleepMs(kBlockRetryMs);
       continue;
     }
     if (taken == 0) continue;
-    Saw(WireDirection::kToTarget, bytes, static_cast<size_t>(taken));
+    Saw(link, WireDirection::kToTarget, bytes, static_cast<size_t>(taken));
     bytes += taken;
     length -= static_cast<size_t>(taken);
     if (length > 0) platform::SleepMs(kBlockRetryMs);
@@ -192,13 +183,13 @@ bool WriteBlock(PortHandle port, const uint8_t* bytes, size_t length) {
   return true;
 }
 
-size_t ReadBlock(PortHandle port, uint8_t* buffer, size_t size) {
-  if (PortLossPending()) return 0;
-  CheckLineErrors(port);
-  const long n = Serial().Read(port, buffer, size);
-  if (n < 0) RecoveredFromLoss(port);
+size_t ReadBlock(SerialLink& link, uint8_t* buffer, size_t size) {
+  if (PortLossPending(link)) return 0;
+  CheckLineErrors(link.port);
+  const long n = Serial().Read(link.port, buffer, size);
+  if (n < 0) RecoveredFromLoss(link);
   if (n <= 0) return 0;
-  Saw(WireDirection::kFromTarget, buffer, static_cast<size_t>(n));
+  Saw(link, WireDirection::kFromTarget, buffer, static_cast<size_t>(n));
   buffer[n] = 0;
   return static_cast<size_t>(n);
 }
@@ -214,17 +205,59 @@ void FlushPort(PortHandle port) {
   Serial().Drain(port);
 }
 
-bool SetBaud(PortHandle port, uint32_t baud) {
-  FlushPort(port);
+bool SetBaud(SerialLink& link, uint32_t baud) {
+  FlushPort(link.port);
   platform::SleepMs(kBaudSettleMs);
-  PurgePort(port, PURGE_ALL);
-  const bool accepted = Serial().Configure(port, baud);
-  if (accepted) g_lineBaud = baud;
+  PurgePort(link.port, PURGE_ALL);
+  const bool accepted = Serial().Configure(link.port, baud);
+  if (accepted) link.baud = baud;
   uint32_t ignored = 0;
-  Serial().TakeLineErrors(port, &ignored);
-  PurgePort(port, PURGE_TXCLEAR | PURGE_RXCLEAR);
-  PurgePort(port, PURGE_TXABORT);
+  Serial().TakeLineErrors(link.port, &ignored);
+  PurgePort(link.port, PURGE_TXCLEAR | PURGE_RXCLEAR);
+  PurgePort(link.port, PURGE_TXABORT);
   return accepted;
+}
+
+PortHandle OpenPort(const wchar_t* name, uint32_t baud) {
+  SerialLink link;
+  OpenPort(link, name, baud);
+  return link.port;
+}
+
+void ClosePort(PortHandle& port) {
+  SerialLink link{port};
+  ClosePort(link);
+  port = link.port;
+}
+
+bool SetBaud(PortHandle port, uint32_t baud) {
+  SerialLink link{port};
+  return SetBaud(link, baud);
+}
+
+bool ReadByte(PortHandle port, uint8_t& byte) {
+  SerialLink link{port};
+  return ReadByte(link, byte);
+}
+
+bool WaitForByte(PortHandle port, uint8_t expected) {
+  SerialLink link{port};
+  return WaitForByte(link, expected);
+}
+
+void WriteByte(PortHandle port, uint8_t byte) {
+  SerialLink link{port};
+  WriteByte(link, byte);
+}
+
+bool WriteBlock(PortHandle port, const uint8_t* bytes, size_t length) {
+  SerialLink link{port};
+  return WriteBlock(link, bytes, length);
+}
+
+size_t ReadBlock(PortHandle port, uint8_t* buffer, size_t size) {
+  SerialLink link{port};
+  return ReadBlock(link, buffer, size);
 }
 
 }  // namespace gpsfw

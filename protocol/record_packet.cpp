@@ -5,10 +5,8 @@
 namespace gpsfw {
 namespace {
 
-// The payload starts behind the start mark and the two bytes of the word count.
-constexpr uint16_t kPayloadOffset = 3;
-constexpr uint16_t kAddressBytes = 4;
-constexpr uint16_t kFrameOverhead = 6;
+constexpr uint16_t kPayloadOffset = kFramePayloadOffset;
+constexpr uint16_t kAddressBytes = kFrameAddressBytes;
 
 void Carry(RecordPacket& packet, uint32_t address, uint16_t count, const uint16_t* bytes) {
   // Callers bring at most 2048 bytes per Append, which always fits; never overrun regardless.
@@ -26,13 +24,6 @@ void PutPayloadByte(RecordPacket& packet, uint8_t byte) {
 }
 
 }  // namespace
-
-void WriteBE32(uint8_t* destination, uint32_t value) {
-  destination[0] = static_cast<uint8_t>(value >> 24);
-  destination[1] = static_cast<uint8_t>(value >> 16);
-  destination[2] = static_cast<uint8_t>(value >> 8);
-  destination[3] = static_cast<uint8_t>(value);
-}
 
 void Reset(RecordPacket& packet) {
   packet.address = 0;
@@ -71,11 +62,7 @@ void Seal(RecordPacket& packet) {
   const uint16_t words = packet.length / 2;
   packet.frame[1] = static_cast<uint8_t>(words >> 8);
   packet.frame[2] = static_cast<uint8_t>(words);
-  uint16_t checksum = 0;
-  const uint8_t* payload = &packet.frame[kPayloadOffset];
-  for (uint16_t i = 0; i < words; ++i) {
-    checksum ^= static_cast<uint16_t>(payload[2 * i] << 8 | payload[2 * i + 1]);
-  }
+  const uint16_t checksum = FrameChecksum(&packet.frame[kPayloadOffset], words);
   uint8_t* tail = &packet.frame[kPayloadOffset + packet.length];
   tail[0] = static_cast<uint8_t>(checksum >> 8);
   tail[1] = static_cast<uint8_t>(checksum);

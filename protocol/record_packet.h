@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "protocol/record_frame.h"
+
 namespace gpsfw {
 
 inline constexpr uint16_t kMaxRecordData = 2048;
@@ -17,7 +19,7 @@ struct CarryOver {
 };
 
 // One record for the target: a target address, up to 2048 data bytes and its frame
-//   5B, N (big-endian word count), N payload words, XOR of the words, 5D.
+// (record_frame.h).
 struct RecordPacket {
   uint32_t address;
   uint8_t frame[kFrameCapacity];
@@ -34,6 +36,5 @@ bool Append(RecordPacket& packet, uint32_t address, uint16_t count, const uint16
 void Seal(RecordPacket& packet);
 void MakeEndRecord(RecordPacket& packet);
 void MakeEraseRecord(RecordPacket& packet, uint32_t start, uint32_t end);
-void WriteBE32(uint8_t* destination, uint32_t value);
 
 }  // namespace gpsfw

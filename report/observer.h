@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "report/prepared_facts.h"
+
 namespace gpsfw {
 
 // What an update is doing, for whoever watches it beside the progress log.
@@ -53,12 +55,8 @@ class Observer {
  public:
   virtual ~Observer() = default;
 
-  // Image preparation has succeeded: the firmware image source and the SFLD reader are open
-  // and scanned (their extents can be read from the process-wide image objects).
-  virtual void OnPrepared() {}
-  // The SFLD is read from `path`: the copy of the image's tail when `fromTail`, else the
-  // SFLD file found beside the program. Comes during preparation, before the file is opened.
-  virtual void OnSfldSource(bool /*fromTail*/, const char* /*path*/) {}
+  // Image preparation has succeeded; `facts` tells what it found.
+  virtual void OnPrepared(const PreparedFacts& /*facts*/) {}
   virtual void OnPhase(UpdatePhase /*phase*/) {}
   // One wake-up has been sent; `count` counts them from 1.
   virtual void OnWake(int /*count*/) {}

@@ -19,4 +19,7 @@ enum class LogOpenResult {
 LogOpenResult OpenOutputFile(const char* path, const char* mode, const char* const* spared,
                              size_t sparedCount, std::FILE** stream);
 
+// True when a kFailed open's errno says the path's last component is a symbolic link.
+bool RefusedAsSymbolicLink(int error);
+
 }  // namespace gpsfw

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "image/image_extent.h"
+#include "protocol/image_extent.h"
 
 namespace gpsfw {
 

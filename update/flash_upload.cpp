@@ -6,8 +6,8 @@
 #include "image/image_objects.h"
 #include "link/port_loss.h"
 #include "link/record_transfer.h"
-#include "link/wait_bounds.h"
 #include "platform/clock.h"
+#include "protocol/host_timing.h"
 #include "protocol/link_codes.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
@@ -17,33 +17,28 @@
 namespace gpsfw {
 namespace {
 
-constexpr uint32_t kVersionReplyPauseMs = 500;
-constexpr uint32_t kTypeReplyPauseMs = 200;
-constexpr uint32_t kEraseCommandGapMs = 10;
 constexpr size_t kReplyBuffer = 256;
-
-int g_flashStages = 0;
 
 // Asks until the SFLD answers with its version; returns where the "$VER" tag starts. An SFLD
 // that has gone back to 19200, or a SYNC_CODE that came from something else, never answers:
 // then nullptr, and the session starts over.
-char* QueryVersion(PortHandle port, char* reply) {
+char* QueryVersion(SerialLink& link, char* reply) {
   const uint64_t deadline = platform::NowUs() + kVersionQueryLimitUs;
-  while (platform::NowUs() < deadline && !PortLossPending()) {
-    WriteByte(port, VER_QUERY_CODE);
+  while (platform::NowUs() < deadline && !PortLossPending(link)) {
+    WriteByte(link, VER_QUERY_CODE);
     platform::SleepMs(kVersionReplyPauseMs);
     std::memset(reply, 0, kReplyBuffer);
-    if (ReadBlock(port, reinterpret_cast<uint8_t*>(reply), kReplyBuffer - 1) == 0) continue;
+    if (ReadBlock(link, reinterpret_cast<uint8_t*>(reply), kReplyBuffer - 1) == 0) continue;
     if (char* tag = std::strstr(reply, "$VER")) return tag;
   }
   return nullptr;
 }
 
 // The type is only reported; nothing depends on it.
-void QueryFlashType(PortHandle port, char* reply) {
-  WriteByte(port, TYPE_QUERY_CODE);
+void QueryFlashType(SerialLink& link, char* reply) {
+  WriteByte(link, TYPE_QUERY_CODE);
   platform::SleepMs(kTypeReplyPauseMs);
-  if (ReadBlock(port, reinterpret_cast<uint8_t*>(reply), kReplyBuffer - 1) == 0) return;
+  if (ReadBlock(link, reinterpret_cast<uint8_t*>(reply), kReplyBuffer - 1) == 0) return;
   for (size_t i = 0; i + 1 < kReplyBuffer && reply[i] != '\0'; ++i) {
     if (static_cast<uint8_t>(reply[i]) != TYPE_QUERY_CODE) continue;
     wchar_t line[kReplyBuffer];
@@ -54,10 +49,10 @@ void QueryFlashType(PortHandle port, char* reply) {
   }
 }
 
-bool EnterBootMode(PortHandle port) {
+bool EnterBootMode(SerialLink& link) {
   LogWide(L"Entering boot mode...");
-  WriteByte(port, BOOT_MODE_CODE);
-  if (!WaitForByte(port, BOOT_MODE_CODE)) {
+  WriteByte(link, BOOT_MODE_CODE);
+  if (!WaitForByte(link, BOOT_MODE_CODE)) {
     LogWide(L"Failed");
     return false;
   }
@@ -65,22 +60,22 @@ bool EnterBootMode(PortHandle port) {
   return true;
 }
 
-bool EraseImageRange(PortHandle port, const ImageExtent& extent) {
-  WriteByte(port, SYNC_CODE);
+bool EraseImageRange(RunState& run, const ImageExtent& extent) {
+  WriteByte(run.link, SYNC_CODE);
   LogWide(L"Erasing FLASH...");
   platform::SleepMs(kEraseCommandGapMs);
-  WriteByte(port, ERASE_CODE);
-  if (!WaitForByte(port, SYNC_CODE)) return false;
+  WriteByte(run.link, ERASE_CODE);
+  if (!WaitForByte(run.link, SYNC_CODE)) return false;
   RecordPacket erase{};
   MakeEraseRecord(erase, extent.start, extent.start + extent.size);
-  const bool accepted = SendRecordChecked(port, erase);
-  ReportRecord(RecordStage::kFlash, kEraseRecordIndex, erase, g_flashStages);
-  if (!accepted) return false;
-  return EraseProgress(port);
+  const RecordVerdict verdict = SendRecordChecked(run.link, erase);
+  ReportRecord(RecordStage::kFlash, kEraseRecordIndex, erase, run.flashStages, verdict);
+  if (!verdict.Accepted()) return false;
+  return EraseProgress(run.link);
 }
 
-bool SendImageRecords(PortHandle port, ImageSource& source) {
-  switch (SendRecordStream(port, source, RecordStage::kFlash, g_flashStages)) {
+bool SendImageRecords(RunState& run, ImageSource& source) {
+  switch (SendRecordStream(run.link, source, RecordStage::kFlash, run.flashStages)) {
     case StreamEnd::kComplete:
       LogWide(L"FLASH Programing Complete.");
       return true;
@@ -95,15 +90,15 @@ bool SendImageRecords(PortHandle port, ImageSource& source) {
 
 }  // namespace
 
-bool EraseProgress(PortHandle port) {
+bool EraseProgress(SerialLink& link) {
   uint16_t sectors = 0;
   uint64_t lastReportUs = platform::NowUs();
   for (;;) {
     uint8_t byte = 0;
     // The erase of a large range takes as long as it takes, but every sector reports: a
     // long silence means the receiver has gone (reset, lost port).
-    if (!ReadByte(port, byte)) {
-      if (PortLossPending() || platform::NowUs() - lastReportUs >= kEraseSilenceLimitUs) {
+    if (!ReadByte(link, byte)) {
+      if (PortLossPending(link) || platform::NowUs() - lastReportUs >= kEraseSilenceLimitUs) {
         LogWide(L"FLASH erase failure.");
         return false;
       }
@@ -132,28 +127,28 @@ bool EraseProgress(PortHandle port) {
   }
 }
 
-bool ProgramFlash(PortHandle port, ImageSource& source) {
-  if (PfldMode && !EnterBootMode(port)) return false;
+bool ProgramFlash(RunState& run, ImageSource& source) {
+  if (PfldMode && !EnterBootMode(run.link)) return false;
   LogWide(L"FLASHProgram Begin");
   source.Rewind();
   Observe().OnPhase(UpdatePhase::kErasing);
-  if (!EraseImageRange(port, source.Extent())) return false;
+  if (!EraseImageRange(run, source.Extent())) return false;
   LogWide(L"Complete.");
   LogWide(L"FLASH Programming...");
   Observe().OnPhase(UpdatePhase::kProgramming);
-  return SendImageRecords(port, source);
+  return SendImageRecords(run, source);
 }
 
-bool FlashUpload(PortHandle port) {
-  ++g_flashStages;
+bool FlashUpload(RunState& run) {
+  ++run.flashStages;
   Observe().OnPhase(UpdatePhase::kFlashQueries);
   char reply[kReplyBuffer];
-  char* version = QueryVersion(port, reply);
+  char* version = QueryVersion(run.link, reply);
   if (version != nullptr) {
     VersionReport(version);
-    QueryFlashType(port, reply);
+    QueryFlashType(run.link, reply);
   }
-  if (version == nullptr || !ProgramFlash(port, FirmwareImage())) {
+  if (version == nullptr || !ProgramFlash(run, FirmwareImage())) {
     LogWide(L"FLASH upload failed.");
     return false;
   }

@@ -55,11 +55,11 @@ PollReply SearchNoise(char* bytes, size_t count) {
 
 }  // namespace
 
-PollReply ReadPollReply(PortHandle port, uint8_t first, char* scratch, size_t size) {
+PollReply ReadPollReply(SerialLink& link, uint8_t first, char* scratch, size_t size) {
   PollReply reply;
   reply.kind = KindOf(first);
   if (reply.kind != PollReply::kOther || size < 2) return reply;
-  const size_t n = ReadBlock(port, reinterpret_cast<uint8_t*>(scratch), size - 1);
+  const size_t n = ReadBlock(link, reinterpret_cast<uint8_t*>(scratch), size - 1);
   return n == 0 ? reply : SearchNoise(scratch, n);
 }
 

@@ -21,6 +21,6 @@ struct PollReply {
 // Classifies the first byte read after a poll. When it is noise, the bytes that arrived with
 // it are searched for the receiver's answer, so that a noisy line cannot keep the host
 // reading one stale byte per poll; `scratch` holds them afterwards.
-PollReply ReadPollReply(PortHandle port, uint8_t first, char* scratch, size_t size);
+PollReply ReadPollReply(SerialLink& link, uint8_t first, char* scratch, size_t size);
 
 }  // namespace gpsfw

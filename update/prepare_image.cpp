@@ -8,6 +8,7 @@
 #include "protocol/link_codes.h"
 #include "report/progress_log.h"
 #include "update/extent_log.h"
+#include "update/record_census.h"
 
 namespace gpsfw {
 namespace {
@@ -33,10 +34,31 @@ bool CheckOpenedImage(ImageSource& image) {
   return image.Extent().start == PFLD_BASE;
 }
 
+// Read once per run, so that whoever watches the run never reads an image again.
+PreparedFacts FactsOf(RunState& run, ImageSource& image) {
+  PreparedFacts facts;
+  facts.srecord = image.Type() == kImageSRecord;
+  facts.extent = image.Extent();
+  facts.eraseStart = facts.extent.start;
+  facts.eraseEnd = facts.extent.start + facts.extent.size;
+  facts.pfldMode = PfldMode;
+  facts.flash = CountRecords(image, run.packet);
+  facts.sfldFromTail = run.sfldOrigin.fromTail;
+  facts.sfldPath = run.sfldOrigin.path;
+  facts.sfldExtent = SfldReader().Extent();
+  facts.sfld = CountRecords(SfldReader(), run.packet);
+  return facts;
+}
+
 }  // namespace
 
 bool PrepareImage(const wchar_t* imagePath) {
-  if (!LoadSfld(imagePath)) return false;
+  RunState run;
+  return PrepareImage(run, imagePath);
+}
+
+bool PrepareImage(RunState& run, const wchar_t* imagePath) {
+  if (!LoadSfld(imagePath, &run.sfldOrigin)) return false;
   char narrowPath[kPathCapacity];
   platform::NarrowFromWide(narrowPath, sizeof narrowPath, imagePath);
   ImageSource& image = FirmwareImage();
@@ -59,6 +81,7 @@ bool PrepareImage(const wchar_t* imagePath) {
   LogWide(L"PFLD mode ... On");
   PfldMode = true;
   LogWide(L"Complete");
+  run.prepared = FactsOf(run, image);
   return true;
 }
 

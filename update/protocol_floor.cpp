@@ -1,24 +1,14 @@
 #include "update/protocol_floor.h"
 
+#include "protocol/host_timing.h"
 #include "protocol/link_codes.h"
 #include "protocol/record_packet.h"
 
 namespace gpsfw {
 namespace {
 
-// The host's side of the dialogue: its line speeds and the pauses it keeps.
-constexpr uint32_t kWakeBauds[] = {4800, 57600};
-constexpr uint32_t kPollBaud = 19200;
-constexpr uint32_t kFlashBaud = 115200;
-constexpr uint32_t kRateChangeMs = 10;
-constexpr uint64_t kWakeSyncs = 4;
-constexpr uint32_t kWakeSyncSpacingMs = 400;
-constexpr uint32_t kPollPauseMs = 200;
-constexpr uint64_t kSyncsAfterUpload = 3;
-constexpr uint32_t kRecordSettleMs = 20;
-constexpr uint32_t kVersionPauseMs = 500;
-constexpr uint32_t kTypePauseMs = 200;
-constexpr uint32_t kEraseGapMs = 10;
+// The host's line speeds and pauses are those of protocol/host_timing.h, which the session
+// and the stages wait on.
 
 // A record exchange besides its frame: SYNC_CODE out, REC_WAIT_CODE in, the verdict in.
 constexpr uint64_t kExchangeBytes = 3;
@@ -30,15 +20,15 @@ FloorStep Step(const char* name, uint64_t bytes, uint32_t baud, uint32_t pauseMs
   return {name, bytes, WireSeconds(bytes, baud), pauseMs};
 }
 
-// Each wake-up burst: the wake sequence at its rate, a change to 19200, four SYNC_CODE
-// 400 ms apart; a change of rate before each sequence too.
+// Each wake-up burst: the wake sequence at its rate, a change to the polling rate, the wake
+// SYNC_CODE bytes with their spacing; a change of rate before each sequence too.
 FloorStep WakeStep() {
   FloorStep step{"wake-up", 0, 0, 0};
   for (uint32_t baud : kWakeBauds) {
     step.bytes += sizeof WAKE_SEQUENCE + kWakeSyncs;
     step.wireSeconds +=
         WireSeconds(sizeof WAKE_SEQUENCE, baud) + WireSeconds(kWakeSyncs, kPollBaud);
-    step.pauseMs += 2 * kRateChangeMs + (kWakeSyncs - 1) * kWakeSyncSpacingMs;
+    step.pauseMs += 2 * kBaudSettleMs + (kWakeSyncs - 1) * kWakeSyncSpacingMs;
   }
   return step;
 }
@@ -69,16 +59,17 @@ ProtocolFloor FloorOfUpdate(const RecordCensus& sfld, const RecordCensus& flash,
   return ProtocolFloor{{
       WakeStep(),
       // The boot loader asks for the SFLD at the first poll.
-      Step("first poll", 2, kPollBaud, kPollPauseMs),
+      Step("first poll", 2, kPollBaud, kReplyPauseMs),
       RecordStep("SFLD upload", kPollBaud, sfld),
-      // Three SYNC_CODE 200 ms apart, then the poll the SFLD answers; then 115200.
+      // The SYNC_CODE bytes a reply pause apart, then the poll the SFLD answers; then the
+      // flash rate.
       Step("SFLD start", kSyncsAfterUpload + 2, kPollBaud,
-           (kSyncsAfterUpload + 1) * kPollPauseMs + kRateChangeMs),
+           (kSyncsAfterUpload + 1) * kReplyPauseMs + kBaudSettleMs),
       Step("flash queries", 2 + kVersionReplyBytes + kTypeReplyBytes + bootModeBytes, kFlashBaud,
-           kVersionPauseMs + kTypePauseMs),
+           kVersionReplyPauseMs + kTypeReplyPauseMs),
       // SYNC_CODE and ERASE_CODE out, SYNC_CODE in; the erase record; SYNC_CODE at the end.
       Step("erase", 3 + kExchangeBytes + EraseFrameBytes() + 1, kFlashBaud,
-           kEraseGapMs + kRecordSettleMs),
+           kEraseCommandGapMs + kRecordSettleMs),
       RecordStep("programming", kFlashBaud, flash),
   }};
 }

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "update/record_census.h"
+#include "protocol/record_census.h"
 
 namespace gpsfw {
 

@@ -1,28 +1,23 @@
 #include "update/record_census.h"
 
-#include "protocol/record_packet.h"
-
 namespace gpsfw {
 namespace {
 
-// One packet for every census: a packet is some 6 KiB, and the loader does not allocate.
-RecordPacket g_packet;
-
 template <typename Reader>
-RecordCensus Count(Reader& reader) {
+RecordCensus Count(Reader& reader, RecordPacket& packet) {
   RecordCensus census;
   reader.Rewind();
   for (;;) {
-    if (!reader.NextRecord(g_packet)) break;
-    if (g_packet.dataCount == 0) {
-      MakeEndRecord(g_packet);
-      census.frameBytes += g_packet.length;
+    if (!reader.NextRecord(packet)) break;
+    if (packet.dataCount == 0) {
+      MakeEndRecord(packet);
+      census.frameBytes += packet.length;
       census.complete = true;
       break;
     }
     ++census.records;
-    census.bytes += g_packet.dataCount;
-    census.frameBytes += g_packet.length;
+    census.bytes += packet.dataCount;
+    census.frameBytes += packet.length;
   }
   reader.Rewind();
   return census;
@@ -30,12 +25,12 @@ RecordCensus Count(Reader& reader) {
 
 }  // namespace
 
-RecordCensus CountRecords(ImageSource& source) {
-  return Count(source);
+RecordCensus CountRecords(ImageSource& source, RecordPacket& packet) {
+  return Count(source, packet);
 }
 
-RecordCensus CountRecords(SRecReader& reader) {
-  return Count(reader);
+RecordCensus CountRecords(SRecReader& reader, RecordPacket& packet) {
+  return Count(reader, packet);
 }
 
 }  // namespace gpsfw

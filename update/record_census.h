@@ -4,21 +4,15 @@
 
 #include "image/image_source.h"
 #include "image/srec_reader.h"
+#include "protocol/record_census.h"
+#include "protocol/record_packet.h"
 
 namespace gpsfw {
 
-// What one stage sends: its data records and the bytes in them. The end record is not
-// counted among the records; its frame is counted in `frameBytes`.
-struct RecordCensus {
-  uint32_t records = 0;
-  uint64_t bytes = 0;       // data bytes of the data records
-  uint64_t frameBytes = 0;  // bytes on the wire of every frame, the end record's included
-  bool complete = false;    // false when the reader failed before the end of the image
-};
-
 // Reads a scanned reader through and rewinds it before and after, as a stage would: the
-// next stage to read it starts at its first record again. Nothing is logged.
-RecordCensus CountRecords(ImageSource& source);
-RecordCensus CountRecords(SRecReader& reader);
+// next stage to read it starts at its first record again. Nothing is logged. `packet` is
+// the caller's room for one record (some 6 KiB: the loader does not allocate).
+RecordCensus CountRecords(ImageSource& source, RecordPacket& packet);
+RecordCensus CountRecords(SRecReader& reader, RecordPacket& packet);
 
 }  // namespace gpsfw

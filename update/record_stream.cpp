@@ -2,8 +2,8 @@
 
 namespace gpsfw {
 
-void ReportRecord(RecordStage stage, int index, const RecordPacket& packet, int attempt) {
-  const RecordVerdict verdict = LastRecordVerdict();
+void ReportRecord(RecordStage stage, int index, const RecordPacket& packet, int attempt,
+                  const RecordVerdict& verdict) {
   RecordReport report;
   report.stage = stage;
   report.index = index;

@@ -13,20 +13,21 @@ enum class StreamEnd {
 };
 
 // Tells the observer how the record just sent fared.
-void ReportRecord(RecordStage stage, int index, const RecordPacket& packet, int attempt);
+void ReportRecord(RecordStage stage, int index, const RecordPacket& packet, int attempt,
+                  const RecordVerdict& verdict);
 
 // Sends every record the reader delivers, each confirmed before the next is read, then the
 // end record. The reader has been rewound by the caller.
 template <typename Reader>
-StreamEnd SendRecordStream(PortHandle port, Reader& reader, RecordStage stage, int attempt) {
+StreamEnd SendRecordStream(SerialLink& link, Reader& reader, RecordStage stage, int attempt) {
   RecordPacket packet{};
   for (int index = 0;; ++index) {
     if (!reader.NextRecord(packet)) return StreamEnd::kReadError;
     const bool end = packet.dataCount == 0;
     if (end) MakeEndRecord(packet);
-    const bool accepted = SendRecordChecked(port, packet);
-    ReportRecord(stage, end ? kEndRecordIndex : index, packet, attempt);
-    if (!accepted) return StreamEnd::kRefused;
+    const RecordVerdict verdict = SendRecordChecked(link, packet);
+    ReportRecord(stage, end ? kEndRecordIndex : index, packet, attempt, verdict);
+    if (!verdict.Accepted()) return StreamEnd::kRefused;
     if (end) return StreamEnd::kComplete;
   }
 }

@@ -4,8 +4,8 @@
 
 #include "image/image_objects.h"
 #include "link/port_loss.h"
-#include "link/wait_bounds.h"
 #include "platform/clock.h"
+#include "protocol/host_timing.h"
 #include "protocol/link_codes.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
@@ -18,13 +18,6 @@
 namespace gpsfw {
 namespace {
 
-constexpr uint32_t kPollBaud = 19200;
-constexpr uint32_t kWakeBauds[] = {4800, 57600};
-constexpr uint32_t kFlashBaud = 115200;
-constexpr int kWakeSyncs = 4;
-constexpr uint32_t kWakeSyncSpacingMs = 400;
-constexpr uint32_t kReplyPauseMs = 200;
-constexpr int kSyncsAfterUpload = 3;
 constexpr size_t kReplyBuffer = 4096;
 
 // The state of the poll loop. A receiver that stays without a recognised answer for a while
@@ -33,7 +26,7 @@ constexpr size_t kReplyBuffer = 4096;
 // After a failed flash stage, or before waking, the SFLD may still sit at 115200, where the
 // polls reach it garbled and keep it from falling back: the host keeps quiet first.
 struct PollLoop {
-  PortHandle port;
+  RunState& run;
   uint8_t pollByte = SYNC_CODE;
   int unanswered = 0;
   bool quietFirst = false;
@@ -46,7 +39,7 @@ struct PollLoop {
   void NotAnswered() {
     if (++unanswered < kUnansweredPollsBeforeWake) return;
     KeepQuiet();
-    WakeTarget(port);
+    WakeTarget(run);
     pollByte = SYNC_CODE;
     unanswered = 0;
   }
@@ -67,7 +60,8 @@ void TakeTextReply(PollLoop& loop) {
   char reply[kReplyBuffer];
   std::memset(reply, 0, sizeof reply);
   reply[0] = static_cast<char>(kTextReplyStart);
-  const size_t n = ReadBlock(loop.port, reinterpret_cast<uint8_t*>(reply + 1), kReplyBuffer - 2);
+  const size_t n =
+      ReadBlock(loop.run.link, reinterpret_cast<uint8_t*>(reply + 1), kReplyBuffer - 2);
   if (n == 0) return;
   if (std::strstr(reply, "$VER") != nullptr) VersionReport(reply);
   loop.pollByte = REC_POLL_CODE;
@@ -90,7 +84,7 @@ void AskForPfldVersion(PollLoop& loop) {
 // The boot loader starts the SFLD after its end record; the SFLD announces itself with
 // SYNC_CODE to the next polls.
 void StartSfld(PollLoop& loop) {
-  if (!UploadSfld(loop.port, SfldReader())) {
+  if (!UploadSfld(loop.run, SfldReader())) {
     Observe().OnRetry("SFLD upload failed", "polling the boot loader again");
     Observe().OnPhase(UpdatePhase::kPolling);
     return;
@@ -101,15 +95,15 @@ void StartSfld(PollLoop& loop) {
   loop.pollByte = SYNC_CODE;
   for (int i = 0; i < kSyncsAfterUpload; ++i) {
     platform::SleepMs(kReplyPauseMs);
-    WriteByte(loop.port, SYNC_CODE);
+    WriteByte(loop.run.link, SYNC_CODE);
   }
 }
 
 bool RunFlashStage(PollLoop& loop) {
-  SetBaud(loop.port, kFlashBaud);
-  if (FlashUpload(loop.port)) return true;
+  SetBaud(loop.run.link, kFlashBaud);
+  if (FlashUpload(loop.run)) return true;
   Observe().OnRetry("flash stage failed", "repeating the flash stage");
-  SetBaud(loop.port, kPollBaud);
+  SetBaud(loop.run.link, kPollBaud);
   Observe().OnPhase(UpdatePhase::kPolling);
   loop.quietFirst = true;
   return false;
@@ -148,47 +142,46 @@ bool React(PollLoop& loop, const PollReply& reply) {
 
 }  // namespace
 
-void WakeTarget(PortHandle port) {
-  static int wakes = 0;
+void WakeTarget(RunState& run) {
+  SerialLink& link = run.link;
   Observe().OnPhase(UpdatePhase::kWaking);
-  Observe().OnWake(++wakes);
+  Observe().OnWake(++run.wakes);
   LogWide(L"Waiting for target answer at 19200...");
-  // The receiver's application listens at 4800 or 57600, depending on its configuration;
-  // its boot loader then listens at 19200.
   for (uint32_t baud : kWakeBauds) {
-    SetBaud(port, baud);
-    WriteBlock(port, WAKE_SEQUENCE, sizeof WAKE_SEQUENCE);
-    SetBaud(port, kPollBaud);
+    SetBaud(link, baud);
+    WriteBlock(link, WAKE_SEQUENCE, sizeof WAKE_SEQUENCE);
+    SetBaud(link, kPollBaud);
     for (int i = 0; i < kWakeSyncs; ++i) {
       if (i > 0) platform::SleepMs(kWakeSyncSpacingMs);
-      WriteByte(port, SYNC_CODE);
+      WriteByte(link, SYNC_CODE);
     }
   }
   Observe().OnPhase(UpdatePhase::kPolling);
 }
 
-bool RunSession(PortHandle port) {
+bool RunSession(RunState& run) {
+  SerialLink& link = run.link;
   LogImageExtent(SfldReader().Extent());
   SfldReader().Rewind();
-  WakeTarget(port);
-  PollLoop loop{port};
+  WakeTarget(run);
+  PollLoop loop{run};
   char noise[kReplyBuffer];
   for (;;) {
     // A receiver behind a port that went away may have been reset with it; its SFLD, if it
     // kept running, falls back while the host is quiet.
-    if (TakePortLoss()) {
-      SetBaud(port, kPollBaud);
+    if (TakePortLoss(link)) {
+      SetBaud(link, kPollBaud);
       loop.quietFirst = true;
     }
     if (loop.quietFirst) loop.KeepQuiet();
-    WriteByte(port, loop.pollByte);
+    WriteByte(link, loop.pollByte);
     platform::SleepMs(kReplyPauseMs);
     uint8_t first = 0;
-    if (!ReadByte(port, first)) {
+    if (!ReadByte(link, first)) {
       loop.NotAnswered();
       continue;
     }
-    if (React(loop, ReadPollReply(port, first, noise, sizeof noise))) return true;
+    if (React(loop, ReadPollReply(link, first, noise, sizeof noise))) return true;
   }
 }
 

@@ -5,17 +5,11 @@
 #include "update/record_stream.h"
 
 namespace gpsfw {
-namespace {
-
-int g_uploads = 0;
-
-}  // namespace
-
-bool UploadSfld(PortHandle port, SRecReader& reader) {
+bool UploadSfld(RunState& run, SRecReader& reader) {
   reader.Rewind();
   Observe().OnPhase(UpdatePhase::kSfldUpload);
   LogWide(L"Uploading SFLD...");
-  const StreamEnd end = SendRecordStream(port, reader, RecordStage::kSfld, ++g_uploads);
+  const StreamEnd end = SendRecordStream(run.link, reader, RecordStage::kSfld, ++run.sfldUploads);
   if (end == StreamEnd::kReadError) LogWide(L"Image reading error.");
   return end == StreamEnd::kComplete;
 }

@@ -87,7 +87,7 @@ class RecordTransferTest : public ::testing::Test {
 TEST_F(RecordTransferTest, AcceptedRecordIsAnnouncedSentAndLogged) {
   ScriptedTarget target(line, packet->length, {{SYNC_CODE}});
   target.beforeRecWait = {0x00, 0x24};
-  EXPECT_TRUE(SendRecordChecked(port, *packet));
+  EXPECT_TRUE(SendRecordChecked(port, *packet).Accepted());
   Bytes expected{SYNC_CODE};
   const Bytes frame = Frame();
   expected.insert(expected.end(), frame.begin(), frame.end());
@@ -119,9 +119,37 @@ TEST_F(RecordTransferTest, EachRejectionIsLoggedThenRecoveryEndsOnRecWait) {
     ScriptedLine caseLine;
     PortHandle casePort = OpenPort(L"/dev/ttyFAKE", 19200);
     ScriptedTarget target(caseLine, packet->length, {{code, REC_WAIT_CODE}});
-    EXPECT_FALSE(SendRecordChecked(casePort, *packet)) << message;
+    EXPECT_FALSE(SendRecordChecked(casePort, *packet).Accepted()) << message;
     EXPECT_EQ(caseLog.Lines(), (Lines{message, "Repeat Sending Record."}));
     EXPECT_EQ(caseLine.WrittenBytes().size(), 1u + packet->length) << "no resend, no SYNC";
+  }
+}
+
+// The verdict is the caller's to report: how the exchange ended and the target's byte.
+TEST_F(RecordTransferTest, VerdictTellsHowTheExchangeEnded) {
+  struct Case {
+    const char* name;
+    bool announced;
+    Bytes reply;
+    RecordOutcome outcome;
+    uint8_t byte;
+  };
+  const std::vector<Case> cases = {
+      {"accepted", true, {0x24, SYNC_CODE}, RecordOutcome::kAccepted, SYNC_CODE},
+      {"rejected", true, {BAD_LENGTH, REC_WAIT_CODE}, RecordOutcome::kRejected, BAD_LENGTH},
+      {"never asked for", false, {SYNC_CODE}, RecordOutcome::kNoRequest, 0},
+      {"no verdict", true, {}, RecordOutcome::kNoVerdict, 0},
+  };
+  for (const Case& c : cases) {
+    LogCapture caseLog;
+    ScriptedLine caseLine;
+    PortHandle casePort = OpenPort(L"/dev/ttyFAKE", 19200);
+    ScriptedTarget target(caseLine, packet->length, {c.reply});
+    target.answerAnnouncement = c.announced;
+    const RecordVerdict verdict = SendRecordChecked(casePort, *packet);
+    EXPECT_EQ(verdict.outcome, c.outcome) << c.name;
+    EXPECT_EQ(verdict.byte, c.byte) << c.name;
+    EXPECT_EQ(verdict.Accepted(), c.outcome == RecordOutcome::kAccepted) << c.name;
   }
 }
 
@@ -193,7 +221,7 @@ TEST_F(RecordTransferTest, RecoveryAnswersStrayBytesWithSync) {
       line.Arrive({REC_WAIT_CODE}, 450);
     }
   };
-  EXPECT_FALSE(SendRecordChecked(port, *packet));
+  EXPECT_FALSE(SendRecordChecked(port, *packet).Accepted());
   EXPECT_EQ(log.Lines(), (Lines{"ERROR: BAD_CSUM", "Repeat Sending Record.", "Rcv:0 A"}));
   EXPECT_EQ(line.WrittenBytes().back(), SYNC_CODE);
 }
@@ -201,7 +229,7 @@ TEST_F(RecordTransferTest, RecoveryAnswersStrayBytesWithSync) {
 // A receiver that went away (reset in mid-record) is not waited for a thousand cycles.
 TEST_F(RecordTransferTest, RecoveryOnSilentLineEndsAfterFiveSeconds) {
   ScriptedTarget target(line, packet->length, {{BAD_LENGTH}});
-  EXPECT_FALSE(SendRecordChecked(port, *packet));
+  EXPECT_FALSE(SendRecordChecked(port, *packet).Accepted());
   EXPECT_GE(line.now(), 5'000 * kMs);
   EXPECT_LT(line.now(), 7'500 * kMs);
 }

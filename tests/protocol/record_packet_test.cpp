@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "protocol/link_codes.h"
+
 namespace gpsfw {
 namespace {
 
@@ -177,6 +179,46 @@ TEST(RecordFrame, SealOfEmptyPayloadIsEndRecordAndSpecialRecordsKeepCarry) {
   Reset(*q);
   EXPECT_TRUE(q->carry.present);
   EXPECT_EQ(q->carry.address, 0x500u);
+}
+
+TEST(RecordFrame, ParseReadsBackWhatSealWrote) {
+  auto p = FreshPacket();
+  const uint16_t data[] = {0x01, 0x02, 0x03};
+  Append(*p, 0x10004000, 3, data);
+  Seal(*p);
+  std::vector<uint8_t> bytes = Frame(*p);
+  bytes.push_back(SYNC_CODE);  // whatever follows the frame is not part of it
+  RecordFrame frame;
+  ASSERT_TRUE(ParseFrame(bytes.data(), bytes.size(), frame));
+  EXPECT_EQ(frame.length, p->length);
+  EXPECT_EQ(frame.words, 4u);
+  EXPECT_EQ(frame.address, 0x10004000u);
+  EXPECT_EQ(frame.payload[4], 0x01);
+  EXPECT_TRUE(frame.ChecksumOk());
+
+  bytes[7] ^= 0xFF;  // a data byte changed on the way: the frame still parses, its sum is wrong
+  ASSERT_TRUE(ParseFrame(bytes.data(), bytes.size(), frame));
+  EXPECT_FALSE(frame.ChecksumOk());
+  EXPECT_EQ(frame.storedChecksum, 0x5202u);
+}
+
+TEST(RecordFrame, ParseRefusesWhatIsNotAWholeFrame) {
+  auto p = FreshPacket();
+  MakeEndRecord(*p);
+  const std::vector<uint8_t> end = Frame(*p);
+  RecordFrame frame;
+  ASSERT_TRUE(ParseFrame(end.data(), end.size(), frame));
+  EXPECT_EQ(frame.words, 0u);
+  EXPECT_EQ(frame.address, 0u);
+  EXPECT_FALSE(ParseFrame(end.data(), end.size() - 1, frame)) << "cut short";
+  std::vector<uint8_t> noEnd = end;
+  noEnd.back() = 0x00;
+  EXPECT_FALSE(ParseFrame(noEnd.data(), noEnd.size(), frame)) << "no end mark";
+  std::vector<uint8_t> noStart = end;
+  noStart.front() = SYNC_CODE;
+  EXPECT_FALSE(ParseFrame(noStart.data(), noStart.size(), frame)) << "no start mark";
+  const std::vector<uint8_t> longCount = {FRAME_START, 0x10, 0x00, 0, 0, FRAME_END};
+  EXPECT_FALSE(ParseFrame(longCount.data(), longCount.size(), frame)) << "count past the bytes";
 }
 
 }  // namespace

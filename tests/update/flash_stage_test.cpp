@@ -46,11 +46,12 @@ TEST(EraseProgress, SectorReportsAndTheirEnd) {
   for (const Case& c : cases) {
     LogCapture log;
     ScriptedLine line;
-    PortHandle port = OpenPort(L"/dev/ttyFAKE", 115200);
+    SerialLink link;
+    OpenPort(link, L"/dev/ttyFAKE", 115200);
     // A slow erase: the reports come seconds apart, and the host keeps waiting.
     uint32_t delay = 0;
     for (uint8_t b : c.target) line.Arrive({b}, delay += 3000);
-    EXPECT_EQ(EraseProgress(port), c.result) << c.name;
+    EXPECT_EQ(EraseProgress(link), c.result) << c.name;
     EXPECT_EQ(log.Lines(), c.logged) << c.name;
   }
 }
@@ -58,10 +59,11 @@ TEST(EraseProgress, SectorReportsAndTheirEnd) {
 TEST(EraseProgress, CounterWrapsAtSixteenBits) {
   LogCapture log;
   ScriptedLine line;
-  PortHandle port = OpenPort(L"/dev/ttyFAKE", 115200);
+  SerialLink link;
+  OpenPort(link, L"/dev/ttyFAKE", 115200);
   for (int i = 0; i < 65537; ++i) line.ArriveAt(i * 100 * kMs, SECTOR_ERASED_CODE);
   line.ArriveAt(65537 * 100 * kMs, SYNC_CODE);
-  EXPECT_TRUE(EraseProgress(port));
+  EXPECT_TRUE(EraseProgress(link));
   const Lines lines = log.Lines();
   ASSERT_EQ(lines.size(), 65538u);
   EXPECT_EQ(lines[65534], "65535 sectors erased.");
@@ -72,8 +74,9 @@ TEST(EraseProgress, CounterWrapsAtSixteenBits) {
 TEST(WakeTarget, WakeSequencesAtBothRatesThenSyncBurstsAtPollRate) {
   LogCapture log;
   ScriptedLine line;
-  PortHandle port = OpenPort(L"/dev/ttyFAKE", 57600);
-  WakeTarget(port);
+  RunState run;
+  OpenPort(run.link, L"/dev/ttyFAKE", 57600);
+  WakeTarget(run);
   EXPECT_EQ(log.Lines(), Lines{"Waiting for target answer at 19200..."});
   const Bytes wake(WAKE_SEQUENCE, WAKE_SEQUENCE + 7);
   std::vector<std::pair<uint8_t, uint32_t>> sent;
@@ -104,10 +107,11 @@ namespace {
 TEST(Session, TargetThatNeverAnswersIsPolledAndWokenAgainForever) {
   LogCapture log;
   ScriptedLine line;
-  PortHandle port = OpenPort(L"/dev/ttyFAKE", 57600);
+  RunState run;
+  OpenPort(run.link, L"/dev/ttyFAKE", 57600);
   line.written.clear();
   line.stopAtUs = 600'000 * kMs;
-  EXPECT_THROW(RunSession(port), ScriptedLine::Stop);
+  EXPECT_THROW(RunSession(run), ScriptedLine::Stop);
   const size_t wakeBytes = 2 * (7 + 4);
   const size_t roundBytes = 10 + wakeBytes;
   const size_t rounds = (line.written.size() - wakeBytes) / roundBytes;

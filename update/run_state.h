@@ -1,0 +1,24 @@
+#pragma once
+
+#include "image/sfld_loader.h"
+#include "link/serial_port.h"
+#include "protocol/record_packet.h"
+#include "report/prepared_facts.h"
+
+namespace gpsfw {
+
+// Everything one run of the loader keeps between its steps: the serial link, the counts the
+// views number the run's wake-ups and stage attempts by (each from 1 within the run), and
+// what image preparation found. Made by the run sequence and handed to every step that
+// needs it; nothing of it outlives the run.
+struct RunState {
+  SerialLink link;
+  int wakes = 0;
+  int sfldUploads = 0;
+  int flashStages = 0;
+  SfldOrigin sfldOrigin;   // where the SFLD was read from; prepared.sfldPath points here
+  PreparedFacts prepared;  // complete once PrepareImage has succeeded
+  RecordPacket packet;     // room for one record while the images are counted
+};
+
+}  // namespace gpsfw
