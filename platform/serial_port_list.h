@@ -12,10 +12,15 @@ namespace gpsfw::platform {
 inline constexpr size_t kMaxListedPorts = 32;
 
 enum class PortUse : uint8_t {
+  kUnknown,  // not tried, this user may not open it, or the try failed otherwise
   kFree,
-  kInUse,    // another program holds it
-  kUnknown,  // not tried: this user may not open it, or the try failed otherwise
+  kInUse,  // another program holds it
 };
+
+// Whether the list opens every port for a moment to learn whether it is in use. The open
+// raises the modem control lines of a free port, and for that moment another program's
+// exclusive open of the port fails: a loader that only looks for its own port must not try.
+enum class PortProbe : uint8_t { kTryOpen, kNoOpen };
 
 struct SerialPortInfo {
   char device[128];  // what -p takes: /dev/ttyUSB0, COM3
@@ -49,9 +54,8 @@ struct PortRoots {
 inline constexpr PortRoots kSystemPortRoots{"/sys", "/dev"};
 
 // Fills `list` with the host's serial ports, in natural order of their names (ttyUSB2 before
-// ttyUSB10). Every port is opened for a moment to learn whether it is in use. False when the
-// ports cannot be listed at all.
-bool ListSerialPorts(const PortRoots& roots, SerialPortList* list);
+// ttyUSB10). False when the ports cannot be listed at all.
+bool ListSerialPorts(const PortRoots& roots, PortProbe probe, SerialPortList* list);
 
 // The port name "usb-serial:SERIAL" picks the adapter by its USB serial number.
 inline constexpr char kUsbSerialPrefix[] = "usb-serial:";

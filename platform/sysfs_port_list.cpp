@@ -105,7 +105,7 @@ PortUse ProbeUse(const char* device) {
 }
 
 // Fills `port` for the tty `name`; false when it is no serial port with hardware.
-bool ReadPort(const PortRoots& roots, const char* ttyFolder, const char* name,
+bool ReadPort(const PortRoots& roots, PortProbe probe, const char* ttyFolder, const char* name,
               SerialPortInfo* port) {
   *port = SerialPortInfo{};
   port->latencyTimerMs = -1;
@@ -132,13 +132,14 @@ bool ReadPort(const PortRoots& roots, const char* ttyFolder, const char* name,
   FindStableName(roots.dev, "by-id", deviceNode, port->byId, sizeof port->byId);
   FindStableName(roots.dev, "by-path", deviceNode, port->byPath, sizeof port->byPath);
   port->accessible = ::access(port->device, R_OK | W_OK) == 0;
-  port->use = port->accessible ? ProbeUse(port->device) : PortUse::kUnknown;
+  const bool tryOpen = port->accessible && probe == PortProbe::kTryOpen;
+  port->use = tryOpen ? ProbeUse(port->device) : PortUse::kUnknown;
   return true;
 }
 
 }  // namespace
 
-bool ListSerialPorts(const PortRoots& roots, SerialPortList* list) {
+bool ListSerialPorts(const PortRoots& roots, PortProbe probe, SerialPortList* list) {
   list->count = 0;
   list->truncated = false;
   char classFolder[PATH_MAX];
@@ -157,10 +158,14 @@ bool ListSerialPorts(const PortRoots& roots, SerialPortList* list) {
     }
     if (list->count == kMaxListedPorts) {
       SerialPortInfo spare;
-      if (ReadPort(roots, ttyFolder, entry->d_name, &spare)) list->truncated = true;
+      if (ReadPort(roots, PortProbe::kNoOpen, ttyFolder, entry->d_name, &spare)) {
+        list->truncated = true;
+      }
       continue;
     }
-    if (ReadPort(roots, ttyFolder, entry->d_name, &list->ports[list->count])) ++list->count;
+    if (ReadPort(roots, probe, ttyFolder, entry->d_name, &list->ports[list->count])) {
+      ++list->count;
+    }
   }
   ::closedir(dir);
   SortPorts(list);

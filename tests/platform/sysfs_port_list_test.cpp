@@ -96,7 +96,7 @@ TEST(SysfsPortList, ListsEveryAdapterWithWhatTellsItApartAndWhichIsInUse) {
   ASSERT_EQ(::flock(holder.Get(), LOCK_EX | LOCK_NB), 0);
 
   static SerialPortList list;
-  ASSERT_TRUE(ListSerialPorts(host.roots(), &list));
+  ASSERT_TRUE(ListSerialPorts(host.roots(), PortProbe::kTryOpen, &list));
   const std::string d = host.dev();
   EXPECT_EQ(Render(WritePortListText, list),
             d +
@@ -121,13 +121,18 @@ TEST(SysfsPortList, ListsEveryAdapterWithWhatTellsItApartAndWhichIsInUse) {
                       "\"in_use\": true}\n], \"truncated\": false}\n"),
             std::string::npos)
       << json;
+
+  // Without the try, nothing is known of the use, and the holder is not disturbed.
+  ASSERT_TRUE(ListSerialPorts(host.roots(), PortProbe::kNoOpen, &list));
+  ASSERT_EQ(list.count, 3u);
+  for (size_t i = 0; i < list.count; ++i) EXPECT_EQ(list.ports[i].use, PortUse::kUnknown);
 }
 
 TEST(SysfsPortList, AHostWithoutTtysHasNoList) {
   test::TempDir empty;
   static SerialPortList list;
   const std::string root = empty.path();
-  EXPECT_FALSE(ListSerialPorts(PortRoots{root.c_str(), root.c_str()}, &list));
+  EXPECT_FALSE(ListSerialPorts(PortRoots{root.c_str(), root.c_str()}, PortProbe::kTryOpen, &list));
   EXPECT_EQ(Render(WritePortListText, list), "No serial ports found.\n");
   EXPECT_EQ(Render(WritePortListJson, list), "{\"ports\": [], \"truncated\": false}\n");
 }
