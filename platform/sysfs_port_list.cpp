@@ -24,6 +24,8 @@ namespace {
 
 // The USB device sits at most this many folders above the tty's device.
 constexpr int kUsbDeviceDepth = 3;
+// The serial core's own devices between a UART's tty and the UART: its port and controller.
+constexpr int kSerialBaseDepth = 2;
 
 // A serial core port whose UART was never found reports type 0 (PORT_UNKNOWN): the legacy
 // ttyS ports that every PC kernel creates.
@@ -65,6 +67,29 @@ void ReadUsbDevice(const char* deviceFolder, SerialPortInfo* port) {
     ReadText(folder, "product", port->product, sizeof port->product);
     ReadText(folder, "serial", port->serial, sizeof port->serial);
     return;
+  }
+}
+
+// The driver of the tty's device. Since Linux 6.5 the serial core puts devices of its own
+// (bus serial-base, drivers "port" and "ctrl") between a UART's tty and the UART's device;
+// the driver that tells what the port is sits above them.
+void ReadDriver(const char* deviceFolder, SerialPortInfo* port) {
+  char folder[PATH_MAX];
+  if (!CopyFitting(folder, sizeof folder, deviceFolder)) return;
+  for (int level = 0; level <= kSerialBaseDepth; ++level) {
+    char path[PATH_MAX];
+    char driver[PATH_MAX];
+    if (!JoinPath(path, sizeof path, folder, "driver") ||
+        !ResolvePath(path, driver, sizeof driver)) {
+      return;
+    }
+    if (std::strstr(driver, "/bus/serial-base/") == nullptr) {
+      (void)CopyFitting(port->driver, sizeof port->driver, BaseName(driver));
+      return;
+    }
+    char* slash = std::strrchr(folder, '/');
+    if (slash == nullptr || slash == folder) return;
+    *slash = '\0';
   }
 }
 
@@ -118,11 +143,7 @@ bool ReadPort(const PortRoots& roots, PortProbe probe, const char* ttyFolder, co
       !ResolvePath(port->device, deviceNode, sizeof deviceNode)) {
     return false;
   }
-  char driver[PATH_MAX];
-  if (JoinPath(path, sizeof path, deviceFolder, "driver") &&
-      ResolvePath(path, driver, sizeof driver)) {
-    (void)CopyFitting(port->driver, sizeof port->driver, BaseName(driver));
-  }
+  ReadDriver(deviceFolder, port);
   long latency = 0;
   if (JoinPath(path, sizeof path, deviceFolder, "latency_timer") &&
       ReadNumberAttribute(path, 10, &latency)) {

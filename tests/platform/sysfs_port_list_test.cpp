@@ -19,8 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // A host's /sys and /dev in a temporary folder, laid out as Linux lays them out: an FTDI
-// adapter, a CP210x adapter and a receiver on CDC-ACM, beside a virtual console and an
-// empty legacy UART slot, which are no serial ports.
+// adapter, a CP210x adapter, a receiver on CDC-ACM and a mainboard UART, beside a virtual
+// console and an empty legacy UART slot, which are no serial ports.
 class FakeHost {
  public:
   FakeHost() {
@@ -35,6 +35,12 @@ class FakeHost {
     AddTty("ttyACM0", usb + "/1-3/1-3:1.0", "cdc_acm");
     AddTty("ttyS0", sys() + "/devices/platform/serial8250", "serial8250");
     test::WriteFile(sys() + "/class/tty/ttyS0/type", "0\n");
+    // A UART on the mainboard, behind the serial core's port and controller devices.
+    const std::string uart = sys() + "/devices/pnp0/00:01";
+    AddTty("ttyS1", uart + "/00:01:0/00:01:0.0", "port", "serial-base");
+    fs::create_symlink(sys() + "/bus/serial-base/drivers/ctrl", uart + "/00:01:0/driver");
+    fs::create_symlink(sys() + "/bus/pnp/drivers/serial", uart + "/driver");
+    test::WriteFile(sys() + "/class/tty/ttyS1/type", "4\n");
     fs::create_directories(sys() + "/class/tty/tty0");  // no device: a virtual console
     fs::create_directories(dev() + "/serial/by-id");
     fs::create_directories(dev() + "/serial/by-path");
@@ -62,8 +68,9 @@ class FakeHost {
     if (usb.serial[0] != '\0') test::WriteFile(folder + "/serial", std::string(usb.serial) + "\n");
   }
 
-  void AddTty(const std::string& name, const std::string& device, const std::string& driver) {
-    const std::string drivers = sys() + "/bus/drivers/" + driver;
+  void AddTty(const std::string& name, const std::string& device, const std::string& driver,
+              const std::string& bus = "usb-serial") {
+    const std::string drivers = sys() + "/bus/" + bus + "/drivers/" + driver;
     fs::create_directories(device);
     fs::create_directories(drivers);
     fs::create_directories(sys() + "/class/tty/" + name);
@@ -102,7 +109,8 @@ TEST(SysfsPortList, ListsEveryAdapterWithWhatTellsItApartAndWhichIsInUse) {
             d +
                 "/ttyACM0: cdc_acm, USB 1546:01a8, u-blox AG, GNSS \"M8\"\n"
                 "  free\n" +
-                d + "/ttyUSB0: ftdi_sio, USB 0403:6001, FTDI, FT232R USB UART, serial A10K1ABC\n" +
+                d + "/ttyS1: serial\n  free\n" + d +
+                "/ttyUSB0: ftdi_sio, USB 0403:6001, FTDI, FT232R USB UART, serial A10K1ABC\n" +
                 "  by-id    " + d + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1ABC-if00-port0\n" +
                 "  by-path  " + d + "/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0\n" +
                 "  latency timer 16 ms, free\n" + d +
@@ -124,7 +132,7 @@ TEST(SysfsPortList, ListsEveryAdapterWithWhatTellsItApartAndWhichIsInUse) {
 
   // Without the try, nothing is known of the use, and the holder is not disturbed.
   ASSERT_TRUE(ListSerialPorts(host.roots(), PortProbe::kNoOpen, &list));
-  ASSERT_EQ(list.count, 3u);
+  ASSERT_EQ(list.count, 4u);
   for (size_t i = 0; i < list.count; ++i) EXPECT_EQ(list.ports[i].use, PortUse::kUnknown);
 }
 
