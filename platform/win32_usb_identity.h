@@ -21,7 +21,7 @@ bool ReadUsbIdentity(SerialPortInfo* port);
 // the driver appends the adapter's channel letter (A, B, ...) to the serial number.
 bool ParseFtdiBusKey(const char* key, SerialPortInfo* port);
 
-// The IDs in a USB hardware id, "VID_1546&PID_01A8" (with "&MI_nn" for one interface of a
+// The IDs in a USB hardware id, "VID_1209&PID_7A01" (with "&MI_nn" for one interface of a
 // composite device), and the serial number in its instance: Windows makes up an instance
 // with '&' in it for a device that has no serial number.
 bool ParseUsbKey(const char* hardwareId, const char* instance, SerialPortInfo* port);

@@ -27,7 +27,7 @@ class FakeHost {
     const std::string usb = sys() + "/devices/pci0000:00/0000:00:14.0/usb1";
     AddUsbDevice(usb + "/1-1", {"0403", "6001", "FTDI", "FT232R USB UART", "A10K1ABC"});
     AddUsbDevice(usb + "/1-2", {"10c4", "ea60", "Silicon Labs", "CP2102 USB to UART", "0001"});
-    AddUsbDevice(usb + "/1-3", {"1546", "01a8", "u-blox AG", "GNSS \"M8\"", ""});
+    AddUsbDevice(usb + "/1-3", {"1209", "7a01", "Example GNSS", "Receiver \"R1\"", ""});
     const std::string ftdi = usb + "/1-1/1-1:1.0/ttyUSB0";
     AddTty("ttyUSB0", ftdi, "ftdi_sio");
     test::WriteFile(ftdi + "/latency_timer", "16\n");
@@ -107,7 +107,7 @@ TEST(SysfsPortList, ListsEveryAdapterWithWhatTellsItApartAndWhichIsInUse) {
   const std::string d = host.dev();
   EXPECT_EQ(Render(WritePortListText, list),
             d +
-                "/ttyACM0: cdc_acm, USB 1546:01a8, u-blox AG, GNSS \"M8\"\n"
+                "/ttyACM0: cdc_acm, USB 1209:7a01, Example GNSS, Receiver \"R1\"\n"
                 "  free\n" +
                 d + "/ttyS1: serial\n  free\n" + d +
                 "/ttyUSB0: ftdi_sio, USB 0403:6001, FTDI, FT232R USB UART, serial A10K1ABC\n" +
@@ -118,7 +118,7 @@ TEST(SysfsPortList, ListsEveryAdapterWithWhatTellsItApartAndWhichIsInUse) {
                 "  in use\n");
 
   const std::string json = Render(WritePortListJson, list);
-  EXPECT_NE(json.find("\"product\": \"GNSS \\\"M8\\\"\", \"serial\": null}, \"latency_timer_ms\": "
+  EXPECT_NE(json.find("\"product\": \"Receiver \\\"R1\\\"\", \"serial\": null}, \"latency_timer_ms\": "
                       "null, \"accessible\": true, \"in_use\": false}"),
             std::string::npos)
       << json;

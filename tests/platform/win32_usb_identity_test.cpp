@@ -16,7 +16,7 @@ TEST(Win32UsbIdentity, AdapterKeysGiveTheirIdsAndSerialNumbers) {
       {"VID_0403+PID_6001+A10K1ABCA", nullptr, true, 0x0403, 0x6001, "A10K1ABC"},
       {"VID_0403+PID_6010+FT2232B", nullptr, true, 0x0403, 0x6010, "FT2232"},
       {"VID_0403+PID_6001", nullptr, true, 0x0403, 0x6001, ""},
-      {"VID_1546&PID_01A8", "0123456789", true, 0x1546, 0x01A8, "0123456789"},
+      {"VID_1209&PID_7A01", "0123456789", true, 0x1209, 0x7A01, "0123456789"},
       {"VID_10C4&PID_EA60&MI_00", "6&2c3a1b0&0&0000", true, 0x10C4, 0xEA60, ""},
       {"ROOT_HUB30", "4&1", false, 0, 0, ""},
       {"VID_04+PID_6001", nullptr, false, 0, 0, ""},
