@@ -1,5 +1,6 @@
 # Install rules and the Debian package: the programs in bin/, their manual pages gzipped in
-# share/man/man1, the README and the note on the SFLD's place in share/doc/gpsfwload.
+# share/man/man1, the README and the note on the SFLD's place in share/doc/gpsfwload, the
+# example udev rules for USB serial adapters in share/gpsfwload/udev.
 # `cmake --install build --prefix DIR` installs; `cpack -G DEB` in the build directory
 # makes the package (scripts/package.sh does both and checks the result).
 include(GNUInstallDirs)
@@ -36,6 +37,11 @@ install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/man/SFLD.txt
 if(WIN32)
   return()
 endif()
+# Examples for the administrator to copy to /etc/udev/rules.d: the package leaves the
+# host's device handling alone.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/share/gpsfwload/udev/
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/gpsfwload/udev
+        FILES_MATCHING PATTERN "*.rules")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME gpsfwload)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

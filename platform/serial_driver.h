@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/low_latency.h"
+
 namespace gpsfw::platform {
 
 // Line error flags, in the values the loader logs them with.
@@ -58,6 +60,10 @@ class SerialDriver {
   // Opens the device `handle` was opened on once more, exclusively and with the settings it
   // last had, and keeps the handle. False while the device is not back.
   virtual bool Reopen(int /*handle*/) { return false; }
+
+  // Whether the port's driver runs at low latency, as asked at the open (or the last
+  // reopen); see SetLowLatencyWanted. A simulated line has no latency to lower.
+  virtual LowLatency LowLatencyOf(int /*handle*/) { return LowLatency::kNotAsked; }
 };
 
 SerialDriver& Serial();

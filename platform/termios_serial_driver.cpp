@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,8 +13,10 @@
 
 #include "platform/deadline_poll.h"
 #include "platform/line_error_counts.h"
+#include "platform/low_latency.h"
 #include "platform/stop_signals.h"
 #include "platform/termios_line_settings.h"
+#include "platform/tty_calls.h"
 #include "platform/unique_fd.h"
 
 namespace gpsfw::platform {
@@ -52,6 +53,7 @@ struct OpenTty {
   char device[PATH_MAX] = {};
   uint32_t baud = 0;
   bool lost = false;
+  LowLatencyState lowLatency;
 };
 
 // The kernel's error totals of a freshly opened descriptor, or the note that it keeps none.
@@ -59,47 +61,6 @@ void TakeCounts(OpenTty* tty, int fd) {
   const CountsRead read = ReadLineErrorCounts(fd, &tty->counts);
   tty->countsKnown = read == CountsRead::kRead;
   tty->countsUnsupported = read == CountsRead::kUnsupported;
-}
-
-bool WouldBlock(int error) {
-  return error == EAGAIN || error == EWOULDBLOCK;
-}
-
-// Errors with which a tty says that its device has gone: a USB adapter pulled out, a pty
-// whose master was closed.
-bool MeansGone(int error) {
-  return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == EBADF;
-}
-
-// Reads what the kernel has. Bytes read, 0 when nothing was there, -1 when the read failed;
-// `gone` is set when the port is gone (a read of 0 bytes, which VMIN 1 leaves to a hang-up;
-// EIO).
-long ReadAvailable(int fd, uint8_t* buffer, size_t size, bool* gone) {
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, size);
-    if (n > 0) return n;
-    if (n == 0) {
-      *gone = true;
-      return -1;
-    }
-    if (errno == EINTR) continue;
-    if (WouldBlock(errno)) return 0;
-    *gone = MeansGone(errno);
-    return -1;
-  }
-}
-
-// Opens and locks a tty for this loader alone. An invalid descriptor when it cannot.
-UniqueFd OpenExclusive(const char* device, termios* original) {
-  // O_NONBLOCK keeps the open from waiting for carrier; it stays on, as every wait is a
-  // poll() with its own time-out.
-  UniqueFd fd(::open(device, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.Valid() || !::isatty(fd.Get())) return UniqueFd();
-  if (::tcgetattr(fd.Get(), original) != 0) return UniqueFd();
-  // flock() keeps out a second loader even where TIOCEXCL does not (root ignores it).
-  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return UniqueFd();
-  if (::ioctl(fd.Get(), TIOCEXCL) != 0) return UniqueFd();
-  return fd;
 }
 
 // What a read returns when it has to stop early: the bytes it has, or the failure.
@@ -121,6 +82,7 @@ class TermiosDriver final : public SerialDriver {
     UniqueFd fd = OpenExclusive(device, &slot->original);
     if (!fd.Valid()) return -1;
     TakeCounts(slot, fd.Get());
+    lowLatency_.Request(fd.Get(), DeviceNumber(fd.Get()), LowLatencyWanted(), &slot->lowLatency);
     std::strcpy(slot->device, device);
     slot->baud = 0;
     slot->lost = false;
@@ -131,6 +93,7 @@ class TermiosDriver final : public SerialDriver {
   void Close(int handle) override {
     OpenTty* tty = Find(handle);
     if (tty == nullptr) return;
+    lowLatency_.Restore(handle, &tty->lowLatency);
     (void)::tcsetattr(handle, TCSANOW, &tty->original);
     (void)::ioctl(handle, TIOCNXCL);
     tty->fd.Reset();
@@ -140,6 +103,11 @@ class TermiosDriver final : public SerialDriver {
   bool Lost(int handle) override {
     const OpenTty* tty = Find(handle);
     return tty != nullptr && tty->lost;
+  }
+
+  LowLatency LowLatencyOf(int handle) override {
+    const OpenTty* tty = Find(handle);
+    return tty != nullptr ? tty->lowLatency.status : LowLatency::kNotAsked;
   }
 
   // The new device takes the old descriptor's number, so that the handle stays valid; the
@@ -154,6 +122,8 @@ class TermiosDriver final : public SerialDriver {
     tty->original = original;
     tty->lost = false;
     TakeCounts(tty, handle);
+    // The device that came back has its own flags: the old ones left with the old device.
+    lowLatency_.Request(handle, DeviceNumber(handle), LowLatencyWanted(), &tty->lowLatency);
     if (tty->baud != 0 && !Configure(handle, tty->baud)) {
       tty->lost = true;
       return false;
@@ -329,6 +299,7 @@ class TermiosDriver final : public SerialDriver {
   }
 
   OpenTty ttys_[kMaxOpenPorts];
+  LowLatencyRequests lowLatency_{SystemSerialFlagsIo()};
 };
 
 }  // namespace

@@ -19,6 +19,16 @@ namespace {
 constexpr DWORD kMaxReadBytes = 4096;
 // The pause between two looks at the receive queue while waiting for a byte.
 constexpr DWORD kWaitSliceMs = 1;
+// Bits of one byte on the line: start, eight data bits, stop.
+constexpr uint64_t kBitsPerByte = 10;
+// What a speed change waits beyond the line time of the bytes last written: the stop bit of
+// the last byte, the system timer's granularity, a USB adapter's transfer scheduling.
+constexpr uint64_t kLineIdleMarginMs = 2;
+
+// How long `bytes` take on the line at `baud`, rounded up.
+uint64_t LineTimeMs(DWORD bytes, DWORD baud) {
+  return (kBitsPerByte * bytes * 1000 + baud - 1) / baud;
+}
 
 DWORD Clamp(size_t size, DWORD limit) {
   return size < limit ? static_cast<DWORD>(size) : limit;
@@ -70,6 +80,7 @@ bool Win32Driver::Configure(int handle, uint32_t baud) {
   // should be anyway.
   (void)api_.GetState(port->device, &state);
   ApplyLineSettings(&state, baud);
+  WaitForLineIdle(*port);
   if (!api_.SetState(port->device, &state)) {
     NoteFailure(*port);
     return false;
@@ -95,7 +106,9 @@ long Win32Driver::Write(int handle, const uint8_t* data, size_t size) {
   Port* port = Usable(handle);
   if (port == nullptr) return -1;
   DWORD put = 0;
-  if (!api_.Write(port->device, data, Clamp(size, MAXDWORD), &put)) {
+  const BOOL written = api_.Write(port->device, data, Clamp(size, MAXDWORD), &put);
+  NoteWritten(*port, put);
+  if (!written) {
     NoteFailure(*port);
     return put > 0 ? static_cast<long>(put) : -1;
   }
@@ -157,6 +170,7 @@ bool Win32Driver::Reopen(int handle) {
   port->lost = true;
   port->prepared = false;
   port->pendingErrors = 0;
+  port->written = false;  // what was queued left with the old device
   const HANDLE opened = OpenDevice(port->path);
   if (opened == INVALID_HANDLE_VALUE) return false;
   port->device = opened;
@@ -189,14 +203,37 @@ HANDLE Win32Driver::OpenDevice(const wchar_t* path) {
 
 bool Win32Driver::Prepare(Port& port) {
   COMMTIMEOUTS timeouts = LoaderTimeouts();
-  (void)api_.SetTimeouts(port.device, &timeouts);
-  if (!api_.SetMask(port.device, EV_RXCHAR)) {
+  // Without its time-outs a read would wait for as many bytes as it asks for, however long.
+  if (!api_.SetTimeouts(port.device, &timeouts) || !api_.SetMask(port.device, EV_RXCHAR)) {
     NoteFailure(port);
     return false;
   }
   (void)api_.Purge(port.device, kPurgeAllActions);
   port.prepared = true;
   return true;
+}
+
+// A synchronous write returns once the driver has handed its bytes on: to the UART's FIFO,
+// or to a USB transfer into the adapter's buffer. They leave the wire only at the line's
+// rate after that, from when the line was free; the moment the last of them has left is kept
+// for a speed change.
+void Win32Driver::NoteWritten(Port& port, DWORD bytes) {
+  if (bytes == 0 || !port.stateKnown || port.state.BaudRate == 0) return;
+  const uint64_t now = api_.NowMs();
+  const uint64_t start = port.lineIdleAtMs > now ? port.lineIdleAtMs : now;
+  port.lineIdleAtMs = start + LineTimeMs(bytes, port.state.BaudRate);
+  port.written = true;
+}
+
+// FlushFileBuffers returns as soon as the driver has handed the bytes on, and SetCommState
+// changes the rate at once: bytes still in the FIFO or the adapter would leave at the new
+// rate, as garbage to the receiver. The change waits until the last byte written is out.
+void Win32Driver::WaitForLineIdle(Port& port) {
+  if (!port.written) return;
+  const uint64_t idle = port.lineIdleAtMs + kLineIdleMarginMs;
+  const uint64_t now = api_.NowMs();
+  if (now < idle) api_.Sleep(static_cast<DWORD>(idle - now));
+  port.written = false;
 }
 
 bool Win32Driver::Query(Port& port, COMSTAT* status) {

@@ -41,8 +41,10 @@ class Win32Driver final : public SerialDriver {
     bool lost = false;
     bool prepared = false;  // time-outs and event mask applied since the device was opened
     bool stateKnown = false;
-    DCB state{};              // the settings last applied, for a reopen
-    DWORD pendingErrors = 0;  // line errors taken while waiting, not yet reported
+    DCB state{};                // the settings last applied, for a reopen
+    DWORD pendingErrors = 0;    // line errors taken while waiting, not yet reported
+    bool written = false;       // bytes went out since the last speed change
+    uint64_t lineIdleAtMs = 0;  // when the last of them has left the wire (NowMs)
     wchar_t path[kDevicePathCapacity] = {};
   };
 
@@ -50,6 +52,8 @@ class Win32Driver final : public SerialDriver {
   Port* Usable(int handle);
   HANDLE OpenDevice(const wchar_t* path);
   bool Prepare(Port& port);
+  void NoteWritten(Port& port, DWORD bytes);
+  void WaitForLineIdle(Port& port);
   bool Query(Port& port, COMSTAT* status);
   void NoteFailure(Port& port);
   void CloseDevice(Port& port);

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the Debian package of gpsfwload, gpsfwsim and gpsfwimg in build-pkg/ and checks
-# it: its contents, its version, its dependencies. Also configures and builds the loader
-# alone with the test and simulator libraries out of reach, which it must not need.
+# it: its contents (the udev examples too), its version, its dependencies. Also configures
+# and builds the loader alone with the test and simulator libraries out of reach, which it
+# must not need.
 #   scripts/package.sh            build and check
 #   scripts/package.sh --install  also install the package with dpkg -i (as root) and try
 #                                 the installed commands and manual page
@@ -53,7 +54,10 @@ contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in ./usr/bin/gpsfwload ./usr/bin/gpsfwsim ./usr/bin/gpsfwimg \
          ./usr/share/man/man1/gpsfwload.1.gz ./usr/share/man/man1/gpsfwsim.1.gz \
          ./usr/share/man/man1/gpsfwimg.1.gz \
-         ./usr/share/doc/gpsfwload/README.md ./usr/share/doc/gpsfwload/SFLD.txt; do
+         ./usr/share/doc/gpsfwload/README.md ./usr/share/doc/gpsfwload/SFLD.txt \
+         ./usr/share/gpsfwload/udev/60-gpsfwload-ftdi-latency.rules \
+         ./usr/share/gpsfwload/udev/60-gpsfwload-dialout.rules \
+         ./usr/share/gpsfwload/udev/70-gpsfwload-station-fixtures.rules; do
   echo "$contents" | grep -qx "$f" || { echo "missing from the package: $f"; fail=1; }
 done
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || { echo "version is not $version"; fail=1; }

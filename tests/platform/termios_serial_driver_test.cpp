@@ -61,6 +61,15 @@ TEST_F(TermiosDriverTest, OpensExclusivelyAndReleasesOnClose) {
   EXPECT_GE(handle_, 0);
 }
 
+TEST_F(TermiosDriverTest, APtyRefusesLowLatencyAndIsNotAskedWhenSwitchedOff) {
+  EXPECT_EQ(driver_.LowLatencyOf(handle_), LowLatency::kRefused);
+  driver_.Close(handle_);
+  SetLowLatencyWanted(false);
+  handle_ = driver_.Open(pty_.slavePath().c_str());
+  SetLowLatencyWanted(true);
+  EXPECT_EQ(driver_.LowLatencyOf(handle_), LowLatency::kNotAsked);
+}
+
 TEST(TermiosDriverOpen, RefusesWhatIsNotAnExistingTty) {
   test::TempDir dir;
   const std::string regular = dir.File("plain.bin");

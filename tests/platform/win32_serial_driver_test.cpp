@@ -48,6 +48,7 @@ class FakeComm final : public CommApi {
                   t->ReadTotalTimeoutMultiplier, t->ReadTotalTimeoutConstant,
                   t->WriteTotalTimeoutMultiplier, t->WriteTotalTimeoutConstant);
     calls.push_back(line);
+    if (refuseTimeouts) return Fail(ERROR_INVALID_PARAMETER);
     return TRUE;
   }
   BOOL SetMask(HANDLE, DWORD events) override {
@@ -105,6 +106,7 @@ class FakeComm final : public CommApi {
   DCB deviceState = AllFlagsSet();
   bool present = true;
   bool refuseState = false;
+  bool refuseTimeouts = false;
   DWORD failWith = 0;  // the error of every failing call; 0: nothing fails
   DWORD pendingErrors = 0;
   std::string input;
@@ -177,6 +179,34 @@ TEST_F(Win32DriverTest, RefusedSettingsKeepThePreviousRate) {
   EXPECT_FALSE(driver_.Configure(handle, 14400));
   EXPECT_EQ(comm_.deviceState.BaudRate, 57600u);
   EXPECT_FALSE(driver_.Lost(handle));
+}
+
+TEST_F(Win32DriverTest, RefusedTimeOutsFailTheConfiguration) {
+  comm_.refuseTimeouts = true;
+  const int handle = driver_.Open("\\\\.\\COM3");
+  EXPECT_FALSE(driver_.Configure(handle, 57600));
+  comm_.refuseTimeouts = false;
+  EXPECT_TRUE(driver_.Configure(handle, 57600));
+}
+
+TEST_F(Win32DriverTest, ASpeedChangeWaitsUntilTheLastByteWrittenHasLeftTheWire) {
+  const int handle = driver_.Open("\\\\.\\COM3");
+  ASSERT_TRUE(driver_.Configure(handle, 4800));
+  EXPECT_EQ(comm_.nowMs, 0u) << "nothing written: no wait";
+  const uint8_t wake[48] = {};  // 100 ms at 4800 baud
+  ASSERT_EQ(driver_.Write(handle, wake, 24), 24);
+  comm_.nowMs += 10;
+  ASSERT_EQ(driver_.Write(handle, wake, 24), 24);  // queued behind the first
+  driver_.Drain(handle);                           // returns before the bytes are out
+  ASSERT_TRUE(driver_.Configure(handle, 19200));
+  EXPECT_EQ(comm_.nowMs, 102u) << "line time of both writes and the margin";
+
+  ASSERT_TRUE(driver_.Configure(handle, 57600));
+  EXPECT_EQ(comm_.nowMs, 102u) << "nothing written since";
+  ASSERT_EQ(driver_.Write(handle, wake, 1), 1);
+  comm_.nowMs += 50;  // long gone
+  ASSERT_TRUE(driver_.Configure(handle, 4800));
+  EXPECT_EQ(comm_.nowMs, 152u);
 }
 
 TEST_F(Win32DriverTest, OpenFailsForMissingDevicesAndBadHandlesFailEverything) {

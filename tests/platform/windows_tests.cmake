@@ -11,6 +11,7 @@ set(GPSFW_TEST_LEFT_OUT
     platform/program_search_test.cpp
     platform/serial_port_pty_test.cpp
     platform/stop_signals_test.cpp
+    platform/sysfs_port_list_test.cpp
     platform/termios_serial_driver_test.cpp
     sim/gpsfwsim_loader_pty_test.cpp
     sim/gpsfwsim_pty_test.cpp)
