@@ -47,9 +47,15 @@ struct Flag {
 };
 
 constexpr Flag kFlags[] = {
-    {"-q", &LoaderOptions::quiet},      {"--progress", &LoaderOptions::progress},
-    {"--check", &LoaderOptions::check}, {"-h", &LoaderOptions::help},
-    {"--help", &LoaderOptions::help},   {"--version", &LoaderOptions::version},
+    {"-q", &LoaderOptions::quiet},
+    {"--progress", &LoaderOptions::progress},
+    {"--check", &LoaderOptions::check},
+    {"--no-low-latency", &LoaderOptions::noLowLatency},
+    {"--list-ports", &LoaderOptions::listPorts},
+    {"--json", &LoaderOptions::json},
+    {"-h", &LoaderOptions::help},
+    {"--help", &LoaderOptions::help},
+    {"--version", &LoaderOptions::version},
 };
 
 bool TooLong(const char* value) {
@@ -142,14 +148,19 @@ Updates the firmware of a GPS receiver module over a serial line and writes ever
 to a progress log. It keeps trying until the update has succeeded.
 
   -i IMAGE        firmware image: a binary container or a Motorola S-record file
-  -p PORT         serial port: COMn: (/dev/ttyS<n-1>), GPSn: (/dev/gps<n-1>) or a
-                  device path (default GPS1:, that is /dev/gps0)
+  -p PORT         serial port: COMn: (/dev/ttyS<n-1>), GPSn: (/dev/gps<n-1>), a
+                  device path, or usb-serial:SERIAL, the USB adapter with that serial
+                  number (default GPS1:, that is /dev/gps0)
   -l LOG          progress log, created or truncated (default grelm.txt)
   --progress      progress lines on standard error even when it is not a terminal
   -q              nothing on the console
   --events FILE   the update's events as JSON Lines (- for standard output)
   --trace FILE    every byte on the wire, time-stamped
   --check         prepare the image and tell what an update would do; send nothing
+  --no-low-latency  leave the port's latency as it is (by default a USB adapter is
+                  asked for its lowest latency, 1 ms, while the loader has the port)
+  --list-ports    list the serial ports with their stable names, USB identity and
+                  latency timer, and end (--json: as JSON)
   -h, --help      this text
   --version       the program's version
 

@@ -7,10 +7,30 @@
 #include "app/version.h"
 #include "front/front_end.h"
 #include "front/quoted_text.h"
+#include "platform/low_latency.h"
+#include "platform/port_list_output.h"
+#include "platform/serial_port_list.h"
 #include "platform/stop_signals.h"
 
 namespace gpsfw {
 namespace {
+
+// The port list on standard output; no log, no port taken.
+int ListPorts(bool json) {
+  // Kept off the stack: the list of every port is large.
+  static platform::SerialPortList list;
+  if (!platform::ListSerialPorts(platform::kSystemPortRoots, platform::PortProbe::kTryOpen,
+                                 &list)) {
+    std::fputs("gpsfwload: the serial ports cannot be listed on this host\n", stderr);
+    return 1;
+  }
+  if (json) {
+    platform::WritePortListJson(stdout, list);
+  } else {
+    platform::WritePortListText(stdout, list);
+  }
+  return 0;
+}
 
 void TellRefusal(const LoaderOptions& options) {
   std::fprintf(stderr, "gpsfwload: %s ", options.error);
@@ -32,6 +52,7 @@ int LoaderMain(int argc, char** argv) {
     std::fputs(UsageText(), stdout);
     return 0;
   }
+  if (options.listPorts) return ListPorts(options.json);
   if (options.version) {
     std::printf("gpsfwload %s\n", kLoaderVersion);
     return 0;
@@ -40,6 +61,7 @@ int LoaderMain(int argc, char** argv) {
   FrontEnd front;
   if (!front.Configure(options, RunLogPath(options))) return kExitUsage;
   front.Install();
+  platform::SetLowLatencyWanted(!options.noLowLatency);
   platform::InstallStopHandlers();
   return RunLoader(options);
 }

@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "app/check_run.h"
+#include "app/port_choice.h"
 #include "front/quoted_text.h"
 #include "front/spared_files.h"
 #include "image/sfld_loader.h"
@@ -104,9 +105,11 @@ int PrepareAndRun(RunState& run, const wchar_t* imagePath) {
 
 int RunWithLog(const LoaderOptions& options) {
   LogWide(kBanner);
+  char port[kPathCapacity];
+  (void)ChoosePort(options.port != nullptr ? options.port : kDefaultPortName, port, sizeof port,
+                   options.quiet || options.check ? nullptr : stderr);
   wchar_t portName[kPathCapacity];
-  platform::WideFromNarrow(portName, kPathCapacity,
-                           options.port != nullptr ? options.port : kDefaultPortName);
+  platform::WideFromNarrow(portName, kPathCapacity, port);
   if (options.image == nullptr) {
     LogWide(L"FW image file (-i parameter) missed");
     return kRunNoImageOption;
@@ -119,6 +122,7 @@ int RunWithLog(const LoaderOptions& options) {
   RunState run;
   if (!OpenPort(run.link, portName, kOpeningBaud)) return kRunPortFailed;
   StoppableRun stoppable(run);
+  CheckAdapterLatency(run.link, port);
   const int code = PrepareAndRun(run, imagePath);
   ClosePort(run.link);
   return code;

@@ -84,4 +84,11 @@ void EventStream::OnDone(int returnCode) {
       .Int("retries", retries_);
 }
 
+void EventStream::OnAdapterLatency(const char* device, int timerMs, const char* advice) {
+  JsonLine(out_, Now(), "adapter")
+      .Text("device", device)
+      .Int("latency_timer_ms", timerMs)
+      .Text("message", advice);
+}
+
 }  // namespace gpsfw

@@ -24,6 +24,7 @@ class EventStream : public Observer {
   void OnPortLost() override;
   void OnPortBack() override;
   void OnLineError(uint32_t flags) override;
+  void OnAdapterLatency(const char* device, int timerMs, const char* advice) override;
   void OnDone(int returnCode) override;
 
  private:

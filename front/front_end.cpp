@@ -78,6 +78,7 @@ bool FrontEnd::Configure(const LoaderOptions& options, const char* logPath) {
     outputs.consoleSetup = DetectConsole(STDERR_FILENO, options.quiet, options.progress);
   }
   Attach(options.image, options.port, outputs);
+  if (!options.quiet) notices_ = stderr;
   return true;
 }
 
@@ -139,6 +140,12 @@ void FrontEnd::OnPortBack() {
 
 void FrontEnd::OnLineError(uint32_t flags) {
   for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnLineError(flags);
+}
+
+void FrontEnd::OnAdapterLatency(const char* device, int timerMs, const char* advice) {
+  // Said once, also where standard error is no terminal: a script's log keeps it.
+  if (notices_ != nullptr) std::fprintf(notices_, "gpsfwload: %s\n", advice);
+  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnAdapterLatency(device, timerMs, advice);
 }
 
 void FrontEnd::OnWire(WireDirection direction, const uint8_t* bytes, size_t count, uint32_t baud) {

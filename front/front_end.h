@@ -56,6 +56,7 @@ class FrontEnd : public Observer {
   void OnPortLost() override;
   void OnPortBack() override;
   void OnLineError(uint32_t flags) override;
+  void OnAdapterLatency(const char* device, int timerMs, const char* advice) override;
   void OnWire(WireDirection direction, const uint8_t* bytes, size_t count, uint32_t baud) override;
   void OnLogLine(const char* line) override;
   void OnDone(int returnCode) override;
@@ -77,6 +78,7 @@ class FrontEnd : public Observer {
   size_t viewCount_ = 0;
   bool installed_ = false;
   Observer* previous_ = nullptr;
+  std::FILE* notices_ = nullptr;  // standard error, unless -q
   File eventsFile_{nullptr, &std::fclose};
   File traceFile_{nullptr, &std::fclose};
 };

@@ -13,6 +13,9 @@ struct LoaderOptions {
   bool progress = false;         // --progress: plain progress lines when stderr is no terminal
   bool quiet = false;            // -q: no console output at all
   bool check = false;            // --check: prepare the image, report, send nothing
+  bool noLowLatency = false;     // --no-low-latency: leave the port's latency as it is
+  bool listPorts = false;        // --list-ports: list the serial ports and end
+  bool json = false;             // --json: what is listed, as JSON
   bool help = false;             // -h / --help
   bool version = false;          // --version
   // A refusal (an unknown option, a value too long for the platform): the message for

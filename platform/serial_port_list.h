@@ -74,6 +74,9 @@ enum class UsbSerialMatch {
 UsbSerialMatch FindUsbSerial(const SerialPortList& list, const char* serial,
                              const SerialPortInfo** found, size_t* matches);
 
+// The name -p takes for a listed port: its device on Linux, "COMn:" on Windows.
+bool PortNameOfListed(const SerialPortInfo& port, char* out, size_t capacity);
+
 // Orders port names as a person would: the numbers in them by value. Like strcmp.
 int ComparePortNames(const char* a, const char* b);
 

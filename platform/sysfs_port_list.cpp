@@ -193,4 +193,8 @@ bool ListSerialPorts(const PortRoots& roots, PortProbe probe, SerialPortList* li
   return true;
 }
 
+bool PortNameOfListed(const SerialPortInfo& port, char* out, size_t capacity) {
+  return CopyFitting(out, capacity, port.device);
+}
+
 }  // namespace gpsfw::platform

@@ -62,4 +62,10 @@ bool ListSerialPorts(const PortRoots& /*roots*/, PortProbe probe, SerialPortList
   return true;
 }
 
+// The loader's port names write a COM port with its colon, which reaches COM10 and above too.
+bool PortNameOfListed(const SerialPortInfo& port, char* out, size_t capacity) {
+  const int written = std::snprintf(out, capacity, "%s:", port.device);
+  return written >= 0 && static_cast<size_t>(written) < capacity;
+}
+
 }  // namespace gpsfw::platform

@@ -69,6 +69,9 @@ class Observer {
   virtual void OnPortBack() {}
   // Line error flags (kCe* values) that a read or write found pending.
   virtual void OnLineError(uint32_t /*flags*/) {}
+  // The USB adapter behind the port holds received bytes for `timerMs` before it passes them
+  // on, and the port could not be set to low latency; `advice` says what it costs and the fix.
+  virtual void OnAdapterLatency(const char* /*device*/, int /*timerMs*/, const char* /*advice*/) {}
   // Bytes that went out to the driver or came in from it, with the line's rate.
   virtual void OnWire(WireDirection /*direction*/, const uint8_t* /*bytes*/, size_t /*count*/,
                       uint32_t /*baud*/) {}

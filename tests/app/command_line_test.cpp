@@ -24,11 +24,11 @@ std::string Parse(std::vector<std::string> args) {
   for (const auto& [name, value] : values) {
     if (value != nullptr) text += std::string(name) + "=" + value + " ";
   }
-  const std::pair<const char*, bool> flags[] = {{"progress", o.progress},
-                                                {"quiet", o.quiet},
-                                                {"check", o.check},
-                                                {"help", o.help},
-                                                {"version", o.version}};
+  const std::pair<const char*, bool> flags[] = {
+      {"progress", o.progress},    {"quiet", o.quiet},
+      {"check", o.check},          {"help", o.help},
+      {"version", o.version},      {"no-low-latency", o.noLowLatency},
+      {"list-ports", o.listPorts}, {"json", o.json}};
   for (const auto& [name, set] : flags) {
     if (set) text += std::string(name) + " ";
   }
@@ -69,6 +69,7 @@ TEST(CommandLine, TokensAndValues) {
       {{"-h"}, "help"},
       {{"--help", "-i", "x"}, "i=x help"},
       {{"--version"}, "version"},
+      {{"--list-ports", "--json", "--no-low-latency"}, "no-low-latency list-ports json"},
       // Refusals.
       {{"-x"}, "refused: unknown option '-x'"},
       {{"--bogus"}, "refused: unknown option '--bogus'"},
