@@ -9,6 +9,7 @@
 
 #include "tests/support/log_capture.h"
 #include "tests/support/process.h"
+#include "tools/gpsfwstation/port_identity.h"
 #include "tools/gpsfwstation/station_options.h"
 #include "tools/gpsfwstation/summary.h"
 
@@ -123,6 +124,43 @@ TEST(StationReport, MisbehavingLoadersFailTheirPortsWithoutHoldingTheStation) {
   EXPECT_EQ(report["ports"][1]["reason"], "no completion reported");
   EXPECT_EQ(report["ports"][2]["result"], "timed_out");
   EXPECT_EQ(report["totals"]["completed"], 0);
+}
+
+// A unit is traced to its fixture position by the adapter's stable names and serial number,
+// whichever name the station was given for its port; a port without them shows none.
+TEST(StationReport, TiesEachPortToItsAdapter) {
+  static platform::SerialPortList list{};
+  list.count = 2;
+  platform::SerialPortInfo& ftdi = list.ports[0];
+  std::snprintf(ftdi.device, sizeof ftdi.device, "/dev/ttyUSB7");
+  std::snprintf(ftdi.byId, sizeof ftdi.byId, "/dev/serial/by-id/usb-FTDI_A10K1ABC-if00");
+  std::snprintf(ftdi.byPath, sizeof ftdi.byPath, "/dev/serial/by-path/pci-usb-0:1.4:1.0");
+  ftdi.usb = true;
+  std::snprintf(ftdi.serial, sizeof ftdi.serial, "A10K1ABC");
+  std::snprintf(list.ports[1].device, sizeof list.ports[1].device, "/dev/ttyS4");
+  for (const std::string name : {"/dev/ttyUSB7", "/dev/serial/by-path/pci-usb-0:1.4:1.0"}) {
+    const PortIdentity id = IdentityIn(list, name);
+    EXPECT_EQ(id.usbSerial, "A10K1ABC") << name;
+    EXPECT_EQ(id.byPath, ftdi.byPath) << name;
+  }
+  EXPECT_FALSE(IdentityIn(list, "/dev/ttyS4").Known());
+  EXPECT_FALSE(IdentityIn(list, "/dev/pts/3").Known());
+
+  Board board;
+  board.start = Clock::now();
+  AddUnit(board, "/dev/ttyUSB7", Result::kCompleted, 0).identity = IdentityIn(list, "/dev/ttyUSB7");
+  AddUnit(board, "/dev/ttyS4", Result::kCompleted, 0);
+  const std::string summary = SummaryText(board, board.start + std::chrono::seconds(31));
+  EXPECT_NE(summary.find("Adapters:\n  /dev/ttyUSB7: usb-serial:A10K1ABC "
+                         "/dev/serial/by-path/pci-usb-0:1.4:1.0 "
+                         "/dev/serial/by-id/usb-FTDI_A10K1ABC-if00\n"),
+            std::string::npos)
+      << summary;
+  EXPECT_EQ(summary.find("/dev/ttyS4:"), std::string::npos);
+  const nlohmann::json report =
+      nlohmann::json::parse(ReportJson(board, board.start + std::chrono::seconds(31)).dump());
+  EXPECT_EQ(report["ports"][0]["usb_serial"], "A10K1ABC");
+  EXPECT_TRUE(report["ports"][1]["by_path"].is_null());
 }
 
 }  // namespace

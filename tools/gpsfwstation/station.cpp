@@ -117,6 +117,7 @@ void Station::StartUnit(const std::string& port) {
   PortState& state = ports_[port];
   auto unit = std::make_unique<Unit>();
   unit->port = port;
+  unit->identity = IdentifyPort(port);
   unit->connection = ++state.connections;
   unit->start = Clock::now();
   unit->startWall = WallClock::now();

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <stdexcept>
 
 #include "report/output_file.h"
@@ -31,9 +32,32 @@ std::string FailedLines(const Board& board) {
   return failed.empty() ? "" : failed + "\n" + messages;
 }
 
+nlohmann::ordered_json NullWhenEmpty(const std::string& text) {
+  return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
+}
+
+// Each port with a USB adapter or stable names, once: where its units were on the fixture.
+std::string AdapterLines(const Board& board) {
+  std::string lines;
+  std::set<std::string> told;
+  for (const auto& unit : board.units) {
+    const PortIdentity& id = unit->identity;
+    if (!id.Known() || !told.insert(unit->port).second) continue;
+    lines += "  " + unit->port + ":";
+    if (!id.usbSerial.empty()) lines += " usb-serial:" + id.usbSerial;
+    if (!id.byPath.empty()) lines += " " + id.byPath;
+    if (!id.byId.empty()) lines += " " + id.byId;
+    lines += "\n";
+  }
+  return lines.empty() ? "" : "Adapters:\n" + lines;
+}
+
 nlohmann::ordered_json UnitJson(const Unit& unit) {
   nlohmann::ordered_json entry = {
       {"port", unit.port},
+      {"by_id", NullWhenEmpty(unit.identity.byId)},
+      {"by_path", NullWhenEmpty(unit.identity.byPath)},
+      {"usb_serial", NullWhenEmpty(unit.identity.usbSerial)},
       {"result", ResultKey(unit.result)},
       {"exit_status", unit.status},
       {"return_code", nullptr},
@@ -98,7 +122,7 @@ std::string SummaryText(const Board& board, Clock::time_point now) {
                      SecondsText(elapsed) + "\n";
   text += table.TitleRow() + "\n";
   for (const auto& unit : board.units) text += table.UnitRow(*unit) + "\n";
-  return text + FailedLines(board);
+  return text + FailedLines(board) + AdapterLines(board);
 }
 
 nlohmann::ordered_json ReportJson(const Board& board, Clock::time_point now) {

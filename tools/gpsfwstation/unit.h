@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tools/gpsfwstation/loader_process.h"
+#include "tools/gpsfwstation/port_identity.h"
 #include "tools/gpsfwstation/unit_progress.h"
 
 namespace gpsfw::station {
@@ -17,6 +18,7 @@ enum class Result { kRunning, kCompleted, kFailed, kTimedOut, kStopped };
 // The update of one receiver: one connection of one port, flashed by one loader.
 struct Unit {
   std::string port;
+  PortIdentity identity;  // the port's stable names and adapter, as the update started
   std::string logPath;
   std::string tmpDir;
   int connection = 1;  // the how-many-th connection of the port this station flashed
