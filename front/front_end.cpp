@@ -73,6 +73,7 @@ bool FrontEnd::Configure(const LoaderOptions& options, const char* logPath) {
   Own(outputs.trace, traceFile_);
   if (options.check) {
     outputs.check = stdout;
+    outputs.checkJson = options.json;
   } else {
     outputs.console = stderr;
     outputs.consoleSetup = DetectConsole(STDERR_FILENO, options.quiet, options.progress);
@@ -137,7 +138,7 @@ void FrontEnd::Attach(const char* image, const char* port, const FrontEndOutputs
     Add(&trace_.emplace(outputs.trace, facts_));
     outputs_[1] = {"wire trace", tracePath_, outputs.trace, &*trace_, &traceFile_};
   }
-  if (outputs.check != nullptr) Add(&check_.emplace(outputs.check, facts_));
+  if (outputs.check != nullptr) Add(&check_.emplace(outputs.check, facts_, outputs.checkJson));
 }
 
 void FrontEnd::Install() {

@@ -22,6 +22,7 @@ struct FrontEndOutputs {
   std::FILE* events = nullptr;
   std::FILE* trace = nullptr;
   std::FILE* check = nullptr;
+  bool checkJson = false;  // the check's report as one JSON object
 };
 
 // The one observer the loader installs: it gathers the run's facts and hands every call on

@@ -13,6 +13,7 @@ struct LoaderOptions {
   bool progress = false;         // --progress: plain progress lines when stderr is no terminal
   bool quiet = false;            // -q: no console output at all
   bool check = false;            // --check: prepare the image, report, send nothing
+  bool json = false;             // --json: the check's report as one JSON object
   bool help = false;             // -h / --help
   bool version = false;          // --version
   // A refusal (an unknown option, a value too long for the platform): the message for
