@@ -14,6 +14,10 @@ constexpr char kUnknownOption[] = "unknown option";
 constexpr char kStrayWord[] = "unexpected argument";
 constexpr char kMissingValue[] = "missing value after";
 constexpr char kTooLong[] = "too long a value (over the platform's path limit) for";
+constexpr char kJsonAlone[] = "only with --check or --list-ports:";
+constexpr char kJsonOwnsStdout[] =
+    "standard output holds the check's JSON object alone; refused on standard output:";
+constexpr char kStandardOutput[] = "-";
 
 // -i, -p and -l, each with its upper-case form that counts only when the lower is absent.
 struct ShortOption {
@@ -36,6 +40,14 @@ struct LongOption {
   const char* LoaderOptions::*field;
 };
 
+// The long forms of -i, -p and -l; they count as the lower-case short form.
+struct LongSlot {
+  const char* name;
+  int slot;
+};
+
+constexpr LongSlot kLongSlots[] = {{"--image", 0}, {"--port", 1}, {"--log", 2}};
+
 constexpr LongOption kLongOptions[] = {
     {"--events", &LoaderOptions::events},
     {"--trace", &LoaderOptions::trace},
@@ -48,6 +60,7 @@ struct Flag {
 
 constexpr Flag kFlags[] = {
     {"-q", &LoaderOptions::quiet},
+    {"--quiet", &LoaderOptions::quiet},
     {"--progress", &LoaderOptions::progress},
     {"--check", &LoaderOptions::check},
     {"--no-low-latency", &LoaderOptions::noLowLatency},
@@ -74,7 +87,7 @@ class Parser {
     for (int slot = 0; slot < kSlots; ++slot) {
       options_.*kSlotFields[slot] = lower_[slot] != nullptr ? lower_[slot] : upper_[slot];
     }
-    return true;
+    return JsonUsable();
   }
 
  private:
@@ -85,13 +98,10 @@ class Parser {
       return true;
     }
     for (const LongOption& option : kLongOptions) {
-      const size_t length = std::strlen(option.name);
-      if (std::strncmp(token, option.name, length) != 0) continue;
-      if (token[length] == '=')
-        return Keep(options_.*option.field, token + length + 1, option.name);
-      if (token[length] != '\0') continue;
-      if (next_ >= argc_) return Refuse(kMissingValue, option.name);
-      return Keep(options_.*option.field, argv_[next_++], option.name);
+      if (Matches(token, option.name)) return Long(token, option.name, options_.*option.field);
+    }
+    for (const LongSlot& option : kLongSlots) {
+      if (Matches(token, option.name)) return Long(token, option.name, lower_[option.slot]);
     }
     if (token[0] == '-' && token[1] != '\0') {
       for (const ShortOption& option : kShortOptions) {
@@ -100,6 +110,36 @@ class Parser {
       return Refuse(kUnknownOption, token);
     }
     return Refuse(kStrayWord, token);
+  }
+
+  // --json is the form of the check's report, and that report is all standard output holds;
+  // or the form of the port list, which is all a --list-ports run writes.
+  bool JsonUsable() {
+    if (!options_.json) return true;
+    if (options_.listPorts) return true;
+    if (!options_.check) return Refuse(kJsonAlone, "--json");
+    for (const LongOption& option : kLongOptions) {
+      const char* value = options_.*option.field;
+      if (value != nullptr && std::strcmp(value, kStandardOutput) == 0) {
+        return Refuse(kJsonOwnsStdout, option.name);
+      }
+    }
+    return true;
+  }
+
+  // "--name" alone or "--name=VALUE".
+  static bool Matches(const char* token, const char* name) {
+    const size_t length = std::strlen(name);
+    return std::strncmp(token, name, length) == 0 &&
+           (token[length] == '=' || token[length] == '\0');
+  }
+
+  // A long option's value: after '=' or the next token, which must be there.
+  bool Long(const char* token, const char* name, const char*& field) {
+    const size_t length = std::strlen(name);
+    if (token[length] == '=') return Keep(field, token + length + 1, name);
+    if (next_ >= argc_) return Refuse(kMissingValue, name);
+    return Keep(field, argv_[next_++], name);
   }
 
   bool Short(const ShortOption& option, const char* token) {
@@ -147,25 +187,28 @@ const char* UsageText() {
 Updates the firmware of a GPS receiver module over a serial line and writes every step
 to a progress log. It keeps trying until the update has succeeded.
 
-  -i IMAGE        firmware image: a binary container or a Motorola S-record file
-  -p PORT         serial port: COMn: (/dev/ttyS<n-1>), GPSn: (/dev/gps<n-1>), a
-                  device path, or usb-serial:SERIAL, the USB adapter with that serial
-                  number (default GPS1:, that is /dev/gps0)
-  -l LOG          progress log, created or truncated (default grelm.txt)
+  -i, --image IMAGE  firmware image: a binary container or a Motorola S-record file
+  -p, --port PORT    serial port: COMn: (/dev/ttyS<n-1>), GPSn: (/dev/gps<n-1>), a
+                     device path, or usb-serial:SERIAL, the USB adapter with that
+                     serial number (default GPS1:, that is /dev/gps0)
+  -l, --log LOG      progress log, created or truncated (default grelm.txt)
   --progress      progress lines on standard error even when it is not a terminal
-  -q              nothing on the console
+  -q, --quiet     nothing on the console
   --events FILE   the update's events as JSON Lines (- for standard output)
   --trace FILE    every byte on the wire, time-stamped
-  --check         prepare the image and tell what an update would do; send nothing
+  --check         prepare the image and tell what an update would do; send nothing;
+                  no log unless -l names one
+  --json          with --check: the report as one JSON object on standard output;
+                  with --list-ports: the list as JSON
   --no-low-latency  leave the port's latency as it is (by default a USB adapter is
                   asked for its lowest latency, 1 ms, while the loader has the port)
   --list-ports    list the serial ports with their stable names, USB identity and
-                  latency timer, and end (--json: as JSON)
+                  latency timer, and end
   -h, --help      this text
   --version       the program's version
 
-A value follows its option as the next argument or joined to it (-ifw.bin); it may hold
-blanks. -I, -P and -L count when the lower-case option is absent.
+A value follows its option as the next argument or joined to it (-ifw.bin,
+--image=fw.bin); it may hold blanks. A long option needs its value. -I, -P and -L count when the lower-case option is absent.
 
 Exit status: 0 update complete; 2 command line refused; 250 no -i; 251 log refused or
 not writable; 253 image or SFLD unusable; 254 serial port unusable; 128 + N stopped by

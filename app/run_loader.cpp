@@ -131,14 +131,17 @@ int RunWithLog(const LoaderOptions& options) {
 }  // namespace
 
 const char* RunLogPath(const LoaderOptions& options) {
-  return options.log != nullptr ? options.log : kDefaultLogPath;
+  if (options.log != nullptr) return options.log;
+  // A check leaves the last update's log as it was unless -l names one.
+  return options.check ? nullptr : kDefaultLogPath;
 }
 
 int RunLoader(const LoaderOptions& options) {
   platform::SetStopRoutine(StopRun);
   const char* logPath = RunLogPath(options);
   int code = kRunLogFailed;
-  if (OpenLog(logPath, options.image)) {
+  if (logPath == nullptr) OpenUnwrittenLog();
+  if (logPath == nullptr || OpenLog(logPath, options.image)) {
     code = RunWithLog(options);
     EndRun(code);
   }

@@ -18,7 +18,8 @@ inline constexpr int kRunStopped = -7;
 // any wait ends the run and the process there (stop_signals.h).
 int RunLoader(const LoaderOptions& options);
 
-// The progress log the run writes: -l, or grelm.txt in the working directory.
+// The progress log the run writes: -l, or grelm.txt in the working directory; nullptr for
+// --check without -l, whose log lines reach the report only.
 const char* RunLogPath(const LoaderOptions& options);
 
 }  // namespace gpsfw

@@ -31,7 +31,13 @@ add_custom_target(gpsfw_man ALL DEPENDS ${GPSFW_MAN_FILES})
 install(TARGETS ${GPSFW_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${GPSFW_MAN_FILES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/man/SFLD.txt
+              ${CMAKE_SOURCE_DIR}/share/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Bash completion, one file per program, where bash-completion looks for it by name.
+foreach(program ${GPSFW_PROGRAMS})
+  install(FILES ${CMAKE_SOURCE_DIR}/share/bash-completion/${program}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+endforeach()
 
 # The package is Debian's; a Windows build installs into a folder and stops there.
 if(WIN32)
@@ -52,7 +58,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 the image, wakes the receiver's boot loader, uploads the second-stage flash loader and
 erases and programs the flash, recovering from every fault of the receiver. gpsfwsim
 serves a simulated receiver on a pseudo-terminal; gpsfwimg makes and inspects firmware
-containers.")
+containers; gpsfwstation flashes one image to many receivers at once, one loader per
+port.")
 set(CPACK_PACKAGE_CONTACT "gpsfwload maintainers <gpsfwload@example.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -81,11 +81,15 @@ void CheckReport::WriteAccepted() const {
   std::fprintf(out_, "%-15s accepted\n", "Verdict:");
 }
 
+bool CheckReport::StartRefused() const {
+  return logUsed_ > 0 &&
+         std::strncmp(log_ + lastLine_, kLastExtentLine, sizeof kLastExtentLine - 1) == 0;
+}
+
 void CheckReport::WriteRefused(int returnCode) const {
   std::fprintf(out_, "%-15s %s\n", "Image:", facts_.image);
   std::fprintf(out_, "%-15s refused (return code %d)\n", "Verdict:", returnCode);
-  if (logUsed_ > 0 &&
-      std::strncmp(log_ + lastLine_, kLastExtentLine, sizeof kLastExtentLine - 1) == 0) {
+  if (StartRefused()) {
     std::fprintf(out_, "%-15s the image does not start at 0x%08" PRIX32 "\n", "Reason:", PFLD_BASE);
   }
   std::fprintf(out_, "Log:\n");
@@ -98,7 +102,9 @@ void CheckReport::WriteRefused(int returnCode) const {
 }
 
 void CheckReport::OnDone(int returnCode) {
-  if (facts_.prepared && returnCode == 0) {
+  if (json_) {
+    WriteJson(returnCode);
+  } else if (facts_.prepared && returnCode == 0) {
     WriteAccepted();
   } else {
     WriteRefused(returnCode);

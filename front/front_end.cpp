@@ -73,10 +73,13 @@ bool FrontEnd::Configure(const LoaderOptions& options, const char* logPath) {
   Own(outputs.trace, traceFile_);
   if (options.check) {
     outputs.check = stdout;
+    outputs.checkJson = options.json;
   } else {
     outputs.console = stderr;
     outputs.consoleSetup = DetectConsole(STDERR_FILENO, options.quiet, options.progress);
   }
+  eventsPath_ = options.events;
+  tracePath_ = options.trace;
   Attach(options.image, options.port, outputs);
   if (!options.quiet) notices_ = stderr;
   return true;
@@ -86,15 +89,57 @@ void FrontEnd::Add(Observer* view) {
   if (viewCount_ < kViews) views_[viewCount_++] = view;
 }
 
+void FrontEnd::Remove(Observer* view) {
+  size_t kept = 0;
+  for (size_t i = 0; i < viewCount_; ++i) {
+    if (views_[i] != view) views_[kept++] = views_[i];
+  }
+  viewCount_ = kept;
+}
+
+// errno as the view's failed write left it, before the next view's calls change it.
+void FrontEnd::NoteFailure(const Observer* view) {
+  for (Output& output : outputs_) {
+    if (output.view != view || output.error != 0 || !std::ferror(output.stream)) continue;
+    output.error = errno != 0 ? errno : EIO;
+  }
+}
+
+// A reader that left (EPIPE), a full disk (ENOSPC), a failing device (EIO): the output is
+// closed with one line on standard error, and the update, whose log is the record that
+// counts, goes on to its end.
+void FrontEnd::DropFailedOutputs() {
+  for (Output& output : outputs_) {
+    if (output.error == 0) continue;
+    std::fprintf(stderr, "gpsfwload: the %s to ", output.what);
+    if (output.stream == stdout) {
+      std::fputs("standard output", stderr);
+    } else {
+      WriteQuoted(stderr, output.path != nullptr ? output.path : "");
+    }
+    std::fprintf(stderr, " failed: %s; it is closed, and the update goes on\n",
+                 strerror(output.error));
+    Remove(output.view);
+    if (output.file != nullptr) output.file->reset();
+    output = Output{};
+  }
+}
+
 void FrontEnd::Attach(const char* image, const char* port, const FrontEndOutputs& outputs) {
   facts_.image = image != nullptr ? image : "";
   facts_.port = port != nullptr ? port : kDefaultPortName;
   if (outputs.console != nullptr && outputs.consoleSetup.mode != ConsoleMode::kOff) {
     Add(&console_.emplace(outputs.console, outputs.consoleSetup, facts_));
   }
-  if (outputs.events != nullptr) Add(&events_.emplace(outputs.events, facts_));
-  if (outputs.trace != nullptr) Add(&trace_.emplace(outputs.trace, facts_));
-  if (outputs.check != nullptr) Add(&check_.emplace(outputs.check, facts_));
+  if (outputs.events != nullptr) {
+    Add(&events_.emplace(outputs.events, facts_));
+    outputs_[0] = {"event stream", eventsPath_, outputs.events, &*events_, &eventsFile_};
+  }
+  if (outputs.trace != nullptr) {
+    Add(&trace_.emplace(outputs.trace, facts_));
+    outputs_[1] = {"wire trace", tracePath_, outputs.trace, &*trace_, &traceFile_};
+  }
+  if (outputs.check != nullptr) Add(&check_.emplace(outputs.check, facts_, outputs.checkJson));
 }
 
 void FrontEnd::Install() {
@@ -105,41 +150,50 @@ void FrontEnd::Install() {
   installed_ = true;
 }
 
+template <typename Call>
+void FrontEnd::Each(Call call) {
+  for (size_t i = 0; i < viewCount_; ++i) {
+    call(views_[i]);
+    NoteFailure(views_[i]);
+  }
+  DropFailedOutputs();
+}
+
 void FrontEnd::OnPrepared(const PreparedFacts& facts) {
   TakePreparedFacts(facts_, facts);
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnPrepared(facts);
+  Each([&](Observer* view) { view->OnPrepared(facts); });
 }
 
 void FrontEnd::OnPhase(UpdatePhase phase) {
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnPhase(phase);
+  Each([&](Observer* view) { view->OnPhase(phase); });
 }
 
 void FrontEnd::OnWake(int count) {
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnWake(count);
+  Each([&](Observer* view) { view->OnWake(count); });
 }
 
 void FrontEnd::OnRecord(const RecordReport& record) {
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnRecord(record);
+  Each([&](Observer* view) { view->OnRecord(record); });
 }
 
 void FrontEnd::OnSectorErased(uint32_t count) {
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnSectorErased(count);
+  Each([&](Observer* view) { view->OnSectorErased(count); });
 }
 
 void FrontEnd::OnRetry(const char* what, const char* next) {
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnRetry(what, next);
+  Each([&](Observer* view) { view->OnRetry(what, next); });
 }
 
 void FrontEnd::OnPortLost() {
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnPortLost();
+  Each([&](Observer* view) { view->OnPortLost(); });
 }
 
 void FrontEnd::OnPortBack() {
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnPortBack();
+  Each([&](Observer* view) { view->OnPortBack(); });
 }
 
 void FrontEnd::OnLineError(uint32_t flags) {
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnLineError(flags);
+  Each([&](Observer* view) { view->OnLineError(flags); });
 }
 
 void FrontEnd::OnAdapterLatency(const char* device, int timerMs, const char* advice) {
@@ -149,15 +203,15 @@ void FrontEnd::OnAdapterLatency(const char* device, int timerMs, const char* adv
 }
 
 void FrontEnd::OnWire(WireDirection direction, const uint8_t* bytes, size_t count, uint32_t baud) {
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnWire(direction, bytes, count, baud);
+  Each([&](Observer* view) { view->OnWire(direction, bytes, count, baud); });
 }
 
 void FrontEnd::OnLogLine(const char* line) {
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnLogLine(line);
+  Each([&](Observer* view) { view->OnLogLine(line); });
 }
 
 void FrontEnd::OnDone(int returnCode) {
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnDone(returnCode);
+  Each([&](Observer* view) { view->OnDone(returnCode); });
 }
 
 }  // namespace gpsfw

@@ -22,6 +22,7 @@ struct FrontEndOutputs {
   std::FILE* events = nullptr;
   std::FILE* trace = nullptr;
   std::FILE* check = nullptr;
+  bool checkJson = false;  // the check's report as one JSON object
 };
 
 // The one observer the loader installs: it gathers the run's facts and hands every call on
@@ -65,7 +66,24 @@ class FrontEnd : public Observer {
   static constexpr size_t kViews = 5;  // the four views and the observer installed before
   using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
+  // An output the run writes beside the log (events, trace): when a write to it fails,
+  // the view leaves the run and the update goes on.
+  struct Output {
+    const char* what = nullptr;
+    const char* path = nullptr;
+    std::FILE* stream = nullptr;
+    Observer* view = nullptr;
+    File* file = nullptr;
+    int error = 0;  // errno of the failed write; 0 while it writes
+  };
+
   void Add(Observer* view);
+  void Remove(Observer* view);
+  // Hands one call to every view, then drops the outputs whose writes failed.
+  template <typename Call>
+  void Each(Call call);
+  void NoteFailure(const Observer* view);
+  void DropFailedOutputs();
   // Standard output stays open; a file of its own is closed with the front end.
   static void Own(std::FILE* stream, File& file);
 
@@ -81,6 +99,9 @@ class FrontEnd : public Observer {
   std::FILE* notices_ = nullptr;  // standard error, unless -q
   File eventsFile_{nullptr, &std::fclose};
   File traceFile_{nullptr, &std::fclose};
+  Output outputs_[2];
+  const char* eventsPath_ = nullptr;
+  const char* tracePath_ = nullptr;
 };
 
 }  // namespace gpsfw

@@ -15,7 +15,7 @@ struct LoaderOptions {
   bool check = false;            // --check: prepare the image, report, send nothing
   bool noLowLatency = false;     // --no-low-latency: leave the port's latency as it is
   bool listPorts = false;        // --list-ports: list the serial ports and end
-  bool json = false;             // --json: what is listed, as JSON
+  bool json = false;             // --json: the check's report, or the port list, as JSON
   bool help = false;             // -h / --help
   bool version = false;          // --version
   // A refusal (an unknown option, a value too long for the platform): the message for

@@ -22,7 +22,8 @@ char Printable(uint8_t byte) {
 WireTrace::WireTrace(std::FILE* out, const RunFacts& facts) : out_(out), facts_(facts) {
   std::fputs(
       "# time (s since start), direction (-> to the receiver, <- from it), baud, bytes, hex, "
-      "|text|, names\n",
+      "|text|, names; a long burst goes on over '+' lines that give the offset of their first "
+      "byte\n",
       out_);
 }
 
@@ -30,25 +31,12 @@ void WireTrace::WriteTime(uint64_t microseconds) {
   std::fprintf(out_, "%6" PRIu64 ".%06" PRIu64, microseconds / 1000000, microseconds % 1000000);
 }
 
-void WireTrace::WriteBytes(bool hex) {
-  const bool abridged = burst_.count > kTraceFullHex;
-  for (size_t i = 0; i < burst_.count; ++i) {
-    if (abridged && i == kTraceHexEnds) {
-      if (hex) {
-        std::fprintf(out_, " .. %" PRIu64 " more ..",
-                     static_cast<uint64_t>(burst_.count - 2 * kTraceHexEnds));
-      } else {
-        std::fputs("..", out_);
-      }
-      i = burst_.count - kTraceHexEnds - 1;
-      continue;
-    }
-    if (hex) {
-      std::fprintf(out_, " %02x", burst_.bytes[i]);
-    } else {
-      std::fputc(Printable(burst_.bytes[i]), out_);
-    }
-  }
+// Bytes [from, to) of the burst in hex, then as text.
+void WireTrace::WriteBytes(size_t from, size_t to) {
+  for (size_t i = from; i < to; ++i) std::fprintf(out_, " %02x", burst_.bytes[i]);
+  std::fputs("  |", out_);
+  for (size_t i = from; i < to; ++i) std::fputc(Printable(burst_.bytes[i]), out_);
+  std::fputc('|', out_);
 }
 
 void WireTrace::WriteBurst() {
@@ -59,10 +47,16 @@ void WireTrace::WriteBurst() {
   std::fprintf(out_, " %s %6" PRIu32 " %5" PRIu64 " ",
                burst_.direction == WireDirection::kToTarget ? "->" : "<-", burst_.baud,
                static_cast<uint64_t>(burst_.count));
-  WriteBytes(true);
-  std::fputs("  |", out_);
-  WriteBytes(false);
-  std::fprintf(out_, "|%s%s\n", names[0] != '\0' ? "  " : "", names);
+  const size_t first = burst_.count < kTraceLineBytes ? burst_.count : kTraceLineBytes;
+  WriteBytes(0, first);
+  std::fprintf(out_, "%s%s\n", names[0] != '\0' ? "  " : "", names);
+  // The rest of a long burst: blank time and speed keep the columns of the first line.
+  for (size_t from = first; from < burst_.count; from += kTraceLineBytes) {
+    const size_t left = burst_.count - from;
+    std::fprintf(out_, "%13s %2s %6s %5" PRIu64 " ", "", "+", "", static_cast<uint64_t>(from));
+    WriteBytes(from, from + (left < kTraceLineBytes ? left : kTraceLineBytes));
+    std::fputc('\n', out_);
+  }
   std::fflush(out_);
   burst_.count = 0;
 }

@@ -12,11 +12,12 @@ namespace gpsfw {
 
 // Every byte on the wire, both directions, one line per burst: the time the driver took or
 // gave the bytes (seconds since the start, microsecond resolution), the direction, the line
-// speed, the count, the bytes in hex and as text, and the protocol's names for them. Bursts
-// longer than kTraceFullHex show their first and last kTraceHexEnds bytes. Phases, retries,
-// line errors and a lost port appear as '#' lines between them.
-inline constexpr size_t kTraceFullHex = 48;
-inline constexpr size_t kTraceHexEnds = 16;
+// speed, the count, the bytes in hex and as text, and the protocol's names for them. A burst
+// longer than kTraceLineBytes goes on over continuation lines of kTraceLineBytes each, which
+// show '+' in the direction's column and the offset of their first byte in the count's: every
+// byte is in the trace. Phases, retries, line errors and a lost port appear as '#' lines
+// between them.
+inline constexpr size_t kTraceLineBytes = 48;
 
 class WireTrace : public Observer {
  public:
@@ -34,7 +35,7 @@ class WireTrace : public Observer {
   void Take(WireDirection direction, const uint8_t* bytes, size_t count, uint32_t baud,
             uint64_t now);
   void WriteBurst();
-  void WriteBytes(bool hex);
+  void WriteBytes(size_t from, size_t to);
   void Note(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void WriteTime(uint64_t microseconds);
 

@@ -44,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (options.error != nullptr) std::abort();
+  // --json is the form of the check report and never comes alone.
+  if (options.json && !options.check && !options.listPorts) std::abort();
   for (const char* value :
        {options.image, options.port, options.log, options.events, options.trace}) {
     if (!PointsIntoAnArgument(value, args)) std::abort();

@@ -14,12 +14,19 @@ namespace {
 constexpr size_t kConversionBuffer = 8192;
 
 std::FILE* g_log = nullptr;
+// A log whose lines reach the observer only (--check without -l): no file is written.
+bool g_unwritten = false;
+
+bool LogIsOpen() {
+  return g_log != nullptr || g_unwritten;
+}
 
 }  // namespace
 
 LogOpenResult OpenRunLog(const char* path, const char* const* spared, size_t sparedCount) {
   if (g_log != nullptr) std::fclose(g_log);
   g_log = nullptr;
+  g_unwritten = false;
   return OpenOutputFile(path, "wb", spared, sparedCount, &g_log);
 }
 
@@ -27,8 +34,14 @@ bool OpenProgressLog(const char* path) {
   return OpenRunLog(path, nullptr, 0) == LogOpenResult::kOpened;
 }
 
+void OpenUnwrittenLog() {
+  if (g_log != nullptr) std::fclose(g_log);
+  g_log = nullptr;
+  g_unwritten = true;
+}
+
 bool ProgressLogIsOpen() {
-  return g_log != nullptr;
+  return LogIsOpen();
 }
 
 void FlushProgressLog() {
@@ -36,6 +49,7 @@ void FlushProgressLog() {
 }
 
 void CloseProgressLog(int returnCode) {
+  g_unwritten = false;
   if (g_log == nullptr) return;
   std::fprintf(g_log, "RetCode: %d\r\n", returnCode);
   std::fclose(g_log);
@@ -43,18 +57,20 @@ void CloseProgressLog(int returnCode) {
 }
 
 void LogWide(const wchar_t* text) {
-  if (g_log == nullptr) return;
+  if (!LogIsOpen()) return;
   char line[kConversionBuffer];
   std::memset(line, 0, sizeof line);
   platform::NarrowFromWide(line, sizeof line, text);
-  std::fprintf(g_log, "%s\r\n", line);
-  std::fflush(g_log);
+  if (g_log != nullptr) {
+    std::fprintf(g_log, "%s\r\n", line);
+    std::fflush(g_log);
+  }
   Observe().OnLogLine(line);
 }
 
 void LogNarrow(const char* text) {
-  if (g_log == nullptr) return;
-  std::fprintf(g_log, "%s\r\n", text);
+  if (!LogIsOpen()) return;
+  if (g_log != nullptr) std::fprintf(g_log, "%s\r\n", text);
   Observe().OnLogLine(text);
 }
 

@@ -14,6 +14,9 @@ namespace gpsfw {
 LogOpenResult OpenRunLog(const char* path, const char* const* spared, size_t sparedCount);
 // OpenRunLog with nothing to spare; true when opened.
 bool OpenProgressLog(const char* path);
+// A log for a run that leaves no file (--check without -l): every line goes to the observer
+// as usual and nowhere else; CloseProgressLog ends it.
+void OpenUnwrittenLog();
 bool ProgressLogIsOpen();
 // Puts every line written so far on disk.
 void FlushProgressLog();

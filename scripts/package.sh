@@ -55,6 +55,11 @@ for f in ./usr/bin/gpsfwload ./usr/bin/gpsfwsim ./usr/bin/gpsfwimg \
          ./usr/share/man/man1/gpsfwload.1.gz ./usr/share/man/man1/gpsfwsim.1.gz \
          ./usr/share/man/man1/gpsfwimg.1.gz \
          ./usr/share/doc/gpsfwload/README.md ./usr/share/doc/gpsfwload/SFLD.txt \
+         ./usr/share/doc/gpsfwload/copyright \
+         ./usr/share/bash-completion/completions/gpsfwload \
+         ./usr/share/bash-completion/completions/gpsfwsim \
+         ./usr/share/bash-completion/completions/gpsfwimg \
+         ./usr/share/bash-completion/completions/gpsfwstation \
          ./usr/share/gpsfwload/udev/60-gpsfwload-ftdi-latency.rules \
          ./usr/share/gpsfwload/udev/60-gpsfwload-dialout.rules \
          ./usr/share/gpsfwload/udev/70-gpsfwload-station-fixtures.rules; do

@@ -26,9 +26,9 @@ std::string Parse(std::vector<std::string> args) {
   }
   const std::pair<const char*, bool> flags[] = {
       {"progress", o.progress},    {"quiet", o.quiet},
-      {"check", o.check},          {"help", o.help},
-      {"version", o.version},      {"no-low-latency", o.noLowLatency},
-      {"list-ports", o.listPorts}, {"json", o.json}};
+      {"check", o.check},          {"json", o.json},
+      {"help", o.help},            {"version", o.version},
+      {"no-low-latency", o.noLowLatency}, {"list-ports", o.listPorts}};
   for (const auto& [name, set] : flags) {
     if (set) text += std::string(name) + " ";
   }
@@ -69,7 +69,19 @@ TEST(CommandLine, TokensAndValues) {
       {{"-h"}, "help"},
       {{"--help", "-i", "x"}, "i=x help"},
       {{"--version"}, "version"},
-      {{"--list-ports", "--json", "--no-low-latency"}, "no-low-latency list-ports json"},
+      // Long forms of -i, -p, -l and -q; they count as the lower-case form.
+      {{"--image", "a b.bin", "--port=COM2:", "--log", "x.log", "--quiet"},
+       "i=a b.bin p=COM2: l=x.log quiet"},
+      {{"--image=", "-I", "/u.bin"}, "i="},
+      {{"-i", "/a.bin", "--image", "/b.bin"}, "i=/a.bin"},
+      {{"--image"}, "refused: missing value after '--image'"},
+      {{"--imagefile"}, "refused: unknown option '--imagefile'"},
+      {{"--check", "--json", "--events", "e.jsonl"}, "events=e.jsonl check json"},
+      {{"--json"}, "refused: only with --check or --list-ports: '--json'"},
+      {{"--check", "--json", "--trace=-"},
+       "refused: standard output holds the check's JSON object alone; refused on standard "
+       "output: '--trace'"},
+      {{"--list-ports", "--json", "--no-low-latency"}, "json no-low-latency list-ports"},
       // Refusals.
       {{"-x"}, "refused: unknown option '-x'"},
       {{"--bogus"}, "refused: unknown option '--bogus'"},

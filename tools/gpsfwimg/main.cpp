@@ -17,6 +17,10 @@ int Dispatch(const std::string& command, const std::vector<std::string>& args) {
   if (command == "build") return gpsfw::tool::RunBuild(args);
   if (command == "info") return gpsfw::tool::RunInfo(args);
   if (command == "sample") return gpsfw::tool::RunSample(args);
+  if (command == "--version") {
+    std::cout << "gpsfwimg " << GPSFW_VERSION << "\n";
+    return kExitOk;
+  }
   if (command == "--help" || command == "-h" || command == "help") {
     std::cout << gpsfw::tool::ManualText();
     return kExitOk;

@@ -69,6 +69,7 @@ SYNOPSIS
   gpsfwimg sample --pfld-size N --fw-size N --out-dir DIR [--seed S]
                   [--sfld-size N] [--sfld-address A]
   gpsfwimg [COMMAND] --help
+  gpsfwimg --version
 
 DESCRIPTION
   gpsfwload programs a binary firmware container or a Motorola S-record image into

@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
   std::vector<gpsfw::sim::Segment> expected;
   try {
     options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (!options.help && !options.expect.empty()) {
+    if (!options.help && !options.version && !options.expect.empty()) {
       try {
         expected = gpsfw::sim::LoadExpectedImage(options.expect);
       } catch (const std::exception& e) {
@@ -130,6 +130,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::cout << UsageText();
+    return kExitOk;
+  }
+  if (options.version) {
+    std::cout << "gpsfwsim " << GPSFW_VERSION << "\n";
     return kExitOk;
   }
   try {

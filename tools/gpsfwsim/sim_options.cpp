@@ -34,6 +34,8 @@ bool ApplyServingFlag(SimOptions& options, const std::string& option) {
     options.verbose = true;
   } else if (option == "--help" || option == "-h") {
     options.help = true;
+  } else if (option == "--version") {
+    options.version = true;
   } else {
     return false;
   }

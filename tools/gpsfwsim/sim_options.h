@@ -31,6 +31,7 @@ struct SimOptions {
   bool once = false;
   bool verbose = false;
   bool help = false;
+  bool version = false;         // --version: the program's name and version, nothing served
   double timeLimitSeconds = 0;  // 0: none
 };
 

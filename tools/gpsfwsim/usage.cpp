@@ -39,6 +39,7 @@ Serving:
   --report FILE          write what happened as JSON at exit
   --verbose              print the receiver's events on standard error as they happen
   -h, --help             this text
+  --version              the program's version
 
 Receiver:
   --power-on-baud RATE   the application's rate, 4800 or 57600 (57600)
