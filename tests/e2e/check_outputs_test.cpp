@@ -78,7 +78,7 @@ TEST(CheckOutputs, JsonRefusesAnythingElseOnStandardOutput) {
   } cases[] = {
       {"--check --json -i fw.bin --events -", "refused on standard output: '--events'"},
       {"--check --json -i fw.bin --trace=-", "refused on standard output: '--trace'"},
-      {"--json -i fw.bin", "only with --check: '--json'"},
+      {"--json -i fw.bin", "only with --check or --list-ports: '--json'"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
