@@ -1,5 +1,7 @@
 #include "front/front_end.h"
 
+#include <cstring>
+
 #include <errno.h>
 #include <string.h>
 #include <unistd.h>
@@ -161,6 +163,12 @@ void FrontEnd::Each(Call call) {
 
 void FrontEnd::OnPrepared(const PreparedFacts& facts) {
   TakePreparedFacts(facts_, facts);
+  if (facts.sfldNotReplaced != 0 && notices_ != nullptr) {
+    std::fprintf(notices_,
+                 "gpsfwload: %s cannot be replaced (%s; another user's copy, perhaps): the "
+                 "update uses its own copy of the image's SFLD\n",
+                 facts.sfldPath, std::strerror(facts.sfldNotReplaced));
+  }
   Each([&](Observer* view) { view->OnPrepared(facts); });
 }
 

@@ -76,11 +76,17 @@ class ScratchFile {
   int WritingFd() const { return writing_.Get(); }
 
   // A descriptor for reading the finished file, the writing one closed (a write may fail
-  // only at close), and the file renamed to `finalPath`.
-  platform::UniqueFd Finish(const char* finalPath) {
+  // only at close), and the file renamed to `finalPath`. When the file at `finalPath` cannot
+  // be replaced (in a sticky /tmp it may belong to another user, an earlier `sudo` run), the
+  // copy is complete all the same and the descriptor still reads it: its name goes, the run
+  // keeps it, and `replaceError` tells why the shared name was left alone.
+  platform::UniqueFd Finish(const char* finalPath, int* replaceError) {
     platform::UniqueFd reading(platform::OpenReadingReplaceable(name_));
-    if (!reading.Valid() || !writing_.Close() || !platform::RenameReplacing(name_, finalPath)) {
-      return platform::UniqueFd();
+    if (!reading.Valid() || !writing_.Close()) return platform::UniqueFd();
+    if (!platform::RenameReplacing(name_, finalPath)) {
+      *replaceError = errno;
+      writing_.Reset();
+      ::unlink(name_);
     }
     named_ = false;
     return reading;
@@ -119,7 +125,9 @@ bool TailStart(int image, uint32_t& tailStart) {
 }  // namespace
 
 bool ExtractSfldReading(const char* imagePath, const char* outPath, SfldTail* tail,
-                        platform::UniqueFd* reading) {
+                        platform::UniqueFd* reading, int* replaceError) {
+  int notReplaced = 0;
+  if (replaceError != nullptr) *replaceError = 0;
   SfldTail found{false, 0, 0, 0};
   if (tail != nullptr) *tail = found;
   platform::UniqueFd image(platform::OpenRegularFile(imagePath));
@@ -138,8 +146,11 @@ bool ExtractSfldReading(const char* imagePath, const char* outPath, SfldTail* ta
       !ReadWordAtOffset(image.Get(), static_cast<off_t>(fileSize - kWordBytes), found.stored)) {
     return false;
   }
-  platform::UniqueFd written = out.Finish(outPath);
+  platform::UniqueFd written = out.Finish(outPath, &notReplaced);
   if (!written.Valid()) return false;
+  // Another reader of `outPath` could not get this copy: the run alone may use it.
+  if (notReplaced != 0 && reading == nullptr) return false;
+  if (replaceError != nullptr) *replaceError = notReplaced;
   found.present = true;
   if (tail != nullptr) *tail = found;
   if (reading != nullptr) *reading = std::move(written);
@@ -157,10 +168,11 @@ bool SfldTempPath(char* out, size_t capacity) {
   return length > 0 && static_cast<size_t>(length) < capacity;
 }
 
-bool ExtractSfld(const wchar_t* imagePath, const char* tempPath, platform::UniqueFd* reading) {
+bool ExtractSfld(const wchar_t* imagePath, const char* tempPath, platform::UniqueFd* reading,
+                 int* replaceError) {
   char narrowPath[kPathCapacity];
   platform::NarrowFromWide(narrowPath, sizeof narrowPath, imagePath);
-  return ExtractSfldReading(narrowPath, tempPath, nullptr, reading);
+  return ExtractSfldReading(narrowPath, tempPath, nullptr, reading, replaceError);
 }
 
 }  // namespace gpsfw

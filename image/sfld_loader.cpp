@@ -86,8 +86,9 @@ bool LoadSfld(const wchar_t* imagePath, SfldOrigin* origin) {
   LogWide(L"Opening SFLD ...");
   char tempPath[kPathCapacity];
   platform::UniqueFd extracted;
-  const bool found =
-      SfldTempPath(tempPath, sizeof tempPath) && ExtractSfld(imagePath, tempPath, &extracted);
+  int notReplaced = 0;
+  const bool found = SfldTempPath(tempPath, sizeof tempPath) &&
+                     ExtractSfld(imagePath, tempPath, &extracted, &notReplaced);
   SRecReader& reader = SfldReader();
   char path[kPathCapacity];
   bool opened = false;
@@ -101,6 +102,7 @@ bool LoadSfld(const wchar_t* imagePath, SfldOrigin* origin) {
   }
   if (origin != nullptr) {
     origin->fromTail = found;
+    origin->notReplaced = found ? notReplaced : 0;
     std::snprintf(origin->path, sizeof origin->path, "%s", path);
   }
   if (!opened) {

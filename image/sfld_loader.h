@@ -24,16 +24,19 @@ inline constexpr size_t kPathCapacity = 4096;
 // checksum verdict, a tail that was copied stays in the file. True when a tail was found and
 // its checksum is right. `tail` may be nullptr. `reading`, when given and a tail was copied,
 // receives a descriptor for reading that very file: its bytes stay the same whatever
-// another process later renames over `outPath`.
+// another process later renames over `outPath`. Where the file at `outPath` cannot be
+// replaced (another user's, in a sticky folder), the copy is read through `reading` alone
+// and `replaceError` (when given) gets the reason; without `reading` that is a failure.
 bool ExtractSfldReading(const char* imagePath, const char* outPath, SfldTail* tail,
-                        platform::UniqueFd* reading);
+                        platform::UniqueFd* reading, int* replaceError = nullptr);
 bool ExtractSfldTo(const char* imagePath, const char* outPath, SfldTail* tail);
 
 // The temporary SFLD file: $TMPDIR/sfld_tmp.hex. False when the path does not fit.
 bool SfldTempPath(char* out, size_t capacity);
 
 // ExtractSfldReading from the image named by wide text into `tempPath`.
-bool ExtractSfld(const wchar_t* imagePath, const char* tempPath, platform::UniqueFd* reading);
+bool ExtractSfld(const wchar_t* imagePath, const char* tempPath, platform::UniqueFd* reading,
+                 int* replaceError = nullptr);
 
 // Where an SFLD is looked for when the image carries none: "sfld.hex" beside the program,
 // then "../share/gpsfwload/sfld.hex" from the program's directory (an installed loader's
@@ -46,6 +49,9 @@ bool SfldFallbackPath(size_t which, char* out, size_t capacity);
 struct SfldOrigin {
   bool fromTail = false;
   char path[kPathCapacity] = {};
+  // Not 0 when the image's SFLD could not replace the file at `path` (errno): the run reads
+  // its own copy of the tail, which has no name.
+  int notReplaced = 0;
 };
 
 // Opens and scans the process-wide SFLD reader on the image's SFLD tail or else on the

@@ -21,6 +21,9 @@ struct PreparedFacts {
   // the program. `sfldPath` stays valid for the observer's call only.
   bool sfldFromTail = false;
   const char* sfldPath = "";
+  // Not 0 (errno) when the image's SFLD could not replace the shared file at `sfldPath`,
+  // which another user may own: the run uses its own copy of the tail instead.
+  int sfldNotReplaced = 0;
   ImageExtent sfldExtent{};
   RecordCensus sfld;
 };

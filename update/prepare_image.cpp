@@ -45,6 +45,7 @@ PreparedFacts FactsOf(RunState& run, ImageSource& image) {
   facts.flash = CountRecords(image, run.packet);
   facts.sfldFromTail = run.sfldOrigin.fromTail;
   facts.sfldPath = run.sfldOrigin.path;
+  facts.sfldNotReplaced = run.sfldOrigin.notReplaced;
   facts.sfldExtent = SfldReader().Extent();
   facts.sfld = CountRecords(SfldReader(), run.packet);
   return facts;
