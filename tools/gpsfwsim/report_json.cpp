@@ -154,6 +154,9 @@ json Config(const sim::ReceiverConfig& config) {
   return {{"powerOnBaud", config.powerOnBaud},
           {"powerOnMs", config.faults.powerOnMs},
           {"chatter", config.chatter},
+          {"nmea", config.nmea.baud == 0
+                       ? json()
+                       : json{{"baud", config.nmea.baud}, {"periodMs", config.nmea.periodMs}}},
           {"flashBase", Hex32(config.flash.base)},
           {"flashSize", size},
           {"bootLoaderVersion", config.bootLoaderVersion},

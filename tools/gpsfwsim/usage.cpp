@@ -43,6 +43,11 @@ Serving:
 Receiver:
   --power-on-baud RATE   the application's rate, 4800 or 57600 (57600)
   --chatter              the application sends an NMEA sentence every second
+  --nmea BAUD[:PERIOD_MS]
+                         whenever the application runs, it sends a burst of NMEA
+                         sentences (GGA, GSA, RMC, VTG) every PERIOD_MS (1000) at BAUD
+                         (4800 to 115200), whatever rate the host listens at; it still
+                         listens for the wake sequence at its power-on rate
   --flash-base ADDR      (0x10000000)
   --flash-sectors LIST   COUNTxSIZE,... (4x4096,16x65536); the flash must end within
                          the receiver's 32-bit address space
