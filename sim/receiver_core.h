@@ -36,6 +36,7 @@ class ReceiverCore {
   RxResult OnByte(uint8_t byte, SimTime arrivalNs, uint32_t senderBaud);
   SimTime NextEventNs() const;
   bool TakeOutput(TxByte& out) { return tx_.Take(Now(), out); }
+  SimTime NextOutputStartNs() const { return tx_.NextStart(); }
   SimTime Now() const { return timeline_.Now(); }
   uint32_t Baud() const { return baud_; }
   const char* StateName() const { return ModeName(mode_); }

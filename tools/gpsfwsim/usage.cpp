@@ -45,9 +45,12 @@ Receiver:
   --chatter              the application sends an NMEA sentence every second
   --nmea BAUD[:PERIOD_MS]
                          whenever the application runs, it sends a burst of NMEA
-                         sentences (GGA, GSA, RMC, VTG) every PERIOD_MS (1000) at BAUD
-                         (4800 to 115200), whatever rate the host listens at; it still
-                         listens for the wake sequence at its power-on rate
+                         sentences (GGA, GSA, GSV, RMC, VTG) every PERIOD_MS (1000)
+                         at BAUD (4800 to 115200), whatever rate the host listens at;
+                         it still listens for the wake sequence at its power-on rate.
+                         The host's UART then takes all the receiver sends as a real
+                         one does: a byte at another rate may give several bytes or
+                         none, and a bit sampled next to an edge is decided by --seed
   --flash-base ADDR      (0x10000000)
   --flash-sectors LIST   COUNTxSIZE,... (4x4096,16x65536); the flash must end within
                          the receiver's 32-bit address space
