@@ -37,6 +37,12 @@ Serving:
                          against the data the host sent in the completed update. IMAGE
                          must be a regular file of at most 0x10100000 bytes.
   --report FILE          write what happened as JSON at exit
+  --adapter-latency MS   the receiver's bytes reach the host as through a USB-serial
+                         adapter with this latency timer (0 to 255, 0: none, as without
+                         it): the chip holds them until the timer, started when a byte
+                         arrives in its empty buffer, runs out or 62 bytes are waiting.
+                         A pty cannot carry the host's request for low latency: the
+                         delay always stays
   --verbose              print the receiver's events on standard error as they happen
   -h, --help             this text
 
