@@ -48,7 +48,7 @@ void Application::StartPeriodicWork() {
     core_.Timers().Schedule(core_.InUs(config.timing.chatterPeriodUs), [this] { Chatter(); });
   }
   if (config.nmea.baud != 0 && config.nmea.periodMs > 0) {
-    core_.Timers().Schedule(core_.InUs(config.nmea.periodMs * 1000), [this] { NmeaStream(); });
+    core_.Timers().Schedule(core_.Now() + MsToNs(config.nmea.periodMs), [this] { NmeaStream(); });
   }
   if (config.faults.garbagePerSecond > 0) {
     core_.Timers().Schedule(
@@ -72,7 +72,7 @@ void Application::NmeaStream() {
     core_.SendAtRate(reinterpret_cast<const uint8_t*>(burst.data()), burst.size(), nmea.baud,
                      core_.Now());
   }
-  core_.Timers().Schedule(core_.InUs(nmea.periodMs * 1000), [this] { NmeaStream(); });
+  core_.Timers().Schedule(core_.Now() + MsToNs(nmea.periodMs), [this] { NmeaStream(); });
 }
 
 void Application::Garbage() {
