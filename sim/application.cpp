@@ -1,10 +1,10 @@
 #include "sim/application.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 #include "protocol/link_codes.h"
+#include "sim/nmea.h"
 #include "sim/receiver_core.h"
 
 namespace gpsfw::sim {
@@ -15,14 +15,6 @@ constexpr size_t kWakeLength = sizeof WAKE_SEQUENCE;
 // A position fix as the application reports it once a second; the checksum is appended.
 constexpr const char* kChatterBody =
     "GPGGA,123519.00,4807.0380,N,01131.0000,E,1,08,0.9,545.4,M,46.9,M,,";
-
-std::string NmeaSentence(const char* body) {
-  uint8_t sum = 0;
-  for (const char* c = body; *c != '\0'; ++c) sum ^= static_cast<uint8_t>(*c);
-  char tail[8];
-  std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-  return std::string("$") + body + tail;
-}
 
 }  // namespace
 
@@ -45,6 +37,8 @@ void Application::OnByte(uint8_t byte, bool garbled) {
 void Application::Wake() {
   core_.Event("wake sequence at " + std::to_string(core_.Baud()));
   wakeWindow_.clear();
+  // The application hands the UART to the boot loader: the rest of its NMEA burst is not sent.
+  if (core_.Config().nmea.baud != 0) core_.CutOffOutput();
   core_.Boot().Start();
 }
 
@@ -52,6 +46,9 @@ void Application::StartPeriodicWork() {
   const ReceiverConfig& config = core_.Config();
   if (config.chatter && config.timing.chatterPeriodUs > 0) {
     core_.Timers().Schedule(core_.InUs(config.timing.chatterPeriodUs), [this] { Chatter(); });
+  }
+  if (config.nmea.baud != 0 && config.nmea.periodMs > 0) {
+    core_.Timers().Schedule(core_.Now() + MsToNs(config.nmea.periodMs), [this] { NmeaStream(); });
   }
   if (config.faults.garbagePerSecond > 0) {
     core_.Timers().Schedule(
@@ -66,6 +63,16 @@ void Application::Chatter() {
     core_.Send(reinterpret_cast<const uint8_t*>(sentence.data()), sentence.size(), core_.Now());
   }
   core_.Timers().Schedule(core_.InUs(core_.Times().chatterPeriodUs), [this] { Chatter(); });
+}
+
+void Application::NmeaStream() {
+  const NmeaOutput& nmea = core_.Config().nmea;
+  if (core_.CurrentMode() == Mode::kApplication && !core_.Backlogged()) {
+    const std::string burst = NmeaBurst(core_.Now() / kNsPerMs);
+    core_.SendAtRate(reinterpret_cast<const uint8_t*>(burst.data()), burst.size(), nmea.baud,
+                     core_.Now());
+  }
+  core_.Timers().Schedule(core_.Now() + MsToNs(nmea.periodMs), [this] { NmeaStream(); });
 }
 
 void Application::Garbage() {

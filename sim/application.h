@@ -9,8 +9,8 @@ namespace gpsfw::sim {
 class ReceiverCore;
 
 // The receiver's application: it listens at its power-on rate for the wake sequence, and
-// says things nobody asked for (NMEA sentences, and the garbage of a noisy line while it or
-// the boot loader is polled).
+// says things nobody asked for (NMEA sentences, at its power-on rate or at a rate of its
+// own, and the garbage of a noisy line while it or the boot loader is polled).
 class Application {
  public:
   Application(ReceiverCore& core, uint32_t seed);
@@ -24,6 +24,7 @@ class Application {
  private:
   void Wake();
   void Chatter();
+  void NmeaStream();
   void Garbage();
 
   ReceiverCore& core_;

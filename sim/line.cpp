@@ -6,7 +6,10 @@
 
 namespace gpsfw::sim {
 
-Line::Line(Receiver& receiver, bool logWire) : receiver_(receiver), logWire_(logWire) {}
+Line::Line(Receiver& receiver, bool logWire) : receiver_(receiver), logWire_(logWire) {
+  const ReceiverConfig& config = receiver.Config();
+  if (config.nmea.baud != 0) hostUart_.reset(new UartStream(config.faults.seed));
+}
 
 SimTime Line::HostSend(uint8_t byte, uint32_t baud, SimTime atNs) {
   InFlight out;
@@ -25,7 +28,13 @@ SimTime Line::NextEventNs() const {
 }
 
 SimTime Line::NextDeliveryNs() const {
-  const SimTime waiting = toHost_.empty() ? kNever : toHost_.front().endNs;
+  SimTime waiting = toHost_.empty() ? kNever : toHost_.front().endNs;
+  if (hostUart_) {
+    // A frame that reaches into a byte the receiver has yet to finish waits for that byte,
+    // which is an event of the receiver.
+    waiting = hostUart_->NextNs(hostBaud_);
+    if (waiting > receiver_.NextOutputStartNs()) waiting = kNever;
+  }
   return std::min(waiting, receiver_.NextEventNs());
 }
 
@@ -61,6 +70,7 @@ void Line::Run(SimTime t, long hostBaud, std::vector<HostByte>* toHost) {
 void Line::DropInFlight() {
   toReceiver_.clear();
   toHost_.clear();
+  if (hostUart_) hostUart_->Clear(now_);
   hostBusyUntil_ = std::min(hostBusyUntil_, now_);
 }
 
@@ -89,10 +99,20 @@ void Line::DeliverToReceiver(const InFlight& byte) {
 
 void Line::TakeFromReceiver() {
   TxByte out;
-  while (receiver_.TakeOutput(out)) toHost_.push_back(out);
+  while (receiver_.TakeOutput(out)) {
+    if (hostUart_) {
+      hostUart_->Push(out);
+    } else {
+      toHost_.push_back(out);
+    }
+  }
 }
 
 void Line::DeliverToHost(SimTime t, uint32_t hostBaud, std::vector<HostByte>& toHost) {
+  if (hostUart_) {
+    DeliverSampled(t, hostBaud, toHost);
+    return;
+  }
   while (!toHost_.empty() && toHost_.front().endNs <= t) {
     const TxByte out = toHost_.front();
     toHost_.pop_front();
@@ -102,20 +122,41 @@ void Line::DeliverToHost(SimTime t, uint32_t hostBaud, std::vector<HostByte>& to
       toHost.push_back(HostByte{sample.framingError ? uint8_t{0} : sample.value, out.endNs, garbled,
                                 sample.framingError});
     }
-    if (!logWire_) continue;
-    WireEvent event;
-    event.startNs = out.startNs;
-    event.endNs = out.endNs;
-    event.direction = Direction::kTargetToHost;
-    event.byte = out.byte;
-    event.received = sample.value;
-    event.senderBaud = out.baud;
-    event.receiverBaud = hostBaud;
-    event.garbled = garbled;
-    event.dropped = !sample.delivered;
-    event.framingError = sample.framingError;
-    wire_.push_back(event);
+    LogToHost(out, hostBaud, sample.delivered, sample.value, sample.framingError);
   }
+}
+
+void Line::DeliverSampled(SimTime t, uint32_t hostBaud, std::vector<HostByte>& toHost) {
+  hostBaud_ = hostBaud;
+  frames_.clear();
+  consumed_.clear();
+  // The line is final up to the next byte the receiver has not finished.
+  hostUart_->Run(std::min(t, receiver_.NextOutputStartNs()), hostBaud, frames_, consumed_);
+  for (const UartFrame& frame : frames_) {
+    toHost.push_back(HostByte{frame.framingError ? uint8_t{0} : frame.value, frame.atNs,
+                              frame.garbled, frame.framingError});
+  }
+  // Each byte sent is logged with the first frame that began in it.
+  for (const UartConsumed& byte : consumed_) {
+    LogToHost(byte.byte, hostBaud, byte.framed, byte.first.value, byte.first.framingError);
+  }
+}
+
+void Line::LogToHost(const TxByte& out, uint32_t hostBaud, bool delivered, uint8_t received,
+                     bool framingError) {
+  if (!logWire_) return;
+  WireEvent event;
+  event.startNs = out.startNs;
+  event.endNs = out.endNs;
+  event.direction = Direction::kTargetToHost;
+  event.byte = out.byte;
+  event.received = received;
+  event.senderBaud = out.baud;
+  event.receiverBaud = hostBaud;
+  event.garbled = out.baud != hostBaud;
+  event.dropped = !delivered;
+  event.framingError = framingError;
+  wire_.push_back(event);
 }
 
 }  // namespace gpsfw::sim

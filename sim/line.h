@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include "sim/receiver.h"
 #include "sim/sim_time.h"
+#include "sim/uart_stream.h"
 #include "sim/wire.h"
 
 namespace gpsfw::sim {
@@ -23,6 +25,11 @@ struct HostByte {
 // 10 bit times at its sender's rate, reaches the other side when its stop bit ends, and is
 // garbled there when that side listens at another rate. Both transports (the in-process one
 // and the pty server) drive the receiver through this class.
+//
+// A receiver with an NMEA stream of its own reaches the host through a UartStream: the
+// host's UART samples the whole waveform, so that a byte may yield several bytes or none and
+// a byte arrives when its stop bit is sampled. Otherwise each byte is sampled alone
+// (SampleByte) and arrives when its stop bit ends.
 class Line {
  public:
   explicit Line(Receiver& receiver, bool logWire = true);
@@ -72,13 +79,20 @@ class Line {
   void Run(SimTime t, long hostBaud, std::vector<HostByte>* toHost);
   void DeliverToReceiver(const InFlight& byte);
   void TakeFromReceiver();
+  void DeliverSampled(SimTime t, uint32_t hostBaud, std::vector<HostByte>& toHost);
+  void LogToHost(const TxByte& out, uint32_t hostBaud, bool delivered, uint8_t received,
+                 bool framingError);
 
   Receiver& receiver_;
   bool logWire_;
   SimTime now_ = 0;
   SimTime hostBusyUntil_ = 0;
   std::deque<InFlight> toReceiver_;
-  std::deque<TxByte> toHost_;  // sent by the receiver, not yet handed to the host
+  std::deque<TxByte> toHost_;             // sent by the receiver, not yet handed to the host
+  std::unique_ptr<UartStream> hostUart_;  // the host's UART on the whole stream, or none
+  uint32_t hostBaud_ = 0;                 // the host's rate when it last took bytes
+  std::vector<UartFrame> frames_;
+  std::vector<UartConsumed> consumed_;
   std::vector<WireEvent> wire_;
 };
 

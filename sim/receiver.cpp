@@ -19,6 +19,10 @@ SimTime Receiver::NextEventNs() const {
 bool Receiver::TakeOutput(TxByte& out) {
   return core_->TakeOutput(out);
 }
+SimTime Receiver::NextOutputStartNs() const {
+  return core_->NextOutputStartNs();
+}
+
 SimTime Receiver::Now() const {
   return core_->Now();
 }

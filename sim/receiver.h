@@ -53,6 +53,10 @@ class Receiver {
   SimTime NextEventNs() const;
   // The next output byte whose stop bit has ended by Now(), in order. False when none.
   bool TakeOutput(TxByte& out);
+  // When the start bit of the next output byte not yet taken begins (it may have begun);
+  // kNever when none is queued. The line is final up to there: a reset may still take back
+  // a byte on its way.
+  SimTime NextOutputStartNs() const;
 
   SimTime Now() const;
   // The rate the receiver's UART runs at now, in both directions.

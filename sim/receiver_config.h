@@ -160,9 +160,18 @@ struct Timing {
   uint32_t chatterPeriodUs = 1000000;  // one NMEA sentence per period
 };
 
+// The application's NMEA stream at a rate of its own, whatever the host listens at: a
+// receiver's NMEA port is often set to another speed than its loaders use. The application
+// still listens for the wake sequence at its power-on rate.
+struct NmeaOutput {
+  uint32_t baud = 0;         // 0: no stream; otherwise 4800 to 115200
+  uint32_t periodMs = 1000;  // one burst of sentences per period
+};
+
 struct ReceiverConfig {
   uint32_t powerOnBaud = 57600;  // the application's rate: 4800 or 57600
   bool chatter = false;          // the application sends NMEA sentences
+  NmeaOutput nmea;
   FlashLayout flash;
   Timing timing;
   std::string bootLoaderVersion = "$VER BL 2.04\r\n";  // answer to SYNC_CODE polls

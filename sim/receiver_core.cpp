@@ -28,7 +28,12 @@ SimTime ReceiverCore::NextEventNs() const {
 }
 
 void ReceiverCore::Send(const uint8_t* bytes, size_t count, SimTime notBefore) {
-  tx_.Send(bytes, count, baud_, notBefore);
+  SendAtRate(bytes, count, baud_, notBefore);
+}
+
+void ReceiverCore::SendAtRate(const uint8_t* bytes, size_t count, uint32_t baud,
+                              SimTime notBefore) {
+  tx_.Send(bytes, count, baud, notBefore);
   // Its own output counts as traffic for the SFLD's idle timer.
   if (InFlashStage(mode_)) flashLoader_.ArmIdleTimer();
 }

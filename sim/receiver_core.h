@@ -36,6 +36,7 @@ class ReceiverCore {
   RxResult OnByte(uint8_t byte, SimTime arrivalNs, uint32_t senderBaud);
   SimTime NextEventNs() const;
   bool TakeOutput(TxByte& out) { return tx_.Take(Now(), out); }
+  SimTime NextOutputStartNs() const { return tx_.NextStart(); }
   SimTime Now() const { return timeline_.Now(); }
   uint32_t Baud() const { return baud_; }
   const char* StateName() const { return ModeName(mode_); }
@@ -64,6 +65,10 @@ class ReceiverCore {
   // The UART: bytes at the current rate, the first not before `notBefore`; an answer goes
   // out after the firmware's reply time.
   void Send(const uint8_t* bytes, size_t count, SimTime notBefore);
+  // The same at a rate other than the one the UART listens at (the application's NMEA port).
+  void SendAtRate(const uint8_t* bytes, size_t count, uint32_t baud, SimTime notBefore);
+  // Drops whatever has not left the UART by now.
+  void CutOffOutput() { tx_.CutOff(Now()); }
   void Reply(const std::string& text);
   void Reply(const std::vector<uint8_t>& bytes);
   void Reply(uint8_t byte);

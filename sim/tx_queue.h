@@ -19,6 +19,8 @@ class TxQueue {
   bool Take(SimTime now, TxByte& out);
   // When the next byte is complete; kNever when none is on its way.
   SimTime Next() const { return bytes_.empty() ? kNever : bytes_.front().endNs; }
+  // When the next byte's start bit begins (or began); kNever when none is on its way.
+  SimTime NextStart() const { return bytes_.empty() ? kNever : bytes_.front().startNs; }
   // When the UART has sent everything queued; `now` when it already has.
   SimTime IdleAt(SimTime now) const;
   // A UART cannot send faster than its line: chatter or garbage beyond a second's worth of

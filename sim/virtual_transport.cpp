@@ -14,11 +14,14 @@ constexpr SimTime kReadFirstByteNs = 1 * kNsPerMs;
 constexpr SimTime kReadPerByteNs = 1 * kNsPerMs;
 // Bounds the first-byte wait of a huge read, as the termios driver does.
 constexpr size_t kMaxTimedReadBytes = 60000;
+// The latency timer the ftdi_sio driver sets for a port that asks for low latency.
+constexpr SimTime kLowLatencyNs = 1 * kNsPerMs;
 
 }  // namespace
 
 VirtualTransport::VirtualTransport(Receiver& receiver, VirtualTransportOptions options)
     : line_(receiver, options.logWire), options_(options) {
+  adapter_.SetLatency(ConfiguredLatencyNs());
   for (const UnplugFault& unplug : receiver.Config().faults.unplugs) {
     Unplug(MsToNs(unplug.afterMs), MsToNs(unplug.forMs), unplug.powerCycle);
   }
@@ -39,6 +42,7 @@ void VirtualTransport::Apply(const Transition& transition) {
     gone_ = true;
     if (open_) lost_ = true;
     received_.clear();
+    adapter_.Clear();
     line_.DropInFlight();
     if (transition.powerCycle) GetReceiver().PowerOff();
   } else {
@@ -55,6 +59,8 @@ int VirtualTransport::Open(const char* device) {
   lost_ = false;
   device_ = device != nullptr ? device : "";
   received_.clear();
+  adapter_.Clear();
+  adapter_.SetLatency(ConfiguredLatencyNs());
   framingErrorSeen_ = false;
   return kHandle;
 }
@@ -65,6 +71,20 @@ void VirtualTransport::Close(int handle) {
   open_ = false;
   lost_ = false;
   received_.clear();
+  adapter_.Clear();
+}
+
+bool VirtualTransport::RequestLowLatency(int handle) {
+  if (!Valid(handle)) return false;
+  Advance(line_.Now());
+  adapter_.SetLatency(std::min(ConfiguredLatencyNs(), kLowLatencyNs));
+  return true;
+}
+
+void VirtualTransport::ReleaseLowLatency(int handle) {
+  if (!Valid(handle)) return;
+  Advance(line_.Now());
+  adapter_.SetLatency(ConfiguredLatencyNs());
 }
 
 bool VirtualTransport::Lost(int handle) {
@@ -80,6 +100,7 @@ bool VirtualTransport::Reopen(int handle) {
   if (lost_) {
     lost_ = false;
     received_.clear();
+    adapter_.Clear();
     framingErrorSeen_ = false;
   }
   return true;
@@ -112,15 +133,21 @@ void VirtualTransport::Advance(SimTime t) {
 void VirtualTransport::AdvanceLine(SimTime t) {
   scratch_.clear();
   line_.AdvanceTo(t, open_ && !lost_ ? baud_ : 0, scratch_);
-  for (const HostByte& byte : scratch_) {
-    if (byte.framingError) framingErrorSeen_ = true;
-    received_.push_back(byte);
-  }
+  released_.clear();
+  for (const HostByte& byte : scratch_) adapter_.Take(byte, released_);
+  adapter_.Release(t, released_);
+  for (const HostByte& byte : released_) Receive(byte);
+}
+
+void VirtualTransport::Receive(const HostByte& byte) {
+  if (byte.framingError) framingErrorSeen_ = true;
+  received_.push_back(byte);
   while (received_.size() > kReceiveBufferBytes) received_.pop_front();
 }
 
 bool VirtualTransport::Step(SimTime deadline) {
-  const SimTime next = std::min(line_.NextEventNs(), NextTransitionNs());
+  const SimTime next =
+      std::min({line_.NextEventNs(), NextTransitionNs(), adapter_.NextReleaseNs()});
   if (next > deadline) {
     Advance(deadline);
     return false;

@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/serial_driver.h"
+#include "sim/adapter_buffer.h"
 #include "sim/line.h"
 #include "sim/receiver.h"
 #include "sim/wire.h"
@@ -19,6 +20,9 @@ struct VirtualTransportOptions {
   // default, as on a pty.
   bool reportFramingErrors = false;
   bool logWire = true;
+  // The latency timer of a USB-serial adapter between the line and the host, in ms (see
+  // AdapterBuffer); 0: none, the bytes reach the host as they arrive.
+  uint32_t adapterLatencyMs = 0;
 };
 
 // The loader's serial driver and clock, connected to a Receiver in virtual time. Time starts
@@ -35,6 +39,11 @@ struct VirtualTransportOptions {
 //  - Bytes sent at a rate other than the one the other side listens on arrive garbled, in
 //    both directions (see SampleByte); bytes the receiver sends while the port is closed are
 //    lost. The receive buffer keeps the latest 4095 bytes, like a tty's.
+//  - With an adapter latency, the receiver's bytes reach the host as an FTDI chip sends them
+//    on: when 62 are waiting, or when its latency timer runs out. RequestLowLatency sets the
+//    timer to 1 ms for the open handle, as the ftdi_sio driver does for a low-latency port;
+//    each Open starts with the configured latency again. Purging the receive side clears
+//    what the host's tty holds, not what the chip still holds.
 //  - The device may vanish for a while (the unplug faults of the receiver's configuration,
 //    or Unplug): from that moment its handle is lost, reads, writes and waits fail at once,
 //    bytes in flight are lost, and Open fails. Once it is back, Reopen brings the lost
@@ -55,6 +64,13 @@ class VirtualTransport : public platform::SerialDriver, public platform::Clock {
   bool TakeLineErrors(int handle, uint32_t* flags) override;
   bool Lost(int handle) override;
   bool Reopen(int handle) override;
+
+  // The host asks the adapter's driver for low latency: the chip's timer runs 1 ms (or less,
+  // when the configured latency is less) from now on, for this open. True for an open
+  // handle.
+  bool RequestLowLatency(int handle);
+  // Back to the configured latency.
+  void ReleaseLowLatency(int handle);
 
   uint64_t NowUs() override { return line_.Now() / kNsPerUs; }
   void SleepMs(uint32_t ms) override;
@@ -84,6 +100,8 @@ class VirtualTransport : public platform::SerialDriver, public platform::Clock {
   SimTime NextTransitionNs() const;
   void Apply(const Transition& transition);
   void AdvanceLine(SimTime t);
+  void Receive(const HostByte& byte);
+  SimTime ConfiguredLatencyNs() const { return MsToNs(options_.adapterLatencyMs); }
   // Advances to the next event, or to `deadline` when none comes before it. False when the
   // deadline was reached.
   bool Step(SimTime deadline);
@@ -100,6 +118,8 @@ class VirtualTransport : public platform::SerialDriver, public platform::Clock {
   uint32_t baud_ = 9600;
   std::deque<HostByte> received_;
   std::vector<HostByte> scratch_;
+  AdapterBuffer adapter_;
+  std::vector<HostByte> released_;
   bool framingErrorSeen_ = false;
   bool gone_ = false;
   bool lost_ = false;  // the open handle lost its device and was not reopened yet

@@ -13,6 +13,7 @@ set(GPSFW_TEST_LEFT_OUT
     platform/stop_signals_test.cpp
     platform/sysfs_port_list_test.cpp
     platform/termios_serial_driver_test.cpp
+    sim/gpsfwsim_field_pty_test.cpp
     sim/gpsfwsim_loader_pty_test.cpp
     sim/gpsfwsim_pty_test.cpp)
 list(TRANSFORM GPSFW_TEST_LEFT_OUT PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)

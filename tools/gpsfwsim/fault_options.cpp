@@ -231,7 +231,10 @@ constexpr FaultOption kFaultOptions[] = {
      "is polled (never SYNC_CODE or REC_WAIT_CODE), at most\n"
      "23040\n",
      ParseGarbage},
-    {"--seed", "N", "for the garbage (1)\n", ParseSeed},
+    {"--seed", "N",
+     "for the garbage, and for the bits the host's UART\n"
+     "samples next to an edge under --nmea (1)\n",
+     ParseSeed},
 };
 
 // Where the help text of every row begins; a longer option and argument get a line of

@@ -62,6 +62,7 @@ nlohmann::json UnitReport(const SimOptions& options, PtyUnit& unit, const Outcom
   input.seconds = seconds;
   input.port = unit.PortPath();
   input.outages = &unit.Outages();
+  input.adapterLatencyMs = options.adapterLatencyMs;
   nlohmann::json report = ReportJson(input);
   if (options.counted) report["unit"] = unit.Index();
   return report;
@@ -83,7 +84,8 @@ int Serve(const SimOptions& options, const std::vector<sim::Segment>& expected) 
     units.emplace_back(new PtyUnit(
         static_cast<int>(k), options.links[k], options.units[k],
         options.verbose ? PtyUnit::EventSink(options.counted ? PrintUnitEvent : PrintEvent)
-                        : nullptr));
+                        : nullptr,
+        options.adapterLatencyMs));
     std::cout << "gpsfwsim: serving on " << units.back()->PortPath() << " ("
               << units.back()->SlavePath() << ")" << std::endl;
   }

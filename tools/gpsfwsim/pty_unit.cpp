@@ -24,7 +24,7 @@ constexpr size_t kReadChunk = 4096;
 }  // namespace
 
 PtyUnit::PtyUnit(int index, const std::string& linkPath, const sim::ReceiverConfig& config,
-                 EventSink onEvent)
+                 EventSink onEvent, uint32_t adapterLatencyMs)
     : index_(index),
       linkPath_(linkPath),
       receiver_(config),
@@ -34,6 +34,7 @@ PtyUnit::PtyUnit(int index, const std::string& linkPath, const sim::ReceiverConf
       unplugs_(config.faults.unplugs) {
   std::sort(unplugs_.begin(), unplugs_.end(),
             [](const auto& a, const auto& b) { return a.afterMs < b.afterMs; });
+  adapter_.SetLatency(sim::MsToNs(adapterLatencyMs));
 }
 
 PtyUnit::~PtyUnit() = default;
@@ -80,7 +81,10 @@ void PtyUnit::Advance(SimTime t) {
   line_.RunReceiverTo(std::max({ahead, t, line_.Now()}));
   toHost_.clear();
   line_.DeliverToHost(t, link_ ? link_->HostReceiveBaud() : 0, toHost_);
-  WriteToHost(toHost_);
+  released_.clear();
+  for (const sim::HostByte& byte : toHost_) adapter_.Take(byte, released_);
+  adapter_.Release(t, released_);
+  WriteToHost(released_);
 }
 
 void PtyUnit::Unplug(const sim::UnplugFault& fault, SimTime at) {
@@ -88,6 +92,7 @@ void PtyUnit::Unplug(const sim::UnplugFault& fault, SimTime at) {
   link_.reset();
   gone_ = true;
   line_.DropInFlight();
+  adapter_.Clear();
   if (fault.powerCycle) receiver_.PowerOff();
   outages_.push_back(Outage{at, sim::kNever, fault.powerCycle});
   std::cout << "gpsfwsim: " << PortPath() << " unplugged for " << fault.forMs << " ms" << std::endl;
@@ -102,7 +107,8 @@ void PtyUnit::PlugIn(const sim::UnplugFault& fault, SimTime at) {
 }
 
 SimTime PtyUnit::NextWakeNs() const {
-  const SimTime next = std::min(line_.NextDeliveryNs(), NextTransitionNs());
+  const SimTime next =
+      std::min({line_.NextDeliveryNs(), NextTransitionNs(), adapter_.NextReleaseNs()});
   return restUntil_ > line_.Now() ? std::min(next, restUntil_) : next;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/adapter_buffer.h"
 #include "sim/line.h"
 #include "sim/receiver.h"
 #include "sim/wire_log.h"
@@ -24,7 +25,9 @@ struct Outage {
 // started. A byte the host writes is taken to start when it is read from the master (or
 // behind the host's previous byte) and to take 10 bit times at the rate the host has set at
 // that moment; the receiver's bytes are written to the master when their stop bit ends,
-// garbled when the host listens at another rate. The unplug faults of the receiver's
+// garbled when the host listens at another rate, and held back as a USB-serial adapter with
+// a latency timer of `adapterLatencyMs` holds them (0: none; a pty cannot carry the host's
+// request for low latency, so the delay stays). The unplug faults of the receiver's
 // configuration close the pty (the host's descriptor hangs up) and publish a new one at the
 // same link when the port comes back.
 class PtyUnit {
@@ -33,7 +36,7 @@ class PtyUnit {
 
   // Throws std::runtime_error when the pty or the link cannot be made.
   PtyUnit(int index, const std::string& linkPath, const sim::ReceiverConfig& config,
-          EventSink onEvent);
+          EventSink onEvent, uint32_t adapterLatencyMs = 0);
   ~PtyUnit();
   PtyUnit(const PtyUnit&) = delete;
   PtyUnit& operator=(const PtyUnit&) = delete;
@@ -85,6 +88,8 @@ class PtyUnit {
   std::vector<Outage> outages_;
   sim::SimTime restUntil_ = 0;  // a master that reports trouble is left alone for a moment
   std::vector<sim::HostByte> toHost_;
+  sim::AdapterBuffer adapter_;
+  std::vector<sim::HostByte> released_;
   std::vector<sim::WireEvent> pendingWire_;
   std::vector<sim::WireRun> runs_;
   uint64_t runsDropped_ = 0;

@@ -33,7 +33,7 @@ constexpr TimingOption kTimingOptions[] = {
 // The fault options have a table of their own (fault_options.cpp).
 constexpr const char* kValueOptions[] = {
     "--power-on-baud", "--flash-base", "--flash-sectors", "--boot-version",
-    "--sfld-version",  "--flash-type", "--type-reply",
+    "--sfld-version",  "--flash-type", "--type-reply",    "--nmea",
 };
 // Shorter idle or chatter periods would keep the receiver busy with itself.
 constexpr uint32_t kShortestPeriodUs = 1000;
@@ -57,6 +57,27 @@ std::vector<uint8_t> ParseHexBytes(const std::string& text, const std::string& o
     if (!field.empty()) bytes.push_back(ParseByte(field, option));
   }
   return bytes;
+}
+
+// The rates a receiver's NMEA port is set to, and how often it may send a burst.
+constexpr uint32_t kSlowestNmeaBaud = 4800;
+constexpr uint32_t kFastestNmeaBaud = 115200;
+constexpr uint32_t kLongestNmeaPeriodMs = 3600000;
+
+sim::NmeaOutput ParseNmea(const std::string& text, const std::string& option) {
+  const std::vector<std::string> fields = SplitFields(text, ':');
+  if (fields.size() > 2) throw UsageError(option + " takes BAUD[:PERIOD_MS]");
+  sim::NmeaOutput nmea;
+  nmea.baud = ParseNumber(fields[0], option);
+  if (nmea.baud < kSlowestNmeaBaud || nmea.baud > kFastestNmeaBaud) {
+    throw UsageError(option + ": the rate is 4800 to 115200");
+  }
+  if (fields.size() == 2) nmea.periodMs = ParseNumber(fields[1], option);
+  if (nmea.periodMs == 0 || nmea.periodMs > kLongestNmeaPeriodMs) {
+    throw UsageError(option + ": the period is 1 to " + std::to_string(kLongestNmeaPeriodMs) +
+                     " ms");
+  }
+  return nmea;
 }
 
 bool ApplyTiming(sim::ReceiverConfig& config, const std::string& option, const std::string& value) {
@@ -123,6 +144,8 @@ void ApplyReceiverOption(sim::ReceiverConfig& config, const std::string& option,
     config.flashType = ParseByte(value, option);
   } else if (option == "--type-reply") {
     config.typeReplyOverride = ParseHexBytes(value, option);
+  } else if (option == "--nmea") {
+    config.nmea = ParseNmea(value, option);
   } else if (!ApplyTiming(config, option, value) &&
              !ParseFaultOption(option, value, config.faults)) {
     throw UsageError("unknown option '" + option + "'");

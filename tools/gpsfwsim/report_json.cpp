@@ -146,7 +146,7 @@ json Line(const std::vector<sim::WireRun>& runs) {
   return list;
 }
 
-json Config(const sim::ReceiverConfig& config) {
+json Config(const sim::ReceiverConfig& config, uint32_t adapterLatencyMs) {
   uint64_t size = 0;
   for (const sim::SectorRegion& region : config.flash.regions) {
     size += uint64_t{region.count} * region.size;
@@ -154,10 +154,14 @@ json Config(const sim::ReceiverConfig& config) {
   return {{"powerOnBaud", config.powerOnBaud},
           {"powerOnMs", config.faults.powerOnMs},
           {"chatter", config.chatter},
+          {"nmea", config.nmea.baud == 0
+                       ? json()
+                       : json{{"baud", config.nmea.baud}, {"periodMs", config.nmea.periodMs}}},
           {"flashBase", Hex32(config.flash.base)},
           {"flashSize", size},
           {"bootLoaderVersion", config.bootLoaderVersion},
-          {"sfldVersion", config.sfldVersion}};
+          {"sfldVersion", config.sfldVersion},
+          {"adapterLatencyMs", adapterLatencyMs}};
 }
 
 }  // namespace
@@ -181,7 +185,7 @@ json ReportJson(const ReportInput& input) {
           {"bootLoaderPolls", result.bootLoaderPolls},
           {"lineRunsDropped", input.runsDropped},
           {"line", Line(*input.runs)},
-          {"config", Config(*input.config)}};
+          {"config", Config(*input.config, input.adapterLatencyMs)}};
 }
 
 void WriteReport(const std::string& path, const json& report) {

@@ -21,6 +21,7 @@ struct ReportInput {
   double seconds = 0;        // how long the simulator served
   std::string port;          // the path the host opens
   const std::vector<Outage>* outages = nullptr;
+  uint32_t adapterLatencyMs = 0;
 };
 
 nlohmann::json ReportJson(const ReportInput& input);

@@ -9,6 +9,8 @@ namespace {
 
 // The longest run the simulator's clock can express with room to spare.
 constexpr double kMaxSeconds = 1e9;
+// The longest latency timer an FTDI chip takes.
+constexpr uint32_t kMaxAdapterLatencyMs = 255;
 
 // A receiver option as given, for the receivers it applies to.
 struct ReceiverSetting {
@@ -43,7 +45,8 @@ bool ApplyServingFlag(SimOptions& options, const std::string& option) {
 }
 
 bool IsServingValueOption(const std::string& option) {
-  for (const char* name : {"--link", "--expect", "--report", "--time-limit", "--count", "--unit"}) {
+  for (const char* name : {"--link", "--expect", "--report", "--time-limit", "--count", "--unit",
+                           "--adapter-latency"}) {
     if (option == name) return true;
   }
   return false;
@@ -67,6 +70,11 @@ void ApplyServing(Parsed& parsed, const std::string& option, const std::string& 
     options.report = value;
   } else if (option == "--time-limit") {
     options.timeLimitSeconds = ParsePositive(value, option, kMaxSeconds, "seconds");
+  } else if (option == "--adapter-latency") {
+    options.adapterLatencyMs = ParseNumber(value, option);
+    if (options.adapterLatencyMs > kMaxAdapterLatencyMs) {
+      throw UsageError(option + " is 0 to " + std::to_string(kMaxAdapterLatencyMs) + " ms");
+    }
   } else if (option == "--count") {
     parsed.count = ParseUnitCount(value, option);
     options.counted = true;

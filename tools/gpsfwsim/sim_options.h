@@ -31,8 +31,9 @@ struct SimOptions {
   bool once = false;
   bool verbose = false;
   bool help = false;
-  bool version = false;         // --version: the program's name and version, nothing served
-  double timeLimitSeconds = 0;  // 0: none
+  bool version = false;           // --version: the program's name and version, nothing served
+  double timeLimitSeconds = 0;    // 0: none
+  uint32_t adapterLatencyMs = 0;  // the USB-serial adapter's latency timer; 0: none
 };
 
 // Throws UsageError on anything it does not understand. Options that describe a receiver

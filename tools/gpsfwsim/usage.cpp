@@ -37,6 +37,12 @@ Serving:
                          against the data the host sent in the completed update. IMAGE
                          must be a regular file of at most 0x10100000 bytes.
   --report FILE          write what happened as JSON at exit
+  --adapter-latency MS   the receiver's bytes reach the host as through a USB-serial
+                         adapter with this latency timer (0 to 255, 0: none, as without
+                         it): the chip holds them until the timer, started when a byte
+                         arrives in its empty buffer, runs out or 62 bytes are waiting.
+                         A pty cannot carry the host's request for low latency: the
+                         delay always stays
   --verbose              print the receiver's events on standard error as they happen
   -h, --help             this text
   --version              the program's version
@@ -44,6 +50,14 @@ Serving:
 Receiver:
   --power-on-baud RATE   the application's rate, 4800 or 57600 (57600)
   --chatter              the application sends an NMEA sentence every second
+  --nmea BAUD[:PERIOD_MS]
+                         whenever the application runs, it sends a burst of NMEA
+                         sentences (GGA, GSA, GSV, RMC, VTG) every PERIOD_MS (1000)
+                         at BAUD (4800 to 115200), whatever rate the host listens at;
+                         it still listens for the wake sequence at its power-on rate.
+                         The host's UART then takes all the receiver sends as a real
+                         one does: a byte at another rate may give several bytes or
+                         none, and a bit sampled next to an edge is decided by --seed
   --flash-base ADDR      (0x10000000)
   --flash-sectors LIST   COUNTxSIZE,... (4x4096,16x65536); the flash must end within
                          the receiver's 32-bit address space
