@@ -1,5 +1,7 @@
 #include "sim/virtual_transport.h"
 
+#include "platform/low_latency.h"
+
 #include <algorithm>
 
 #include "platform/line_speeds.h"
@@ -62,7 +64,19 @@ int VirtualTransport::Open(const char* device) {
   adapter_.Clear();
   adapter_.SetLatency(ConfiguredLatencyNs());
   framingErrorSeen_ = false;
+  AskForLowLatency();
   return kHandle;
+}
+
+// Without an adapter there is no timer to lower, as on a pty or a UART.
+void VirtualTransport::AskForLowLatency() {
+  lowLatency_ = platform::LowLatency::kNotAsked;
+  if (!platform::LowLatencyWanted() || ConfiguredLatencyNs() == 0) return;
+  if (RequestLowLatency(kHandle)) lowLatency_ = platform::LowLatency::kOn;
+}
+
+platform::LowLatency VirtualTransport::LowLatencyOf(int handle) {
+  return Valid(handle) ? lowLatency_ : platform::LowLatency::kNotAsked;
 }
 
 void VirtualTransport::Close(int handle) {
@@ -102,6 +116,7 @@ bool VirtualTransport::Reopen(int handle) {
     received_.clear();
     adapter_.Clear();
     framingErrorSeen_ = false;
+    AskForLowLatency();
   }
   return true;
 }

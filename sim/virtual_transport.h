@@ -42,8 +42,10 @@ struct VirtualTransportOptions {
 //  - With an adapter latency, the receiver's bytes reach the host as an FTDI chip sends them
 //    on: when 62 are waiting, or when its latency timer runs out. RequestLowLatency sets the
 //    timer to 1 ms for the open handle, as the ftdi_sio driver does for a low-latency port;
-//    each Open starts with the configured latency again. Purging the receive side clears
-//    what the host's tty holds, not what the chip still holds.
+//    each Open starts with the configured latency again. Open and Reopen make that request
+//    themselves when the loader wants low latency (platform/low_latency.h), as the termios
+//    driver does of a real adapter, and LowLatencyOf tells the outcome. Purging the receive side
+//    clears what the host's tty holds, not what the chip still holds.
 //  - The device may vanish for a while (the unplug faults of the receiver's configuration,
 //    or Unplug): from that moment its handle is lost, reads, writes and waits fail at once,
 //    bytes in flight are lost, and Open fails. Once it is back, Reopen brings the lost
@@ -64,6 +66,7 @@ class VirtualTransport : public platform::SerialDriver, public platform::Clock {
   bool TakeLineErrors(int handle, uint32_t* flags) override;
   bool Lost(int handle) override;
   bool Reopen(int handle) override;
+  platform::LowLatency LowLatencyOf(int handle) override;
 
   // The host asks the adapter's driver for low latency: the chip's timer runs 1 ms (or less,
   // when the configured latency is less) from now on, for this open. True for an open
@@ -102,6 +105,7 @@ class VirtualTransport : public platform::SerialDriver, public platform::Clock {
   void AdvanceLine(SimTime t);
   void Receive(const HostByte& byte);
   SimTime ConfiguredLatencyNs() const { return MsToNs(options_.adapterLatencyMs); }
+  void AskForLowLatency();
   // Advances to the next event, or to `deadline` when none comes before it. False when the
   // deadline was reached.
   bool Step(SimTime deadline);
@@ -124,6 +128,8 @@ class VirtualTransport : public platform::SerialDriver, public platform::Clock {
   bool gone_ = false;
   bool lost_ = false;  // the open handle lost its device and was not reopened yet
   std::multimap<SimTime, Transition> transitions_;
+  // The outcome of the loader's request for low latency at the latest Open or Reopen.
+  platform::LowLatency lowLatency_ = platform::LowLatency::kNotAsked;
 };
 
 // Installs a transport as the process-wide serial driver and clock, and brings back the

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/low_latency.h"
 #include "platform/serial_driver.h"
 #include "protocol/link_codes.h"
 #include "sim/adapter_buffer.h"
@@ -28,33 +29,41 @@ SimTime HeldFor(SimHost& host, uint8_t poll) {
   return kNever;
 }
 
+// The loader's wish for low latency, process-wide as --no-low-latency sets it, for one scope.
+class LowLatencyWish {
+ public:
+  explicit LowLatencyWish(bool wanted) { platform::SetLowLatencyWanted(wanted); }
+  ~LowLatencyWish() { platform::SetLowLatencyWanted(true); }
+};
+
 struct Latency {
   const char* name;
   uint32_t configuredMs;
-  bool lowLatency;
-  bool release;  // the request is given up again
-  bool reopen;   // a new open after the request
+  bool lowLatency;  // the loader wants it, and asks the driver at every open
+  bool release;     // the request is given up again
+  bool reopen;      // a new open after the request
   SimTime heldNs;
 };
 
 TEST(AdapterLatency, ALoneByteWaitsForTheTimer) {
   const Latency cases[] = {
       {"no adapter", 0, false, false, false, 0},
-      {"default timer", 16, false, false, false, MsToNs(16)},
-      {"low latency", 16, true, false, false, MsToNs(1)},
+      {"default timer, not asked", 16, false, false, false, MsToNs(16)},
+      {"low latency asked at the open", 16, true, false, false, MsToNs(1)},
       {"given up again", 16, true, true, false, MsToNs(16)},
-      {"a new open forgets the request", 16, true, false, true, MsToNs(16)},
+      {"a new open asks again", 16, true, false, true, MsToNs(1)},
       {"no adapter stays without delay", 0, true, false, false, 0},
   };
   for (const Latency& c : cases) {
     SCOPED_TRACE(c.name);
+    const LowLatencyWish wish(c.lowLatency);
     VirtualTransportOptions options;
     options.adapterLatencyMs = c.configuredMs;
     SimHost host(ReceiverConfig(), options);
     host.Wake();
-    if (c.lowLatency) {
-      EXPECT_TRUE(host.transport.RequestLowLatency(host.port));
-    }
+    const bool granted = c.lowLatency && c.configuredMs > 0;
+    EXPECT_EQ(Serial().LowLatencyOf(host.port),
+              granted ? platform::LowLatency::kOn : platform::LowLatency::kNotAsked);
     if (c.release) host.transport.ReleaseLowLatency(host.port);
     if (c.reopen) {
       ClosePort(host.port);
@@ -83,6 +92,7 @@ TEST(AdapterLatency, SixtyTwoBytesGoAtOnceAndTheRestAfterTheTimer) {
   config.sfldVersion = "$VER SFLD " + std::string(68, 'x') + "\r\n";
   VirtualTransportOptions options;
   options.adapterLatencyMs = 16;
+  const LowLatencyWish wish(false);
   SimHost host(config, options);
   host.ToFlashCommands();
   const size_t from = host.transport.Wire().size();
