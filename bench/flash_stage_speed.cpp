@@ -10,7 +10,12 @@
 // and in real time through gpsfwsim on a pty. The floor comes from the bytes of the virtual
 // run, which are the bytes of every run of this image against this receiver.
 //
-// Usage: flash_stage_speed [--virtual-only] [--kib N]
+// With --adapter-latency MS the virtual run is repeated behind a USB-serial adapter whose
+// latency timer is MS (an FTDI chip: 16 ms by default), once with the loader's request for
+// low latency (1 ms, as ftdi_sio grants it) and once with --no-low-latency, each against
+// the same floor: the adapter costs the host time at every turn of the line.
+//
+// Usage: flash_stage_speed [--virtual-only] [--kib N] [--adapter-latency MS]
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -29,6 +34,7 @@
 
 #include "app/run_loader.h"
 #include "image/image_objects.h"
+#include "platform/low_latency.h"
 #include "platform/paths.h"
 #include "protocol/host_timing.h"
 #include "sim/receiver.h"
@@ -110,7 +116,8 @@ void AddPausesAndReceiver(Floor& floor, const gpsfw::sim::SimResult& result,
 }
 
 struct Measured {
-  double seconds = 0;
+  double seconds = 0;       // the flash stage
+  double wholeSeconds = 0;  // the whole update, from the loader's start (virtual runs)
   std::string verdict;
 };
 
@@ -139,9 +146,15 @@ SimTime FirstHostByteAtFlashRate(const std::vector<WireEvent>& wire) {
   return 0;
 }
 
-Measured RunVirtual(const std::string& dir, const std::string& image, Floor* floor) {
+// The loader's whole run in virtual time, behind an adapter with `adapterLatencyMs` (0: none).
+// `floor`, when given, gets the flash stage's floor from the run's own bytes.
+Measured RunVirtual(const std::string& dir, const std::string& image, Floor* floor,
+                    uint32_t adapterLatencyMs = 0, bool lowLatency = true) {
   gpsfw::sim::Receiver receiver;
-  gpsfw::sim::VirtualTransport transport(receiver);
+  gpsfw::sim::VirtualTransportOptions options;
+  options.adapterLatencyMs = adapterLatencyMs;
+  gpsfw::sim::VirtualTransport transport(receiver, options);
+  gpsfw::platform::SetLowLatencyWanted(lowLatency);
   {
     gpsfw::sim::ScopedVirtualTransport installed(transport);
     const std::string log = dir + "/virtual.log";
@@ -152,11 +165,15 @@ Measured RunVirtual(const std::string& dir, const std::string& image, Floor* flo
     gpsfw::RunLoader(options);
   }
   const gpsfw::sim::SimResult result = receiver.Result();
+  gpsfw::platform::SetLowLatencyWanted(true);
   const SimTime from = FirstHostByteAtFlashRate(transport.Wire());
-  AddWire(*floor, transport.Wire(), from, result.completedNs);
-  AddPausesAndReceiver(*floor, result, receiver.Config().timing);
+  if (floor != nullptr) {
+    AddWire(*floor, transport.Wire(), from, result.completedNs);
+    AddPausesAndReceiver(*floor, result, receiver.Config().timing);
+  }
   Measured m;
   m.seconds = (result.completedNs - from) / kNsPerSecond;
+  m.wholeSeconds = result.completedNs / kNsPerSecond;
   m.verdict = result.updateCompleted ? "completed" : "NOT completed";
   return m;
 }
@@ -198,9 +215,13 @@ Measured RunPty(const std::string& dir, const std::string& image) {
 int main(int argc, char** argv) {
   bool virtualOnly = false;
   int kib = 256;
+  uint32_t adapterMs = 0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--virtual-only") == 0) virtualOnly = true;
     if (std::strcmp(argv[i], "--kib") == 0 && i + 1 < argc) kib = std::atoi(argv[++i]);
+    if (std::strcmp(argv[i], "--adapter-latency") == 0 && i + 1 < argc) {
+      adapterMs = static_cast<uint32_t>(std::atoi(argv[++i]));
+    }
   }
   char dirTemplate[] = "/tmp/gpsfw-bench-XXXXXX";
   const std::string dir = mkdtemp(dirTemplate);
@@ -216,6 +237,15 @@ int main(int argc, char** argv) {
       floor.wire, static_cast<unsigned long long>(floor.bytes), floor.pauses, floor.records,
       floor.receiver);
   Print("virtual time (model):", virtualRun, floor);
+  if (adapterMs > 0) {
+    std::printf("behind a USB adapter with a %u ms latency timer (whole update: %.3f s without):\n",
+                static_cast<unsigned>(adapterMs), virtualRun.wholeSeconds);
+    for (const bool low : {true, false}) {
+      const Measured m = RunVirtual(dir, image, nullptr, adapterMs, low);
+      Print(low ? "  low latency (1 ms):" : "  --no-low-latency:", m, floor);
+      std::printf("  %28s whole update %.3f s\n", "", m.wholeSeconds);
+    }
+  }
   if (!virtualOnly) Print("real time (gpsfwsim, pty):", RunPty(dir, image), floor);
   std::filesystem::remove_all(dir);
   return 0;
