@@ -39,7 +39,24 @@ struct LongOption {
 constexpr LongOption kLongOptions[] = {
     {"--events", &LoaderOptions::events},
     {"--trace", &LoaderOptions::trace},
+    {"--give-up-after", &LoaderOptions::giveUpAfter},
 };
+
+// A day: long enough for any update, short enough that the deadline never overflows.
+constexpr unsigned long kMostGiveUpSeconds = 86400;
+constexpr char kBadSeconds[] = "a whole number of seconds from 1 to 86400 expected for";
+
+// Digits only, no sign, no blanks: a typo must not turn into "never" or "at once".
+bool ParseSeconds(const char* text, unsigned long& seconds) {
+  if (*text == '\0') return false;
+  seconds = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    seconds = seconds * 10 + static_cast<unsigned long>(*c - '0');
+    if (seconds > kMostGiveUpSeconds) return false;
+  }
+  return seconds > 0;
+}
 
 struct Flag {
   const char* name;
@@ -67,6 +84,10 @@ class Parser {
     }
     for (int slot = 0; slot < kSlots; ++slot) {
       options_.*kSlotFields[slot] = lower_[slot] != nullptr ? lower_[slot] : upper_[slot];
+    }
+    if (options_.giveUpAfter != nullptr &&
+        !ParseSeconds(options_.giveUpAfter, options_.giveUpAfterSeconds)) {
+      return Refuse(kBadSeconds, "--give-up-after");
     }
     return true;
   }
@@ -139,7 +160,8 @@ const char* UsageText() {
   return R"(Usage: gpsfwload -i IMAGE [-p PORT] [-l LOG] [options]
 
 Updates the firmware of a GPS receiver module over a serial line and writes every step
-to a progress log. It keeps trying until the update has succeeded.
+to a progress log. It keeps trying until the update has succeeded, or until the time
+that --give-up-after gives has passed.
 
   -i IMAGE        firmware image: a binary container or a Motorola S-record file
   -p PORT         serial port: COMn: (/dev/ttyS<n-1>), GPSn: (/dev/gps<n-1>) or a
@@ -150,6 +172,9 @@ to a progress log. It keeps trying until the update has succeeded.
   --events FILE   the update's events as JSON Lines (- for standard output)
   --trace FILE    every byte on the wire, time-stamped
   --check         prepare the image and tell what an update would do; send nothing
+  --give-up-after SECONDS
+                  stop trying once the update has not completed after SECONDS
+                  (1 to 86400); without it the loader keeps trying for ever
   -h, --help      this text
   --version       the program's version
 
@@ -157,8 +182,8 @@ A value follows its option as the next argument or joined to it (-ifw.bin); it m
 blanks. -I, -P and -L count when the lower-case option is absent.
 
 Exit status: 0 update complete; 2 command line refused; 250 no -i; 251 log refused or
-not writable; 253 image or SFLD unusable; 254 serial port unusable; 128 + N stopped by
-signal N.
+not writable; 253 image or SFLD unusable; 254 serial port unusable; 248 gave up
+(--give-up-after); 128 + N stopped by signal N.
 )";
 }
 

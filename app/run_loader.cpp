@@ -12,9 +12,11 @@
 #include "front/spared_files.h"
 #include "image/sfld_loader.h"
 #include "link/serial_port.h"
+#include "platform/clock.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 #include "protocol/host_timing.h"
+#include "report/failure_reason.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
 #include "update/prepare_image.h"
@@ -98,8 +100,18 @@ int PrepareAndRun(RunState& run, const wchar_t* imagePath) {
   // the run here, before the receiver is woken.
   platform::CheckStop();
   Observe().OnPrepared(run.prepared);
-  RunSession(run);
-  return kRunOk;
+  return RunSession(run) ? kRunOk : kRunGaveUp;
+}
+
+// The flash is touched only once a flash stage has begun.
+void TellGaveUp(unsigned long seconds, const RunState& run) {
+  wchar_t line[kStopLineCapacity];
+  std::swprintf(line, kStopLineCapacity, L"Gave up after %lu s", seconds);
+  LogWide(line);
+  ReportFailure(MakeReason(
+      "gave_up", "no complete update within %lu s (--give-up-after); %s", seconds,
+      run.flashStages > 0 ? "the receiver's flash may be incomplete and must be updated again"
+                          : "the receiver's flash was not touched"));
 }
 
 int RunWithLog(const LoaderOptions& options) {
@@ -117,10 +129,13 @@ int RunWithLog(const LoaderOptions& options) {
   if (options.check) return CheckImage(imagePath);
 
   RunState run;
+  const uint64_t seconds = options.giveUpAfterSeconds;
+  if (seconds != 0) run.giveUpAtUs = platform::NowUs() + seconds * 1000000;
   if (!OpenPort(run.link, portName, kOpeningBaud)) return kRunPortFailed;
   StoppableRun stoppable(run);
   const int code = PrepareAndRun(run, imagePath);
   ClosePort(run.link);
+  if (code == kRunGaveUp) TellGaveUp(options.giveUpAfterSeconds, run);
   return code;
 }
 

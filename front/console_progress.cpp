@@ -338,6 +338,19 @@ void ConsoleProgress::OnWire(WireDirection /*direction*/, const uint8_t* /*bytes
   if (Live() && statusShown_ && platform::NowUs() - drawnAtUs_ >= kClockRedrawUs) DrawStatus();
 }
 
+// The first failure is the run's cause; what follows from it would only repeat it.
+void ConsoleProgress::OnFailure(const FailureReason& reason) {
+  if (failureShown_) return;
+  failureShown_ = true;
+  Line(reason.message, kColourBad);
+}
+
+void ConsoleProgress::OnWarning(const FailureReason& reason) {
+  char text[kTextCapacity + FailureReason::kMessageCapacity];
+  std::snprintf(text, sizeof text, "warning: %s", reason.message);
+  Line(text, kColourWarning);
+}
+
 void ConsoleProgress::OnDone(int returnCode) {
   phase_ = UpdatePhase::kDone;
   char text[kTextCapacity];

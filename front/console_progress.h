@@ -28,6 +28,8 @@ class ConsoleProgress : public Observer {
   void OnPortBack() override;
   void OnLineError(uint32_t flags) override;
   void OnWire(WireDirection direction, const uint8_t* bytes, size_t count, uint32_t baud) override;
+  void OnFailure(const FailureReason& reason) override;
+  void OnWarning(const FailureReason& reason) override;
   void OnDone(int returnCode) override;
 
  private:
@@ -72,6 +74,7 @@ class ConsoleProgress : public Observer {
   uint64_t drawnAtUs_ = 0;
   size_t drawnColumns_ = 0;
   bool statusShown_ = false;
+  bool failureShown_ = false;
 };
 
 }  // namespace gpsfw

@@ -24,6 +24,7 @@ class EventStream : public Observer {
   void OnPortLost() override;
   void OnPortBack() override;
   void OnLineError(uint32_t flags) override;
+  void OnWarning(const FailureReason& reason) override;
   void OnDone(int returnCode) override;
 
  private:

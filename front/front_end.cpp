@@ -71,6 +71,7 @@ bool FrontEnd::Configure(const LoaderOptions& options, const char* logPath) {
   spared.Add(options.events);
   if (!OpenOutput(options.trace, "wire trace", spared, &outputs.trace)) return false;
   Own(outputs.trace, traceFile_);
+  if (!options.quiet) outputs.notes = stderr;
   if (options.check) {
     outputs.check = stdout;
   } else {
@@ -94,6 +95,8 @@ void FrontEnd::Attach(const char* image, const char* port, const FrontEndOutputs
   if (outputs.events != nullptr) Add(&events_.emplace(outputs.events, facts_));
   if (outputs.trace != nullptr) Add(&trace_.emplace(outputs.trace, facts_));
   if (outputs.check != nullptr) Add(&check_.emplace(outputs.check, facts_));
+  // The console progress shows failures and warnings in its own lines.
+  notes_ = console_ ? nullptr : outputs.notes;
 }
 
 void FrontEnd::Install() {
@@ -147,6 +150,22 @@ void FrontEnd::OnWire(WireDirection direction, const uint8_t* bytes, size_t coun
 
 void FrontEnd::OnLogLine(const char* line) {
   for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnLogLine(line);
+}
+
+void FrontEnd::OnFailure(const FailureReason& reason) {
+  const bool first = !facts_.failed;
+  TakeFailure(facts_, reason);
+  if (first && notes_ != nullptr) std::fprintf(notes_, "gpsfwload: %s\n", reason.message);
+  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnFailure(reason);
+}
+
+void FrontEnd::OnWarning(const FailureReason& reason) {
+  if (notes_ != nullptr) std::fprintf(notes_, "gpsfwload: warning: %s\n", reason.message);
+  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnWarning(reason);
+}
+
+void FrontEnd::OnWaiting(const char* what, uint64_t sinceUs) {
+  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnWaiting(what, sinceUs);
 }
 
 void FrontEnd::OnDone(int returnCode) {

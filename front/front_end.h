@@ -22,6 +22,8 @@ struct FrontEndOutputs {
   std::FILE* events = nullptr;
   std::FILE* trace = nullptr;
   std::FILE* check = nullptr;
+  // Failures and warnings, one line each, when the console progress does not show them.
+  std::FILE* notes = nullptr;
 };
 
 // The one observer the loader installs: it gathers the run's facts and hands every call on
@@ -58,6 +60,9 @@ class FrontEnd : public Observer {
   void OnLineError(uint32_t flags) override;
   void OnWire(WireDirection direction, const uint8_t* bytes, size_t count, uint32_t baud) override;
   void OnLogLine(const char* line) override;
+  void OnFailure(const FailureReason& reason) override;
+  void OnWarning(const FailureReason& reason) override;
+  void OnWaiting(const char* what, uint64_t sinceUs) override;
   void OnDone(int returnCode) override;
 
  private:
@@ -77,6 +82,7 @@ class FrontEnd : public Observer {
   size_t viewCount_ = 0;
   bool installed_ = false;
   Observer* previous_ = nullptr;
+  std::FILE* notes_ = nullptr;
   File eventsFile_{nullptr, &std::fclose};
   File traceFile_{nullptr, &std::fclose};
 };

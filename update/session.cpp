@@ -167,6 +167,7 @@ bool RunSession(RunState& run) {
   PollLoop loop{run};
   char noise[kReplyBuffer];
   for (;;) {
+    if (TimeToGiveUp(run)) return false;
     // A receiver behind a port that went away may have been reset with it; its SFLD, if it
     // kept running, falls back while the host is quiet.
     if (TakePortLoss(link)) {
