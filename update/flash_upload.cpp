@@ -145,6 +145,7 @@ bool FlashUpload(RunState& run) {
   char reply[kReplyBuffer];
   char* version = QueryVersion(run.link, reply);
   if (version != nullptr) {
+    NoteProgress(run);
     VersionReport(version);
     QueryFlashType(run.link, reply);
   }

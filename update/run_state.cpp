@@ -8,4 +8,8 @@ bool TimeToGiveUp(const RunState& run) {
   return run.giveUpAtUs != 0 && platform::NowUs() >= run.giveUpAtUs;
 }
 
+void NoteProgress(RunState& run) {
+  run.progressUs = platform::NowUs();
+}
+
 }  // namespace gpsfw

@@ -24,7 +24,14 @@ struct RunState {
   // The platform clock's time after which the session gives up at its next safe point;
   // 0 keeps it trying for ever.
   uint64_t giveUpAtUs = 0;
+  // The platform clock at the run's latest progress (a wake-up sent, a "$VER" reply taken,
+  // the SFLD accepted, a flash stage answered): the session wakes the receiver again when
+  // this lies too far back, whatever bytes keep arriving.
+  uint64_t progressUs = 0;
 };
+
+// Notes progress now.
+void NoteProgress(RunState& run);
 
 // True once the run's time to give up has come.
 bool TimeToGiveUp(const RunState& run);

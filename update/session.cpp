@@ -31,6 +31,9 @@ struct PollLoop {
   int unanswered = 0;
   bool quietFirst = false;
   int quietRounds = 0;
+  // A flash stage started on a SYNC_CODE went unanswered: the byte was stray, and the next
+  // one starts no stage until the receiver has been woken again.
+  bool strayStage = false;
 
   void Answered() {
     unanswered = 0;
@@ -38,6 +41,13 @@ struct PollLoop {
   }
   void NotAnswered() {
     if (++unanswered < kUnansweredPollsBeforeWake) return;
+    WakeAgain();
+  }
+  // Bytes that answer the polls without leading anywhere hold the session no longer than
+  // silence would.
+  bool Stalled() const { return platform::NowUs() - run.progressUs >= kStalledSessionWakeUs; }
+  void WakeAgain() {
+    strayStage = false;
     KeepQuiet();
     WakeTarget(run);
     pollByte = SYNC_CODE;
@@ -63,13 +73,17 @@ void TakeTextReply(PollLoop& loop) {
   const size_t n =
       ReadBlock(loop.run.link, reinterpret_cast<uint8_t*>(reply + 1), kReplyBuffer - 2);
   if (n == 0) return;
-  if (std::strstr(reply, "$VER") != nullptr) VersionReport(reply);
+  if (std::strstr(reply, "$VER") != nullptr) {
+    NoteProgress(loop.run);
+    VersionReport(reply);
+  }
   loop.pollByte = REC_POLL_CODE;
   LogWide(L"Wait for REC_WAIT_CODE.");
 }
 
 // A version reply found inside noise: the text from its tag on.
 void TakeTextInNoise(PollLoop& loop, char* tag) {
+  NoteProgress(loop.run);
   VersionReport(tag);
   loop.pollByte = REC_POLL_CODE;
   LogWide(L"Wait for REC_WAIT_CODE.");
@@ -89,6 +103,7 @@ void StartSfld(PollLoop& loop) {
     Observe().OnPhase(UpdatePhase::kPolling);
     return;
   }
+  NoteProgress(loop.run);
   LogWide(L"Complete.");
   LogWide(L"Wait for SFLD");
   Observe().OnPhase(UpdatePhase::kWaitingForSfld);
@@ -101,7 +116,14 @@ void StartSfld(PollLoop& loop) {
 
 bool RunFlashStage(PollLoop& loop) {
   SetBaud(loop.run.link, kFlashBaud);
+  const uint64_t progressBefore = loop.run.progressUs;
   if (FlashUpload(loop.run)) return true;
+  // A stage that was answered gives the recovery its full time from the stage's end.
+  if (loop.run.progressUs != progressBefore) {
+    NoteProgress(loop.run);
+  } else {
+    loop.strayStage = true;
+  }
   Observe().OnRetry("flash stage failed", "repeating the flash stage");
   SetBaud(loop.run.link, kPollBaud);
   Observe().OnPhase(UpdatePhase::kPolling);
@@ -109,9 +131,20 @@ bool RunFlashStage(PollLoop& loop) {
   return false;
 }
 
+// Garbled chatter holds every byte value. SYNC_CODE starts a flash stage only as the answer
+// to SYNC_CODE (the SFLD announces itself so), and not again after a stage it started went
+// unanswered. REC_WAIT_CODE always starts an SFLD upload: a boot loader left waiting for a
+// frame answers every poll with it.
+PollReply::Kind Plausible(const PollLoop& loop, PollReply::Kind kind) {
+  if (kind == PollReply::kSync && (loop.pollByte != SYNC_CODE || loop.strayStage)) {
+    return PollReply::kOther;
+  }
+  return kind;
+}
+
 // Reacts to one reply; true once the flash stage has succeeded.
 bool React(PollLoop& loop, const PollReply& reply) {
-  switch (reply.kind) {
+  switch (Plausible(loop, reply.kind)) {
     case PollReply::kText:
       loop.Answered();
       if (reply.tagInNoise != nullptr) {
@@ -146,6 +179,7 @@ void WakeTarget(RunState& run) {
   SerialLink& link = run.link;
   Observe().OnPhase(UpdatePhase::kWaking);
   Observe().OnWake(++run.wakes);
+  NoteProgress(run);
   LogWide(L"Waiting for target answer at 19200...");
   for (uint32_t baud : kWakeBauds) {
     SetBaud(link, baud);
@@ -174,6 +208,7 @@ bool RunSession(RunState& run) {
       SetBaud(link, kPollBaud);
       loop.quietFirst = true;
     }
+    if (loop.Stalled()) loop.WakeAgain();
     if (loop.quietFirst) loop.KeepQuiet();
     WriteByte(link, loop.pollByte);
     platform::SleepMs(kReplyPauseMs);
