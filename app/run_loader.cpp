@@ -13,6 +13,7 @@
 #include "image/sfld_loader.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
+#include "platform/port_diagnosis.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 #include "protocol/host_timing.h"
@@ -93,6 +94,12 @@ bool OpenLog(const char* path, const char* imagePath) {
   return false;
 }
 
+void TellPortFailed(const char* portName) {
+  platform::PortDiagnosis diagnosis;
+  platform::DiagnosePort(portName, &diagnosis);
+  ReportFailure(MakeReason(diagnosis.code, "%s", diagnosis.text));
+}
+
 int PrepareAndRun(RunState& run, const wchar_t* imagePath) {
   Observe().OnPhase(UpdatePhase::kPreparing);
   if (!PrepareImage(run, imagePath)) return kRunImageFailed;
@@ -131,7 +138,10 @@ int RunWithLog(const LoaderOptions& options) {
   RunState run;
   const uint64_t seconds = options.giveUpAfterSeconds;
   if (seconds != 0) run.giveUpAtUs = platform::NowUs() + seconds * 1000000;
-  if (!OpenPort(run.link, portName, kOpeningBaud)) return kRunPortFailed;
+  if (!OpenPort(run.link, portName, kOpeningBaud)) {
+    TellPortFailed(options.port != nullptr ? options.port : kDefaultPortName);
+    return kRunPortFailed;
+  }
   StoppableRun stoppable(run);
   const int code = PrepareAndRun(run, imagePath);
   ClosePort(run.link);
