@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,9 +54,30 @@ void ListPorts(PortDiagnosis* out) {
     Add(out, "%s %s", i == 0 ? "" : ",", list.ports[i].device);
 }
 
+// The name of group `gid` from /etc/group (the loader links statically, where the C
+// library's group lookup is not at hand); "dialout", the usual owner, when not found.
+void GroupName(gid_t gid, char* name, size_t capacity) {
+  std::snprintf(name, capacity, "dialout");
+  std::FILE* groups = std::fopen("/etc/group", "r");
+  if (groups == nullptr) return;
+  char line[1024];
+  while (std::fgets(line, sizeof line, groups) != nullptr) {
+    char* first = std::strchr(line, ':');
+    char* second = first != nullptr ? std::strchr(first + 1, ':') : nullptr;
+    if (second == nullptr) continue;
+    if (std::strtoul(second + 1, nullptr, 10) != static_cast<unsigned long>(gid)) continue;
+    const size_t length = static_cast<size_t>(first - line);
+    if (length == 0 || length >= capacity) continue;
+    std::memcpy(name, line, length);
+    name[length] = '\0';
+    break;
+  }
+  std::fclose(groups);
+}
+
 void AddGroupHint(PortDiagnosis* out, gid_t gid) {
-  const group* owner = ::getgrgid(gid);
-  const char* name = owner != nullptr ? owner->gr_name : "dialout";
+  char name[64];
+  GroupName(gid, name, sizeof name);
   Add(out,
       "; the device belongs to group '%s': join it with 'sudo usermod -aG %s $USER', then log "
       "in again",

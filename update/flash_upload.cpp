@@ -11,6 +11,7 @@
 #include "protocol/link_codes.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
+#include "report/waiting.h"
 #include "update/record_stream.h"
 #include "update/version_report.h"
 
@@ -102,6 +103,7 @@ bool EraseProgress(SerialLink& link) {
         LogWide(L"FLASH erase failure.");
         return false;
       }
+      ReportWaiting("the erase's next sector report", lastReportUs);
       continue;
     }
     lastReportUs = platform::NowUs();

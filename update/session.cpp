@@ -9,6 +9,7 @@
 #include "protocol/link_codes.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
+#include "report/waiting.h"
 #include "update/extent_log.h"
 #include "update/flash_upload.h"
 #include "update/poll_reply.h"
@@ -19,6 +20,7 @@ namespace gpsfw {
 namespace {
 
 constexpr size_t kReplyBuffer = 4096;
+constexpr uint32_t kQuietSliceMs = 1000;
 
 // The state of the poll loop. A receiver that stays without a recognised answer for a while
 // may have been reset into its application (which listens for nothing but the wake
@@ -60,7 +62,14 @@ struct PollLoop {
     uint32_t gap = kQuietGapMs << doublings;
     if (gap > kLongestQuietGapMs) gap = kLongestQuietGapMs;
     ++quietRounds;
-    platform::SleepMs(gap);
+    // In slices, so that a view's clock runs through a gap of up to half a minute.
+    const uint64_t since = platform::NowUs();
+    while (gap > 0) {
+      const uint32_t slice = gap < kQuietSliceMs ? gap : kQuietSliceMs;
+      platform::SleepMs(slice);
+      gap -= slice;
+      ReportWaiting("a quiet line before the next poll", since);
+    }
   }
 };
 
@@ -214,6 +223,7 @@ bool RunSession(RunState& run) {
     platform::SleepMs(kReplyPauseMs);
     uint8_t first = 0;
     if (!ReadByte(link, first)) {
+      ReportWaiting("an answer from the receiver", run.progressUs);
       loop.NotAnswered();
       continue;
     }
