@@ -51,7 +51,24 @@ constexpr LongSlot kLongSlots[] = {{"--image", 0}, {"--port", 1}, {"--log", 2}};
 constexpr LongOption kLongOptions[] = {
     {"--events", &LoaderOptions::events},
     {"--trace", &LoaderOptions::trace},
+    {"--give-up-after", &LoaderOptions::giveUpAfter},
 };
+
+// A day: long enough for any update, short enough that the deadline never overflows.
+constexpr unsigned long kMostGiveUpSeconds = 86400;
+constexpr char kBadSeconds[] = "a whole number of seconds from 1 to 86400 expected for";
+
+// Digits only, no sign, no blanks: a typo must not turn into "never" or "at once".
+bool ParseSeconds(const char* text, unsigned long& seconds) {
+  if (*text == '\0') return false;
+  seconds = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    seconds = seconds * 10 + static_cast<unsigned long>(*c - '0');
+    if (seconds > kMostGiveUpSeconds) return false;
+  }
+  return seconds > 0;
+}
 
 struct Flag {
   const char* name;
@@ -86,6 +103,10 @@ class Parser {
     }
     for (int slot = 0; slot < kSlots; ++slot) {
       options_.*kSlotFields[slot] = lower_[slot] != nullptr ? lower_[slot] : upper_[slot];
+    }
+    if (options_.giveUpAfter != nullptr &&
+        !ParseSeconds(options_.giveUpAfter, options_.giveUpAfterSeconds)) {
+      return Refuse(kBadSeconds, "--give-up-after");
     }
     return JsonUsable();
   }
@@ -185,7 +206,8 @@ const char* UsageText() {
   return R"(Usage: gpsfwload -i IMAGE [-p PORT] [-l LOG] [options]
 
 Updates the firmware of a GPS receiver module over a serial line and writes every step
-to a progress log. It keeps trying until the update has succeeded.
+to a progress log. It keeps trying until the update has succeeded, or until the time
+that --give-up-after gives has passed.
 
   -i, --image IMAGE  firmware image: a binary container or a Motorola S-record file
   -p, --port PORT    serial port: COMn: (/dev/ttyS<n-1>), GPSn: (/dev/gps<n-1>), a
@@ -204,6 +226,9 @@ to a progress log. It keeps trying until the update has succeeded.
                   asked for its lowest latency, 1 ms, while the loader has the port)
   --list-ports    list the serial ports with their stable names, USB identity and
                   latency timer, and end
+  --give-up-after SECONDS
+                  stop trying once the update has not completed after SECONDS
+                  (1 to 86400); without it the loader keeps trying for ever
   -h, --help      this text
   --version       the program's version
 
@@ -211,8 +236,8 @@ A value follows its option as the next argument or joined to it (-ifw.bin,
 --image=fw.bin); it may hold blanks. A long option needs its value. -I, -P and -L count when the lower-case option is absent.
 
 Exit status: 0 update complete; 2 command line refused; 250 no -i; 251 log refused or
-not writable; 253 image or SFLD unusable; 254 serial port unusable; 128 + N stopped by
-signal N.
+not writable; 253 image or SFLD unusable; 254 serial port unusable; 248 gave up
+(--give-up-after); 128 + N stopped by signal N.
 )";
 }
 

@@ -13,9 +13,12 @@
 #include "front/spared_files.h"
 #include "image/sfld_loader.h"
 #include "link/serial_port.h"
+#include "platform/clock.h"
+#include "platform/port_diagnosis.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 #include "protocol/host_timing.h"
+#include "report/failure_reason.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
 #include "update/prepare_image.h"
@@ -92,6 +95,12 @@ bool OpenLog(const char* path, const char* imagePath) {
   return false;
 }
 
+void TellPortFailed(const char* portName) {
+  platform::PortDiagnosis diagnosis;
+  platform::DiagnosePort(portName, &diagnosis);
+  ReportFailure(MakeReason(diagnosis.code, "%s", diagnosis.text));
+}
+
 int PrepareAndRun(RunState& run, const wchar_t* imagePath) {
   Observe().OnPhase(UpdatePhase::kPreparing);
   if (!PrepareImage(run, imagePath)) return kRunImageFailed;
@@ -99,8 +108,18 @@ int PrepareAndRun(RunState& run, const wchar_t* imagePath) {
   // the run here, before the receiver is woken.
   platform::CheckStop();
   Observe().OnPrepared(run.prepared);
-  RunSession(run);
-  return kRunOk;
+  return RunSession(run) ? kRunOk : kRunGaveUp;
+}
+
+// The flash is touched only once a flash stage has begun.
+void TellGaveUp(unsigned long seconds, const RunState& run) {
+  wchar_t line[kStopLineCapacity];
+  std::swprintf(line, kStopLineCapacity, L"Gave up after %lu s", seconds);
+  LogWide(line);
+  ReportFailure(MakeReason(
+      "gave_up", "no complete update within %lu s (--give-up-after); %s", seconds,
+      run.flashStages > 0 ? "the receiver's flash may be incomplete and must be updated again"
+                          : "the receiver's flash was not touched"));
 }
 
 int RunWithLog(const LoaderOptions& options) {
@@ -120,11 +139,17 @@ int RunWithLog(const LoaderOptions& options) {
   if (options.check) return CheckImage(imagePath);
 
   RunState run;
-  if (!OpenPort(run.link, portName, kOpeningBaud)) return kRunPortFailed;
+  const uint64_t seconds = options.giveUpAfterSeconds;
+  if (seconds != 0) run.giveUpAtUs = platform::NowUs() + seconds * 1000000;
+  if (!OpenPort(run.link, portName, kOpeningBaud)) {
+    TellPortFailed(options.port != nullptr ? options.port : kDefaultPortName);
+    return kRunPortFailed;
+  }
   StoppableRun stoppable(run);
   CheckAdapterLatency(run.link, port);
   const int code = PrepareAndRun(run, imagePath);
   ClosePort(run.link);
+  if (code == kRunGaveUp) TellGaveUp(options.giveUpAfterSeconds, run);
   return code;
 }
 

@@ -12,6 +12,7 @@ inline constexpr int kRunImageFailed = -3;
 inline constexpr int kRunLogFailed = -5;
 inline constexpr int kRunNoImageOption = -6;
 inline constexpr int kRunStopped = -7;
+inline constexpr int kRunGaveUp = -8;  // --give-up-after: no complete update in time
 
 // The whole run: log, port, image preparation, the session with the target. The options'
 // values are no longer than MaxOptionValueBytes() (command_line.h). A stop signal noted in

@@ -28,6 +28,9 @@ class ConsoleProgress : public Observer {
   void OnPortBack() override;
   void OnLineError(uint32_t flags) override;
   void OnWire(WireDirection direction, const uint8_t* bytes, size_t count, uint32_t baud) override;
+  void OnWaiting(const char* what, uint64_t sinceUs) override;
+  void OnFailure(const FailureReason& reason) override;
+  void OnWarning(const FailureReason& reason) override;
   void OnDone(int returnCode) override;
 
  private:
@@ -48,6 +51,7 @@ class ConsoleProgress : public Observer {
   void PlainLine(const char* text);
   void TakeFlashRecord(const RecordReport& record);
   void ShowPlainDecile();
+  void WaitText(char* out, size_t capacity) const;
 
   std::FILE* out_;
   ConsoleSetup setup_;
@@ -72,6 +76,14 @@ class ConsoleProgress : public Observer {
   uint64_t drawnAtUs_ = 0;
   size_t drawnColumns_ = 0;
   bool statusShown_ = false;
+  bool failureShown_ = false;
+  // The wait the core reported last, shown while it goes on.
+  char waitWhat_[96] = {};
+  uint64_t waitSinceUs_ = 0;
+  uint64_t waitSeenUs_ = 0;
+  bool waiting_ = false;
+  int silentWakes_ = 0;        // wake-ups without a byte from the receiver since the last
+  bool flashTouched_ = false;  // an erase has begun in this run
 };
 
 }  // namespace gpsfw

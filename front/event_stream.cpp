@@ -75,13 +75,21 @@ void EventStream::OnLineError(uint32_t flags) {
   JsonLine(out_, Now(), "line_error").Int("flags", flags).Texts("names", names, count);
 }
 
+void EventStream::OnWarning(const FailureReason& reason) {
+  JsonLine(out_, Now(), "warning").Text("reason", reason.code).Text("message", reason.message);
+}
+
 void EventStream::OnDone(int returnCode) {
   const uint64_t now = Now();
-  JsonLine(out_, now, "done")
-      .Int("code", returnCode)
+  JsonLine line(out_, now, "done");
+  line.Int("code", returnCode)
       .Seconds("duration", now)
       .Int("bytes", static_cast<long long>(flashBytes_))
       .Int("retries", retries_);
+  // A failed run says why; a run that succeeded has no reason.
+  if (returnCode != 0 && facts_.failed) {
+    line.Text("reason", facts_.failureCode).Text("message", facts_.failureMessage);
+  }
 }
 
 void EventStream::OnAdapterLatency(const char* device, int timerMs, const char* advice) {

@@ -25,6 +25,7 @@ class EventStream : public Observer {
   void OnPortBack() override;
   void OnLineError(uint32_t flags) override;
   void OnAdapterLatency(const char* device, int timerMs, const char* advice) override;
+  void OnWarning(const FailureReason& reason) override;
   void OnDone(int returnCode) override;
 
  private:

@@ -73,6 +73,7 @@ bool FrontEnd::Configure(const LoaderOptions& options, const char* logPath) {
   spared.Add(options.events);
   if (!OpenOutput(options.trace, "wire trace", spared, &outputs.trace)) return false;
   Own(outputs.trace, traceFile_);
+  if (!options.quiet) outputs.notes = stderr;
   if (options.check) {
     outputs.check = stdout;
     outputs.checkJson = options.json;
@@ -142,6 +143,8 @@ void FrontEnd::Attach(const char* image, const char* port, const FrontEndOutputs
     outputs_[1] = {"wire trace", tracePath_, outputs.trace, &*trace_, &traceFile_};
   }
   if (outputs.check != nullptr) Add(&check_.emplace(outputs.check, facts_, outputs.checkJson));
+  // The console progress shows failures and warnings in its own lines.
+  notes_ = console_ ? nullptr : outputs.notes;
 }
 
 void FrontEnd::Install() {
@@ -207,7 +210,7 @@ void FrontEnd::OnLineError(uint32_t flags) {
 void FrontEnd::OnAdapterLatency(const char* device, int timerMs, const char* advice) {
   // Said once, also where standard error is no terminal: a script's log keeps it.
   if (notices_ != nullptr) std::fprintf(notices_, "gpsfwload: %s\n", advice);
-  for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnAdapterLatency(device, timerMs, advice);
+  Each([&](Observer* view) { view->OnAdapterLatency(device, timerMs, advice); });
 }
 
 void FrontEnd::OnWire(WireDirection direction, const uint8_t* bytes, size_t count, uint32_t baud) {
@@ -216,6 +219,22 @@ void FrontEnd::OnWire(WireDirection direction, const uint8_t* bytes, size_t coun
 
 void FrontEnd::OnLogLine(const char* line) {
   Each([&](Observer* view) { view->OnLogLine(line); });
+}
+
+void FrontEnd::OnFailure(const FailureReason& reason) {
+  const bool first = !facts_.failed;
+  TakeFailure(facts_, reason);
+  if (first && notes_ != nullptr) std::fprintf(notes_, "gpsfwload: %s\n", reason.message);
+  Each([&](Observer* view) { view->OnFailure(reason); });
+}
+
+void FrontEnd::OnWarning(const FailureReason& reason) {
+  if (notes_ != nullptr) std::fprintf(notes_, "gpsfwload: warning: %s\n", reason.message);
+  Each([&](Observer* view) { view->OnWarning(reason); });
+}
+
+void FrontEnd::OnWaiting(const char* what, uint64_t sinceUs) {
+  Each([&](Observer* view) { view->OnWaiting(what, sinceUs); });
 }
 
 void FrontEnd::OnDone(int returnCode) {

@@ -23,6 +23,8 @@ struct FrontEndOutputs {
   std::FILE* trace = nullptr;
   std::FILE* check = nullptr;
   bool checkJson = false;  // the check's report as one JSON object
+  // Failures and warnings, one line each, when the console progress does not show them.
+  std::FILE* notes = nullptr;
 };
 
 // The one observer the loader installs: it gathers the run's facts and hands every call on
@@ -60,6 +62,9 @@ class FrontEnd : public Observer {
   void OnAdapterLatency(const char* device, int timerMs, const char* advice) override;
   void OnWire(WireDirection direction, const uint8_t* bytes, size_t count, uint32_t baud) override;
   void OnLogLine(const char* line) override;
+  void OnFailure(const FailureReason& reason) override;
+  void OnWarning(const FailureReason& reason) override;
+  void OnWaiting(const char* what, uint64_t sinceUs) override;
   void OnDone(int returnCode) override;
 
  private:
@@ -97,6 +102,7 @@ class FrontEnd : public Observer {
   bool installed_ = false;
   Observer* previous_ = nullptr;
   std::FILE* notices_ = nullptr;  // standard error, unless -q
+  std::FILE* notes_ = nullptr;
   File eventsFile_{nullptr, &std::fclose};
   File traceFile_{nullptr, &std::fclose};
   Output outputs_[2];

@@ -10,14 +10,17 @@ struct LoaderOptions {
   const char* log = nullptr;     // -l / -L
   const char* events = nullptr;  // --events FILE ("-" for standard output)
   const char* trace = nullptr;   // --trace FILE
-  bool progress = false;         // --progress: plain progress lines when stderr is no terminal
-  bool quiet = false;            // -q: no console output at all
-  bool check = false;            // --check: prepare the image, report, send nothing
-  bool noLowLatency = false;     // --no-low-latency: leave the port's latency as it is
-  bool listPorts = false;        // --list-ports: list the serial ports and end
-  bool json = false;             // --json: the check's report, or the port list, as JSON
-  bool help = false;             // -h / --help
-  bool version = false;          // --version
+  // --give-up-after SECONDS as given, and its value; 0 keeps trying for ever.
+  const char* giveUpAfter = nullptr;
+  unsigned long giveUpAfterSeconds = 0;
+  bool progress = false;      // --progress: plain progress lines when stderr is no terminal
+  bool quiet = false;         // -q: no console output at all
+  bool check = false;         // --check: prepare the image, report, send nothing
+  bool noLowLatency = false;  // --no-low-latency: leave the port's latency as it is
+  bool listPorts = false;     // --list-ports: list the serial ports and end
+  bool json = false;          // --json: the check's report, or the port list, as JSON
+  bool help = false;          // -h / --help
+  bool version = false;       // --version
   // A refusal (an unknown option, a value too long for the platform): the message for
   // standard error. nullptr when the command line is usable.
   const char* error = nullptr;

@@ -11,6 +11,13 @@ uint64_t RunFacts::SinceStartUs() const {
   return now > startUs ? now - startUs : 0;
 }
 
+void TakeFailure(RunFacts& facts, const FailureReason& reason) {
+  if (facts.failed) return;
+  facts.failed = true;
+  std::snprintf(facts.failureCode, sizeof facts.failureCode, "%s", reason.code);
+  std::snprintf(facts.failureMessage, sizeof facts.failureMessage, "%s", reason.message);
+}
+
 void TakePreparedFacts(RunFacts& facts, const PreparedFacts& prepared) {
   facts.prepared = true;
   facts.srecord = prepared.srecord;

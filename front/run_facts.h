@@ -4,6 +4,7 @@
 
 #include "image/sfld_loader.h"
 #include "protocol/image_extent.h"
+#include "report/failure_reason.h"
 #include "report/prepared_facts.h"
 
 namespace gpsfw {
@@ -28,9 +29,16 @@ struct RunFacts {
   ImageExtent sfldExtent{};
   RecordCensus sfld;
 
+  // The run's failure, once a step has reported one (the first counts).
+  bool failed = false;
+  char failureCode[32] = {};
+  char failureMessage[FailureReason::kMessageCapacity] = {};
+
   uint64_t SinceStartUs() const;
 };
 
+// Keeps the first failure reported, copied.
+void TakeFailure(RunFacts& facts, const FailureReason& reason);
 // Keeps what image preparation found, its SFLD path copied.
 void TakePreparedFacts(RunFacts& facts, const PreparedFacts& prepared);
 

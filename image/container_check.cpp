@@ -21,11 +21,35 @@ struct SectionSum {
   bool storedRead;
 };
 
-bool SizeFits(std::FILE* stream) {
-  if (std::fseek(stream, 0, SEEK_END) != 0) return false;
+long SizeOf(std::FILE* stream) {
+  if (std::fseek(stream, 0, SEEK_END) != 0) return -1;
   const long size = std::ftell(stream);
   std::rewind(stream);
+  return size;
+}
+
+bool SizeFits(long size) {
   return size >= kMinImageSize && size <= kMaxImageSize && size % kWordBytes == 0;
+}
+
+void Why(FailureReason* why, const FailureReason& reason) {
+  if (why != nullptr) *why = reason;
+}
+
+// A section cut short by the end of the file, or a checksum that does not match.
+void WhySectionFailed(FailureReason* why, const char* name, const SectionSum& sum,
+                      long sectionOffset, uint32_t length, long size) {
+  if (why == nullptr) return;
+  const long needed = sectionOffset + static_cast<long>(length / kWordBytes * kWordBytes) +
+                      static_cast<long>(kWordBytes);
+  if (!sum.storedRead) {
+    *why = MakeReason("image_truncated", "%ld bytes where the %s section needs %ld", size, name,
+                      needed);
+  } else {
+    *why = MakeReason("image_checksum",
+                      "the %s section's checksum is wrong: stored 0x%08x, computed 0x%08x", name,
+                      sum.stored, sum.computed);
+  }
 }
 
 bool ReadHeader(std::FILE* stream, long offset, SectionHeader& header) {
@@ -100,9 +124,17 @@ bool CheckPfld(std::FILE* stream, const SectionHeader& header, SectionSum& sum) 
 
 }  // namespace
 
-bool CheckContainer(std::FILE* stream, uint32_t* pfldChecksum) {
+bool CheckContainer(std::FILE* stream, uint32_t* pfldChecksum, FailureReason* why) {
   if (pfldChecksum != nullptr) *pfldChecksum = 0;
-  if (stream == nullptr || !SizeFits(stream)) return false;
+  if (stream == nullptr) return false;
+  const long size = SizeOf(stream);
+  if (!SizeFits(size)) {
+    Why(why,
+        MakeReason("image_size", "%ld bytes: a container holds %ld to %ld bytes, a multiple of %ld",
+                   size, static_cast<long>(kMinImageSize), static_cast<long>(kMaxImageSize),
+                   static_cast<long>(kWordBytes)));
+    return false;
+  }
   SectionHeader header{0, 0};
   ReadHeader(stream, kSectionHeaderOffset, header);
   // An image may also begin with its FW section; it then has no PFLD and is refused below.
@@ -110,20 +142,33 @@ bool CheckContainer(std::FILE* stream, uint32_t* pfldChecksum) {
   SectionSum pfld{0, 0, false};
   bool passed = true;
   if (pfldFound) {
-    if (!CheckPfld(stream, header, pfld)) return false;
+    if (!CheckPfld(stream, header, pfld)) {
+      Why(why, MakeReason("image_format", "the PFLD section's header is wrong"));
+      return false;
+    }
     passed = LogSectionSum("PFLD", pfld);
+    if (!passed) WhySectionFailed(why, "PFLD", pfld, 0, header.end - PFLD_BASE, size);
     if (!ReadHeader(stream, kFwHeaderOffset, header)) header = SectionHeader{0, 0};
   }
   if (!IsFwHeader(header)) {
     LogWide(L"Incorrect Image");
+    Why(why, MakeReason("image_format", "no FW section header where a container has it"));
     return false;
   }
   LogSectionFound("FW   section found at: 0x%08x, 0x%08x", FW_BASE, header.end);
-  if (pfldFound && !FirstWordsMarked(stream)) return false;
-  const SectionSum fw = SumSection(stream, pfldFound ? kFwSectionOffset : 0, header.end - FW_BASE);
-  passed = LogSectionSum("FW", fw) && passed;
+  if (pfldFound && !FirstWordsMarked(stream)) {
+    Why(why, MakeReason("image_format", "a section's first word lacks its mark"));
+    return false;
+  }
+  const long fwOffset = pfldFound ? kFwSectionOffset : 0;
+  const SectionSum fw = SumSection(stream, fwOffset, header.end - FW_BASE);
+  // The first fault found is the one named: the PFLD's before the FW's.
+  const bool fwPassed = LogSectionSum("FW", fw);
+  if (!fwPassed && passed) WhySectionFailed(why, "FW", fw, fwOffset, header.end - FW_BASE, size);
+  passed = fwPassed && passed;
   if (!pfldFound) {
     LogWide(L"PFLD section missed or corrupted");
+    Why(why, MakeReason("image_format", "the PFLD section is missing or corrupted"));
     return false;
   }
   if (!passed) return false;

@@ -1,5 +1,7 @@
 #include "link/record_transfer.h"
 
+#include <cstdio>
+
 #include <cwchar>
 
 #include "link/port_loss.h"
@@ -7,6 +9,7 @@
 #include "protocol/host_timing.h"
 #include "protocol/link_codes.h"
 #include "report/progress_log.h"
+#include "report/waiting.h"
 
 namespace gpsfw {
 namespace {
@@ -56,6 +59,14 @@ void ResendAfterFlood(SerialLink& link, const RecordPacket& packet) {
 
 constexpr RecordVerdict kNoVerdict{RecordOutcome::kNoVerdict, 0};
 
+void TellWaitingForVerdict(const RecordPacket& packet, uint64_t sinceUs) {
+  if (!WaitingReportDue()) return;
+  char what[48];
+  std::snprintf(what, sizeof what, "the verdict on record 0x%08X",
+                static_cast<unsigned>(packet.address));
+  Observe().OnWaiting(what, sinceUs);
+}
+
 RecordVerdict AwaitVerdict(SerialLink& link, const RecordPacket& packet) {
   int recWaits = 0;
   const uint64_t deadline = platform::NowUs() + kVerdictLimitUs;
@@ -63,6 +74,7 @@ RecordVerdict AwaitVerdict(SerialLink& link, const RecordPacket& packet) {
     uint8_t byte = 0;
     if (!ReadByte(link, byte)) {
       if (platform::NowUs() >= deadline || PortLossPending(link)) return kNoVerdict;
+      TellWaitingForVerdict(packet, deadline - kVerdictLimitUs);
       platform::SleepMs(kEmptyReadPauseMs);
       continue;
     }

@@ -11,6 +11,7 @@
 #include "protocol/host_timing.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
+#include "report/waiting.h"
 
 namespace gpsfw {
 namespace {
@@ -148,6 +149,7 @@ bool WaitForByte(SerialLink& link, uint8_t expected) {
   while (ReadByte(link, byte)) {
     if (byte == expected) return true;
     if (platform::NowUs() >= deadline) return false;
+    ReportWaiting("the receiver's reply", deadline - kWaitForByteLimitUs);
   }
   return false;
 }

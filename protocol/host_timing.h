@@ -34,6 +34,16 @@ inline constexpr uint32_t kReplyPauseMs = 200;
 inline constexpr int kSyncsAfterUpload = 3;
 // Unanswered polls before the receiver is woken again.
 inline constexpr int kUnansweredPollsBeforeWake = 10;
+// Whatever arrives, the session wakes the receiver again once it has gone this long without
+// progress (a "$VER" reply taken, the SFLD accepted, a flash stage answered). A receiver
+// that restarted into its application streams NMEA at its own speed; at the host's speed
+// those bytes arrive garbled, and some look like REC_WAIT_CODE, SYNC_CODE, 'D' or '$': they
+// answer the polls, so the count of unanswered polls never reaches its wake-up. A working
+// receiver makes progress every few seconds (a wake-up and its replies take about 4 s, the
+// SFLD's upload is counted from its end); stray stages started on stray bytes end within
+// their own bounds (the version query's 10 s), so 30 s wakes a chattering receiver within
+// the margin a recovery has.
+inline constexpr uint64_t kStalledSessionWakeUs = 30'000'000;
 // A flash loader left at 115200 by a failed stage falls back to 19200 after a spell without
 // traffic; polls at 19200 reach it garbled and keep it waiting. The host keeps this quiet
 // before it polls again, longer each round, so that flash loaders with longer idle times are

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "report/failure_reason.h"
 #include "report/prepared_facts.h"
 
 namespace gpsfw {
@@ -77,6 +78,15 @@ class Observer {
                       uint32_t /*baud*/) {}
   // One line went into the progress log (8-bit text without its line end).
   virtual void OnLogLine(const char* /*line*/) {}
+  // The cause of the run's failure, reported by the step that found it, before the run
+  // ends; the first one reported is the run's cause.
+  virtual void OnFailure(const FailureReason& /*reason*/) {}
+  // Something the run worked around that a person should know (a fallback taken).
+  virtual void OnWarning(const FailureReason& /*reason*/) {}
+  // A wait with nothing else to report: `what` is awaited since `sinceUs` (platform clock).
+  // Called from the long waits at most about once a second, so that a view can show its
+  // clock running.
+  virtual void OnWaiting(const char* /*what*/, uint64_t /*sinceUs*/) {}
   // The run ends with `returnCode` (after the "RetCode" line has been written).
   virtual void OnDone(int /*returnCode*/) {}
 };

@@ -11,6 +11,7 @@
 #include "protocol/link_codes.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
+#include "report/waiting.h"
 #include "update/record_stream.h"
 #include "update/version_report.h"
 
@@ -102,6 +103,7 @@ bool EraseProgress(SerialLink& link) {
         LogWide(L"FLASH erase failure.");
         return false;
       }
+      ReportWaiting("the erase's next sector report", lastReportUs);
       continue;
     }
     lastReportUs = platform::NowUs();
@@ -145,6 +147,7 @@ bool FlashUpload(RunState& run) {
   char reply[kReplyBuffer];
   char* version = QueryVersion(run.link, reply);
   if (version != nullptr) {
+    NoteProgress(run);
     VersionReport(version);
     QueryFlashType(run.link, reply);
   }

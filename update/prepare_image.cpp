@@ -1,11 +1,13 @@
 #include "update/prepare_image.h"
 
 #include "image/container_check.h"
+#include "image/image_file_check.h"
 #include "image/image_objects.h"
 #include "image/sfld_loader.h"
 #include "image/wide_format.h"
 #include "platform/text.h"
 #include "protocol/link_codes.h"
+#include "report/failure_reason.h"
 #include "report/progress_log.h"
 #include "update/extent_log.h"
 #include "update/record_census.h"
@@ -21,17 +23,27 @@ void LogWithPath(const wchar_t* format, const wchar_t* imagePath) {
   LogWide(message);
 }
 
+void ReportImageFailure(const char* path, const FailureReason& why) {
+  ReportFailure(MakeReason(why.code, "image '%s': %s", path, why.message));
+}
+
 // Type line, extent or container check. False when the image is refused.
-bool CheckOpenedImage(ImageSource& image) {
+bool CheckOpenedImage(ImageSource& image, const char* path) {
   const bool srecord = image.Type() == kImageSRecord;
   LogWide(srecord ? L"Image type: Motorola S-Record" : L"Image type: Binary");
   if (srecord) {
     LogImageExtent(image.Extent());
   } else {
     uint32_t pfldChecksum = 0;
-    if (!CheckContainer(image.BinaryStream(), &pfldChecksum)) return false;
+    FailureReason why = MakeReason("image_format", "refused by the container check");
+    if (!CheckContainer(image.BinaryStream(), &pfldChecksum, &why)) {
+      ReportImageFailure(path, why);
+      return false;
+    }
   }
-  return image.Extent().start == PFLD_BASE;
+  if (image.Extent().start == PFLD_BASE) return true;
+  ReportImageFailure(path, MakeReason("image_format", "it does not start at the PFLD's address"));
+  return false;
 }
 
 // Read once per run, so that whoever watches the run never reads an image again.
@@ -59,21 +71,39 @@ bool PrepareImage(const wchar_t* imagePath) {
 }
 
 bool PrepareImage(RunState& run, const wchar_t* imagePath) {
-  if (!LoadSfld(imagePath, &run.sfldOrigin)) return false;
   char narrowPath[kPathCapacity];
   platform::NarrowFromWide(narrowPath, sizeof narrowPath, imagePath);
+  // An image that cannot be used is the run's cause, also when the SFLD fails first.
+  FailureReason why;
+  const bool usable = ImageFileUsable(narrowPath, &why);
+  if (!usable) ReportImageFailure(narrowPath, why);
+  if (!LoadSfld(imagePath, &run.sfldOrigin)) {
+    ReportFailure(MakeReason("sfld_missing",
+                             "no SFLD: image '%s' carries no valid SFLD tail and '%s' cannot be "
+                             "opened or read",
+                             narrowPath, run.sfldOrigin.path));
+    return false;
+  }
+  if (usable && !run.sfldOrigin.fromTail && ImageCarriesSfldTail(narrowPath)) {
+    ReportWarning(MakeReason("sfld_tail_damaged",
+                             "the SFLD tail of image '%s' is damaged; the SFLD from '%s' is used "
+                             "instead",
+                             narrowPath, run.sfldOrigin.path));
+  }
   ImageSource& image = FirmwareImage();
   if (!image.Open(narrowPath)) {
     LogWithPath(L"File open error (%ls)", imagePath);
+    if (usable) ReportImageFailure(narrowPath, MakeReason("image_unreadable", "cannot be read"));
     return false;
   }
   PfldMode = false;
   LogWithPath(L"Opening '%ls' ...", imagePath);
   if (!image.Scan()) {
     LogWithPath(L"Image Format Error (%ls)", imagePath);
+    if (usable) ReportImageFailure(narrowPath, MakeReason("image_format", "not a valid image"));
     return false;
   }
-  if (!CheckOpenedImage(image)) return false;
+  if (!CheckOpenedImage(image, narrowPath)) return false;
   // A binary container always carries a PFLD, and an S-record image must start at
   // PFLD_BASE, so every accepted image rewrites the PFLD area. The question has nobody to
   // ask on this device; the message hook answers yes.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "image/sfld_loader.h"
 #include "link/serial_port.h"
 #include "protocol/record_packet.h"
@@ -19,6 +21,19 @@ struct RunState {
   SfldOrigin sfldOrigin;   // where the SFLD was read from; prepared.sfldPath points here
   PreparedFacts prepared;  // complete once PrepareImage has succeeded
   RecordPacket packet;     // room for one record while the images are counted
+  // The platform clock's time after which the session gives up at its next safe point;
+  // 0 keeps it trying for ever.
+  uint64_t giveUpAtUs = 0;
+  // The platform clock at the run's latest progress (a wake-up sent, a "$VER" reply taken,
+  // the SFLD accepted, a flash stage answered): the session wakes the receiver again when
+  // this lies too far back, whatever bytes keep arriving.
+  uint64_t progressUs = 0;
 };
+
+// Notes progress now.
+void NoteProgress(RunState& run);
+
+// True once the run's time to give up has come.
+bool TimeToGiveUp(const RunState& run);
 
 }  // namespace gpsfw

@@ -9,6 +9,7 @@
 #include "protocol/link_codes.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
+#include "report/waiting.h"
 #include "update/extent_log.h"
 #include "update/flash_upload.h"
 #include "update/poll_reply.h"
@@ -19,6 +20,7 @@ namespace gpsfw {
 namespace {
 
 constexpr size_t kReplyBuffer = 4096;
+constexpr uint32_t kQuietSliceMs = 1000;
 
 // The state of the poll loop. A receiver that stays without a recognised answer for a while
 // may have been reset into its application (which listens for nothing but the wake
@@ -31,6 +33,9 @@ struct PollLoop {
   int unanswered = 0;
   bool quietFirst = false;
   int quietRounds = 0;
+  // A flash stage started on a SYNC_CODE went unanswered: the byte was stray, and the next
+  // one starts no stage until the receiver has been woken again.
+  bool strayStage = false;
 
   void Answered() {
     unanswered = 0;
@@ -38,6 +43,13 @@ struct PollLoop {
   }
   void NotAnswered() {
     if (++unanswered < kUnansweredPollsBeforeWake) return;
+    WakeAgain();
+  }
+  // Bytes that answer the polls without leading anywhere hold the session no longer than
+  // silence would.
+  bool Stalled() const { return platform::NowUs() - run.progressUs >= kStalledSessionWakeUs; }
+  void WakeAgain() {
+    strayStage = false;
     KeepQuiet();
     WakeTarget(run);
     pollByte = SYNC_CODE;
@@ -50,7 +62,14 @@ struct PollLoop {
     uint32_t gap = kQuietGapMs << doublings;
     if (gap > kLongestQuietGapMs) gap = kLongestQuietGapMs;
     ++quietRounds;
-    platform::SleepMs(gap);
+    // In slices, so that a view's clock runs through a gap of up to half a minute.
+    const uint64_t since = platform::NowUs();
+    while (gap > 0) {
+      const uint32_t slice = gap < kQuietSliceMs ? gap : kQuietSliceMs;
+      platform::SleepMs(slice);
+      gap -= slice;
+      ReportWaiting("a quiet line before the next poll", since);
+    }
   }
 };
 
@@ -63,13 +82,17 @@ void TakeTextReply(PollLoop& loop) {
   const size_t n =
       ReadBlock(loop.run.link, reinterpret_cast<uint8_t*>(reply + 1), kReplyBuffer - 2);
   if (n == 0) return;
-  if (std::strstr(reply, "$VER") != nullptr) VersionReport(reply);
+  if (std::strstr(reply, "$VER") != nullptr) {
+    NoteProgress(loop.run);
+    VersionReport(reply);
+  }
   loop.pollByte = REC_POLL_CODE;
   LogWide(L"Wait for REC_WAIT_CODE.");
 }
 
 // A version reply found inside noise: the text from its tag on.
 void TakeTextInNoise(PollLoop& loop, char* tag) {
+  NoteProgress(loop.run);
   VersionReport(tag);
   loop.pollByte = REC_POLL_CODE;
   LogWide(L"Wait for REC_WAIT_CODE.");
@@ -89,6 +112,7 @@ void StartSfld(PollLoop& loop) {
     Observe().OnPhase(UpdatePhase::kPolling);
     return;
   }
+  NoteProgress(loop.run);
   LogWide(L"Complete.");
   LogWide(L"Wait for SFLD");
   Observe().OnPhase(UpdatePhase::kWaitingForSfld);
@@ -101,7 +125,14 @@ void StartSfld(PollLoop& loop) {
 
 bool RunFlashStage(PollLoop& loop) {
   SetBaud(loop.run.link, kFlashBaud);
+  const uint64_t progressBefore = loop.run.progressUs;
   if (FlashUpload(loop.run)) return true;
+  // A stage that was answered gives the recovery its full time from the stage's end.
+  if (loop.run.progressUs != progressBefore) {
+    NoteProgress(loop.run);
+  } else {
+    loop.strayStage = true;
+  }
   Observe().OnRetry("flash stage failed", "repeating the flash stage");
   SetBaud(loop.run.link, kPollBaud);
   Observe().OnPhase(UpdatePhase::kPolling);
@@ -109,9 +140,20 @@ bool RunFlashStage(PollLoop& loop) {
   return false;
 }
 
+// Garbled chatter holds every byte value. SYNC_CODE starts a flash stage only as the answer
+// to SYNC_CODE (the SFLD announces itself so), and not again after a stage it started went
+// unanswered. REC_WAIT_CODE always starts an SFLD upload: a boot loader left waiting for a
+// frame answers every poll with it.
+PollReply::Kind Plausible(const PollLoop& loop, PollReply::Kind kind) {
+  if (kind == PollReply::kSync && (loop.pollByte != SYNC_CODE || loop.strayStage)) {
+    return PollReply::kOther;
+  }
+  return kind;
+}
+
 // Reacts to one reply; true once the flash stage has succeeded.
 bool React(PollLoop& loop, const PollReply& reply) {
-  switch (reply.kind) {
+  switch (Plausible(loop, reply.kind)) {
     case PollReply::kText:
       loop.Answered();
       if (reply.tagInNoise != nullptr) {
@@ -146,6 +188,7 @@ void WakeTarget(RunState& run) {
   SerialLink& link = run.link;
   Observe().OnPhase(UpdatePhase::kWaking);
   Observe().OnWake(++run.wakes);
+  NoteProgress(run);
   LogWide(L"Waiting for target answer at 19200...");
   for (uint32_t baud : kWakeBauds) {
     SetBaud(link, baud);
@@ -167,17 +210,20 @@ bool RunSession(RunState& run) {
   PollLoop loop{run};
   char noise[kReplyBuffer];
   for (;;) {
+    if (TimeToGiveUp(run)) return false;
     // A receiver behind a port that went away may have been reset with it; its SFLD, if it
     // kept running, falls back while the host is quiet.
     if (TakePortLoss(link)) {
       SetBaud(link, kPollBaud);
       loop.quietFirst = true;
     }
+    if (loop.Stalled()) loop.WakeAgain();
     if (loop.quietFirst) loop.KeepQuiet();
     WriteByte(link, loop.pollByte);
     platform::SleepMs(kReplyPauseMs);
     uint8_t first = 0;
     if (!ReadByte(link, first)) {
+      ReportWaiting("an answer from the receiver", run.progressUs);
       loop.NotAnswered();
       continue;
     }

@@ -20,7 +20,8 @@ std::string Parse(std::vector<std::string> args) {
   }
   std::string text;
   const std::pair<const char*, const char*> values[] = {
-      {"i", o.image}, {"p", o.port}, {"l", o.log}, {"events", o.events}, {"trace", o.trace}};
+      {"i", o.image},       {"p", o.port},      {"l", o.log},
+      {"events", o.events}, {"trace", o.trace}, {"give-up-after", o.giveUpAfter}};
   for (const auto& [name, value] : values) {
     if (value != nullptr) text += std::string(name) + "=" + value + " ";
   }
@@ -32,9 +33,13 @@ std::string Parse(std::vector<std::string> args) {
   for (const auto& [name, set] : flags) {
     if (set) text += std::string(name) + " ";
   }
+  if (o.giveUpAfterSeconds != 0) text += std::to_string(o.giveUpAfterSeconds) + "s ";
   if (!text.empty()) text.pop_back();
   return text;
 }
+
+const std::string kBadSeconds =
+    "refused: a whole number of seconds from 1 to 86400 expected for '--give-up-after'";
 
 struct Case {
   std::vector<std::string> args;
@@ -91,6 +96,15 @@ TEST(CommandLine, TokensAndValues) {
       {{"-i", "a", "fw.bin"}, "refused: unexpected argument 'fw.bin'"},
       {{"-"}, "refused: unexpected argument '-'"},
       {{"--trace"}, "refused: missing value after '--trace'"},
+      // A time to give up: whole seconds, from one second to a day.
+      {{"--give-up-after", "90"}, "give-up-after=90 90s"},
+      {{"--give-up-after=86400"}, "give-up-after=86400 86400s"},
+      {{"--give-up-after", "0"}, kBadSeconds},
+      {{"--give-up-after", "86401"}, kBadSeconds},
+      {{"--give-up-after", "-5"}, kBadSeconds},
+      {{"--give-up-after", "5s"}, kBadSeconds},
+      {{"--give-up-after="}, kBadSeconds},
+      {{"--give-up-after"}, "refused: missing value after '--give-up-after'"},
       // Values up to the platform's path limit, and not one byte more.
       {{"-i", longPath}, "i=" + longPath},
       {{"-i", longPath + "b"},

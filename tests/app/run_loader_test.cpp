@@ -11,6 +11,7 @@
 
 #include "image/image_objects.h"
 #include "platform/paths.h"
+#include "report/observer.h"
 #include "sim/receiver.h"
 #include "sim/virtual_transport.h"
 #include "tests/support/log_capture.h"
@@ -101,6 +102,30 @@ TEST_F(RunLoaderTest, DefaultLogIsInTheWorkingDirectory) {
   EXPECT_EQ(Run({}), kRunNoImageOption);
   std::filesystem::current_path(previous);
   EXPECT_NE(ReadFile(dir.File("grelm.txt")).find("RetCode: -6"), std::string::npos);
+}
+
+// A receiver that never answers: with a time to give up, the run stops at the session's
+// next poll after it, closes the port and says why; the log ends as a run ends.
+TEST_F(RunLoaderTest, GiveUpAfterEndsWithMinusEightSoonAfterTheTimeGiven) {
+  struct Failures : Observer {
+    void OnFailure(const FailureReason& reason) override { codes.push_back(reason.code); }
+    std::vector<std::string> codes;
+  } failures;
+  InstallObserver(&failures);
+  const test::ImageFiles images = test::MakeImages(dir, 1024, 4096, 256);
+  const std::string log = dir.File("g.txt");
+  line.stopAtUs = 600'000'000;  // a run that kept trying would be stopped here
+  const int code =
+      Run({"-i", images.container, "-p", "/dev/ttyFAKE", "-l", log, "--give-up-after", "30"});
+  InstallObserver(nullptr);
+  EXPECT_EQ(code, kRunGaveUp);
+  EXPECT_GE(line.now(), 30'000'000u);
+  // At most one poll round (a wake-up with its syncs, a quiet gap) beyond the time given.
+  EXPECT_LE(line.now(), 60'000'000u);
+  const std::string text = ReadFile(log);
+  EXPECT_NE(text.find("Waiting for target answer at 19200...\r\n"), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 33), "Gave up after 30 s\r\nRetCode: -8\r\n");
+  EXPECT_EQ(failures.codes, std::vector<std::string>{"gave_up"});
 }
 
 // An SFLD the run may fall back to is as precious as the image.

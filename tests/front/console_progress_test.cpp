@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "front/console_progress.h"
 #include "front/terminal.h"
+#include "platform/clock.h"
 #include "protocol/link_codes.h"
 #include "tests/front/front_run.h"
 #include "tests/support/sample_images.h"
@@ -174,6 +176,62 @@ TEST_F(ConsoleProgressTest, EveryRetryIsALineThatSaysWhatFailedAndWhatComesNext)
     const std::string count = std::to_string(retries) + (retries == 1 ? " retry, " : " retries, ");
     EXPECT_TRUE(Contains(SplitLines(run.console).back(), count)) << c.name << "\n" << run.console;
   }
+}
+
+// A clock the test moves by hand.
+struct HandClock : platform::Clock {
+  uint64_t NowUs() override { return now; }
+  void SleepMs(uint32_t ms) override { now += ms * 1000ull; }
+  uint64_t now = 0;
+};
+
+// The console in the waits of an update that does not go on: its clock runs, it says what
+// it waits for, a receiver that never answers gets a hint, an update that ends after the
+// erase began says the flash is incomplete.
+TEST(ConsoleWaits, ClockRunsAndTheConsoleSaysWhatItWaitsFor) {
+  HandClock clock;
+  platform::InstallClock(&clock);
+  TempDir dir;
+  const std::string path = dir.File("console");
+  std::FILE* out = std::fopen(path.c_str(), "w");
+  RunFacts facts;
+  facts.port = "/dev/ttyUSB0";
+  ConsoleSetup setup;
+  setup.mode = ConsoleMode::kLive;
+  setup.width = 120;
+  {
+    ConsoleProgress console(out, setup, facts);
+    console.OnPhase(UpdatePhase::kPolling);
+    for (int wake = 1; wake <= 4; ++wake) {
+      clock.now += 10'000'000;
+      console.OnWake(wake);
+    }
+    const uint8_t answer = SYNC_CODE;
+    console.OnWire(WireDirection::kFromTarget, &answer, 1, 19200);
+    console.OnWake(5);  // an answer came: no hint for this round
+    console.OnPhase(UpdatePhase::kErasing);
+    console.OnPhase(UpdatePhase::kProgramming);
+    const uint64_t frameEnd = clock.now;
+    for (int second = 1; second <= 12; ++second) {
+      clock.now = frameEnd + second * 1'000'000ull;
+      console.OnWaiting("the verdict on record 0x10002800", frameEnd);
+    }
+    console.OnDone(-7);
+  }
+  std::fclose(out);
+  platform::InstallClock(nullptr);
+  const std::string text = ReadFile(path);
+  const std::vector<std::string> drawn = Drawn(text);
+  int hints = 0;
+  for (const std::string& piece : drawn)
+    hints += Contains(piece, "does not answer on /dev/ttyUSB0");
+  EXPECT_EQ(hints, 1) << text;
+  for (int second = 1; second <= 12; ++second) {
+    const std::string wait =
+        "waiting for the verdict on record 0x10002800, " + std::to_string(second) + " s";
+    EXPECT_TRUE(Contains(text, wait)) << wait << "\n" << text;
+  }
+  EXPECT_TRUE(Contains(drawn.back(), "flash is incomplete")) << text;
 }
 
 TEST(ConsoleDetection, ModeFromTheTerminalAndTheOptions) {

@@ -68,6 +68,25 @@ TEST(StationReport, NamesEveryFailedPortWithItsCodeAndKeepsAnyBytes) {
   EXPECT_EQ(ExitStatusOf(none), kExitFailed);
 }
 
+// The loader's done event names the cause: the summary and the report show it.
+TEST(StationReport, ShowsTheCauseTheLoaderGave) {
+  Board board;
+  board.start = Clock::now();
+  Unit& unit = AddUnit(board, "gps0", Result::kFailed, 254);
+  unit.progress.done = true;
+  unit.progress.doneCode = -2;
+  unit.progress.doneReason = "port_busy";
+  unit.progress.doneMessage = "serial port 'gps0' cannot be opened: held by PID 12 (minicom)";
+  const std::string summary = SummaryText(board, board.start + std::chrono::seconds(1));
+  EXPECT_NE(summary.find("gps0 (port: serial port 'gps0' cannot be opened: held by PID 12 "
+                         "(minicom), code 254)"),
+            std::string::npos)
+      << summary;
+  const nlohmann::json report = ReportJson(board, board.start);
+  EXPECT_EQ(report["ports"][0]["reason_code"], "port_busy");
+  EXPECT_NE(report["ports"][0]["reason"].get<std::string>().find("minicom"), std::string::npos);
+}
+
 // The report's temporary file may already be there: left over from a run that was killed
 // (truncated and replaced) or planted as a symbolic link (never written through).
 TEST(StationReport, WritesNoReportThroughALinkAndReplacesALeftOverOne) {

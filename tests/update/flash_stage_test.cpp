@@ -1,10 +1,12 @@
 // The pieces of the flash stage against a scripted target in virtual time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "image/image_objects.h"
+#include "protocol/host_timing.h"
 #include "protocol/link_codes.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/scripted_line.h"
@@ -135,6 +137,48 @@ TEST(Session, TargetThatNeverAnswersIsPolledAndWokenAgainForever) {
     EXPECT_GE(line.written[polls + 10].timeUs - line.written[polls + 9].timeUs,
               (200 + 10 * (2 + 100) + 3000) * kMs);
   }
+}
+
+}  // namespace
+}  // namespace gpsfw
+
+namespace gpsfw {
+namespace {
+
+// The times the wake sequence began: its first byte at the application's slower rate.
+std::vector<uint64_t> WakeTimes(const ScriptedLine& line) {
+  std::vector<uint64_t> times;
+  uint32_t previousBaud = 0;
+  for (const ScriptedLine::Written& w : line.written) {
+    if (w.baud == kWakeBauds[0] && previousBaud != kWakeBauds[0]) times.push_back(w.timeUs);
+    previousBaud = w.baud;
+  }
+  return times;
+}
+
+// A receiver whose application chatters at another speed answers every poll with garbled
+// bytes, some of which look like the protocol's own (REC_WAIT_CODE, SYNC_CODE, 'D', '$').
+// They answer the polls, so the unanswered count never wakes it: the session wakes it again
+// once it has gone without progress for its bound, and a stray SYNC_CODE that started a
+// flash stage nobody answered starts no other before the next wake-up.
+TEST(Session, StrayProtocolBytesForeverStillWakeTheReceiverAgain) {
+  LogCapture log;
+  ScriptedLine line;
+  RunState run;
+  OpenPort(run.link, L"/dev/ttyFAKE", 57600);
+  const uint8_t stray[] = {REC_WAIT_CODE, SYNC_CODE, REC_POLL_CODE, '$'};
+  size_t next = 0;
+  line.onHostByte = [&](uint8_t) { line.Arrive({stray[next++ % 4]}, 5); };
+  line.written.clear();
+  line.stopAtUs = 600'000 * kMs;
+  EXPECT_THROW(RunSession(run), ScriptedLine::Stop);
+  const std::vector<uint64_t> wakes = WakeTimes(line);
+  ASSERT_GE(wakes.size(), 6u);
+  uint64_t longest = 0;
+  for (size_t i = 1; i < wakes.size(); ++i) longest = std::max(longest, wakes[i] - wakes[i - 1]);
+  // The bound, plus one stray stage in progress and the quiet gap before the wake.
+  EXPECT_LE(longest, kStalledSessionWakeUs + 45'000 * kMs);
+  EXPECT_LE(run.flashStages, static_cast<int>(wakes.size()));
 }
 
 }  // namespace

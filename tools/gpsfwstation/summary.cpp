@@ -74,6 +74,7 @@ nlohmann::ordered_json UnitJson(const Unit& unit) {
   };
   if (unit.progress.done) entry["return_code"] = unit.progress.doneCode;
   if (unit.result != Result::kCompleted) entry["reason"] = FailureReason(unit);
+  if (!unit.progress.doneReason.empty()) entry["reason_code"] = unit.progress.doneReason;
   if (!unit.messages.empty()) entry["messages"] = unit.messages;
   if (!unit.startError.empty()) entry["messages"] = unit.startError;
   return entry;

@@ -17,6 +17,7 @@ struct ExitMeaning {
 constexpr ExitMeaning kExitMeanings[] = {
     {254, "port"},
     {253, "image"},
+    {248, "gave up"},
     {251, "log"},
     {250, "no image option"},
     {126, "not executable"},
@@ -62,8 +63,11 @@ const char* ResultKey(Result result) {
 
 std::string FailureReason(const Unit& unit) {
   if (!unit.startError.empty()) return "not started";
+  // The loader's own words on the cause, where its event stream gave them.
+  const std::string said =
+      unit.progress.doneMessage.empty() ? "" : ": " + unit.progress.doneMessage;
   for (const ExitMeaning& meaning : kExitMeanings) {
-    if (unit.status == meaning.status) return meaning.text;
+    if (unit.status == meaning.status) return meaning.text + said;
   }
   if (unit.status > kSignalBase) return "signal " + std::to_string(unit.status - kSignalBase);
   if (unit.status == 0) return "no completion reported";

@@ -59,6 +59,10 @@ void OnDone(UnitProgress& p, const json& event) {
   p.doneDuration = event.at("duration").get<double>();
   p.doneBytes = event.at("bytes").get<uint64_t>();
   p.retries = event.at("retries").get<int>();
+  if (event.contains("reason") && event.contains("message")) {
+    p.doneReason = event.at("reason").get<std::string>();
+    p.doneMessage = event.at("message").get<std::string>();
+  }
 }
 
 bool Apply(UnitProgress& p, const json& event) {

@@ -27,6 +27,8 @@ struct UnitProgress {
   int doneCode = 0;
   double doneDuration = 0;
   uint64_t doneBytes = 0;
+  std::string doneReason;   // a failed run's reason code, "" when the loader gave none
+  std::string doneMessage;  // and its text
 
   // Share of the transfer under way, 0 to 100, or -1 outside the transfers.
   int Percent() const;

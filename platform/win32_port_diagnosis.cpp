@@ -1,0 +1,33 @@
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/paths.h"
+#include "platform/port_diagnosis.h"
+
+namespace gpsfw::platform {
+
+// Windows names the cause in the error of the open the loader made.
+void DiagnosePort(const char* portName, PortDiagnosis* out) {
+  *out = PortDiagnosis{};
+  const DWORD error = ::GetLastError();
+  const char* why = "it cannot be opened";
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      out->code = "port_not_found";
+      why = "there is no such port";
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      out->code = "port_busy";
+      why = "another program holds it";
+      break;
+    default:
+      break;
+  }
+  std::snprintf(out->text, sizeof out->text, "serial port '%s' cannot be opened: %s (error %lu)",
+                portName, why, static_cast<unsigned long>(error));
+}
+
+}  // namespace gpsfw::platform

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+
+namespace gpsfw {
+
+// The long waits of the core (a verdict, a poll round, a quiet gap, an erase) tell the
+// observer what they wait for, so that a view can show its clock running; at most about
+// once a second, so that the wait's own timing stays as it is.
+
+// True when a report is due now: a second or more since the last one.
+bool WaitingReportDue();
+// Tells the observer that `what` is awaited since `sinceUs`, when a report is due.
+void ReportWaiting(const char* what, uint64_t sinceUs);
+
+}  // namespace gpsfw
