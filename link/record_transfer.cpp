@@ -94,8 +94,13 @@ RecordVerdict AwaitVerdict(SerialLink& link, const RecordPacket& packet) {
 // Brings the target back to waiting for a record: every byte but REC_WAIT_CODE is answered
 // with SYNC_CODE. A line that stays silent ends the pass early, as does a lost port.
 void RecoveryPass(SerialLink& link) {
-  uint64_t lastHeardUs = platform::NowUs();
+  const uint64_t startUs = platform::NowUs();
+  uint64_t lastHeardUs = startUs;
   for (int cycle = 0; cycle < kRecoveryCycles && !PortLossPending(link); ++cycle) {
+    if (platform::NowUs() - startUs >= kRecoveryPassLimitUs) {
+      link.talkedOverRecovery = true;
+      return;
+    }
     uint8_t byte = 0;
     if (ReadByte(link, byte)) {
       if (byte == REC_WAIT_CODE) return;

@@ -24,6 +24,10 @@ struct SerialLink {
   PortHandle port = INVALID_PORT;
   uint32_t baud = 0;         // the rate the line runs at, for the observer's trace
   bool lossPending = false;  // the device went away and came back (port_loss.h)
+  // A recovery pass ran out of time with bytes still coming and no loader asking for a
+  // record: an application talks on the line. Set by the record transfer, taken by the
+  // session.
+  bool talkedOverRecovery = false;
 };
 
 // True when the port opened at `baud`; the link is left closed otherwise.

@@ -95,8 +95,11 @@ inline constexpr uint64_t kWaitForByteLimitUs = 10'000'000;
 // REC_WAIT_CODE arrive. A receiver may stay silent for half a minute while it programs.
 inline constexpr uint64_t kVerdictLimitUs = 32'000'000;
 // The recovery pass after a failed record ends after this much silence; while bytes keep
-// coming it runs its full count of cycles.
+// coming it runs its full count of cycles, but never longer than the second bound: a
+// receiver that restarted into its application streams NMEA for ever, and its loader, had it
+// wanted the record again, would have answered REC_WAIT_CODE long before.
 inline constexpr uint64_t kRecoverySilenceUs = 5'000'000;
+inline constexpr uint64_t kRecoveryPassLimitUs = 10'000'000;
 // The flash loader's version query, repeated until a "$VER" reply.
 inline constexpr uint64_t kVersionQueryLimitUs = 10'000'000;
 // Silence between two sector reports of an erase; one 64 KiB NOR sector takes about a second.

@@ -126,9 +126,14 @@ void StartSfld(PollLoop& loop) {
 bool RunFlashStage(PollLoop& loop) {
   SetBaud(loop.run.link, kFlashBaud);
   const uint64_t progressBefore = loop.run.progressUs;
+  loop.run.link.talkedOverRecovery = false;
   if (FlashUpload(loop.run)) return true;
-  // A stage that was answered gives the recovery its full time from the stage's end.
-  if (loop.run.progressUs != progressBefore) {
+  // A stage that was answered gives the recovery its full time from the stage's end, unless
+  // it ended in an application's talk (a receiver restarted mid-stage): the time since the
+  // last accepted record is the stall.
+  const bool talked = loop.run.link.talkedOverRecovery;
+  loop.run.link.talkedOverRecovery = false;
+  if (loop.run.progressUs != progressBefore && !talked) {
     NoteProgress(loop.run);
   } else {
     loop.strayStage = true;

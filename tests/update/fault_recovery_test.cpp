@@ -102,6 +102,31 @@ std::vector<FaultCase> FaultCases() {
                        75});
     }
   }
+  // A receiver whose application talks NMEA at a speed of its own: what the host reads at
+  // its own rate is a UART's garble, protocol bytes among it, before the first wake-up and
+  // after every restart into the application.
+  const struct {
+    const char* name;
+    ReceiverPhase phase;
+    uint32_t position;
+  } talkingRestarts[] = {
+      {"SFLD upload", ReceiverPhase::kSfldUpload, 40},
+      {"version query", ReceiverPhase::kFlashCommands, 1},
+      {"programming", ReceiverPhase::kProgramming, 5 * 2060 + 900},
+  };
+  for (uint32_t baud : {9600u, 38400u, 115200u}) {
+    cases.push_back({"NMEA at " + std::to_string(baud) + " from power-on",
+                     [baud](ReceiverConfig& c) { c.nmea.baud = baud; }, 60});
+    for (const auto& at : talkingRestarts) {
+      cases.push_back(
+          {"NMEA at " + std::to_string(baud) + ", restart in " + at.name,
+           [baud, at](ReceiverConfig& c) {
+             c.nmea.baud = baud;
+             c.faults.resetsAt.push_back({at.phase, at.position, ResetTo::kApplication});
+           },
+           60});
+    }
+  }
   cases.push_back({"stray SYNC_CODE while the boot loader is polled",
                    [](ReceiverConfig& c) { c.faults.straySyncPolls.push_back(1); }, 60});
   cases.push_back(
