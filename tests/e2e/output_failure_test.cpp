@@ -21,9 +21,7 @@ TEST(OutputFailure, ReaderThatLeavesDuringAnUpdateEndsNothingButItsStream) {
   ChildProcess sim({ProgramPath("gpsfwsim"), "--link", link, "--once", "--expect", images.container,
                     "--time-limit", "240"},
                    dir.File("sim.out"));
-  for (int i = 0; i < 400 && !std::filesystem::exists(link); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
+  WaitForPath(link);
   // The reader takes three events and leaves while the loader is still waking the receiver.
   const std::string command = "set -o pipefail; '" + ProgramPath("gpsfwload") + "' -q -i '" +
                               images.container + "' -p '" + link + "' -l '" +

@@ -32,9 +32,7 @@ PtyUpdate RunOnPty(const TempDir& dir, const std::string& image,
   ChildProcess sim(
       {ProgramPath("gpsfwsim"), "--link", link, "--once", "--expect", image, "--time-limit", "240"},
       simOut);
-  for (int i = 0; i < 400 && !std::filesystem::exists(link); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
+  WaitForPath(link);
   PtyUpdate run;
   const std::string log = dir.File("update.log");
   run.loaderStatus = RunProcess({loader, "-i", image, "-p", link, "-l", log}, 240);

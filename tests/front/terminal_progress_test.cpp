@@ -84,9 +84,7 @@ TEST(TerminalProgressTest, StatusLineOnARealTerminalReachesAHundredPercent) {
   ChildProcess sim({ProgramPath("gpsfwsim"), "--link", link, "--once", "--expect", images.container,
                     "--time-limit", "240"},
                    dir.File("sim.out"));
-  for (int i = 0; i < 400 && !std::filesystem::exists(link); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
+  WaitForPath(link);
   std::string shown;
   const int status = RunOnTerminal(
       {ProgramPath("gpsfwload"), "-i", images.container, "-p", link, "-l", dir.File("log")}, shown,

@@ -24,12 +24,7 @@ using gpsfw::test::TempDir;
 const std::string kSimulator = GPSFW_BIN_DIR "/gpsfwsim";
 
 bool WaitForLink(const std::string& path) {
-  gpsfw::test::Awaiting("gpsfwsim to publish " + path);
-  struct stat info {};
-  for (int i = 0; i < 1000 && ::lstat(path.c_str(), &info) != 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return ::lstat(path.c_str(), &info) == 0;
+  return gpsfw::test::WaitForPath(path);
 }
 
 TEST(GpsfwsimInTheField, StreamsNmeaThroughAnAdapterAndReportsIt) {

@@ -39,11 +39,7 @@ bool Exists(const std::string& path) {
 
 // Waits for the simulator to publish its link.
 bool WaitForLink(const std::string& path) {
-  gpsfw::test::Awaiting("gpsfwsim to publish " + path);
-  for (int i = 0; i < 1000 && !Exists(path); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return Exists(path);
+  return gpsfw::test::WaitForPath(path);
 }
 
 PortHandle Open(const std::string& path) {

@@ -94,6 +94,17 @@ int RunProcess(const std::vector<std::string>& argv, double seconds) {
   return child.Wait(seconds);
 }
 
+bool WaitForPath(const std::string& path, double seconds) {
+  Awaiting(path + " to appear");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  std::error_code error;
+  while (!std::filesystem::is_symlink(path, error) && !std::filesystem::exists(path, error)) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 std::string ProgramPath(const std::string& name) {
   return std::string(GPSFW_BIN_DIR) + "/" + name;
 }

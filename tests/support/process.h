@@ -32,6 +32,10 @@ class ChildProcess {
 // Runs argv to its end (at most `seconds`) and gives its exit status as ChildProcess::Wait.
 int RunProcess(const std::vector<std::string>& argv, double seconds = 60);
 
+// Waits up to `seconds` for `path` to exist (a symbolic link counts, whatever it points at);
+// true once it does. The watchdog is told what the test waits for.
+bool WaitForPath(const std::string& path, double seconds = 10);
+
 // Path of a program built beside the tests.
 std::string ProgramPath(const std::string& name);
 // A copy of the program `name` in `folder`, made as it is, which then runs from there (its
