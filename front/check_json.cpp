@@ -42,6 +42,16 @@ void CheckReport::WriteJson(int returnCode) const {
     line.Text("image", facts_.image);
     if (accepted) AddAccepted(line, facts_);
     line.Text("verdict", accepted ? "accepted" : "refused").Int("code", returnCode);
+    if (warningCount_ > 0) {
+      const char* codes[kMaxWarnings];
+      const char* messages[kMaxWarnings];
+      for (size_t i = 0; i < warningCount_; ++i) {
+        codes[i] = warningCodes_[i];
+        messages[i] = warnings_[i];
+      }
+      line.Texts("warnings", codes, warningCount_)
+          .Texts("warning_messages", messages, warningCount_);
+    }
     if (!accepted) {
       if (StartRefused()) line.Address("required_start", PFLD_BASE);
       // The log's lines, which tell why, cut apart in a copy of the report's buffer.

@@ -42,6 +42,19 @@ void CheckReport::OnLogLine(const char* line) {
   log_[logUsed_] = '\0';
 }
 
+void CheckReport::OnWarning(const FailureReason& reason) {
+  if (warningCount_ == kMaxWarnings) return;
+  std::snprintf(warningCodes_[warningCount_], kCodeCapacity, "%s", reason.code);
+  std::snprintf(warnings_[warningCount_], FailureReason::kMessageCapacity, "%s", reason.message);
+  ++warningCount_;
+}
+
+void CheckReport::WriteWarnings() const {
+  for (size_t i = 0; i < warningCount_; ++i) {
+    std::fprintf(out_, "%-15s %s\n", "Warning:", warnings_[i]);
+  }
+}
+
 void CheckReport::WriteStages() const {
   char size[32];
   FormatSize(size, sizeof size, facts_.eraseEnd - facts_.eraseStart);
@@ -78,7 +91,13 @@ void CheckReport::WriteAccepted() const {
   WriteExtent(out_, "SFLD extent:", facts_.sfldExtent);
   WriteStages();
   WriteFloor();
-  std::fprintf(out_, "%-15s accepted\n", "Verdict:");
+  WriteWarnings();
+  if (warningCount_ == 0) {
+    std::fprintf(out_, "%-15s accepted\n", "Verdict:");
+  } else {
+    std::fprintf(out_, "%-15s accepted with %zu warning%s\n", "Verdict:", warningCount_,
+                 warningCount_ == 1 ? "" : "s");
+  }
 }
 
 bool CheckReport::StartRefused() const {
@@ -89,6 +108,7 @@ bool CheckReport::StartRefused() const {
 void CheckReport::WriteRefused(int returnCode) const {
   std::fprintf(out_, "%-15s %s\n", "Image:", facts_.image);
   std::fprintf(out_, "%-15s refused (return code %d)\n", "Verdict:", returnCode);
+  WriteWarnings();
   if (StartRefused()) {
     std::fprintf(out_, "%-15s the image does not start at 0x%08" PRIX32 "\n", "Reason:", PFLD_BASE);
   }

@@ -19,15 +19,19 @@ class CheckReport : public Observer {
       : out_(out), facts_(facts), json_(json) {}
 
   void OnLogLine(const char* line) override;
+  void OnWarning(const FailureReason& reason) override;
   void OnDone(int returnCode) override;
 
  private:
   static constexpr size_t kLogCapacity = 16384;
+  static constexpr size_t kMaxWarnings = 4;
+  static constexpr size_t kCodeCapacity = 48;
 
   void WriteAccepted() const;
   void WriteStages() const;
   void WriteFloor() const;
   void WriteRefused(int returnCode) const;
+  void WriteWarnings() const;
   void WriteJson(int returnCode) const;
   // The refusal of an image that does not start at PFLD_BASE, which logs no reason.
   bool StartRefused() const;
@@ -39,6 +43,11 @@ class CheckReport : public Observer {
   size_t lastLine_ = 0;  // where the latest line starts in log_
   bool logCut_ = false;
   bool json_ = false;
+  // What preparation worked around (a damaged SFLD tail replaced by sfld.hex): the image is
+  // usable, but not as it was meant to be.
+  char warningCodes_[kMaxWarnings][kCodeCapacity] = {};
+  char warnings_[kMaxWarnings][FailureReason::kMessageCapacity] = {};
+  size_t warningCount_ = 0;
 };
 
 }  // namespace gpsfw

@@ -16,6 +16,9 @@ constexpr uint64_t kClockRedrawUs = 1000000;
 constexpr int kDeciles = 10;
 // Rounds of wake-ups without a byte from the receiver before the console says what to check.
 constexpr int kSilentWakesBeforeHint = 3;
+// A wait in a pipe is told after this long, then at every whole multiple of the period.
+constexpr uint64_t kPlainWaitFirstSeconds = 5;
+constexpr uint64_t kPlainWaitEverySeconds = 10;
 
 constexpr char kColourWarning[] = "\x1b[33m";
 constexpr char kColourGood[] = "\x1b[32m";
@@ -26,15 +29,13 @@ constexpr char kEraseToEnd[] = "\x1b[K";
 }  // namespace
 
 void ConsoleProgress::DrawStatus() {
-  char text[kTextCapacity];
-  char duration[32];
-  FormatDuration(duration, sizeof duration, facts_.SinceStartUs());
-  std::snprintf(text, sizeof text, "%s  ", duration);
-  PhaseText(text + std::strlen(text), sizeof text - std::strlen(text));
-  WaitText(text + std::strlen(text), sizeof text - std::strlen(text));
+  StatusFields fields;
+  StatusText(fields);
   const int width = setup_.widthFd >= 0 ? TerminalColumns(setup_.widthFd) : setup_.width;
   // The last column stays free: writing into it makes some terminals wrap at once.
-  const size_t columns = CutToColumns(text, width > 1 ? static_cast<size_t>(width - 1) : 1);
+  char text[kTextCapacity];
+  const size_t columns =
+      fields.Fit(text, sizeof text, width > 1 ? static_cast<size_t>(width - 1) : 1);
   std::fputc('\r', out_);
   std::fputs(text, out_);
   if (setup_.ansi) {
@@ -61,16 +62,23 @@ void ConsoleProgress::ClearStatus() {
   drawnColumns_ = 0;
 }
 
-// A line of its own above the status line (live) or among the plain lines.
-void ConsoleProgress::Line(const char* text, const char* colour) {
+// A line of its own above the status line (live) or among the plain lines. On a terminal
+// too it carries the time since the start, so that a retry can be told apart from the next
+// one; the summary holds its own duration.
+void ConsoleProgress::Line(const char* text, const char* colour, bool stamped) {
   if (setup_.mode == ConsoleMode::kOff) return;
   if (!Live()) {
     PlainLine(text);
     return;
   }
   ClearStatus();
+  char stamp[40] = "";
+  if (stamped) {
+    FormatDuration(stamp, sizeof stamp, facts_.SinceStartUs());
+    Append(stamp, sizeof stamp, "  ");
+  }
   const bool coloured = setup_.colour && colour != nullptr;
-  std::fprintf(out_, "%s%s%s\n", coloured ? colour : "", text, coloured ? kColourEnd : "");
+  std::fprintf(out_, "%s%s%s%s\n", stamp, coloured ? colour : "", text, coloured ? kColourEnd : "");
   if (phase_ != UpdatePhase::kDone) DrawStatus();
   std::fflush(out_);
 }
@@ -118,7 +126,7 @@ void ConsoleProgress::ShowPhase() {
     DrawStatus();
   } else if (setup_.mode == ConsoleMode::kPlain) {
     char text[kTextCapacity];
-    PhaseText(text, sizeof text);
+    PhaseLine(text, sizeof text);
     PlainLine(text);
   }
 }
@@ -139,11 +147,34 @@ void ConsoleProgress::OnWake(int count) {
 }
 
 void ConsoleProgress::OnWaiting(const char* what, uint64_t sinceUs) {
-  std::snprintf(waitWhat_, sizeof waitWhat_, "%s", what);
+  char awaited[sizeof waitWhat_];
+  std::snprintf(awaited, sizeof awaited, "%s", what);
+  if (!waiting_ || sinceUs != waitSinceUs_ || std::strcmp(awaited, waitWhat_) != 0) {
+    waitShownSeconds_ = 0;
+  }
+  std::memcpy(waitWhat_, awaited, sizeof waitWhat_);
   waitSinceUs_ = sinceUs;
   waitSeenUs_ = platform::NowUs();
   waiting_ = true;
-  if (Live()) DrawStatus();
+  if (Live()) {
+    DrawStatus();
+  } else if (setup_.mode == ConsoleMode::kPlain) {
+    ShowPlainWait();
+  }
+}
+
+// A pipe has no status line: a long wait gets a line of its own once it has lasted a while
+// and then now and then, so that a script's log never looks hung.
+void ConsoleProgress::ShowPlainWait() {
+  const uint64_t seconds = WaitSeconds(platform::NowUs());
+  const uint64_t due = waitShownSeconds_ == 0 ? kPlainWaitFirstSeconds
+                                              : (waitShownSeconds_ / kPlainWaitEverySeconds + 1) *
+                                                    kPlainWaitEverySeconds;
+  if (seconds < due) return;
+  waitShownSeconds_ = seconds;
+  char text[kTextCapacity];
+  std::snprintf(text, sizeof text, "waiting for %s, %" PRIu64 " s", waitWhat_, seconds);
+  PlainLine(text);
 }
 
 void ConsoleProgress::TakeFlashRecord(const RecordReport& record) {
@@ -161,8 +192,10 @@ void ConsoleProgress::ShowPlainDecile() {
   const int decile = total == 0 ? kDeciles : static_cast<int>(flashBytesDone_ * kDeciles / total);
   if (decile <= decileShown_) return;
   decileShown_ = decile;
+  StatusFields fields;
+  ProgrammingText(fields);
   char text[kTextCapacity];
-  ProgrammingText(text, sizeof text);
+  fields.Join(text, sizeof text);
   PlainLine(text);
 }
 
@@ -240,11 +273,11 @@ void ConsoleProgress::OnDone(int returnCode) {
   phase_ = UpdatePhase::kDone;
   char text[kTextCapacity];
   SummaryText(text, sizeof text, returnCode);
-  Line(text, returnCode == 0 ? kColourGood : kColourBad);
+  Line(text, returnCode == 0 ? kColourGood : kColourBad, false);
   // A run that ended after the erase began leaves the receiver without whole firmware.
   if (returnCode != 0 && flashTouched_) {
     Line("the receiver's flash is incomplete: it must be updated again before it is used",
-         kColourBad);
+         kColourBad, false);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "front/console_text.h"
 #include "front/run_facts.h"
 #include "front/terminal.h"
 #include "report/observer.h"
@@ -37,9 +38,11 @@ class ConsoleProgress : public Observer {
   static constexpr size_t kTextCapacity = 512;
 
   bool Live() const { return setup_.mode == ConsoleMode::kLive; }
-  void PhaseText(char* out, size_t capacity) const;
-  void ProgrammingText(char* out, size_t capacity) const;
-  void EraseText(char* out, size_t capacity) const;
+  void StatusText(StatusFields& fields) const;
+  void PhaseText(StatusFields& fields) const;
+  void PhaseLine(char* out, size_t capacity) const;
+  void ProgrammingText(StatusFields& fields) const;
+  void EraseText(StatusFields& fields) const;
   void FailureText(char* out, size_t capacity, const char* what, const char* next) const;
   void SummaryText(char* out, size_t capacity, int returnCode) const;
   double ProgrammingRate() const;
@@ -47,11 +50,13 @@ class ConsoleProgress : public Observer {
   void ShowPhase();
   void DrawStatus();
   void ClearStatus();
-  void Line(const char* text, const char* colour);
+  void Line(const char* text, const char* colour, bool stamped = true);
   void PlainLine(const char* text);
   void TakeFlashRecord(const RecordReport& record);
   void ShowPlainDecile();
-  void WaitText(char* out, size_t capacity) const;
+  void ShowPlainWait();
+  void WaitText(StatusFields& fields) const;
+  uint64_t WaitSeconds(uint64_t now) const;
 
   std::FILE* out_;
   ConsoleSetup setup_;
@@ -82,8 +87,9 @@ class ConsoleProgress : public Observer {
   uint64_t waitSinceUs_ = 0;
   uint64_t waitSeenUs_ = 0;
   bool waiting_ = false;
-  int silentWakes_ = 0;        // wake-ups without a byte from the receiver since the last
-  bool flashTouched_ = false;  // an erase has begun in this run
+  uint64_t waitShownSeconds_ = 0;  // the seconds of the wait's latest plain line
+  int silentWakes_ = 0;            // wake-ups without a byte from the receiver since the last
+  bool flashTouched_ = false;      // an erase has begun in this run
 };
 
 }  // namespace gpsfw

@@ -14,6 +14,17 @@ namespace {
 
 // A wait is shown while the core reports it; it reports about once a second.
 constexpr uint64_t kWaitShownUs = 2500000;
+
+// How much a person watching needs each piece of the status line that may give way on a
+// narrow terminal: the wait under way says the run is alive, the clock since the start
+// comes next; the share of the line's speed is the first to go.
+constexpr int kUseOfWait = 5;
+constexpr int kUseOfClock = 4;
+constexpr int kUseOfBytes = 3;
+constexpr int kUseOfRange = 3;
+constexpr int kUseOfRate = 2;
+constexpr int kUseOfLineShare = 1;
+
 const char* ResultText(int returnCode) {
   switch (returnCode) {
     case 0:
@@ -55,70 +66,89 @@ double ConsoleProgress::ProgrammingRate() const {
          static_cast<double>(end - programmingStartUs_);
 }
 
-void ConsoleProgress::ProgrammingText(char* out, size_t capacity) const {
+void ConsoleProgress::ProgrammingText(StatusFields& fields) const {
   const uint64_t total = facts_.flash.bytes;
   const uint64_t percent = total == 0 ? 100 : flashBytesDone_ * 100 / total;
-  std::snprintf(out, capacity, "programming %3" PRIu64 "%%  %" PRIu64 "/%" PRIu64 " bytes", percent,
-                flashBytesDone_, total);
+  fields.Add(StatusFields::kAlways, "programming %3" PRIu64 "%%", percent);
+  fields.Add(kUseOfBytes, "  %" PRIu64 "/%" PRIu64 " bytes", flashBytesDone_, total);
   const double rate = ProgrammingRate();
   if (rate <= 0) return;
   char text[32];
   FormatRate(text, sizeof text, rate);
-  Append(out, capacity, "  %s  %.0f%% of line", text, 100 * rate / LineBytesPerSecond(kFlashBaud));
+  fields.Add(kUseOfRate, "  %s", text);
+  fields.Add(kUseOfLineShare, "  %.0f%% of line", 100 * rate / LineBytesPerSecond(kFlashBaud));
   FormatDuration(text, sizeof text,
                  static_cast<uint64_t>(static_cast<double>(total - flashBytesDone_) / rate * 1e6));
-  Append(out, capacity, "  %s left", text);
+  fields.Add(StatusFields::kAlways, "  %s left", text);
 }
 
 // The counter first, so that a narrow terminal still shows it.
-void ConsoleProgress::EraseText(char* out, size_t capacity) const {
+void ConsoleProgress::EraseText(StatusFields& fields) const {
+  char range[64];
   char size[32];
   FormatSize(size, sizeof size, facts_.eraseEnd - facts_.eraseStart);
-  std::snprintf(out, capacity, "erasing ");
-  if (Live()) {
-    Append(out, capacity, " sectors %" PRIu32, sectors_);
-    if (sectorsOfLastErase_ != 0) Append(out, capacity, "/%" PRIu32, sectorsOfLastErase_);
-    Append(out, capacity, "  ");
+  std::snprintf(range, sizeof range, "0x%08" PRIX32 "-0x%08" PRIX32 " (%s)", facts_.eraseStart,
+                facts_.eraseEnd, size);
+  if (!Live()) {
+    fields.Add(StatusFields::kAlways, "erasing %s", range);
+    return;
   }
-  Append(out, capacity, "0x%08" PRIX32 "-0x%08" PRIX32 " (%s)", facts_.eraseStart, facts_.eraseEnd,
-         size);
+  char sectors[48];
+  std::snprintf(sectors, sizeof sectors, "erasing  sectors %" PRIu32, sectors_);
+  if (sectorsOfLastErase_ != 0) Append(sectors, sizeof sectors, "/%" PRIu32, sectorsOfLastErase_);
+  fields.Add(StatusFields::kAlways, "%s", sectors);
+  fields.Add(kUseOfRange, "  %s", range);
 }
 
-void ConsoleProgress::PhaseText(char* out, size_t capacity) const {
+void ConsoleProgress::PhaseText(StatusFields& fields) const {
   switch (phase_) {
     case UpdatePhase::kPreparing:
-      std::snprintf(out, capacity, "checking the image");
+      fields.Add(StatusFields::kAlways, "checking the image");
       return;
     case UpdatePhase::kWaking:
-      std::snprintf(out, capacity, "waking the receiver (wake-up %d)", wakes_);
+      fields.Add(StatusFields::kAlways, "waking the receiver (wake-up %d)", wakes_);
       return;
     case UpdatePhase::kPolling:
-      std::snprintf(out, capacity, "waiting for the %s (wake-up %d)",
-                    sfldStarted_ ? "receiver" : "boot loader", wakes_);
+      fields.Add(StatusFields::kAlways, "waiting for the %s (wake-up %d)",
+                 sfldStarted_ ? "receiver" : "boot loader", wakes_);
       return;
     case UpdatePhase::kSfldUpload:
-      std::snprintf(out, capacity, "SFLD upload  record %" PRIu32 "/%" PRIu32, sfldRecordsDone_,
-                    facts_.sfld.records);
+      fields.Add(StatusFields::kAlways, "SFLD upload  record %" PRIu32 "/%" PRIu32,
+                 sfldRecordsDone_, facts_.sfld.records);
       return;
     case UpdatePhase::kWaitingForSfld:
-      std::snprintf(out, capacity, "waiting for the SFLD to start");
+      fields.Add(StatusFields::kAlways, "waiting for the SFLD to start");
       return;
     case UpdatePhase::kFlashQueries:
-      std::snprintf(out, capacity, "asking the SFLD for its version and flash type");
+      fields.Add(StatusFields::kAlways, "asking the SFLD for its version and flash type");
       return;
     case UpdatePhase::kErasing:
-      EraseText(out, capacity);
+      EraseText(fields);
       return;
     case UpdatePhase::kProgramming:
-      ProgrammingText(out, capacity);
+      ProgrammingText(fields);
       return;
     case UpdatePhase::kPortLost:
-      std::snprintf(out, capacity, "port %s lost, waiting for it to come back", facts_.port);
+      fields.Add(StatusFields::kAlways, "port %s lost, waiting for it to come back", facts_.port);
       return;
     case UpdatePhase::kDone:
-      out[0] = '\0';
       return;
   }
+}
+
+// The status line: the clock since the start, the phase, the wait under way.
+void ConsoleProgress::StatusText(StatusFields& fields) const {
+  char duration[32];
+  FormatDuration(duration, sizeof duration, facts_.SinceStartUs());
+  fields.Add(kUseOfClock, "%s  ", duration);
+  PhaseText(fields);
+  WaitText(fields);
+}
+
+void ConsoleProgress::PhaseLine(char* out, size_t capacity) const {
+  StatusFields fields;
+  PhaseText(fields);
+  fields.Join(out, capacity);
 }
 
 void ConsoleProgress::FailureText(char* out, size_t capacity, const char* what,
@@ -159,12 +189,14 @@ void ConsoleProgress::SummaryText(char* out, size_t capacity, int returnCode) co
 }
 
 // "  waiting for the verdict on record 0x10002800, 12 s" while a wait goes on.
-void ConsoleProgress::WaitText(char* out, size_t capacity) const {
-  if (capacity > 0) out[0] = '\0';
+void ConsoleProgress::WaitText(StatusFields& fields) const {
   const uint64_t now = platform::NowUs();
   if (!waiting_ || now - waitSeenUs_ > kWaitShownUs) return;
-  const uint64_t seconds = now > waitSinceUs_ ? (now - waitSinceUs_) / 1000000 : 0;
-  std::snprintf(out, capacity, "  waiting for %s, %" PRIu64 " s", waitWhat_, seconds);
+  fields.Add(kUseOfWait, "  waiting for %s, %" PRIu64 " s", waitWhat_, WaitSeconds(now));
+}
+
+uint64_t ConsoleProgress::WaitSeconds(uint64_t now) const {
+  return now > waitSinceUs_ ? (now - waitSinceUs_) / 1000000 : 0;
 }
 
 }  // namespace gpsfw

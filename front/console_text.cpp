@@ -60,6 +60,58 @@ size_t CutToColumns(char* text, size_t columns) {
   return kept;
 }
 
+size_t TextColumns(const char* text) {
+  size_t columns = 0;
+  for (size_t i = 0; text[i] != '\0'; ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++columns;
+  }
+  return columns;
+}
+
+void StatusFields::Add(int use, const char* format, ...) {
+  if (count_ == kMaxFields) return;
+  Field& field = fields_[count_++];
+  field.use = use;
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(field.text, sizeof field.text, format, args);
+  va_end(args);
+}
+
+void StatusFields::Join(char* out, size_t capacity) const {
+  if (capacity > 0) out[0] = '\0';
+  for (size_t i = 0; i < count_; ++i) Append(out, capacity, "%s", fields_[i].text);
+}
+
+size_t StatusFields::Fit(char* out, size_t capacity, size_t columns) const {
+  bool taken[kMaxFields] = {};
+  bool weighed[kMaxFields] = {};
+  size_t used = 0;
+  for (size_t i = 0; i < count_; ++i) {
+    if (fields_[i].use < kAlways) continue;
+    taken[i] = weighed[i] = true;
+    used += TextColumns(fields_[i].text);
+  }
+  // The others by use, most needed first; one too wide leaves the room to a shorter one.
+  for (size_t round = 0; round < count_; ++round) {
+    size_t best = count_;
+    for (size_t i = 0; i < count_; ++i) {
+      if (!weighed[i] && (best == count_ || fields_[i].use > fields_[best].use)) best = i;
+    }
+    if (best == count_) break;
+    weighed[best] = true;
+    const size_t width = TextColumns(fields_[best].text);
+    if (used + width > columns) continue;
+    taken[best] = true;
+    used += width;
+  }
+  if (capacity > 0) out[0] = '\0';
+  for (size_t i = 0; i < count_; ++i) {
+    if (taken[i]) Append(out, capacity, "%s", fields_[i].text);
+  }
+  return CutToColumns(out, columns);
+}
+
 void Append(char* out, size_t capacity, const char* format, ...) {
   const size_t used = std::strlen(out);
   if (used + 1 >= capacity) return;

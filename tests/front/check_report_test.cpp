@@ -141,6 +141,38 @@ TEST_F(CheckReportTest, RefusedImagesGetTheVerdictAReasonAndTheLog) {
   }
 }
 
+// A damaged SFLD tail replaced by sfld.hex: the image is accepted, but the report says what
+// was worked around, in text and in JSON.
+TEST_F(CheckReportTest, ADamagedSfldTailIsAWarningOfTheReport) {
+  std::string damaged = ReadFile(images_->container);
+  damaged.back() ^= 0x01;
+  const std::string image = runDir.File("damaged.bin");
+  WriteFile(image, damaged);
+
+  const CheckRun text = RunCheck(runDir, image, images_->sfld);
+  EXPECT_EQ(text.status, 0);
+  const Lines report = SplitLines(text.report);
+  const auto warning = std::find_if(report.begin(), report.end(), [](const std::string& line) {
+    return line.rfind("Warning:        the SFLD tail of image '", 0) == 0;
+  });
+  ASSERT_NE(warning, report.end()) << text.report;
+  EXPECT_TRUE(Contains(*warning, "damaged; the SFLD from '" + runDir.File("bin/sfld.hex")))
+      << *warning;
+  EXPECT_NE(std::find(report.begin(), report.end(), "Verdict:        accepted with 1 warning"),
+            report.end())
+      << text.report;
+
+  const CheckRun json = RunCheck(runDir, image, images_->sfld, true);
+  EXPECT_EQ(json.status, 0);
+  EXPECT_TRUE(Contains(json.report, "\"verdict\":\"accepted\"")) << json.report;
+  EXPECT_TRUE(Contains(json.report, "\"warnings\":[\"sfld_tail_damaged\"]")) << json.report;
+  EXPECT_TRUE(Contains(json.report, "\"warning_messages\":[\"the SFLD tail of image"))
+      << json.report;
+
+  const CheckRun sound = RunCheck(runDir, images_->container);
+  EXPECT_FALSE(Contains(sound.report, "arning")) << sound.report;
+}
+
 // The floor leaves out only the receiver's own time and its version dialogue with the boot
 // loader, which take well under a second for this image.
 TEST_F(CheckReportTest, ExpectedDurationIsAFloorUnderAWholeUpdate) {

@@ -95,7 +95,7 @@ FrontRun RunWithFrontEnd(const TempDir& dir, const sim::ReceiverConfig& config,
 }
 
 CheckRun RunCheck(const TempDir& dir, const std::string& image,
-                  const std::string& sfldBesideProgram) {
+                  const std::string& sfldBesideProgram, bool json) {
   // A copy of the loader of its own, so that "sfld.hex" can lie beside it.
   const std::string program = dir.File("bin/gpsfwload");
   std::filesystem::create_directories(dir.File("bin"));
@@ -111,9 +111,10 @@ CheckRun RunCheck(const TempDir& dir, const std::string& image,
   const std::string log = dir.File("check.log");
   CheckRun run;
   // A port that does not exist: --check opens none.
-  ChildProcess child(
-      Started(program, {"--check", "-i", image, "-p", dir.File("no-such-port"), "-l", log}),
-      dir.File("check"));
+  std::vector<std::string> arguments = {"--check", "-i", image, "-p", dir.File("no-such-port"),
+                                        "-l",      log};
+  if (json) arguments.push_back("--json");
+  ChildProcess child(Started(program, arguments), dir.File("check"));
   run.status = child.Wait(60);
   unsetenv("TMPDIR");
   run.report = ReadFile(dir.File("check"));

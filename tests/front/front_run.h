@@ -42,9 +42,10 @@ struct CheckRun {
   std::vector<std::string> log;
   std::string report;
 };
-// "sfld.hex" lies beside the program when `sfldBesideProgram` names an SFLD file.
+// "sfld.hex" lies beside the program when `sfldBesideProgram` names an SFLD file; `json`
+// adds --json.
 CheckRun RunCheck(const TempDir& dir, const std::string& image,
-                  const std::string& sfldBesideProgram = "");
+                  const std::string& sfldBesideProgram = "", bool json = false);
 
 // argv for a program built by this build but started from elsewhere (a copy, an installed
 // one): in a cross build through the emulator.
