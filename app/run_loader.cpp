@@ -146,6 +146,7 @@ int RunWithLog(const LoaderOptions& options) {
     return kRunPortFailed;
   }
   StoppableRun stoppable(run);
+  run.link.giveUpAtUs = run.giveUpAtUs;
   CheckAdapterLatency(run.link, port);
   const int code = PrepareAndRun(run, imagePath);
   ClosePort(run.link);

@@ -5,6 +5,7 @@
 #include "protocol/host_timing.h"
 #include "report/observer.h"
 #include "report/progress_log.h"
+#include "report/waiting.h"
 
 namespace gpsfw {
 
@@ -23,7 +24,14 @@ void RecoverLostPort(SerialLink& link) {
   Observe().OnPhase(UpdatePhase::kPortLost);
   // A device that comes back is opened again under its name; until then there is nothing
   // to do but look now and then.
-  while (!platform::Serial().Reopen(port)) platform::SleepMs(kLostPortCheckMs);
+  const uint64_t since = platform::NowUs();
+  while (!platform::Serial().Reopen(port)) {
+    // A run that gives up at some time leaves the wait then, its port still lost; the
+    // session ends at its next look at the time.
+    if (link.giveUpAtUs != 0 && platform::NowUs() >= link.giveUpAtUs) return;
+    platform::SleepMs(kLostPortCheckMs);
+    ReportWaiting("the serial port to come back", since);
+  }
   LogWide(L"Serial port back.");
   Observe().OnPortBack();
 }

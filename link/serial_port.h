@@ -28,6 +28,9 @@ struct SerialLink {
   // record: an application talks on the line. Set by the record transfer, taken by the
   // session.
   bool talkedOverRecovery = false;
+  // The platform clock's time after which a lost port is no longer waited for (the run's
+  // --give-up-after); 0 waits for ever, as a receiver's adapter may come back at any time.
+  uint64_t giveUpAtUs = 0;
 };
 
 // True when the port opened at `baud`; the link is left closed otherwise.

@@ -128,6 +128,21 @@ TEST_F(RunLoaderTest, GiveUpAfterEndsWithMinusEightSoonAfterTheTimeGiven) {
   EXPECT_EQ(failures.codes, std::vector<std::string>{"gave_up"});
 }
 
+// An adapter pulled out for good is waited for until the time to give up, not for ever.
+TEST_F(RunLoaderTest, GiveUpAfterEndsTheWaitForALostPort) {
+  const test::ImageFiles images = test::MakeImages(dir, 1024, 4096, 256);
+  const std::string log = dir.File("g.txt");
+  line.stopAtUs = 600'000'000;
+  line.onHostByte = [this](uint8_t) { line.gone = true; };
+  const int code =
+      Run({"-i", images.container, "-p", "/dev/ttyFAKE", "-l", log, "--give-up-after", "30"});
+  EXPECT_EQ(code, kRunGaveUp);
+  EXPECT_LE(line.now(), 40'000'000u);  // the session's next look at the time
+  const std::string text = ReadFile(log);
+  EXPECT_NE(text.find("Serial port lost, waiting for it...\r\n"), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 33), "Gave up after 30 s\r\nRetCode: -8\r\n");
+}
+
 // An SFLD the run may fall back to is as precious as the image.
 TEST_F(RunLoaderTest, LogThatIsAnSfldFileIsRefusedAndTheFileKept) {
   platform::OverrideModuleFileName(dir.File("bin/gpsfwload").c_str());

@@ -68,7 +68,7 @@ uint8_t ScriptedLine::Take() {
 
 long ScriptedLine::Read(int, uint8_t* buffer, size_t size) {
   ++readCalls;
-  if (hungUp) return -1;
+  if (hungUp || gone) return -1;
   const uint64_t deadline = nowUs_ + (1 + size) * kUsPerMs;
   if (!ArrivedBy(nowUs_)) {
     if (!ArrivedBy(deadline)) {
@@ -86,6 +86,7 @@ long ScriptedLine::Read(int, uint8_t* buffer, size_t size) {
 }
 
 long ScriptedLine::Write(int, const uint8_t* data, size_t size) {
+  if (gone) return -1;
   const size_t n = std::min(size, maxPerWrite);
   for (size_t i = 0; i < n; ++i) {
     written.push_back({nowUs_, data[i], baud_});
@@ -95,7 +96,7 @@ long ScriptedLine::Write(int, const uint8_t* data, size_t size) {
 }
 
 platform::WaitResult ScriptedLine::WaitReadable(int, uint32_t ms) {
-  if (hungUp) return platform::WaitResult::kHungUp;
+  if (hungUp || gone) return platform::WaitResult::kHungUp;
   const uint64_t deadline = nowUs_ + ms * kUsPerMs;
   if (ArrivedBy(deadline)) {
     nowUs_ = std::max(nowUs_, arrivals_.front().timeUs);

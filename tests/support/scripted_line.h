@@ -40,6 +40,9 @@ class ScriptedLine : public platform::SerialDriver, public platform::Clock {
   bool failOpen = false;
   bool failConfigure = false;
   bool hungUp = false;
+  // The device went away and does not come back (an adapter pulled out): reads, writes and
+  // waits fail, and a reopen finds nothing.
+  bool gone = false;
   size_t maxPerWrite = SIZE_MAX;
 
   std::vector<Written> written;
@@ -63,6 +66,8 @@ class ScriptedLine : public platform::SerialDriver, public platform::Clock {
   void PurgeReceive(int handle) override;
   void Drain(int handle) override;
   bool TakeLineErrors(int handle, uint32_t* flags) override;
+  bool Lost(int) override { return gone; }
+  bool Reopen(int) override { return !gone; }
 
   // platform::Clock
   uint64_t NowUs() override { return nowUs_; }
