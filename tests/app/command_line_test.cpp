@@ -25,11 +25,14 @@ std::string Parse(std::vector<std::string> args) {
   for (const auto& [name, value] : values) {
     if (value != nullptr) text += std::string(name) + "=" + value + " ";
   }
-  const std::pair<const char*, bool> flags[] = {
-      {"progress", o.progress},    {"quiet", o.quiet},
-      {"check", o.check},          {"json", o.json},
-      {"help", o.help},            {"version", o.version},
-      {"no-low-latency", o.noLowLatency}, {"list-ports", o.listPorts}};
+  const std::pair<const char*, bool> flags[] = {{"progress", o.progress},
+                                                {"quiet", o.quiet},
+                                                {"check", o.check},
+                                                {"json", o.json},
+                                                {"help", o.help},
+                                                {"version", o.version},
+                                                {"no-low-latency", o.noLowLatency},
+                                                {"list-ports", o.listPorts}};
   for (const auto& [name, set] : flags) {
     if (set) text += std::string(name) + " ";
   }

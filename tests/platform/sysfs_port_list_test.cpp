@@ -118,9 +118,10 @@ TEST(SysfsPortList, ListsEveryAdapterWithWhatTellsItApartAndWhichIsInUse) {
                 "  in use\n");
 
   const std::string json = Render(WritePortListJson, list);
-  EXPECT_NE(json.find("\"product\": \"Receiver \\\"R1\\\"\", \"serial\": null}, \"latency_timer_ms\": "
-                      "null, \"accessible\": true, \"in_use\": false}"),
-            std::string::npos)
+  EXPECT_NE(
+      json.find("\"product\": \"Receiver \\\"R1\\\"\", \"serial\": null}, \"latency_timer_ms\": "
+                "null, \"accessible\": true, \"in_use\": false}"),
+      std::string::npos)
       << json;
   EXPECT_NE(json.find("\"latency_timer_ms\": 16, \"accessible\": true, \"in_use\": false}"),
             std::string::npos)
