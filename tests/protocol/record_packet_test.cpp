@@ -211,8 +211,8 @@ TEST(RecordFrame, ParseRefusesWhatIsNotAWholeFrame) {
   EXPECT_EQ(frame.words, 0u);
   EXPECT_EQ(frame.address, 0u);
   EXPECT_FALSE(ParseFrame(end.data(), end.size() - 1, frame)) << "cut short";
-  std::vector<uint8_t> noEnd = end;
-  noEnd.back() = 0x00;
+  std::vector<uint8_t> noEnd(end.begin(), end.end() - 1);
+  noEnd.push_back(0x00);
   EXPECT_FALSE(ParseFrame(noEnd.data(), noEnd.size(), frame)) << "no end mark";
   std::vector<uint8_t> noStart = end;
   noStart.front() = SYNC_CODE;
