@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/gpsfwstation/record/update_row.h"
+
+namespace gpsfw::station::record {
+
+// Where the station keeps one row per update: SQLite on one station, PostgreSQL for many.
+// Each call is one transaction. A call that fails says why in `error` and changes nothing.
+class RecordStore {
+ public:
+  virtual ~RecordStore() = default;
+
+  // The row of an update that has just started, as "running".
+  virtual bool Begin(const UpdateRow& row, std::string& error) = 0;
+  // The row of an ended update, with its outcome; also inserts it when Begin never reached
+  // the store (a row written from the spool).
+  virtual bool Finish(const UpdateRow& row, std::string& error) = 0;
+  // Rows a dead station of `host` left "running" become "interrupted"; returns how many.
+  virtual int MarkInterrupted(const std::string& host, std::string& error) = 0;
+
+  virtual std::vector<UpdateRow> History(const HistoryFilter& filter, std::string& error) = 0;
+  virtual bool Unit(const std::string& id, UpdateRow& row, std::string& error) = 0;
+  virtual std::vector<StatsRow> Stats(StatsBy by, std::string& error) = 0;
+};
+
+// Opens (and creates or migrates) the record named by `where`: a "postgresql://..." or
+// "postgres://..." URL or a libpq "key=value" string, or else the path of an SQLite file.
+// nullptr with the reason in `error` when it cannot be opened or written.
+std::unique_ptr<RecordStore> OpenRecordStore(const std::string& where, std::string& error);
+
+}  // namespace gpsfw::station::record

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace gpsfw::station::record {
+
+// What the receiver said it was, from the loader's identity events.
+struct ReceiverIdentity {
+  std::string bootLoader;  // the boot loader's version text
+  std::string sfld;        // the SFLD's version text
+  std::string flashType;   // the flash type id, as the loader reported it; "" when unknown
+};
+
+// One update of one receiver, as the record keeps it. A row is written as "running" when the
+// update starts and completed with its outcome when it ends.
+struct UpdateRow {
+  std::string id;  // unique over every station and time: a spooled row is written once by it
+  std::string host;
+  std::string operatorName;
+  std::string port;
+  std::string portById;  // the port's stable names and its adapter's serial number
+  std::string portByPath;
+  std::string usbSerial;
+  std::string imagePath;
+  uint64_t imageSize = 0;
+  std::string imageCrc32;   // 8 hex digits
+  std::string imageSha256;  // 64 hex digits
+  ReceiverIdentity identity;
+  std::string startUtc;  // ISO 8601, "2026-12-09T07:54:18.123Z"
+  std::string endUtc;    // "" while running
+  double durationSeconds = 0;
+  std::string result;   // "running", "completed", "failed", "timed_out", "stopped", "interrupted"
+  int returnCode = 0;   // the loader's own return code (its "RetCode"), not the exit status
+  std::string reason;   // the failure reason's code; "" on success
+  std::string message;  // the failure's words
+  int retries = 0;
+  int wakes = 0;
+  uint64_t bytes = 0;
+  std::string log;  // the loader's whole progress log, as text
+};
+
+struct HistoryFilter {
+  std::optional<std::string> since;  // ISO 8601 UTC, inclusive
+  std::optional<std::string> until;  // exclusive
+  std::optional<std::string> port;
+  std::optional<std::string> result;
+  std::optional<std::string> image;  // a file name or a SHA-256 (or its prefix)
+  int limit = 100;                   // newest first
+};
+
+enum class StatsBy { kPort, kDay, kImage, kStation };
+
+struct StatsRow {
+  std::string key;  // the port, the day, the image or the station
+  int total = 0;
+  int completed = 0;
+  double yield = 0;  // completed / ended
+  double meanSeconds = 0;
+  double slowestSeconds = 0;
+  int retries = 0;
+  std::vector<std::pair<std::string, int>> reasons;  // failure reason codes, most frequent first
+  bool outlier = false;                              // fails clearly more often than the others
+};
+
+}  // namespace gpsfw::station::record
