@@ -79,6 +79,25 @@ void EventStream::OnWarning(const FailureReason& reason) {
   JsonLine(out_, Now(), "warning").Text("reason", reason.code).Text("message", reason.message);
 }
 
+namespace {
+
+// The parts of the identity that are known, as the object "identity".
+void WriteIdentity(JsonLine& line, const ReceiverIdentity& identity) {
+  line.Begin("identity");
+  if (identity.bootLoader[0] != '\0') line.Text("boot_loader", identity.bootLoader);
+  if (identity.sfld[0] != '\0') line.Text("sfld", identity.sfld);
+  if (identity.flashTypeKnown) line.Int("flash_type", identity.flashType);
+  line.End();
+}
+
+}  // namespace
+
+void EventStream::OnIdentity(const ReceiverIdentity& identity) {
+  identity_ = identity;
+  JsonLine line(out_, Now(), "identity");
+  WriteIdentity(line, identity_);
+}
+
 void EventStream::OnDone(int returnCode) {
   const uint64_t now = Now();
   JsonLine line(out_, now, "done");
@@ -90,6 +109,7 @@ void EventStream::OnDone(int returnCode) {
   if (returnCode != 0 && facts_.failed) {
     line.Text("reason", facts_.failureCode).Text("message", facts_.failureMessage);
   }
+  WriteIdentity(line, identity_);
 }
 
 void EventStream::OnAdapterLatency(const char* device, int timerMs, const char* advice) {

@@ -26,6 +26,7 @@ class EventStream : public Observer {
   void OnLineError(uint32_t flags) override;
   void OnAdapterLatency(const char* device, int timerMs, const char* advice) override;
   void OnWarning(const FailureReason& reason) override;
+  void OnIdentity(const ReceiverIdentity& identity) override;
   void OnDone(int returnCode) override;
 
  private:
@@ -37,7 +38,8 @@ class EventStream : public Observer {
   UpdatePhase phase_ = UpdatePhase::kPreparing;
   int retries_ = 0;
   int flashAttempt_ = 0;
-  uint64_t flashBytes_ = 0;  // accepted in the latest flash stage
+  uint64_t flashBytes_ = 0;    // accepted in the latest flash stage
+  ReceiverIdentity identity_;  // what the receiver told of itself, for the done event
 };
 
 }  // namespace gpsfw

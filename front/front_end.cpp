@@ -237,6 +237,11 @@ void FrontEnd::OnWaiting(const char* what, uint64_t sinceUs) {
   Each([&](Observer* view) { view->OnWaiting(what, sinceUs); });
 }
 
+void FrontEnd::OnIdentity(const ReceiverIdentity& identity) {
+  facts_.identity = identity;
+  Each([&](Observer* view) { view->OnIdentity(identity); });
+}
+
 void FrontEnd::OnDone(int returnCode) {
   Each([&](Observer* view) { view->OnDone(returnCode); });
 }

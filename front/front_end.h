@@ -65,6 +65,7 @@ class FrontEnd : public Observer {
   void OnFailure(const FailureReason& reason) override;
   void OnWarning(const FailureReason& reason) override;
   void OnWaiting(const char* what, uint64_t sinceUs) override;
+  void OnIdentity(const ReceiverIdentity& identity) override;
   void OnDone(int returnCode) override;
 
  private:

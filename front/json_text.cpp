@@ -99,7 +99,8 @@ JsonLine::~JsonLine() {
 }
 
 void JsonLine::Name(const char* name) {
-  std::fputc(',', out_);
+  if (!first_) std::fputc(',', out_);
+  first_ = false;
   WriteJsonString(out_, name);
   std::fputc(':', out_);
 }
@@ -136,6 +137,19 @@ JsonLine& JsonLine::Texts(const char* name, const char* const* values, size_t co
     WriteJsonString(out_, values[i]);
   }
   std::fputc(']', out_);
+  return *this;
+}
+
+JsonLine& JsonLine::Begin(const char* name) {
+  Name(name);
+  std::fputc('{', out_);
+  first_ = true;
+  return *this;
+}
+
+JsonLine& JsonLine::End() {
+  std::fputc('}', out_);
+  first_ = false;
   return *this;
 }
 

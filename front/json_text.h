@@ -35,10 +35,14 @@ class JsonLine {
   // Seconds with microsecond resolution, 12.345678.
   JsonLine& Seconds(const char* name, uint64_t microseconds);
   JsonLine& Texts(const char* name, const char* const* values, size_t count);
+  // A nested object: the fields written until End() go inside it.
+  JsonLine& Begin(const char* name);
+  JsonLine& End();
 
  private:
   void Name(const char* name);
   std::FILE* out_;
+  bool first_ = false;  // the next field opens an object and takes no comma
 };
 
 }  // namespace gpsfw

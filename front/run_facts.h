@@ -6,6 +6,7 @@
 #include "protocol/image_extent.h"
 #include "report/failure_reason.h"
 #include "report/prepared_facts.h"
+#include "report/receiver_identity.h"
 
 namespace gpsfw {
 
@@ -33,6 +34,9 @@ struct RunFacts {
   bool failed = false;
   char failureCode[32] = {};
   char failureMessage[FailureReason::kMessageCapacity] = {};
+
+  // What the receiver told of itself (its versions, the flash type), as far as known.
+  ReceiverIdentity identity;
 
   uint64_t SinceStartUs() const;
 };

@@ -5,6 +5,7 @@
 
 #include "report/failure_reason.h"
 #include "report/prepared_facts.h"
+#include "report/receiver_identity.h"
 
 namespace gpsfw {
 
@@ -87,6 +88,9 @@ class Observer {
   // Called from the long waits at most about once a second, so that a view can show its
   // clock running.
   virtual void OnWaiting(const char* /*what*/, uint64_t /*sinceUs*/) {}
+  // The receiver told one more part of what it is; `identity` holds every part known so far
+  // in this run (a part told again replaces the earlier text).
+  virtual void OnIdentity(const ReceiverIdentity& /*identity*/) {}
   // The run ends with `returnCode` (after the "RetCode" line has been written).
   virtual void OnDone(int /*returnCode*/) {}
 };

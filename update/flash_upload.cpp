@@ -12,6 +12,7 @@
 #include "report/observer.h"
 #include "report/progress_log.h"
 #include "report/waiting.h"
+#include "update/receiver_facts.h"
 #include "update/record_stream.h"
 #include "update/version_report.h"
 
@@ -36,16 +37,18 @@ char* QueryVersion(SerialLink& link, char* reply) {
 }
 
 // The type is only reported; nothing depends on it.
-void QueryFlashType(SerialLink& link, char* reply) {
+void QueryFlashType(RunState& run, char* reply) {
+  SerialLink& link = run.link;
   WriteByte(link, TYPE_QUERY_CODE);
   platform::SleepMs(kTypeReplyPauseMs);
   if (ReadBlock(link, reinterpret_cast<uint8_t*>(reply), kReplyBuffer - 1) == 0) return;
   for (size_t i = 0; i + 1 < kReplyBuffer && reply[i] != '\0'; ++i) {
     if (static_cast<uint8_t>(reply[i]) != TYPE_QUERY_CODE) continue;
     wchar_t line[kReplyBuffer];
-    std::swprintf(line, kReplyBuffer, L"TypeID:%d",
-                  static_cast<int>(static_cast<int8_t>(reply[i + 1])));
+    const int type = static_cast<int8_t>(reply[i + 1]);
+    std::swprintf(line, kReplyBuffer, L"TypeID:%d", type);
     LogWide(line);
+    NoteFlashType(run, type);
     return;
   }
 }
@@ -148,8 +151,8 @@ bool FlashUpload(RunState& run) {
   char* version = QueryVersion(run.link, reply);
   if (version != nullptr) {
     NoteProgress(run);
-    VersionReport(version);
-    QueryFlashType(run.link, reply);
+    NoteVersion(run, VersionSource::kSfld, VersionReport(version));
+    QueryFlashType(run, reply);
   }
   if (version == nullptr || !ProgramFlash(run, FirmwareImage())) {
     LogWide(L"FLASH upload failed.");

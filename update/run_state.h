@@ -6,6 +6,7 @@
 #include "link/serial_port.h"
 #include "protocol/record_packet.h"
 #include "report/prepared_facts.h"
+#include "report/receiver_identity.h"
 
 namespace gpsfw {
 
@@ -28,6 +29,8 @@ struct RunState {
   // the SFLD accepted, a flash stage answered): the session wakes the receiver again when
   // this lies too far back, whatever bytes keep arriving.
   uint64_t progressUs = 0;
+  // What the receiver's replies told of it so far.
+  ReceiverIdentity identity;
 };
 
 // Notes progress now.

@@ -13,6 +13,7 @@
 #include "update/extent_log.h"
 #include "update/flash_upload.h"
 #include "update/poll_reply.h"
+#include "update/receiver_facts.h"
 #include "update/sfld_upload.h"
 #include "update/version_report.h"
 
@@ -84,7 +85,7 @@ void TakeTextReply(PollLoop& loop) {
   if (n == 0) return;
   if (std::strstr(reply, "$VER") != nullptr) {
     NoteProgress(loop.run);
-    VersionReport(reply);
+    NoteVersion(loop.run, VersionSource::kBootLoader, VersionReport(reply));
   }
   loop.pollByte = REC_POLL_CODE;
   LogWide(L"Wait for REC_WAIT_CODE.");
@@ -93,7 +94,7 @@ void TakeTextReply(PollLoop& loop) {
 // A version reply found inside noise: the text from its tag on.
 void TakeTextInNoise(PollLoop& loop, char* tag) {
   NoteProgress(loop.run);
-  VersionReport(tag);
+  NoteVersion(loop.run, VersionSource::kBootLoader, VersionReport(tag));
   loop.pollByte = REC_POLL_CODE;
   LogWide(L"Wait for REC_WAIT_CODE.");
 }

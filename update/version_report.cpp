@@ -26,16 +26,17 @@ void CutAtFirstControlCharacter(char* text) {
 
 }  // namespace
 
-void VersionReport(char* text) {
-  if (std::strlen(text) < kMinimumText) return;
+const char* VersionReport(char* text) {
+  if (std::strlen(text) < kMinimumText) return nullptr;
   CutAtFirstControlCharacter(text);
   // A reply cut inside its tag carries no version at all.
-  if (std::strlen(text) < kTagAndSeparator) return;
+  if (std::strlen(text) < kTagAndSeparator) return nullptr;
   wchar_t version[kMaxVersionText + 1];
   platform::WideFromNarrow(version, sizeof version / sizeof version[0], text + kTagAndSeparator);
   wchar_t line[kLineCapacity];
   std::swprintf(line, kLineCapacity, L"%ls.", version);
   LogWide(line);
+  return text + kTagAndSeparator;
 }
 
 }  // namespace gpsfw

@@ -21,7 +21,7 @@ namespace {
 
 using nlohmann::json;
 
-enum class Kind { kNumber, kInteger, kText, kAddress, kTexts };
+enum class Kind { kNumber, kInteger, kText, kAddress, kTexts, kObject };
 
 // Every field of every event type, with its kind; no other field may appear.
 const std::map<std::string, std::map<std::string, Kind>>& Schema() {
@@ -57,11 +57,13 @@ const std::map<std::string, std::map<std::string, Kind>>& Schema() {
       {"port_lost", {{"port", Kind::kText}}},
       {"port_back", {{"port", Kind::kText}}},
       {"line_error", {{"flags", Kind::kInteger}, {"names", Kind::kTexts}}},
+      {"identity", {{"identity", Kind::kObject}}},
       {"done",
        {{"code", Kind::kInteger},
         {"duration", Kind::kNumber},
         {"bytes", Kind::kInteger},
-        {"retries", Kind::kInteger}}},
+        {"retries", Kind::kInteger},
+        {"identity", Kind::kObject}}},
   };
   return schema;
 }
@@ -87,6 +89,8 @@ bool HasKind(const json& value, Kind kind) {
              value.get<std::string>().find_first_not_of("0123456789ABCDEF", 2) == std::string::npos;
     case Kind::kTexts:
       return value.is_array();
+    case Kind::kObject:
+      return value.is_object();
   }
   return false;
 }
@@ -188,6 +192,16 @@ TEST_F(EventStreamTest, WholeUpdateFollowsTheSchemaAndEndsWithDone) {
                                               "programming", "done"}));
   EXPECT_EQ(OfType(events, "sector_erased").size(), 5u);
   EXPECT_EQ(OfType(events, "wake").size(), 1u);
+
+  // The receiver's identity grows with each reply that tells a part of it, and the done
+  // event repeats the whole.
+  std::vector<json> identities;
+  for (const json& e : OfType(events, "identity")) identities.push_back(e["identity"]);
+  const json whole = {{"boot_loader", "BL 2.04"}, {"sfld", "SFLD 1.10"}, {"flash_type", 5}};
+  EXPECT_EQ(identities, (std::vector<json>{{{"boot_loader", "BL 2.04"}},
+                                           {{"boot_loader", "BL 2.04"}, {"sfld", "SFLD 1.10"}},
+                                           whole}));
+  EXPECT_EQ(events.back()["identity"], whole);
 }
 
 // Every record the receiver judged is in the stream with the same verdict, in order.
@@ -259,6 +273,8 @@ TEST_F(EventStreamTest, RefusedImageEndsWithItsCodeAndNoStart) {
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.back()["type"], "done");
   EXPECT_EQ(events.back()["code"], -3);
+  // Nothing was heard from a receiver: the identity is there, and empty.
+  EXPECT_EQ(events.back()["identity"], json::object());
 }
 
 // Events the receiver model does not cause: a lost port and line errors.
