@@ -16,6 +16,7 @@
 #include "sim/virtual_transport.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/sample_images.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/scripted_line.h"
 
 namespace gpsfw {
@@ -33,10 +34,7 @@ std::string Log(const std::vector<std::string>& lines) {
 
 class RunLoaderTest : public ::testing::Test {
  protected:
-  RunLoaderTest() {
-    setenv("TMPDIR", dir.path().c_str(), 1);
-    platform::OverrideModuleFileName(dir.File("gpsfwload").c_str());
-  }
+  RunLoaderTest() { platform::OverrideModuleFileName(dir.File("gpsfwload").c_str()); }
   ~RunLoaderTest() override {
     platform::OverrideModuleFileName(nullptr);
     FirmwareImage().Close();
@@ -52,6 +50,7 @@ class RunLoaderTest : public ::testing::Test {
   }
 
   TempDir dir;
+  test::ScopedEnv tmpDir{"TMPDIR", dir.path()};
   ScriptedLine line;
 };
 
@@ -166,7 +165,7 @@ TEST(RunLoaderPaths, LongImagePathIsUsedWholeInAnyOrder) {
   std::filesystem::create_directories(folder);
   const std::string image = folder + "/" + std::string(100, 'f') + ".bin";
   std::filesystem::copy_file(images.container, image);
-  setenv("TMPDIR", dir.path().c_str(), 1);
+  const test::ScopedEnv tmpDir("TMPDIR", dir.path());
   const std::string log = dir.File("g.txt");
   const std::vector<std::vector<std::string>> orders = {
       {"-i", image, "-p", "/dev/gps-sim", "-l", log},
