@@ -23,8 +23,9 @@ struct Board {
   WallClock::time_point startWall;
   std::vector<std::unique_ptr<Unit>> units;
   bool watching = false;
-  bool stopping = false;  // no new updates are started
-  int expected = 0;       // the ports to flash when not watching: each must have a unit
+  bool stopping = false;      // no new updates are started
+  bool imageChanged = false;  // the image file changed on disk after the start
+  int expected = 0;           // the ports to flash when not watching: each must have a unit
 
   Totals Count() const;
 };

@@ -1,14 +1,19 @@
 #include "tools/gpsfwstation/image_check.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <stdexcept>
 #include <vector>
 
+#include "tools/gpsfwstation/image_digest.h"
 #include "tools/gpsfwstation/loader_environment.h"
 #include "tools/gpsfwstation/loader_process.h"
 
@@ -46,6 +51,43 @@ void Collect(LoaderProcess& check, std::string& output) {
   }
 }
 
+// The image's copy in the station's folder; without a folder, no copy.
+class Snapshot {
+ public:
+  Snapshot(const std::string& dir, const std::string& image) {
+    if (dir.empty()) return;
+    const size_t slash = image.find_last_of('/');
+    path_ = dir + "/" + (slash == std::string::npos ? image : image.substr(slash + 1));
+    fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd_ < 0) throw std::runtime_error("cannot copy the image to " + path_);
+  }
+  ~Snapshot() {
+    if (fd_ >= 0) close(fd_);
+  }
+  void Write(const uint8_t* bytes, size_t count) {
+    for (size_t done = 0; fd_ >= 0 && done < count;) {
+      const ssize_t n = write(fd_, bytes + done, count - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw std::runtime_error("cannot copy the image to " + path_);
+      done += static_cast<size_t>(n);
+    }
+  }
+  // The copy's path, made read-only: a loader reads it and nothing writes it again.
+  std::string Finish() {
+    if (fd_ < 0) return path_;
+    if (fchmod(fd_, 0400) != 0 || close(fd_) != 0) {
+      fd_ = -1;
+      throw std::runtime_error("cannot copy the image to " + path_);
+    }
+    fd_ = -1;
+    return path_;
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
 }  // namespace
 
 uint32_t Crc32(const uint8_t* bytes, size_t count, uint32_t crc) {
@@ -55,20 +97,44 @@ uint32_t Crc32(const uint8_t* bytes, size_t count, uint32_t crc) {
   return ~crc;
 }
 
-ImageFacts ReadImageFacts(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read the image " + path);
+ImageFacts ReadImageFacts(const std::string& path, const std::string& snapshotDir) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  struct stat st {};
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) close(fd);
+    throw std::runtime_error("cannot read the image " + path + ": not a readable regular file");
+  }
   ImageFacts facts;
   facts.path = path;
-  std::vector<char> buffer(64 * 1024);
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    const auto got = static_cast<size_t>(in.gcount());
-    facts.crc32 = Crc32(reinterpret_cast<const uint8_t*>(buffer.data()), got, facts.crc32);
-    facts.size += got;
+  facts.device = st.st_dev;
+  facts.inode = st.st_ino;
+  facts.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  Snapshot copy(snapshotDir, path);
+  Sha256 sha;
+  std::vector<uint8_t> buffer(64 * 1024);
+  ssize_t got;
+  while ((got = read(fd, buffer.data(), buffer.size())) != 0) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    const auto n = static_cast<size_t>(got);
+    facts.crc32 = Crc32(buffer.data(), n, facts.crc32);
+    sha.Update(buffer.data(), n);
+    copy.Write(buffer.data(), n);
+    facts.size += n;
   }
-  if (in.bad()) throw std::runtime_error("cannot read the image " + path);
+  close(fd);
+  if (got < 0) throw std::runtime_error("cannot read the image " + path);
+  facts.sha256 = sha.Hex();
+  facts.snapshot = copy.Finish();
   return facts;
+}
+
+bool ImageChangedOnDisk(const ImageFacts& facts) {
+  struct stat st {};
+  if (stat(facts.path.c_str(), &st) != 0) return true;
+  const int64_t mtime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return st.st_dev != facts.device || st.st_ino != facts.inode ||
+         static_cast<uint64_t>(st.st_size) != facts.size || mtime != facts.mtimeNs;
 }
 
 CheckRun RunImageCheck(const std::string& loader, const std::string& image, const std::string& log,

@@ -12,6 +12,7 @@
 #include "platform/paths.h"
 #include "tools/gpsfwstation/image_check.h"
 #include "tools/gpsfwstation/station.h"
+#include "tools/gpsfwstation/station_record.h"
 #include "tools/gpsfwstation/summary.h"
 
 namespace gpsfw::station {
@@ -45,15 +46,21 @@ std::vector<std::string> PortsNow(const StationOptions& options) {
   return ports;
 }
 
-// The loader prepares the image as an update would; what it refuses reaches no port.
-bool ImageAccepted(const std::string& loader, const StationOptions& options, UnitFiles& files) {
-  const CheckRun check = RunImageCheck(loader, options.image, files.CheckLog(), files.NewTempDir());
-  if (check.status == 0) return true;
+// The loader prepares the image as an update would; what it refuses reaches no port. The
+// check runs on the station's own copy, which is what the loaders will flash. "" when the
+// image is accepted, else why not.
+std::string ImageRefusal(const std::string& loader, const StationOptions& options,
+                         const ImageFacts& image, UnitFiles& files) {
+  if (!options.expectSha256.empty() && image.sha256 != options.expectSha256) {
+    return "its SHA-256 is " + (image.sha256.empty() ? std::string("unknown") : image.sha256) +
+           ", not the expected " + options.expectSha256;
+  }
+  const CheckRun check =
+      RunImageCheck(loader, image.snapshot, files.CheckLog(), files.NewTempDir());
+  if (check.status == 0) return "";
   std::cerr << check.output;
-  std::cerr << "gpsfwstation: the image " << options.image << " is refused (gpsfwload --check "
-            << "exit status " << check.status << ", log " << files.CheckLog()
-            << "); no port was touched\n";
-  return false;
+  return "gpsfwload --check exit status " + std::to_string(check.status) + ", log " +
+         files.CheckLog();
 }
 
 std::unique_ptr<View> ChooseView(const StationOptions& options) {
@@ -71,19 +78,39 @@ int RunStation(const StationOptions& options) {
   if (!options.report.empty()) CheckReportPath(options.report);
   StopSignals signals;  // a Ctrl-C during the check stops the station before any port
   UnitFiles files(options.logDir);
-  if (!ImageAccepted(loader, options, files)) return kExitFailed;
-
+  const RecordContext context{HostName(),
+                              options.operatorName.empty() ? LoginName() : options.operatorName};
+  std::unique_ptr<record::RecordWriter> record;
+  if (!options.db.empty()) {
+    std::string error;
+    record = OpenStationRecord(options, context, error);
+    if (record == nullptr) {
+      std::cerr << "gpsfwstation: " << error << "; no port was touched\n";
+      return kExitFailed;
+    }
+  }
   Board board;
-  board.image = ReadImageFacts(options.image);
-  board.start = Clock::now();
   board.startWall = WallClock::now();
+  board.image = ReadImageFacts(options.image, files.NewTempDir());
+  const std::string refusal = ImageRefusal(loader, options, board.image, files);
+  if (!refusal.empty()) {
+    std::cerr << "gpsfwstation: the image " << options.image << " is refused (" << refusal
+              << "); no port was touched\n";
+    if (record != nullptr) {
+      RecordRefusedImage(*record, board, context, refusal);
+      std::cerr << RecordSummary(*record, options);
+    }
+    return kExitFailed;
+  }
+  board.start = Clock::now();
   board.watching = options.watch;
   std::unique_ptr<View> view = ChooseView(options);
   std::vector<std::string> patterns = options.ports;
   patterns.insert(patterns.end(), options.patterns.begin(), options.patterns.end());
   PortWatch watch(patterns);
-  Station station(
-      {&options, loader, &files, view.get(), &signals, options.watch ? &watch : nullptr}, board);
+  Station station({&options, loader, &files, view.get(), &signals, options.watch ? &watch : nullptr,
+                   record.get(), context},
+                  board);
   if (!options.watch) {
     const std::vector<std::string> ports = PortsNow(options);
     if (ports.empty()) return kExitFailed;
@@ -91,7 +118,9 @@ int RunStation(const StationOptions& options) {
   }
   station.Run();
   view->Finish(board, Clock::now());
-  std::cout << SummaryText(board, Clock::now()) << std::flush;
+  std::cout << SummaryText(board, Clock::now());
+  if (record != nullptr) std::cout << RecordSummary(*record, options);
+  std::cout << std::flush;
   if (!options.report.empty()) WriteReport(options.report, ReportJson(board, Clock::now()));
   return ExitStatusOf(board);
 }

@@ -122,17 +122,22 @@ void Station::StartUnit(const std::string& port) {
   unit->start = Clock::now();
   unit->startWall = WallClock::now();
   unit->logPath = parts_.files->LogFor(port, unit->connection);
+  unit->recordId = NewRowId();
+  NoteImageChange();
+  // Every loader flashes the copy checked at the start, whatever happened to the file since.
+  const std::string& image =
+      board_.image.snapshot.empty() ? parts_.options->image : board_.image.snapshot;
   try {
     unit->tmpDir = parts_.files->NewTempDir();
-    const std::vector<std::string> argv = {
-        parts_.loader,         "-q", "--events", "-",  "-i",
-        parts_.options->image, "-p", port,       "-l", unit->logPath};
+    const std::vector<std::string> argv = {parts_.loader, "-q", "--events", "-",  "-i",
+                                           image,         "-p", port,       "-l", unit->logPath};
     unit->loader.Start(argv, LoaderEnvironment(unit->tmpDir), unit->startError);
   } catch (const std::runtime_error& e) {
     unit->startError = e.what();
   }
   Unit& started = *unit;
   board_.units.push_back(std::move(unit));
+  if (parts_.record != nullptr) parts_.record->Begin(RowOf(started, board_, parts_.context));
   parts_.view->Started(board_, started);
   if (started.startError.empty()) {
     state.running = &started;
@@ -188,7 +193,19 @@ void Station::EndUnit(Unit& unit) {
   PortState& state = ports_[unit.port];
   state.running = nullptr;
   state.flashed = true;
+  if (parts_.record != nullptr) parts_.record->Finish(RowOf(unit, board_, parts_.context));
   parts_.view->Ended(board_, unit);
+}
+
+void Station::NoteImageChange() {
+  if (imageChangeSaid_ || board_.image.snapshot.empty() || !ImageChangedOnDisk(board_.image)) {
+    return;
+  }
+  imageChangeSaid_ = true;
+  board_.imageChanged = true;
+  parts_.view->Note(board_, "The image " + board_.image.path +
+                                " changed on disk; still flashing the image checked at the "
+                                "start. Start the station again to use the new one");
 }
 
 void Station::CheckDeadlines(Clock::time_point now) {

@@ -8,9 +8,11 @@
 
 #include "tools/gpsfwstation/board.h"
 #include "tools/gpsfwstation/port_watch.h"
+#include "tools/gpsfwstation/record/record_writer.h"
 #include "tools/gpsfwstation/station_options.h"
 #include "tools/gpsfwstation/stop_signals.h"
 #include "tools/gpsfwstation/unit_files.h"
+#include "tools/gpsfwstation/unit_row.h"
 #include "tools/gpsfwstation/view.h"
 
 namespace gpsfw::station {
@@ -21,7 +23,9 @@ struct StationParts {
   UnitFiles* files = nullptr;
   View* view = nullptr;
   StopSignals* signals = nullptr;
-  PortWatch* watch = nullptr;  // nullptr unless --watch
+  PortWatch* watch = nullptr;              // nullptr unless --watch
+  record::RecordWriter* record = nullptr;  // nullptr without --db
+  RecordContext context;
 };
 
 // The station's one loop: it starts a loader per port, reads every loader's events and
@@ -60,12 +64,14 @@ class Station {
   void OnSignals();
   void StopNew(const std::string& why);
   void StopRunning(int signal);
+  void NoteImageChange();
 
   StationParts parts_;
   Board& board_;
   std::map<std::string, PortState> ports_;
   int interrupts_ = 0;
   bool reapDue_ = false;
+  bool imageChangeSaid_ = false;
   Clock::time_point lastBusy_{};
 };
 

@@ -1,5 +1,6 @@
 #include "tools/gpsfwstation/station_options.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 
@@ -18,6 +19,15 @@ double ParseSeconds(const std::string& option, const std::string& text, bool zer
     throw UsageError(option + " needs a number of seconds up to 86400, not '" + text + "'");
   }
   return value;
+}
+
+// A SHA-256 as people copy it from a release note: 64 hex digits, either case.
+std::string Sha256Text(const std::string& option, std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (text.size() != 64 || text.find_first_not_of("0123456789abcdef") != std::string::npos) {
+    throw UsageError(option + " needs the 64 hex digits of a SHA-256, not '" + text + "'");
+  }
+  return text;
 }
 
 class Parser {
@@ -54,6 +64,12 @@ class Parser {
       options_.report = Value(arg);
     } else if (arg == "--loader") {
       options_.loader = Value(arg);
+    } else if (arg == "--db") {
+      options_.db = Value(arg);
+    } else if (arg == "--operator") {
+      options_.operatorName = Value(arg);
+    } else if (arg == "--expect-sha256") {
+      options_.expectSha256 = Sha256Text(arg, Value(arg));
     } else if (arg == "--unit-timeout") {
       options_.unitTimeoutSeconds = ParseSeconds(arg, Value(arg), false);
     } else if (arg == "--settle") {

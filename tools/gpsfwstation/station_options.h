@@ -25,6 +25,10 @@ struct StationOptions {
   // A port that appears during --watch is left alone this long first: the device node comes
   // before its permissions and its by-path links, which udev adds a moment later.
   double settleSeconds = 1;
+  // The record: an SQLite file or a PostgreSQL connection string; "" keeps none.
+  std::string db;
+  std::string operatorName;  // --operator; the login name when not given
+  std::string expectSha256;  // --expect-sha256: the only image this station may flash
   bool watch = false;
   bool plain = false;  // plain lines even on a terminal
   bool help = false;

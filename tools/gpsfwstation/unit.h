@@ -21,7 +21,8 @@ struct Unit {
   PortIdentity identity;  // the port's stable names and adapter, as the update started
   std::string logPath;
   std::string tmpDir;
-  int connection = 1;  // the how-many-th connection of the port this station flashed
+  std::string recordId;  // the unit's row in the record
+  int connection = 1;    // the how-many-th connection of the port this station flashed
   Clock::time_point start;
   Clock::time_point end;
   WallClock::time_point startWall;

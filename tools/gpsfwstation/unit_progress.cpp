@@ -53,7 +53,17 @@ void OnRecord(UnitProgress& p, const json& event) {
   }
 }
 
+void OnIdentity(UnitProgress& p, const json& event) {
+  const auto found = event.find("identity");
+  if (found == event.end() || !found->is_object()) return;
+  const json& who = *found;
+  if (who.contains("boot_loader")) p.bootLoader = who.at("boot_loader").get<std::string>();
+  if (who.contains("sfld")) p.sfld = who.at("sfld").get<std::string>();
+  if (who.contains("flash_type")) p.flashType = std::to_string(who.at("flash_type").get<int>());
+}
+
 void OnDone(UnitProgress& p, const json& event) {
+  OnIdentity(p, event);
   p.done = true;
   p.doneCode = event.at("code").get<int>();
   p.doneDuration = event.at("duration").get<double>();
@@ -79,6 +89,8 @@ bool Apply(UnitProgress& p, const json& event) {
     ++p.retries;
   } else if (type == "wake") {
     p.wakes = event.at("count").get<int>();
+  } else if (type == "identity") {
+    OnIdentity(p, event);
   } else if (type == "done") {
     OnDone(p, event);
   }

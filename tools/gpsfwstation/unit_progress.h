@@ -29,6 +29,10 @@ struct UnitProgress {
   uint64_t doneBytes = 0;
   std::string doneReason;   // a failed run's reason code, "" when the loader gave none
   std::string doneMessage;  // and its text
+  // What the receiver told of itself (identity events, and the done event's copy).
+  std::string bootLoader;
+  std::string sfld;
+  std::string flashType;  // the id as decimal text, "" when not told
 
   // Share of the transfer under way, 0 to 100, or -1 outside the transfers.
   int Percent() const;

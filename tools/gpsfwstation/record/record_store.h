@@ -25,11 +25,19 @@ class RecordStore {
   virtual std::vector<UpdateRow> History(const HistoryFilter& filter, std::string& error) = 0;
   virtual bool Unit(const std::string& id, UpdateRow& row, std::string& error) = 0;
   virtual std::vector<StatsRow> Stats(StatsBy by, std::string& error) = 0;
+  // Creates or migrates the schema and notes this station's start (a real write, so that a
+  // record that cannot be written is found before any port is touched).
+  virtual bool Prepare(const std::string& host, std::string& error) = 0;
 };
 
 // Opens (and creates or migrates) the record named by `where`: a "postgresql://..." or
 // "postgres://..." URL or a libpq "key=value" string, or else the path of an SQLite file.
 // nullptr with the reason in `error` when it cannot be opened or written.
 std::unique_ptr<RecordStore> OpenRecordStore(const std::string& where, std::string& error);
+// The same for a reader (history, stats, serve): an SQLite file that is missing is an error,
+// never made. The schema is not touched.
+std::unique_ptr<RecordStore> OpenRecordForReading(const std::string& where, std::string& error);
+// True when `where` names a PostgreSQL server rather than a file.
+bool IsServerAddress(const std::string& where);
 
 }  // namespace gpsfw::station::record

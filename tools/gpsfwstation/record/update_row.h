@@ -19,6 +19,7 @@ struct ReceiverIdentity {
 struct UpdateRow {
   std::string id;  // unique over every station and time: a spooled row is written once by it
   std::string host;
+  int stationPid = 0;  // the station process that wrote it: a live one's rows are not stale
   std::string operatorName;
   std::string port;
   std::string portById;  // the port's stable names and its adapter's serial number
@@ -39,7 +40,8 @@ struct UpdateRow {
   int retries = 0;
   int wakes = 0;
   uint64_t bytes = 0;
-  std::string log;  // the loader's whole progress log, as text
+  std::string logPath;  // where the loader's progress log lies on the station
+  std::string log;      // the loader's whole progress log, as text
 };
 
 struct HistoryFilter {

@@ -1,0 +1,84 @@
+#include "tools/gpsfwstation/record/record_stats.h"
+
+#include <algorithm>
+#include <map>
+
+namespace gpsfw::station::record {
+namespace {
+
+std::string KeyOf(const UpdateRow& row, StatsBy by) {
+  switch (by) {
+    case StatsBy::kPort:
+      return row.port;
+    case StatsBy::kDay:
+      return row.startUtc.substr(0, 10);
+    case StatsBy::kImage:
+      return row.imageSha256.substr(0, 12) + " " +
+             row.imagePath.substr(row.imagePath.find_last_of('/') + 1);
+    case StatsBy::kStation:
+      return row.host;
+  }
+  return "";
+}
+
+struct Group {
+  StatsRow stats;
+  int ended = 0;
+  double totalSeconds = 0;
+  std::map<std::string, int> reasons;
+};
+
+void Add(Group& g, const UpdateRow& row) {
+  ++g.stats.total;
+  if (row.result == "running") return;
+  ++g.ended;
+  g.totalSeconds += row.durationSeconds;
+  g.stats.slowestSeconds = std::max(g.stats.slowestSeconds, row.durationSeconds);
+  g.stats.retries += row.retries;
+  if (row.result == "completed") {
+    ++g.stats.completed;
+  } else {
+    ++g.reasons[row.reason.empty() ? row.result : row.reason];
+  }
+}
+
+void Close(Group& g) {
+  StatsRow& s = g.stats;
+  s.yield = g.ended > 0 ? static_cast<double>(s.completed) / g.ended : 0;
+  s.meanSeconds = g.ended > 0 ? g.totalSeconds / g.ended : 0;
+  s.reasons.assign(g.reasons.begin(), g.reasons.end());
+  std::stable_sort(s.reasons.begin(), s.reasons.end(),
+                   [](const auto& a, const auto& b) { return a.second > b.second; });
+}
+
+}  // namespace
+
+std::vector<StatsRow> StatsOf(const std::vector<UpdateRow>& rows, StatsBy by) {
+  std::map<std::string, Group> groups;
+  for (const UpdateRow& row : rows) {
+    Group& g = groups[KeyOf(row, by)];
+    g.stats.key = KeyOf(row, by);
+    Add(g, row);
+  }
+  int ended = 0;
+  int failed = 0;
+  for (auto& [key, g] : groups) {
+    Close(g);
+    ended += g.ended;
+    failed += g.ended - g.stats.completed;
+  }
+  std::vector<StatsRow> out;
+  for (auto& [key, g] : groups) {
+    const int myFailed = g.ended - g.stats.completed;
+    const int otherEnded = ended - g.ended;
+    const double otherShare =
+        otherEnded > 0 ? static_cast<double>(failed - myFailed) / otherEnded : 0;
+    const double myShare = g.ended > 0 ? static_cast<double>(myFailed) / g.ended : 0;
+    g.stats.outlier = groups.size() > 1 && myFailed >= kOutlierMinFailures &&
+                      myShare >= kOutlierFactor * otherShare && myShare > otherShare;
+    out.push_back(g.stats);
+  }
+  return out;
+}
+
+}  // namespace gpsfw::station::record

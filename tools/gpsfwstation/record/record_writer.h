@@ -1,0 +1,62 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "tools/gpsfwstation/record/record_store.h"
+
+namespace gpsfw::station::record {
+
+// Writes the station's rows on a thread of its own, so that a slow, locked or unreachable
+// database never holds up the station's loop, and so no update waits for it. Every row is
+// first appended to a spool file (fsync'd) and leaves it only once the database has it: a
+// station that must end before the server is back leaves its rows there, and the next
+// station on the same log folder writes them. Rows carry their id, so a row written twice
+// is still one row.
+class RecordWriter {
+ public:
+  // `spoolDir` holds the spool; spools left by dead stations there are taken over.
+  RecordWriter(std::unique_ptr<RecordStore> store, const std::string& spoolDir);
+  ~RecordWriter();
+  RecordWriter(const RecordWriter&) = delete;
+  RecordWriter& operator=(const RecordWriter&) = delete;
+
+  void Begin(const UpdateRow& row);
+  void Finish(const UpdateRow& row);
+  // Rows not yet in the database, and why the latest attempt failed ("" when it did not).
+  size_t Waiting() const;
+  std::string LastError() const;
+  // Waits at most `bound` for the queue to empty; true when it did. What is left stays in
+  // the spool.
+  bool Drain(std::chrono::milliseconds bound);
+  const std::string& SpoolPath() const { return spoolPath_; }
+
+ private:
+  struct Op {
+    bool finish = false;
+    UpdateRow row;
+  };
+  void Push(Op op, bool toSpool);
+  void AdoptSpools(const std::string& dir);
+  void Work();
+  bool Write(const Op& op, std::string& error);
+  void ClearSpool();
+
+  std::unique_ptr<RecordStore> store_;
+  std::string spoolPath_;
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable drained_;
+  std::deque<Op> queue_;
+  bool busy_ = false;  // the thread is writing the queue's first op
+  bool stop_ = false;
+  std::string lastError_;
+  std::thread thread_;
+};
+
+}  // namespace gpsfw::station::record

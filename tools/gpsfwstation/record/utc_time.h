@@ -1,0 +1,13 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace gpsfw::station::record {
+
+// ISO 8601 in UTC with milliseconds, "2026-12-09T07:54:18.123Z": text that sorts as time does,
+// in both databases alike.
+std::string UtcText(std::chrono::system_clock::time_point when);
+std::string UtcNow();
+
+}  // namespace gpsfw::station::record

@@ -1,0 +1,66 @@
+#include "tools/gpsfwstation/station_record.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "tools/gpsfwstation/record/utc_time.h"
+
+namespace gpsfw::station {
+namespace {
+
+// At its end the station gives the database this long to take the last rows; what it has
+// not taken by then waits in the spool for the next start.
+constexpr auto kDrainBound = std::chrono::seconds(10);
+
+}  // namespace
+
+std::unique_ptr<record::RecordWriter> OpenStationRecord(const StationOptions& options,
+                                                        const RecordContext& context,
+                                                        std::string& error) {
+  std::unique_ptr<record::RecordStore> store = record::OpenRecordStore(options.db, error);
+  if (store == nullptr || !store->Prepare(context.host, error)) return nullptr;
+  const int interrupted = store->MarkInterrupted(context.host, error);
+  if (interrupted < 0) return nullptr;
+  if (interrupted > 0) {
+    std::cerr << "gpsfwstation: " << interrupted << " update" << (interrupted == 1 ? "" : "s")
+              << " left running by a station that ended without closing "
+              << (interrupted == 1 ? "its row is" : "their rows are")
+              << " now marked interrupted in the record\n";
+  }
+  return std::make_unique<record::RecordWriter>(std::move(store), options.logDir);
+}
+
+void RecordRefusedImage(record::RecordWriter& writer, const Board& board,
+                        const RecordContext& context, const std::string& why) {
+  record::UpdateRow row;
+  row.id = NewRowId();
+  row.host = context.host;
+  row.stationPid = static_cast<int>(getpid());
+  row.operatorName = context.operatorName;
+  row.imagePath = board.image.path;
+  row.imageSize = board.image.size;
+  char crc[9];
+  std::snprintf(crc, sizeof crc, "%08x", board.image.crc32);
+  row.imageCrc32 = crc;
+  row.imageSha256 = board.image.sha256;
+  row.startUtc = record::UtcText(board.startWall);
+  row.endUtc = record::UtcNow();
+  row.result = "refused";
+  row.returnCode = -3;
+  row.reason = "image_refused";
+  row.message = why;
+  writer.Finish(row);
+}
+
+std::string RecordSummary(record::RecordWriter& writer, const StationOptions& options) {
+  if (writer.Drain(kDrainBound)) return "Record: every row is in " + options.db + "\n";
+  const size_t waiting = writer.Waiting();
+  return "Record: " + std::to_string(waiting) + " row" + (waiting == 1 ? "" : "s") +
+         " wait for the database (" + writer.LastError() + "); they are kept in " +
+         writer.SpoolPath() + " and written by the next station started with --log-dir " +
+         options.logDir + "\n";
+}
+
+}  // namespace gpsfw::station

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "tools/gpsfwstation/board.h"
+#include "tools/gpsfwstation/record/record_writer.h"
+#include "tools/gpsfwstation/station_options.h"
+#include "tools/gpsfwstation/unit_row.h"
+
+namespace gpsfw::station {
+
+// Opens the record that --db names, brings its schema up to date, notes this station's
+// start and marks the rows that a dead station of this host left running as interrupted.
+// nullptr with the reason when the record cannot be opened or written: the station then
+// ends before any port is touched. Rows the record could not take go to a spool in the log
+// folder.
+std::unique_ptr<record::RecordWriter> OpenStationRecord(const StationOptions& options,
+                                                        const RecordContext& context,
+                                                        std::string& error);
+
+// One row for the station, not one per port, for an image it refused.
+void RecordRefusedImage(record::RecordWriter& writer, const Board& board,
+                        const RecordContext& context, const std::string& why);
+
+// Waits a bounded time for the rows to reach the database and says where they are.
+std::string RecordSummary(record::RecordWriter& writer, const StationOptions& options);
+
+}  // namespace gpsfw::station
