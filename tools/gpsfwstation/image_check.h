@@ -12,11 +12,11 @@ namespace gpsfw::station {
 // the command line may be replaced while the station runs, and then no unit may receive an
 // image that was never checked, under the checked one's name.
 struct ImageFacts {
-  std::string path;      // as named on the command line
-  std::string snapshot;  // the station's own copy, which every loader is given
+  std::string path;  // as named on the command line
   uint64_t size = 0;
   uint32_t crc32 = 0;
-  std::string sha256;  // 64 lower-case hex digits
+  std::string sha256;    // 64 lower-case hex digits
+  std::string snapshot;  // the station's own copy, which every loader is given
   // The file on disk as it was copied, to notice a change.
   uint64_t device = 0;
   uint64_t inode = 0;
