@@ -30,7 +30,9 @@ Unit& AddUnit(Board& board, const std::string& port, Result result, int status) 
 
 TEST(StationReport, NamesEveryFailedPortWithItsCodeAndKeepsAnyBytes) {
   Board board;
-  board.image = {"fw.bin", 262144, 0x1A2B3C4D};
+  board.image.path = "fw.bin";
+  board.image.size = 262144;
+  board.image.crc32 = 0x1A2B3C4D;
   board.start = Clock::now();
   Unit& done = AddUnit(board, "gps0", Result::kCompleted, 0);
   done.progress.done = true;

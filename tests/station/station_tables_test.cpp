@@ -30,7 +30,9 @@ Unit& AddUnit(Board& board, const std::string& port, Result result, int status) 
 // while it waited for the SFLD, one timed out before its first phase.
 Board MixedBoard() {
   Board board;
-  board.image = {"fw.bin", 262144, 0x1A2B3C4D};
+  board.image.path = "fw.bin";
+  board.image.size = 262144;
+  board.image.crc32 = 0x1A2B3C4D;
   board.start = Clock::now();
   UnitProgress& running = AddUnit(board, "gps0", Result::kRunning, -1).progress;
   running.phase = "programming";
