@@ -11,6 +11,7 @@
 
 #include "platform/paths.h"
 #include "tools/gpsfwstation/image_check.h"
+#include "tools/gpsfwstation/record_commands.h"
 #include "tools/gpsfwstation/station.h"
 #include "tools/gpsfwstation/station_record.h"
 #include "tools/gpsfwstation/summary.h"
@@ -132,6 +133,12 @@ int main(int argc, char** argv) {
   using namespace gpsfw::station;
   // The default loader lies beside the station, which a host without /proc finds by argv[0].
   gpsfw::platform::SetProgramArgument(argc > 0 ? argv[0] : nullptr);
+  if (argc > 1 && std::string(argv[1]) == "history") {
+    return RunHistoryCommand(std::vector<std::string>(argv + 2, argv + argc));
+  }
+  if (argc > 1 && std::string(argv[1]) == "stats") {
+    return RunStatsCommand(std::vector<std::string>(argv + 2, argv + argc));
+  }
   StationOptions options;
   try {
     options = ParseStationOptions(std::vector<std::string>(argv + 1, argv + argc));

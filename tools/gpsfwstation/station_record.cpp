@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 
 #include "tools/gpsfwstation/record/utc_time.h"
@@ -24,10 +25,10 @@ std::unique_ptr<record::RecordWriter> OpenStationRecord(const StationOptions& op
   const int interrupted = store->MarkInterrupted(context.host, error);
   if (interrupted < 0) return nullptr;
   if (interrupted > 0) {
-    std::cerr << "gpsfwstation: " << interrupted << " update" << (interrupted == 1 ? "" : "s")
-              << " left running by a station that ended without closing "
-              << (interrupted == 1 ? "its row is" : "their rows are")
-              << " now marked interrupted in the record\n";
+    std::cerr << "gpsfwstation: the record held " << interrupted << " update"
+              << (interrupted == 1 ? "" : "s")
+              << " left running by a station that ended without finishing "
+              << (interrupted == 1 ? "it" : "them") << "; now marked interrupted\n";
   }
   return std::make_unique<record::RecordWriter>(std::move(store), options.logDir);
 }
@@ -39,7 +40,7 @@ void RecordRefusedImage(record::RecordWriter& writer, const Board& board,
   row.host = context.host;
   row.stationPid = static_cast<int>(getpid());
   row.operatorName = context.operatorName;
-  row.imagePath = board.image.path;
+  row.imagePath = std::filesystem::absolute(board.image.path).lexically_normal().string();
   row.imageSize = board.image.size;
   char crc[9];
   std::snprintf(crc, sizeof crc, "%08x", board.image.crc32);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <random>
 
@@ -57,7 +58,7 @@ record::UpdateRow RowOf(const Unit& unit, const Board& board, const RecordContex
   row.portById = unit.identity.byId;
   row.portByPath = unit.identity.byPath;
   row.usbSerial = unit.identity.usbSerial;
-  row.imagePath = board.image.path;
+  row.imagePath = std::filesystem::absolute(board.image.path).lexically_normal().string();
   row.imageSize = board.image.size;
   row.imageCrc32 = Hex8(board.image.crc32);
   row.imageSha256 = board.image.sha256;

@@ -98,10 +98,10 @@ void RecordWriter::Push(Op op, bool toSpool) {
   Clean(op.row);
   std::lock_guard<std::mutex> lock(mutex_);
   if (toSpool) {
-    const std::string line =
-        nlohmann::json{{"op", op.finish ? "finish" : "begin"}, {"row", RowJson(op.row, true)}}
-            .dump() +
-        "\n";
+    const std::string line = nlohmann::ordered_json{{"op", op.finish ? "finish" : "begin"},
+                                                    {"row", RowJson(op.row, true)}}
+                                 .dump() +
+                             "\n";
     const int fd = open(spoolPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd >= 0) {
       const bool whole = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());

@@ -40,8 +40,8 @@ std::string CleanText(const std::string& text) {
   return out;
 }
 
-nlohmann::json RowJson(const UpdateRow& r, bool withLog) {
-  nlohmann::json j = {
+nlohmann::ordered_json RowJson(const UpdateRow& r, bool withLog) {
+  nlohmann::ordered_json j = {
       {"id", r.id},
       {"host", r.host},
       {"station_pid", r.stationPid},

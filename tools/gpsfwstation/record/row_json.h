@@ -7,7 +7,7 @@
 namespace gpsfw::station::record {
 
 // A row as JSON: the spool's lines, `history --json` and the dashboard's API share it.
-nlohmann::json RowJson(const UpdateRow& row, bool withLog);
+nlohmann::ordered_json RowJson(const UpdateRow& row, bool withLog);
 // Throws nlohmann::json::exception on a line that is no row.
 UpdateRow RowFromJson(const nlohmann::json& j);
 
