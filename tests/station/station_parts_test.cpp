@@ -60,12 +60,16 @@ TEST(UnitFiles, EveryUnitGetsALogOfItsOwnInsideTheFolder) {
   const std::string logs = dir.File("a/b/logs");
   UnitFiles files(logs);
   EXPECT_TRUE(std::filesystem::is_directory(logs));
+  const std::time_t when = 1765267200;  // 2025-12-09 08:00:00 UTC
+  test::WriteFile(logs + "/dev_ttyUSB0-20251209T080000Z-3.log", "an earlier run's log");
   const std::vector<std::string> given = {
-      files.LogFor("/dev/ttyUSB0", 1), files.LogFor("/dev/ttyUSB0", 2),
-      files.LogFor("dev/ttyUSB0", 1),  // a name that maps to the same file
-      files.LogFor("/dev/image-check", 1), files.CheckLog()};
-  EXPECT_EQ(given[0], logs + "/dev_ttyUSB0.log");
-  EXPECT_EQ(given[1], logs + "/dev_ttyUSB0-2.log");
+      files.LogFor("/dev/ttyUSB0", when), files.LogFor("/dev/ttyUSB0", when),
+      files.LogFor("dev/ttyUSB0", when),  // a name that maps to the same file
+      files.LogFor("/dev/image-check", when), files.CheckLog()};
+  EXPECT_EQ(given[0], logs + "/dev_ttyUSB0-20251209T080000Z.log");
+  EXPECT_EQ(given[1], logs + "/dev_ttyUSB0-20251209T080000Z-2.log");
+  EXPECT_EQ(given[2], logs + "/dev_ttyUSB0-20251209T080000Z-4.log");
+  EXPECT_EQ(test::ReadFile(logs + "/dev_ttyUSB0-20251209T080000Z-3.log"), "an earlier run's log");
   EXPECT_EQ(std::set<std::string>(given.begin(), given.end()).size(), given.size());
   EXPECT_EQ(LogNameForPort(std::string(300, 'x')).size(), 200u);
 

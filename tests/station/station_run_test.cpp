@@ -106,13 +106,21 @@ TEST_F(StationRun, AWatchedPortIsFlashedOncePerConnection) {
   Program station(Station({"--watch", "--settle", "0.3", "--ports", dir.File("gps*")}),
                   dir.File("station.out"));
   const std::string log = station::LogNameForPort(dir.File("gps0"));
-  const std::string logs = dir.File("logs") + "/";
-  const auto completed = [&](const std::string& name) {
-    return [&, name] { return ReadFile(logs + name).find("RetCode: 0") != std::string::npos; };
+  // Each connection's update has a log of its own, named by its port and start.
+  const auto completed = [&](size_t logs) {
+    return [&, logs] {
+      size_t done = 0;
+      for (const auto& entry : std::filesystem::directory_iterator(dir.File("logs"))) {
+        const std::string name = entry.path().filename().string();
+        done += name.rfind(log + "-", 0) == 0 &&
+                ReadFile(entry.path().string()).find("RetCode: 0") != std::string::npos;
+      }
+      return done == logs;
+    };
   };
-  for (const char* connection : {".log", "-2.log"}) {
+  for (size_t connection : {1, 2}) {
     Receivers receiver(dir, 1, images.container);
-    ASSERT_TRUE(WaitFor(completed(log + connection), 60)) << Output();
+    ASSERT_TRUE(WaitFor(completed(connection), 60)) << Output();
     // Still there and done: it is not flashed again.
     std::this_thread::sleep_for(std::chrono::seconds(2));
     EXPECT_EQ(Count(receiver.Stop(), kVerified), 1u);

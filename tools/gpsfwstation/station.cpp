@@ -121,7 +121,7 @@ void Station::StartUnit(const std::string& port) {
   unit->connection = ++state.connections;
   unit->start = Clock::now();
   unit->startWall = WallClock::now();
-  unit->logPath = parts_.files->LogFor(port, unit->connection);
+  unit->logPath = parts_.files->LogFor(port, WallClock::to_time_t(unit->startWall));
   unit->recordId = NewRowId();
   NoteImageChange();
   // Every loader flashes the copy checked at the start, whatever happened to the file since.
@@ -192,7 +192,9 @@ void Station::EndUnit(Unit& unit) {
   unit.result = Decide(unit);
   PortState& state = ports_[unit.port];
   state.running = nullptr;
-  state.flashed = true;
+  // A port that went in the same turn as its loader ended is a new receiver when it comes
+  // back: it is flashed then, whichever of the two the turn handled first.
+  state.flashed = state.present;
   if (parts_.record != nullptr) parts_.record->Finish(RowOf(unit, board_, parts_.context));
   parts_.view->Ended(board_, unit);
 }

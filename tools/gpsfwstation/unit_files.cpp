@@ -1,10 +1,13 @@
 #include "tools/gpsfwstation/unit_files.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <stdexcept>
 
@@ -57,13 +60,24 @@ std::string UnitFiles::CheckLog() const {
   return logDir_ + "/" + kCheckStem + ".log";
 }
 
-std::string UnitFiles::LogFor(const std::string& port, int connection) {
-  std::string base = LogNameForPort(port);
-  if (connection > 1) base += "-" + std::to_string(connection);
-  std::string name = base + ".log";
-  for (int n = 2; used_.count(name) != 0; ++n) name = base + "_" + std::to_string(n) + ".log";
-  used_.insert(name);
-  return logDir_ + "/" + name;
+std::string UnitFiles::LogFor(const std::string& port, std::time_t when) {
+  std::tm utc{};
+  gmtime_r(&when, &utc);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+  const std::string base = LogNameForPort(port) + "-" + stamp;
+  // The name is claimed on disk: a log of an earlier run, or of another station on the same
+  // folder, is never written over.
+  for (int n = 1;; ++n) {
+    const std::string name = base + (n > 1 ? "-" + std::to_string(n) : "") + ".log";
+    if (used_.count(name) != 0) continue;
+    const std::string path = logDir_ + "/" + name;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd >= 0) close(fd);
+    used_.insert(name);
+    return path;
+  }
 }
 
 std::string UnitFiles::NewTempDir() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <set>
 #include <string>
 
@@ -22,10 +23,10 @@ class UnitFiles {
 
   // The log of the check of the image.
   std::string CheckLog() const;
-  // The log of a port's n-th connection: <name>.log for the first, <name>-<n>.log later, so
-  // that a receiver flashed on a port before keeps its log. Every unit gets a file of its
-  // own, also two ports whose names give the same file name.
-  std::string LogFor(const std::string& port, int connection);
+  // The log of an update that starts on `port` at `when`: <name>-<UTC time>.log, with -2, -3...
+  // when that is taken. The file is created here, empty, so that no earlier log (of this
+  // station, an earlier run or another station on the folder) is ever written over.
+  std::string LogFor(const std::string& port, std::time_t when);
   // A fresh folder for a unit's TMPDIR (the loader keeps its copy of the SFLD there).
   std::string NewTempDir();
   // Removes a unit's folder once its loader has ended: a station that watches for days
