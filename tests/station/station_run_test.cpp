@@ -151,3 +151,28 @@ TEST_F(StationRun, ARefusedImageTouchesNoPort) {
 
 }  // namespace
 }  // namespace gpsfw::test
+
+namespace gpsfw::test {
+namespace {
+
+// A fixture that cuts the receiver's power as soon as its port is let go: the port vanishes in
+// the same turn as the loader ends. Each connection is still a receiver to flash.
+TEST_F(StationRun, AReceiverGoneAsItsLoaderEndsIsFlashedAtItsNextConnection) {
+  Program station(Station({"--watch", "--settle", "0.3", "--ports", dir.File("gps*")}),
+                  dir.File("station.out"));
+  for (int connection = 1; connection <= 3; ++connection) {
+    // --once: the receiver and its port go at the loader's last close.
+    Program receiver({ProgramPath("gpsfwsim"), "--once", "--expect", images.container, "--link",
+                      dir.File("gps0"), "--time-limit", "100"},
+                     dir.File("sim.out"));
+    EXPECT_EQ(receiver.Wait(60), 0) << "connection " << connection << "\n" << Output();
+    EXPECT_NE(ReadFile(dir.File("sim.out")).find(kVerified), std::string::npos) << connection;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the next unit goes in
+  }
+  station.Signal(SIGINT);
+  EXPECT_EQ(station.Wait(30), 0) << Output();
+  EXPECT_EQ(Report()["totals"]["completed"], 3) << Output();
+}
+
+}  // namespace
+}  // namespace gpsfw::test
