@@ -97,7 +97,8 @@ TEST_F(StationRun, ARefusingReceiverFailsAloneByItsTimeLimit) {
   EXPECT_EQ(refused["exit_status"], 128 + SIGTERM);  // the loader ended its log and port
   EXPECT_GT(refused["retries"], 0);
   EXPECT_NE(ReadFile(refused["log"]).find("Interrupted by signal 15"), std::string::npos);
-  EXPECT_NE(Output().find("Failed: " + receivers.Port(1) + " (timed out, code 143)"),
+  EXPECT_NE(Output().find("Failed: " + receivers.Port(1) +
+                          " (timed out while programming after 1 wake-up, code 143)"),
             std::string::npos)
       << Output();
 }

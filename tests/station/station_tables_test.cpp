@@ -62,11 +62,12 @@ TEST(StationTables, LiveRowsKeepTheirColumns) {
       "RETRIES  RESULT",
       "gps0                              programming       15%  10.0 KiB/s     0:22     1:15  "
       "      2  ",
-      "..00:00:14.0-usb-0:1.4:1.0-port0  done             100%           -        -     0:30  "
+      // An ended unit shows its result where its phase was.
+      "..00:00:14.0-usb-0:1.4:1.0-port0  completed        100%           -        -     0:30  "
       "      0  completed",
-      "gps2                              waiting for SFLD                -        -     0:30  "
-      "     11  failed: port (254)",
-      "gps3                              starting                        -        -     0:30  "
+      "gps2                              failed                          -        -     0:30  "
+      "     11  failed: port (-2)",
+      "gps3                              timed out                       -        -     0:30  "
       "      0  timed out (143)",
   };
   EXPECT_EQ(LiveLines(board, board.start + std::chrono::seconds(75), 200, 24), expected);
@@ -77,17 +78,17 @@ TEST(StationTables, SummaryRowsKeepTheirColumns) {
   const std::string expected =
       "Summary: fw.bin, 262144 bytes, CRC-32 0x1A2B3C4D\n"
       "4 updates: 1 completed, 2 failed, 1 running, 75.0 s\n"
-      "PORT                                                      RESULT              CODE   "
+      "PORT                                                      RESULT             CODE   "
       "DURATION  RETRIES     BYTES  LOG\n"
-      "gps0                                                                            -1     "
+      "gps0                                                                           -1     "
       "75.0 s        2     40960  logs/0.log\n"
-      "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.4:1.0-port0  completed              0     "
+      "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.4:1.0-port0  completed             0     "
       "30.0 s        0    262144  logs/1.log\n"
-      "gps2                                                      failed: port (254)   254     "
+      "gps2                                                      failed: port (-2)    -2     "
       "30.0 s       11         0  logs/2.log\n"
-      "gps3                                                      timed out (143)      143     "
+      "gps3                                                      timed out (143)     143     "
       "30.0 s        0         0  logs/3.log\n"
-      "Failed: gps0 (running, code -1), gps2 (port, code 254), gps3 (timed out, code 143)\n";
+      "Failed: gps0 (running, code -1), gps2 (port, code -2), gps3 (timed out, code 143)\n";
   EXPECT_EQ(SummaryText(board, board.start + std::chrono::seconds(75)), expected);
 }
 

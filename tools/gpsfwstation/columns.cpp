@@ -1,5 +1,7 @@
 #include "tools/gpsfwstation/columns.h"
 
+#include "tools/gpsfwstation/unit_row.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -36,7 +38,10 @@ std::string PortCell(const Unit& unit, Clock::time_point) {
   return unit.port;
 }
 
+// An ended unit shows its result in place of a phase: the RESULT column at the row's end
+// may be cut by a narrow terminal, and a failed unit must never look like a completed one.
 std::string PhaseCell(const Unit& unit, Clock::time_point) {
+  if (unit.result != Result::kRunning) return ResultText(unit.result);
   return PhaseText(unit.progress.phase);
 }
 
@@ -70,8 +75,9 @@ std::string VerdictCell(const Unit& unit, Clock::time_point) {
   return Verdict(unit);
 }
 
+// The loader's own return code, as its log's "RetCode" line says: -2, not the exit status 254.
 std::string StatusCell(const Unit& unit, Clock::time_point) {
-  return std::to_string(unit.status);
+  return std::to_string(LoaderReturnCode(unit));
 }
 
 std::string BytesCell(const Unit& unit, Clock::time_point) {

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "tools/gpsfwstation/loader_environment.h"
+#include "tools/gpsfwstation/summary.h"
 
 namespace gpsfw::station {
 namespace {
@@ -31,6 +32,7 @@ bool Stoppable(const Unit& unit) {
 }
 
 void AskToStop(Unit& unit, Clock::time_point now) {
+  NoteStop(unit);
   unit.loader.SignalGroup(SIGTERM);
   unit.killAt = now + kStopGrace;
 }
@@ -197,6 +199,18 @@ void Station::EndUnit(Unit& unit) {
   state.flashed = state.present;
   if (parts_.record != nullptr) parts_.record->Finish(RowOf(unit, board_, parts_.context));
   parts_.view->Ended(board_, unit);
+  SaveReport();
+}
+
+// The report is rewritten after every ended unit: a station that loses its power keeps the
+// shift's units up to the last one that ended.
+void Station::SaveReport() {
+  if (parts_.options->report.empty()) return;
+  try {
+    WriteReport(parts_.options->report, ReportJson(board_, Clock::now()));
+  } catch (const std::runtime_error& e) {
+    parts_.view->Note(board_, e.what());
+  }
 }
 
 void Station::NoteImageChange() {
@@ -287,6 +301,8 @@ void Station::StopRunning(int signal) {
   for (const auto& unit : board_.units) {
     if (unit->result != Result::kRunning) continue;
     if (signal == SIGKILL) {
+      NoteStop(*unit);
+      unit->stopped = true;
       unit->loader.SignalGroup(SIGKILL);
     } else if (!unit->stopped) {
       unit->stopped = true;

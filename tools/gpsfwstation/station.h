@@ -65,6 +65,7 @@ class Station {
   void StopNew(const std::string& why);
   void StopRunning(int signal);
   void NoteImageChange();
+  void SaveReport();
 
   StationParts parts_;
   Board& board_;

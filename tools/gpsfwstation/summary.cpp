@@ -1,5 +1,6 @@
 #include "tools/gpsfwstation/summary.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include "tools/gpsfwstation/columns.h"
 #include "tools/gpsfwstation/station_options.h"
 #include "tools/gpsfwstation/text_format.h"
+#include "tools/gpsfwstation/unit_row.h"
 
 namespace gpsfw::station {
 namespace {
@@ -22,10 +24,8 @@ std::string FailedLines(const Board& board) {
   std::string messages;
   for (const auto& unit : board.units) {
     if (unit->result == Result::kCompleted) continue;
-    const std::string why =
-        unit->result == Result::kFailed ? FailureReason(*unit) : ResultText(unit->result);
-    failed += (failed.empty() ? "Failed: " : ", ") + unit->port + " (" + why + ", code " +
-              std::to_string(unit->status) + ")";
+    failed += (failed.empty() ? "Failed: " : ", ") + unit->port + " (" + FailureReason(*unit) +
+              ", code " + std::to_string(LoaderReturnCode(*unit)) + ")";
     const std::string& said = unit->startError.empty() ? unit->messages : unit->startError;
     if (!said.empty()) messages += unit->port + ": " + said + (said.back() == '\n' ? "" : "\n");
   }
@@ -67,7 +67,11 @@ nlohmann::ordered_json UnitJson(const Unit& unit) {
       {"bytes", BytesOf(unit)},
       {"retries", unit.progress.retries},
       {"wakes", unit.progress.wakes},
-      {"last_phase", unit.progress.phase},
+      {"last_phase", LastPhase(unit)},
+      {"identity",
+       {{"boot_loader", NullWhenEmpty(unit.progress.bootLoader)},
+        {"sfld", NullWhenEmpty(unit.progress.sfld)},
+        {"flash_type", NullWhenEmpty(unit.progress.flashType)}}},
       {"log", unit.logPath},
       {"connection", unit.connection},
       {"cpu_seconds", unit.loader.CpuSeconds()},
@@ -93,7 +97,18 @@ bool WriteWholeText(const std::string& path, const std::string& text) {
   std::FILE* out = nullptr;
   if (OpenOutputFile(path.c_str(), "w", nullptr, 0, &out) != LogOpenResult::kOpened) return false;
   const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-  return std::fclose(out) == 0 && written;
+  // On disk before the rename: a power cut leaves the old report or the new one, whole.
+  const bool synced = std::fflush(out) == 0 && fsync(fileno(out)) == 0;
+  return std::fclose(out) == 0 && written && synced;
+}
+
+void SyncFolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
 }
 
 }  // namespace
@@ -136,7 +151,9 @@ nlohmann::ordered_json ReportJson(const Board& board, Clock::time_point now) {
       {"image",
        {{"path", board.image.path},
         {"size", board.image.size},
-        {"crc32", Hex32(board.image.crc32)}}},
+        {"crc32", Hex32(board.image.crc32)},
+        {"sha256", board.image.sha256},
+        {"changed_on_disk", board.imageChanged}}},
       {"start", IsoTime(board.startWall)},
       {"end", IsoTime(endWall)},
       {"duration", std::chrono::duration<double>(now - board.start).count()},
@@ -158,6 +175,7 @@ void CheckReportPath(const std::string& path) {
   if (std::filesystem::is_directory(target) || access(folder.c_str(), W_OK | X_OK) != 0) {
     throw std::runtime_error("cannot write the report " + path);
   }
+  SyncFolderOf(path);
 }
 
 void WriteReport(const std::string& path, const nlohmann::ordered_json& report) {
@@ -173,6 +191,7 @@ void WriteReport(const std::string& path, const nlohmann::ordered_json& report) 
     std::remove(temporary.c_str());
     throw std::runtime_error("cannot write the report " + path);
   }
+  SyncFolderOf(path);
 }
 
 }  // namespace gpsfw::station

@@ -1,5 +1,7 @@
 #include "tools/gpsfwstation/text_format.h"
 
+#include "tools/gpsfwstation/unit_row.h"
+
 #include <cstdio>
 
 namespace gpsfw::station {
@@ -61,7 +63,7 @@ std::string TotalsLine(const Board& board, bool state) {
 }
 
 std::string Verdict(const Unit& unit) {
-  const std::string code = " (" + std::to_string(unit.status) + ")";
+  const std::string code = " (" + std::to_string(LoaderReturnCode(unit)) + ")";
   switch (unit.result) {
     case Result::kRunning:
       return "";
@@ -70,9 +72,8 @@ std::string Verdict(const Unit& unit) {
     case Result::kFailed:
       return "failed: " + FailureReason(unit) + (unit.status >= 0 ? code : "");
     case Result::kTimedOut:
-      return "timed out" + code;
     case Result::kStopped:
-      return "stopped" + code;
+      return FailureReason(unit) + code;
   }
   return "";
 }

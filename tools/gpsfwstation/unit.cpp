@@ -61,8 +61,37 @@ const char* ResultKey(Result result) {
   return result == Result::kTimedOut ? "timed_out" : ResultText(result);
 }
 
+std::string LastPhase(const Unit& unit) {
+  return unit.phaseAtStop.empty() ? unit.progress.phase : unit.phaseAtStop;
+}
+
+void NoteStop(Unit& unit) {
+  if (!unit.phaseAtStop.empty()) return;
+  unit.phaseAtStop = unit.progress.phase.empty() ? "preparing" : unit.progress.phase;
+  unit.wakesAtStop = unit.progress.wakes;
+}
+
+namespace {
+
+// "timed out while polling after 6 wake-ups"
+std::string WhereItStopped(const Unit& unit, const std::string& what) {
+  std::string phase = unit.phaseAtStop;
+  for (char& c : phase) c = c == '_' ? ' ' : c;
+  std::string text = what + (phase.empty() ? "" : " while " + phase);
+  const int wakes = unit.wakesAtStop;
+  if (wakes > 0) {
+    text += " after " + std::to_string(wakes) + " wake-up" + (wakes == 1 ? "" : "s");
+  }
+  return text;
+}
+
+}  // namespace
+
 std::string FailureReason(const Unit& unit) {
   if (!unit.startError.empty()) return "not started";
+  if (unit.result == Result::kRunning) return "running";
+  if (unit.result == Result::kTimedOut) return WhereItStopped(unit, "timed out");
+  if (unit.result == Result::kStopped) return WhereItStopped(unit, "stopped by the operator");
   // The loader's own words on the cause, where its event stream gave them.
   const std::string said =
       unit.progress.doneMessage.empty() ? "" : ": " + unit.progress.doneMessage;

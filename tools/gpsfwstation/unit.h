@@ -35,6 +35,10 @@ struct Unit {
   bool timedOut = false;       // the unit's time ran out and its loader was told to stop
   bool stopped = false;        // the station was told to stop it
   Clock::time_point killAt{};  // when a loader told to stop is killed, if it is still there
+  // Where the update stood when the station told its loader to stop (its phase then, and the
+  // wake-ups sent): what the stop itself does to the stream is no news.
+  std::string phaseAtStop;
+  int wakesAtStop = 0;
   Result result = Result::kRunning;
   int status = -1;  // the loader's exit status (128 + signal), -1 when it never ran
 
@@ -48,8 +52,13 @@ struct Unit {
 Result Decide(const Unit& unit);
 const char* ResultText(Result result);  // "completed", "timed out", ...
 const char* ResultKey(Result result);   // for the JSON report: "completed", "timed_out", ...
-// Why a failed unit failed, from the loader's exit status: "port", "image", "signal 9"...
+// Why a unit did not complete: "timed out while polling after 6 wake-ups", "stopped by the
+// operator", or from the loader's exit status: "port", "image", "signal 9"...
 std::string FailureReason(const Unit& unit);
+// The phase the update had reached: before the stop, for a unit the station stopped.
+std::string LastPhase(const Unit& unit);
+// Notes where the update stands as the station tells its loader to stop.
+void NoteStop(Unit& unit);
 
 // The bytes a unit had flashed: what its done event reported, or else what the receiver
 // accepted in its latest flash stage.
