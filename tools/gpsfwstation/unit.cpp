@@ -89,7 +89,6 @@ std::string WhereItStopped(const Unit& unit, const std::string& what) {
 
 std::string FailureReason(const Unit& unit) {
   if (!unit.startError.empty()) return "not started";
-  if (unit.result == Result::kRunning) return "running";
   if (unit.result == Result::kTimedOut) return WhereItStopped(unit, "timed out");
   if (unit.result == Result::kStopped) return WhereItStopped(unit, "stopped by the operator");
   // The loader's own words on the cause, where its event stream gave them.
