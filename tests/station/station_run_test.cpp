@@ -97,10 +97,13 @@ TEST_F(StationRun, ARefusingReceiverFailsAloneByItsTimeLimit) {
   EXPECT_EQ(refused["exit_status"], 128 + SIGTERM);  // the loader ended its log and port
   EXPECT_GT(refused["retries"], 0);
   EXPECT_NE(ReadFile(refused["log"]).find("Interrupted by signal 15"), std::string::npos);
-  EXPECT_NE(Output().find("Failed: " + receivers.Port(1) +
-                          " (timed out while polling after 1 wake-up, code -7)"),
-            std::string::npos)
-      << Output();
+  // Where the loader stood when its time ran out depends on the machine's pace; that the
+  // summary says so, and gives the loader's own code, does not.
+  const std::string failed = "Failed: " + receivers.Port(1) + " (timed out while ";
+  const size_t at = Output().find(failed);
+  ASSERT_NE(at, std::string::npos) << Output();
+  EXPECT_NE(Output().find(" wake-up", at), std::string::npos) << Output();
+  EXPECT_NE(Output().find(", code -7)", at), std::string::npos) << Output();
 }
 
 TEST_F(StationRun, AWatchedPortIsFlashedOncePerConnection) {
