@@ -130,7 +130,14 @@ TEST_F(RecordRun, AStationKilledInMidRunLeavesASoundRecord) {
   station.Signal(SIGKILL);
   station.Wait(10);
   EXPECT_EQ(Shell("sqlite3 " + db + " 'PRAGMA integrity_check'"), "ok\n");
-  for (const UpdateRow& r : Rows(db)) EXPECT_EQ(r.result, "running");
+  const std::vector<UpdateRow> left = Rows(db);
+  for (const UpdateRow& r : left) EXPECT_EQ(r.result, "running");
+  // The loaders do not die with their station: they end their updates and their logs.
+  for (const UpdateRow& r : left) {
+    EXPECT_TRUE(WaitFor(
+        [&] { return ReadFile(r.logPath).find("RetCode: 0\r\n") != std::string::npos; }, 60))
+        << r.logPath;
+  }
 
   TempDir other;
   Receivers next(other, 1, images.container);
@@ -139,7 +146,12 @@ TEST_F(RecordRun, AStationKilledInMidRunLeavesASoundRecord) {
   EXPECT_NE(Out("again.out").find("2 updates left running"), std::string::npos) << Out("again.out");
   std::map<std::string, int> results;
   for (const UpdateRow& r : Rows(db)) ++results[r.result];
-  EXPECT_EQ(results, (std::map<std::string, int>{{"completed", 1}, {"interrupted", 2}}));
+  EXPECT_EQ(results, (std::map<std::string, int>{{"completed", 3}}));
+  for (const UpdateRow& r : Rows(db)) {
+    if (r.port == next.Port(0)) continue;
+    EXPECT_NE(r.message.find("recorded from the loader's log"), std::string::npos) << r.message;
+    EXPECT_EQ(r.log, ReadFile(r.logPath));
+  }
   EXPECT_EQ(Shell("sqlite3 " + db + " 'PRAGMA integrity_check'"), "ok\n");
 }
 

@@ -32,6 +32,7 @@ class LoaderProcess {
   void SignalGroup(int signal);
 
   bool Running() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
   int Status() const { return status_; }
   // The CPU time (user and system) of the reaped child and the children it reaped.
   double CpuSeconds() const { return cpuSeconds_; }

@@ -142,6 +142,7 @@ void Station::StartUnit(const std::string& port) {
   if (parts_.record != nullptr) parts_.record->Begin(RowOf(started, board_, parts_.context));
   parts_.view->Started(board_, started);
   if (started.startError.empty()) {
+    UnitFiles::NoteLoader(started.tmpDir, started.loader.Pid());
     state.running = &started;
   } else {
     EndUnit(started);

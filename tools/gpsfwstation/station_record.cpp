@@ -28,7 +28,8 @@ std::unique_ptr<record::RecordWriter> OpenStationRecord(const StationOptions& op
     std::cerr << "gpsfwstation: the record held " << interrupted << " update"
               << (interrupted == 1 ? "" : "s")
               << " left running by a station that ended without finishing "
-              << (interrupted == 1 ? "it" : "them") << "; now marked interrupted\n";
+              << (interrupted == 1 ? "it" : "them")
+              << "; recorded now, from the loaders' logs where they tell how it ended\n";
   }
   return std::make_unique<record::RecordWriter>(std::move(store), options.logDir);
 }

@@ -26,8 +26,8 @@ std::string FailedLines(const Board& board) {
     if (unit->result == Result::kCompleted) continue;
     const std::string why =
         unit->result == Result::kRunning ? ResultText(unit->result) : FailureReason(*unit);
-    failed += (failed.empty() ? "Failed: " : ", ") + unit->port + " (" + why +
-              ", code " + std::to_string(LoaderReturnCode(*unit)) + ")";
+    failed += (failed.empty() ? "Failed: " : ", ") + unit->port + " (" + why + ", code " +
+              std::to_string(LoaderReturnCode(*unit)) + ")";
     const std::string& said = unit->startError.empty() ? unit->messages : unit->startError;
     if (!said.empty()) messages += unit->port + ": " + said + (said.back() == '\n' ? "" : "\n");
   }

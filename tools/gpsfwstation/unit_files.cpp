@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 namespace gpsfw::station {
@@ -21,6 +23,49 @@ constexpr size_t kMaxStem = 200;
 std::string TempBase() {
   const char* dir = getenv("TMPDIR");
   return dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
+}
+
+constexpr char kPidFile[] = "pid";
+
+std::string ReadSmall(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::string text;
+  std::getline(in, text);
+  return text;
+}
+
+void WritePid(const std::string& dir, int pid) {
+  const std::string text = std::to_string(pid) + "\n";
+  const int fd =
+      open((dir + "/" + kPidFile).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  if (write(fd, text.data(), text.size()) < 0) {
+    // A folder without its pid is only kept longer: it is never taken for a dead one's.
+  }
+  close(fd);
+}
+
+// True when the folder names a process that is still there (or names none it can read).
+bool Alive(const std::filesystem::path& dir) {
+  const std::string text = ReadSmall(dir / kPidFile);
+  if (text.empty()) return true;
+  const int pid = std::atoi(text.c_str());
+  return pid <= 0 || kill(pid, 0) == 0 || errno != ESRCH;
+}
+
+// The folders that stations killed outright left in the temporary folder, once their
+// loaders have ended as well.
+void RemoveDeadStationsFolders(const std::string& base) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
+    if (entry.path().filename().string().rfind("gpsfwstation.", 0) != 0) continue;
+    if (!std::filesystem::exists(entry.path() / kPidFile) || Alive(entry.path())) continue;
+    bool loaderAlive = false;
+    for (const auto& unit : std::filesystem::directory_iterator(entry.path(), ec)) {
+      loaderAlive = loaderAlive || (unit.is_directory() && Alive(unit.path()));
+    }
+    if (!loaderAlive) std::filesystem::remove_all(entry.path(), ec);
+  }
 }
 
 }  // namespace
@@ -48,6 +93,8 @@ UnitFiles::UnitFiles(const std::string& logDir) : logDir_(logDir) {
                              strerror(errno));
   }
   tempRoot_ = pattern;
+  WritePid(tempRoot_, getpid());
+  RemoveDeadStationsFolders(TempBase());
   used_.insert(std::string(kCheckStem) + ".log");
 }
 
@@ -86,6 +133,10 @@ std::string UnitFiles::NewTempDir() {
     throw std::runtime_error("cannot make " + dir + ": " + strerror(errno));
   }
   return dir;
+}
+
+void UnitFiles::NoteLoader(const std::string& dir, int pid) {
+  if (!dir.empty()) WritePid(dir, pid);
 }
 
 void UnitFiles::RemoveTempDir(const std::string& dir) {

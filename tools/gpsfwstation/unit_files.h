@@ -32,6 +32,9 @@ class UnitFiles {
   // Removes a unit's folder once its loader has ended: a station that watches for days
   // keeps no folder per receiver it flashed.
   static void RemoveTempDir(const std::string& dir);
+  // Notes the loader that uses a unit's folder: a station killed outright leaves its loaders
+  // running, and their folders are kept until they have ended too.
+  static void NoteLoader(const std::string& dir, int pid);
 
  private:
   std::string logDir_;

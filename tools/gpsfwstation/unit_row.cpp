@@ -16,16 +16,6 @@ namespace {
 // The loader's exit statuses from 248 up are its negative return codes; a loader killed by
 // a signal shows 128 + the signal, below them.
 constexpr int kNegativeCodes = 248;
-// A progress log is some kilobytes; a bound keeps a runaway one out of the record.
-constexpr std::streamsize kMaxLog = 4 << 20;
-
-std::string ReadLog(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text(static_cast<size_t>(kMaxLog), '\0');
-  in.read(text.data(), kMaxLog);
-  text.resize(static_cast<size_t>(in.gcount()));
-  return text;
-}
 
 std::string Hex8(uint32_t value) {
   char text[9];
@@ -81,7 +71,7 @@ record::UpdateRow RowOf(const Unit& unit, const Board& board, const RecordContex
         unit.progress.doneReason.empty() ? ResultKey(unit.result) : unit.progress.doneReason;
     row.message = FailureReason(unit);
   }
-  row.log = ReadLog(unit.logPath);
+  // The log is read by the record's writer, off the station's loop.
   return row;
 }
 

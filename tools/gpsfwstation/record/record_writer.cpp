@@ -39,6 +39,25 @@ int SpoolPid(const std::string& name) {
   return std::stoi(digits);
 }
 
+// A progress log is some kilobytes; a bound keeps a runaway one out of the record.
+std::string ReadLog(const std::string& path) {
+  constexpr std::streamsize kMaxLog = 4 << 20;
+  std::ifstream in(path, std::ios::binary);
+  std::string text(static_cast<size_t>(kMaxLog), '\0');
+  in.read(text.data(), kMaxLog);
+  text.resize(static_cast<size_t>(in.gcount()));
+  return text;
+}
+
+bool AppendSynced(const std::string& path, const std::string& text) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const bool whole = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  const bool synced = fdatasync(fd) == 0;
+  close(fd);
+  return whole && synced;
+}
+
 void Clean(UpdateRow& r) {
   for (std::string* text : {&r.host, &r.operatorName, &r.port, &r.portById, &r.portByPath,
                             &r.usbSerial, &r.imagePath, &r.identity.bootLoader, &r.identity.sfld,
@@ -63,7 +82,7 @@ RecordWriter::~RecordWriter() {
   }
   wake_.notify_all();
   thread_.join();
-  if (queue_.empty()) unlink(spoolPath_.c_str());
+  if (queue_.empty() && incoming_.empty()) unlink(spoolPath_.c_str());
 }
 
 void RecordWriter::AdoptSpools(const std::string& dir) {
@@ -81,8 +100,8 @@ void RecordWriter::AdoptSpools(const std::string& dir) {
         // A line cut by the power cut that ended its station: the row is in the lines before.
       }
     }
-    // Its rows are in this station's spool now.
-    std::filesystem::remove(entry.path(), ec);
+    // Removed once its rows are in this station's spool.
+    adopted_.push_back(entry.path().string());
   }
 }
 
@@ -94,25 +113,44 @@ void RecordWriter::Finish(const UpdateRow& row) {
   Push({true, row}, true);
 }
 
+// The station's loop only hands the row over: the spool's disk write, the log's read and the
+// database are all the writer thread's, so that a hundred units ending at once are reaped at
+// once.
 void RecordWriter::Push(Op op, bool toSpool) {
-  Clean(op.row);
   std::lock_guard<std::mutex> lock(mutex_);
-  if (toSpool) {
-    const std::string line = nlohmann::ordered_json{{"op", op.finish ? "finish" : "begin"},
-                                                    {"row", RowJson(op.row, true)}}
-                                 .dump() +
-                             "\n";
-    const int fd = open(spoolPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      const bool whole = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-      if (!whole || fdatasync(fd) != 0) lastError_ = "cannot write the spool " + spoolPath_;
-      close(fd);
-    } else {
-      lastError_ = "cannot open the spool " + spoolPath_;
-    }
-  }
-  queue_.push_back(std::move(op));
+  incoming_.push_back({std::move(op), toSpool});
   wake_.notify_all();
+}
+
+// Moves what came in to the queue, written to the spool first: one write and one sync for
+// however many rows came together.
+void RecordWriter::Spool(std::unique_lock<std::mutex>& lock) {
+  std::deque<Incoming> batch;
+  batch.swap(incoming_);
+  lock.unlock();
+  std::string lines;
+  for (Incoming& in : batch) {
+    if (in.op.finish && in.op.row.log.empty() && !in.op.row.logPath.empty()) {
+      in.op.row.log = ReadLog(in.op.row.logPath);
+    }
+    Clean(in.op.row);
+    if (!in.toSpool) continue;
+    lines += nlohmann::ordered_json{{"op", in.op.finish ? "finish" : "begin"},
+                                    {"row", RowJson(in.op.row, true)}}
+                 .dump() +
+             "\n";
+  }
+  std::string error;
+  if (!lines.empty() && !AppendSynced(spoolPath_, lines)) {
+    error = "cannot write the spool " + spoolPath_;
+  }
+  if (error.empty()) {
+    for (const std::string& path : adopted_) unlink(path.c_str());
+  }
+  lock.lock();
+  if (error.empty()) adopted_.clear();
+  if (!error.empty()) lastError_ = error;
+  for (Incoming& in : batch) queue_.push_back(std::move(in.op));
 }
 
 size_t RecordWriter::Waiting() const {
@@ -136,7 +174,8 @@ std::string RecordWriter::LastError() const {
 
 bool RecordWriter::Drain(std::chrono::milliseconds bound) {
   std::unique_lock<std::mutex> lock(mutex_);
-  return drained_.wait_for(lock, bound, [this] { return queue_.empty() && !busy_; });
+  return drained_.wait_for(lock, bound,
+                           [this] { return queue_.empty() && incoming_.empty() && !busy_; });
 }
 
 bool RecordWriter::Write(const Op& op, std::string& error) {
@@ -153,8 +192,12 @@ void RecordWriter::ClearSpool() {
 void RecordWriter::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-    if (queue_.empty()) return;
+    wake_.wait(lock, [this] { return stop_ || !queue_.empty() || !incoming_.empty(); });
+    if (!incoming_.empty()) Spool(lock);
+    if (queue_.empty()) {
+      if (stop_) return;
+      continue;
+    }
     const Op op = queue_.front();
     busy_ = true;
     lock.unlock();
@@ -165,7 +208,7 @@ void RecordWriter::Work() {
     if (written) {
       queue_.pop_front();
       lastError_.clear();
-      if (queue_.empty()) {
+      if (queue_.empty() && incoming_.empty()) {
         ClearSpool();
         drained_.notify_all();
       }

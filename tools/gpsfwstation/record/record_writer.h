@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tools/gpsfwstation/record/record_store.h"
 
@@ -41,7 +42,12 @@ class RecordWriter {
     bool finish = false;
     UpdateRow row;
   };
+  struct Incoming {
+    Op op;
+    bool toSpool = true;
+  };
   void Push(Op op, bool toSpool);
+  void Spool(std::unique_lock<std::mutex>& lock);
   void AdoptSpools(const std::string& dir);
   void Work();
   bool Write(const Op& op, std::string& error);
@@ -52,10 +58,12 @@ class RecordWriter {
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable drained_;
-  std::deque<Op> queue_;
-  bool busy_ = false;  // the thread is writing the queue's first op
+  std::deque<Incoming> incoming_;  // handed over, not yet in the spool
+  std::deque<Op> queue_;           // in the spool, not yet in the database
+  bool busy_ = false;              // the thread is writing the queue's first op
   bool stop_ = false;
   std::string lastError_;
+  std::vector<std::string> adopted_;  // spools of dead stations, until their rows are in ours
   std::thread thread_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 
@@ -146,6 +147,20 @@ std::string LogAsItIs(const std::string& path) {
   return text;
 }
 
+// A loader outlives a station killed outright and ends its update and its log: when the log
+// says how the update ended, the row says so too. Otherwise the update was cut off.
+void TakeOutcomeFromLog(UpdateRow& row) {
+  const std::string tag = "RetCode: ";
+  const size_t at = row.log.rfind(tag);
+  row.result = "interrupted";
+  row.message = "its station ended during the update";
+  if (at == std::string::npos) return;
+  row.returnCode = std::atoi(row.log.c_str() + at + tag.size());
+  row.result = row.returnCode == 0 ? "completed" : "failed";
+  row.reason = row.returnCode == 0 ? "" : "station_ended";
+  row.message = "its station ended during the update; recorded from the loader's log";
+}
+
 }  // namespace
 
 bool StationAlive(int pid) {
@@ -222,9 +237,9 @@ int SqlStore::MarkInterrupted(const std::string& host, std::string& error) {
         for (const SqlRow& columns : rows) {
           UpdateRow row = RowOf(columns);
           if (StationAlive(row.stationPid) && row.stationPid != getpid()) continue;
-          row.result = "interrupted";
           row.endUtc = UtcNow();
           if (!row.logPath.empty()) row.log = LogAsItIs(row.logPath);
+          TakeOutcomeFromLog(row);
           if (!Exec(UpsertSql(), ParamsOf(row), e)) return false;
           ++marked;
         }
