@@ -209,3 +209,27 @@ TEST_F(PgRecordRun, AServerStoppedInMidRunGetsEveryRowOnce) {
 
 }  // namespace
 }  // namespace gpsfw::test
+
+namespace gpsfw::test {
+namespace {
+
+// A line flashes the released file and nothing else: another image reaches no port, and the
+// record holds one row for the station, not one per port.
+TEST_F(RecordRun, AnImageOtherThanTheExpectedOneIsOneRefusedRow) {
+  Receivers receivers(dir, 2, images.container);
+  std::vector<std::string> argv = Station(receivers.Ports(), dir.File("rec.db"));
+  argv.insert(argv.end(), {"--expect-sha256", std::string(64, 'A')});
+  Program station(argv, dir.File("station.out"));
+  EXPECT_EQ(station.Wait(kRunBound), 1);
+  EXPECT_NE(Out("station.out").find("not the expected " + std::string(64, 'a')), std::string::npos)
+      << Out("station.out");
+  EXPECT_NE(Out("station.out").find("no port was touched"), std::string::npos);
+  const std::vector<UpdateRow> rows = Rows(dir.File("rec.db"));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].result, "refused");
+  EXPECT_EQ(rows[0].port, "");
+  EXPECT_EQ(receivers.Stop().find("flash verified"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace gpsfw::test

@@ -180,3 +180,38 @@ TEST_F(StationRun, AReceiverGoneAsItsLoaderEndsIsFlashedAtItsNextConnection) {
 
 }  // namespace
 }  // namespace gpsfw::test
+
+namespace gpsfw::test {
+namespace {
+
+// The image file replaced on disk during --watch: the next receiver still gets the image that
+// was checked at the start, and the station says the file changed.
+TEST_F(StationRun, AnImageReplacedOnDiskIsNoticedAndNotUsed) {
+  Program station(Station({"--watch", "--settle", "0.3", "--ports", dir.File("gps*")}),
+                  dir.File("station.out"));
+  TempDir otherDir;
+  const ImageFiles other = MakeImages(otherDir, kPfldSize, kFwSize + 1024, 512);
+  std::filesystem::copy_file(images.container, dir.File("original.bin"));
+  for (int connection = 1; connection <= 2; ++connection) {
+    if (connection == 2) {
+      std::filesystem::copy_file(other.container, images.container + ".new");
+      std::filesystem::rename(images.container + ".new", images.container);
+    }
+    // Each receiver expects the image as it was when the station started.
+    Program receiver({ProgramPath("gpsfwsim"), "--once", "--expect", dir.File("original.bin"),
+                      "--link", dir.File("gps0"), "--time-limit", "100"},
+                     dir.File("sim.out"));
+    EXPECT_EQ(receiver.Wait(60), 0) << Output();
+    EXPECT_NE(ReadFile(dir.File("sim.out")).find(kVerified), std::string::npos) << connection;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  }
+  station.Signal(SIGINT);
+  EXPECT_EQ(station.Wait(30), 0) << Output();
+  EXPECT_NE(Output().find("changed on disk; still flashing the image checked at the start"),
+            std::string::npos)
+      << Output();
+  EXPECT_EQ(Report()["image"]["changed_on_disk"], true);
+}
+
+}  // namespace
+}  // namespace gpsfw::test
