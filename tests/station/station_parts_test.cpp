@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -157,6 +158,24 @@ TEST(PortWatch, FollowsPortsThatComeAndGoAlsoInAFolderMadeLater) {
   ASSERT_EQ(gone.size(), 1u);
   EXPECT_FALSE(gone[0].appeared);
   EXPECT_THROW(PortWatch({dir.File("*/x*")}).Arm(), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace gpsfw::station
+
+namespace gpsfw::station {
+namespace {
+
+TEST(PortWatch, PortsComeInTheOrderPeopleCountThem) {
+  std::vector<std::string> names = {"gps10",   "gps2", "ttyUSB10", "gps02",
+                                    "ttyUSB9", "gps1", "gps",      "gps2a"};
+  std::sort(names.begin(), names.end(), NaturalLess);
+  EXPECT_EQ(names, (std::vector<std::string>{"gps", "gps1", "gps02", "gps2", "gps2a", "gps10",
+                                             "ttyUSB9", "ttyUSB10"}));
+  test::TempDir dir;
+  for (const char* name : {"gps10", "gps2", "gps1"}) test::WriteFile(dir.File(name), "");
+  EXPECT_EQ(PortWatch::Expand({dir.File("gps*")}),
+            (std::vector<std::string>{dir.File("gps1"), dir.File("gps2"), dir.File("gps10")}));
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "tools/gpsfwstation/port_watch.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include <errno.h>
 #include <fnmatch.h>
 #include <glob.h>
@@ -35,17 +38,47 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The matches in the order a person counts the fixtures: gps2 before gps10.
 std::vector<std::string> Glob(const std::string& pattern) {
   glob_t found{};
   std::vector<std::string> paths;
-  if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
+  if (glob(pattern.c_str(), GLOB_NOSORT, nullptr, &found) == 0) {
     for (size_t i = 0; i < found.gl_pathc; ++i) paths.emplace_back(found.gl_pathv[i]);
   }
   globfree(&found);
+  std::sort(paths.begin(), paths.end(), NaturalLess);
   return paths;
 }
 
 }  // namespace
+
+bool NaturalLess(const std::string& a, const std::string& b) {
+  size_t i = 0;
+  size_t j = 0;
+  while (i < a.size() && j < b.size()) {
+    const bool digitA = std::isdigit(static_cast<unsigned char>(a[i])) != 0;
+    const bool digitB = std::isdigit(static_cast<unsigned char>(b[j])) != 0;
+    if (!digitA || !digitB) {
+      if (a[i] != b[j]) return a[i] < b[j];
+      ++i;
+      ++j;
+      continue;
+    }
+    // Two numbers: the shorter one without its leading zeros is the smaller.
+    const size_t endA = a.find_first_not_of("0123456789", i);
+    const size_t endB = b.find_first_not_of("0123456789", j);
+    std::string numA = a.substr(i, endA == std::string::npos ? std::string::npos : endA - i);
+    std::string numB = b.substr(j, endB == std::string::npos ? std::string::npos : endB - j);
+    const std::string trimmedA = numA.substr(std::min(numA.find_first_not_of('0'), numA.size()));
+    const std::string trimmedB = numB.substr(std::min(numB.find_first_not_of('0'), numB.size()));
+    if (trimmedA.size() != trimmedB.size()) return trimmedA.size() < trimmedB.size();
+    if (trimmedA != trimmedB) return trimmedA < trimmedB;
+    if (numA != numB) return numA < numB;
+    i += numA.size();
+    j += numB.size();
+  }
+  return a.size() - i < b.size() - j;
+}
 
 PortWatch::PortWatch(std::vector<std::string> patterns) {
   for (std::string& glob : patterns) {

@@ -9,6 +9,10 @@
 
 namespace gpsfw::station {
 
+// Orders names as people count them: a run of digits compares as a number, so gps2 comes
+// before gps10 and ttyUSB9 before ttyUSB10.
+bool NaturalLess(const std::string& a, const std::string& b);
+
 struct PortChange {
   std::string path;
   bool appeared = false;  // false: it went away
