@@ -52,6 +52,8 @@ constexpr LongOption kLongOptions[] = {
     {"--events", &LoaderOptions::events},
     {"--trace", &LoaderOptions::trace},
     {"--give-up-after", &LoaderOptions::giveUpAfter},
+    {"--state", &LoaderOptions::state},
+    {"--show-state", &LoaderOptions::showState},
 };
 
 // A day: long enough for any update, short enough that the deadline never overflows.
@@ -137,7 +139,7 @@ class Parser {
   // or the form of the port list, which is all a --list-ports run writes.
   bool JsonUsable() {
     if (!options_.json) return true;
-    if (options_.listPorts) return true;
+    if (options_.listPorts || options_.showState != nullptr) return true;
     if (!options_.check) return Refuse(kJsonAlone, "--json");
     for (const LongOption& option : kLongOptions) {
       const char* value = options_.*option.field;
@@ -229,6 +231,9 @@ that --give-up-after gives has passed.
   --give-up-after SECONDS
                   stop trying once the update has not completed after SECONDS
                   (1 to 86400); without it the loader keeps trying for ever
+  --state FILE    after a completed update, record in FILE what was installed (image,
+                  checksums, the receiver's identity) and keep the image before it
+  --show-state FILE  print that record (as JSON with --json) and end
   -h, --help      this text
   --version       the program's version
 
@@ -237,7 +242,8 @@ A value follows its option as the next argument or joined to it (-ifw.bin,
 
 Exit status: 0 update complete; 2 command line refused; 250 no -i; 251 log refused or
 not writable; 253 image or SFLD unusable; 254 serial port unusable; 248 gave up
-(--give-up-after); 128 + N stopped by signal N.
+(--give-up-after); 247 update complete but the --state file not written; 128 + N
+stopped by signal N.
 )";
 }
 

@@ -8,6 +8,8 @@ namespace gpsfw {
 
 // Exit status of a command line that is refused, as getopt-style programs use it.
 inline constexpr int kExitUsage = 2;
+// The update completed and the receiver runs the new image, but --state could not be written.
+inline constexpr int kExitStateNotWritten = -9;
 
 // The longest option value accepted: a path the platform can open (PATH_MAX counts the
 // terminator). A longer value is refused, never cut.

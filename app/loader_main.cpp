@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "app/installed_state.h"
 #include "app/run_loader.h"
 #include "app/version.h"
 #include "front/front_end.h"
@@ -39,6 +40,15 @@ void TellRefusal(const LoaderOptions& options) {
              stderr);
 }
 
+// An update system must not believe a state it cannot find: an update whose state could not
+// be written ends with a code of its own, though the receiver has the new image.
+int RecordState(const LoaderOptions& options, const FrontEnd& front) {
+  std::string why;
+  if (WriteInstalledState(options.state, options.image, front.Facts().identity, why)) return 0;
+  std::fprintf(stderr, "gpsfwload: the update completed, but %s\n", why.c_str());
+  return kExitStateNotWritten;
+}
+
 }  // namespace
 
 int LoaderMain(int argc, char** argv) {
@@ -53,6 +63,7 @@ int LoaderMain(int argc, char** argv) {
     return 0;
   }
   if (options.listPorts) return ListPorts(options.json);
+  if (options.showState != nullptr) return ShowState(options.showState, options.json);
   if (options.version) {
     std::printf("gpsfwload %s\n", kLoaderVersion);
     return 0;
@@ -63,7 +74,8 @@ int LoaderMain(int argc, char** argv) {
   front.Install();
   platform::SetLowLatencyWanted(!options.noLowLatency);
   platform::InstallStopHandlers();
-  return RunLoader(options);
+  const int code = RunLoader(options);
+  return code == 0 && options.state != nullptr ? RecordState(options, front) : code;
 }
 
 }  // namespace gpsfw

@@ -12,6 +12,8 @@ struct LoaderOptions {
   const char* trace = nullptr;   // --trace FILE
   // --give-up-after SECONDS as given, and its value; 0 keeps trying for ever.
   const char* giveUpAfter = nullptr;
+  const char* state = nullptr;      // --state FILE: what was installed, after a completed update
+  const char* showState = nullptr;  // --show-state FILE: print it and end
   unsigned long giveUpAfterSeconds = 0;
   bool progress = false;      // --progress: plain progress lines when stderr is no terminal
   bool quiet = false;         // -q: no console output at all

@@ -1,0 +1,233 @@
+#include "app/installed_state.h"
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+#include "app/version.h"
+#include "front/json_text.h"
+#include "image/image_digest.h"
+#include "platform/file_replace.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace gpsfw {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The fields of one installed image, in the order the file and the views give them.
+constexpr const char* kFields[] = {"image", "size",       "crc32", "sha256",         "boot_loader",
+                                   "sfld",  "flash_type", "time",  "loader_version", "image_copy"};
+
+bool SyncFile(std::FILE* file) {
+  if (std::fflush(file) != 0) return false;
+#ifdef _WIN32
+  return _commit(_fileno(file)) == 0;
+#else
+  return fsync(fileno(file)) == 0;
+#endif
+}
+
+// A rename is on disk only once its folder is.
+void SyncFolder(const fs::path& folder) {
+#ifndef _WIN32
+  const int fd = open(folder.empty() ? "." : folder.string().c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+#else
+  (void)folder;
+#endif
+}
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+  return text;
+}
+
+bool WriteSynced(const fs::path& path, const std::string& text) {
+  std::FILE* out = std::fopen(path.string().c_str(), "wb");
+  if (out == nullptr) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  const bool synced = SyncFile(out);
+  return std::fclose(out) == 0 && written && synced;
+}
+
+// The image's copy under its SHA-256, put in place whole before any state names it.
+bool KeepCopy(const char* image, const fs::path& copy) {
+  std::error_code ec;
+  if (fs::exists(copy, ec)) return true;
+  std::ifstream in(image, std::ios::binary);
+  if (!in) return false;
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const fs::path part = copy.string() + ".part";
+  if (!WriteSynced(part, bytes) ||
+      !platform::RenameReplacing(part.string().c_str(), copy.string().c_str())) {
+    fs::remove(part, ec);
+    return false;
+  }
+  SyncFolder(copy.parent_path());
+  return true;
+}
+
+std::string StateText(const StateFields& now, const StateFields& before) {
+  std::string text = "# gpsfwload --state: the firmware the receiver runs, and the one before\n";
+  for (const char* key : kFields) {
+    const auto found = now.find(key);
+    if (found != now.end()) text += std::string(key) + "=" + found->second + "\n";
+  }
+  for (const char* key : kFields) {
+    const auto found = before.find(key);
+    if (found != before.end()) text += std::string("previous.") + key + "=" + found->second + "\n";
+  }
+  return text;
+}
+
+// Copies that neither the state nor its previous names are not kept.
+void DropOldCopies(const fs::path& folder, const StateFields& now, const StateFields& before) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string path = entry.path().string();
+    const bool named = (now.count("image_copy") != 0 && now.at("image_copy") == path) ||
+                       (before.count("image_copy") != 0 && before.at("image_copy") == path);
+    if (!named) fs::remove(entry.path(), ec);
+  }
+}
+
+}  // namespace
+
+bool ReadStateFile(const char* statePath, StateFields& fields) {
+  std::ifstream in(statePath);
+  if (!in) return false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    const size_t equals = line.find('=');
+    if (equals != std::string::npos) fields[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return !in.bad();
+}
+
+bool WriteInstalledState(const char* statePath, const char* imagePath,
+                         const ReceiverIdentity& identity, std::string& why) {
+  why = std::string("the state file ") + statePath + " cannot be written";
+  ImageDigest digest;
+  if (!DigestFile(imagePath, digest)) {
+    why = std::string("the image ") + imagePath + " cannot be read again for the state file";
+    return false;
+  }
+  StateFields old;
+  StateFields before;
+  if (ReadStateFile(statePath, old)) {
+    for (const char* key : kFields) {
+      if (old.count(key) != 0) before[key] = old[key];
+    }
+  }
+  const fs::path folder = fs::absolute(std::string(statePath) + ".d").lexically_normal();
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  const fs::path copy = folder / (std::string(digest.sha256) + ".bin");
+  if (!KeepCopy(imagePath, copy)) return false;
+  char crc[9];
+  std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(digest.crc32));
+  StateFields now = {{"image", fs::path(imagePath).filename().string()},
+                     {"size", std::to_string(digest.size)},
+                     {"crc32", crc},
+                     {"sha256", digest.sha256},
+                     {"time", UtcNow()},
+                     {"loader_version", kLoaderVersion},
+                     {"image_copy", copy.string()}};
+  if (identity.bootLoader[0] != '\0') now["boot_loader"] = identity.bootLoader;
+  if (identity.sfld[0] != '\0') now["sfld"] = identity.sfld;
+  if (identity.flashTypeKnown) now["flash_type"] = std::to_string(identity.flashType);
+  const std::string part = std::string(statePath) + ".part";
+  if (!WriteSynced(part, StateText(now, before)) ||
+      !platform::RenameReplacing(part.c_str(), statePath)) {
+    fs::remove(part, ec);
+    return false;
+  }
+  SyncFolder(fs::path(statePath).parent_path());
+  DropOldCopies(folder, now, before);
+  return true;
+}
+
+namespace {
+
+void JsonImage(const StateFields& fields, const std::string& prefix) {
+  bool first = true;
+  auto field = [&](const char* key, bool number) {
+    const auto found = fields.find(prefix + key);
+    if (found == fields.end()) return;
+    std::printf("%s\"%s\":", first ? "" : ",", key);
+    first = false;
+    if (number) {
+      std::fputs(found->second.c_str(), stdout);
+    } else {
+      WriteJsonString(stdout, found->second.c_str());
+    }
+  };
+  for (const char* key : {"image", "size", "crc32", "sha256"}) {
+    field(key, std::string(key) == "size");
+  }
+  std::printf("%s\"identity\":{", first ? "" : ",");
+  bool inner = true;
+  for (const char* key : {"boot_loader", "sfld", "flash_type"}) {
+    const auto found = fields.find(prefix + key);
+    if (found == fields.end()) continue;
+    std::printf("%s\"%s\":", inner ? "" : ",", key);
+    inner = false;
+    if (std::string(key) == "flash_type") {
+      std::fputs(found->second.c_str(), stdout);
+    } else {
+      WriteJsonString(stdout, found->second.c_str());
+    }
+  }
+  std::fputs("}", stdout);
+  first = false;
+  for (const char* key : {"time", "loader_version", "image_copy"}) field(key, false);
+}
+
+}  // namespace
+
+int ShowState(const char* statePath, bool json) {
+  StateFields fields;
+  if (!ReadStateFile(statePath, fields) || fields.count("sha256") == 0) {
+    std::fprintf(stderr, "gpsfwload: no state in %s: the file is missing or unreadable\n",
+                 statePath);
+    return 1;
+  }
+  if (!json) {
+    for (const char* key : kFields) {
+      if (fields.count(key) != 0) std::printf("%s: %s\n", key, fields[key].c_str());
+    }
+    for (const char* key : kFields) {
+      const std::string name = std::string("previous.") + key;
+      if (fields.count(name) != 0) std::printf("%s: %s\n", name.c_str(), fields[name].c_str());
+    }
+    return 0;
+  }
+  std::fputs("{", stdout);
+  JsonImage(fields, "");
+  if (fields.count("previous.sha256") != 0) {
+    std::fputs(",\"previous\":{", stdout);
+    JsonImage(fields, "previous.");
+    std::fputs("}", stdout);
+    if (fields.count("previous.image_copy") != 0) {
+      std::fputs(",\"previous_image\":", stdout);
+      WriteJsonString(stdout, fields["previous.image_copy"].c_str());
+    }
+  }
+  std::fputs("}\n", stdout);
+  return 0;
+}
+
+}  // namespace gpsfw

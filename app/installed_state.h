@@ -1,0 +1,29 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "report/receiver_identity.h"
+
+namespace gpsfw {
+
+// What a device's receiver runs, for the update systems of a fleet: after a completed update
+// `--state FILE` records the image (name, size, CRC-32, SHA-256), the receiver's identity, the
+// time and the loader's version, keeps the state before as previous.*, and keeps a copy of
+// both images in FILE.d/ so that the update before can be flashed again. The file is lines of
+// key=value; it is replaced in one step, and never names a copy that is not there.
+using StateFields = std::map<std::string, std::string>;
+
+// False with the reason in `why` (naming the file) when the state cannot be written; the
+// state before is then left as it was.
+bool WriteInstalledState(const char* statePath, const char* imagePath,
+                         const ReceiverIdentity& identity, std::string& why);
+
+// The fields of a state file; false when it cannot be read.
+bool ReadStateFile(const char* statePath, StateFields& fields);
+
+// `gpsfwload --show-state FILE [--json]`: the state on standard output; 0, or 1 with a
+// message naming the file when it cannot be read.
+int ShowState(const char* statePath, bool json);
+
+}  // namespace gpsfw
