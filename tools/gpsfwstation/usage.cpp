@@ -6,8 +6,11 @@ const char* UsageText() {
   return R"(gpsfwstation: flashes one firmware image to many GPS receivers at once.
 
 Usage: gpsfwstation -i IMAGE [options] [PORT...]
+       gpsfwstation history [--db WHERE] [filters] | stats [--db WHERE] [--by WHAT]
+         (questions answered from the record: see 'gpsfwstation history --help')
 
-The image is first checked with 'gpsfwload --check'; a refused image touches no port.
+The image is copied once into a private folder and that copy is checked with
+'gpsfwload --check' and flashed; a refused image touches no port.
 Then one gpsfwload runs per port, each in a process group of its own, with its own
 progress log and TMPDIR; the station reads each loader's event stream. On a terminal
 one row per port is rewritten in place; otherwise one line per port and phase change.
@@ -24,10 +27,14 @@ Ports:
 
 Options:
   -i, --image IMAGE      the firmware image (binary container or S-record file)
-  --log-dir DIR          the loaders' logs: DIR/<port>.log, '/' in the port's path
-                         made '_' (dev_ttyUSB0.log); a port's later connections get
-                         <port>-2.log and so on (default: the working directory)
-  --report FILE          write the summary as JSON
+  --log-dir DIR          the loaders' logs, one per update: DIR/<port>-<UTC start>.log,
+                         '/' in the port's path made '_', never written over
+                         (default: the working directory)
+  --report FILE          write the summary as JSON, again after every ended update
+  --db WHERE             keep one row per update in a record: an SQLite file, or a
+                         PostgreSQL connection string (postgresql://user@host/db)
+  --operator NAME        the operator the record names (the login name)
+  --expect-sha256 HEX    refuse any image whose SHA-256 is not HEX
   --unit-timeout SECONDS a port whose update has not ended by then fails; its loader
                          is stopped (600)
   --loader PATH          the loader to run (gpsfwload beside gpsfwstation)
