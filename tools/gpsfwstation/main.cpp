@@ -19,7 +19,7 @@
 namespace gpsfw::station {
 namespace {
 
-constexpr char kVersion[] = "gpsfwstation 1.0.0";
+constexpr char kVersion[] = "gpsfwstation " GPSFW_VERSION;
 
 std::string LoaderPath(const StationOptions& options) {
   if (!options.loader.empty()) return options.loader;
