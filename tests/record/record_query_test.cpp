@@ -174,3 +174,28 @@ TEST(RecordGuards, AReaderNeverMakesARecordAndAStationNeedsAWritableOne) {
 
 }  // namespace
 }  // namespace gpsfw::test
+
+namespace gpsfw::test {
+namespace {
+
+TEST(RecordGuards, AServerIsToldFromAFileByItsForm) {
+  struct Case {
+    const char* where;
+    bool server;
+  };
+  const Case cases[] = {
+      {"postgresql://station@db/line", true},
+      {"postgres://db/line", true},
+      {"host=/tmp/pg port=5432 dbname=line", true},
+      {" dbname = line", true},
+      {"record.db", false},
+      {"/data/line=3/record.db", false},
+      {"./a=b.db", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(station::record::IsServerAddress(c.where), c.server) << c.where;
+  }
+}
+
+}  // namespace
+}  // namespace gpsfw::test
