@@ -69,3 +69,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The dependencies are read from the programs' shared libraries (dpkg-shlibdeps).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)
+
+# The fleet integrations (an update system's module, handler or hook, with what it needs)
+# each bring their own install rules.
+foreach(integration mender swupdate rauc gpsfw-receiver)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/share/${integration}/install.cmake)
+    include(${CMAKE_SOURCE_DIR}/share/${integration}/install.cmake)
+  endif()
+endforeach()
