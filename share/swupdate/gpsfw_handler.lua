@@ -180,17 +180,20 @@ end
 -- Runs the loader on IMAGE_PATH and follows its events: progress, phases, and the "done"
 -- event's reason. Returns the loader's exit status and, when it failed, the reason.
 -- With KEEP_STATE the loader records the image in the state file once it is installed.
+-- The progress log and the events go to LOG-DIR/gpsfwload.log and LOG-DIR/events.jsonl, as
+-- the other update systems write them; a rollback's to gpsfwload-rollback.log and
+-- events-rollback.jsonl, so that the failed run's stay.
 local function run_loader(settings, image_path, name, keep_state)
-  local log = settings["log-dir"] .. "/gpsfwload" .. (name == "" and "" or "-" .. name)
+  local suffix = name == "" and "" or "-" .. name
+  local log = settings["log-dir"] .. "/gpsfwload" .. suffix .. ".log"
   local command = quote(settings.loader) .. " -i " .. quote(image_path)
-    .. " -l " .. quote(log .. ".log") .. " --events - --give-up-after "
+    .. " -l " .. quote(log) .. " --events - --give-up-after "
     .. quote(settings["give-up-after"])
   if settings.port ~= nil and settings.port ~= "" then command = command .. " -p " .. quote(settings.port) end
   if keep_state then command = command .. " --state " .. quote(settings.state) end
   command = command .. " </dev/null"
 
-  -- The events are kept beside the progress log, as the other update systems keep them.
-  local events = io.open(log .. ".jsonl", "w")
+  local events = io.open(settings["log-dir"] .. "/events" .. suffix .. ".jsonl", "w")
   local pipe = io.popen(command, "r")
   if not pipe then
     if events then events:close() end

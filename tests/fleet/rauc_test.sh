@@ -7,7 +7,7 @@
 # Needs loop devices and squashfs (RAUC mounts the bundle); without them it says SKIPPED.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
-# shellcheck source=common.sh
+# shellcheck source=tests/fleet/common.sh
 . "$root/tests/fleet/common.sh"
 
 for program in rauc dbus-daemon mksquashfs openssl losetup; do
@@ -50,11 +50,12 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.
   fleet_fail "openssl could not make the CA in $work"
 printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=emailProtection\n' \
   >"$work/signer.ext"
-openssl req -newkey rsa:2048 -nodes -keyout "$work/signer.key" -out "$work/signer.csr" \
-  -subj "/CN=gpsfw fleet test signer" 2>/dev/null &&
-  openssl x509 -req -in "$work/signer.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
-    -CAcreateserial -days 2 -extfile "$work/signer.ext" -out "$work/signer.pem" 2>/dev/null ||
+if ! openssl req -newkey rsa:2048 -nodes -keyout "$work/signer.key" -out "$work/signer.csr" \
+  -subj "/CN=gpsfw fleet test signer" 2>/dev/null ||
+  ! openssl x509 -req -in "$work/signer.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
+    -CAcreateserial -days 2 -extfile "$work/signer.ext" -out "$work/signer.pem" 2>/dev/null; then
   fleet_fail "openssl could not certify the signer in $work"
+fi
 
 # The bundle: the receiver's image for slot class gpsfw, installed by the hook.
 mkdir -p "$work/bundle"

@@ -9,7 +9,7 @@
 #      receiver is rolled back to the image it ran before, verified.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
-# shellcheck source=common.sh
+# shellcheck source=tests/fleet/common.sh
 . "$root/tests/fleet/common.sh"
 
 for program in swupdate openssl python3; do
@@ -161,13 +161,13 @@ fleet_sim_start "$link" "$work/old.bin" --reject flash:12:0x81:always
 status=0
 install_swu broken || status=$?
 [ $status -ne 0 ] || { show_log broken; fleet_fail "swupdate reported success for a run the loader gave up"; }
-reason=$(python3 - "$work/logs/gpsfwload.jsonl" <<'PY'
+reason=$(python3 - "$work/logs/events.jsonl" <<'PY'
 import json, sys
 done = json.loads(open(sys.argv[1]).read().splitlines()[-1])
 print(done.get("reason", ""))
 PY
 )
-[ -n "$reason" ] || fleet_fail "the loader's events $work/logs/gpsfwload.jsonl give no reason"
+[ -n "$reason" ] || fleet_fail "the loader's events $work/logs/events.jsonl give no reason"
 grep -q "gpsfw: update failed: $reason" "$work/broken.log" ||
   { show_log broken; fleet_fail "swupdate's log lacks the loader's reason ($reason)"; }
 fleet_sim_verdict || { show_log broken; fleet_fail "the receiver was not rolled back to old.bin"; }
