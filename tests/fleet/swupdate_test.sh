@@ -155,8 +155,8 @@ fleet_sim_untouched
 
 fleet_say "5. a run given up fails with the loader's reason and rolls back"
 # The receiver refuses the new image's 13th record whatever the loader does; the rollback's
-# image has 10 records. The loader gives up after 12 s, and the rollback gets as long.
-make_swu broken "$work/new.bin" 'give-up-after = "12";'
+# image has 10 records. The loader gives up after 10 s, and the rollback gets as long.
+make_swu broken "$work/new.bin" 'give-up-after = "10";'
 fleet_sim_start "$link" "$work/old.bin" --reject flash:12:0x81:always
 status=0
 install_swu broken || status=$?
