@@ -1,23 +1,36 @@
 #!/bin/sh
-# SWUpdate's gpsfw handler end to end: Debian's swupdate installs signed .swu files whose image
-# entry has type "gpsfw", loading the handler from this source tree, against gpsfwsim on a pty.
-#   1. a signed .swu flashes the receiver, verified, and the state records the image;
+# SWUpdate's gpsfw handler end to end: Debian's swupdate runs as the device's daemon, loading
+# the handler from this source tree, and swupdate-client hands it signed .swu files whose image
+# entry has type "gpsfw", against gpsfwsim on a pty.
+#   1. a signed .swu flashes the receiver, verified, SWUpdate's progress follows the
+#      programming, and the state records the image;
 #   2. the same .swu again flashes again (the receiver cannot tell what it runs);
 #   3. with skip-if-installed = "true" it leaves the receiver alone;
 #   4. a .swu whose image was changed after signing is refused, the receiver untouched;
-#   5. a run the loader gives up fails SWUpdate with the loader's reason in its log, and the
-#      receiver is rolled back to the image it ran before, verified.
+#   5. a run the loader gives up fails the update with the loader's reason in SWUpdate's log,
+#      and the receiver is rolled back to the image it ran before, verified.
+# The daemon, not `swupdate -i`: with -i, the same process is client and server, and Debian's
+# 2022.12 then often ends (status 1) while a handler that takes seconds is still at work,
+# leaving the loader running without anyone waiting for it.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=tests/fleet/common.sh
 . "$root/tests/fleet/common.sh"
 
-for program in swupdate openssl python3; do
+for program in swupdate swupdate-client swupdate-progress openssl python3; do
   command -v "$program" >/dev/null 2>&1 || fleet_fail "$program is not installed"
 done
 
 work=$FLEET_WORK
 link=$work/gps0
+progress_pid=""
+daemon_pid=""
+cleanup() {
+  fleet_cleanup
+  [ -z "$progress_pid" ] || kill "$progress_pid" 2>/dev/null || true
+  [ -z "$daemon_pid" ] || kill "$daemon_pid" 2>/dev/null || true
+}
+trap cleanup EXIT INT TERM
 # The older release is shorter than the newer: the receiver that refuses the newer one's
 # 13th record (case 5) still takes the older whole.
 mkdir -p "$work/parts-old"
@@ -94,15 +107,36 @@ with open(sys.argv[1], "wb") as out:
 PY
 }
 
-# install_swu NAME: swupdate -i $work/NAME.swu; its output in $work/NAME.log, its status
-# returned. TMPDIR is swupdate's scratch folder, which it empties.
+# The daemon, as on a device: its sockets and scratch files in TMPDIR (which it empties), the
+# receiver's settings from GPSFW_RECEIVER_CONF, the handler from LUA_PATH.
+mkdir -p "$work/swupdate-tmp"
+LUA_PATH="$root/share/swupdate/?.lua;;" TMPDIR="$work/swupdate-tmp" \
+  GPSFW_RECEIVER_CONF="$work/receiver.conf" \
+  timeout -k 5 280 swupdate -f "$work/swupdate.cfg" -l 3 -H gpsfw-test:1.0 \
+  -k "$work/signer.pem" >"$work/swupdate.log" 2>&1 &
+daemon_pid=$!
+i=0
+until [ -S "$work/swupdate-tmp/sockinstctrl" ]; do
+  i=$((i + 1))
+  if [ $i -gt 100 ] || ! kill -0 "$daemon_pid" 2>/dev/null; then
+    cat "$work/swupdate.log" >&2
+    fleet_fail "swupdate did not open its socket $work/swupdate-tmp/sockinstctrl"
+  fi
+  sleep 0.1
+done
+grep -q 'Lua handler(s) found and loaded' "$work/swupdate.log" ||
+  { cat "$work/swupdate.log" >&2; fleet_fail "swupdate did not load the handler from $root/share/swupdate"; }
+# Its helper processes report their start to it; a request must not be mistaken for that.
+sleep 1
+
+# install_swu NAME: swupdate-client with $work/NAME.swu; its status returned, and in
+# $work/NAME.log what the client and the daemon said meanwhile.
 install_swu() {
-  mkdir -p "$work/tmp-$1"
+  _from=$(($(wc -l <"$work/swupdate.log") + 1))
   _status=0
-  LUA_PATH="$root/share/swupdate/?.lua;;" TMPDIR="$work/tmp-$1" \
-    GPSFW_RECEIVER_CONF="$work/receiver.conf" \
-    timeout -k 5 150 swupdate -f "$work/swupdate.cfg" -l 3 -H gpsfw-test:1.0 \
-    -k "$work/signer.pem" -i "$work/$1.swu" >"$work/$1.log" 2>&1 || _status=$?
+  TMPDIR="$work/swupdate-tmp" timeout -k 5 150 swupdate-client "$work/$1.swu" \
+    >"$work/$1.client.log" 2>&1 || _status=$?
+  { cat "$work/$1.client.log"; tail -n +"$_from" "$work/swupdate.log"; } >"$work/$1.log"
   return $_status
 }
 
@@ -114,12 +148,23 @@ installed_sha256() {
   sed -n 's/^sha256=//p' "$work/state/receiver" 2>/dev/null
 }
 
-fleet_say "1. a signed .swu flashes the receiver"
+fleet_say "1. a signed .swu flashes the receiver, its progress followed"
 make_swu old "$work/old.bin"
 fleet_sim_start "$link" "$work/old.bin"
+# swupdate-progress shows what SWUpdate's progress socket tells its clients.
+timeout -k 5 150 swupdate-progress -w -s "$work/swupdate-tmp/swupdateprog" >"$work/progress.out" 2>&1 &
+progress_pid=$!
 status=0
 install_swu old || status=$?
-[ $status -eq 0 ] || { show_log old; fleet_fail "swupdate -i old.swu ended with status $status"; }
+kill "$progress_pid" 2>/dev/null || true
+wait "$progress_pid" 2>/dev/null || true
+progress_pid=""
+[ $status -eq 0 ] || { show_log old; fleet_fail "installing old.swu ended with status $status"; }
+# The image's 10 records: SWUpdate's own copy of the image reports other steps.
+for percent in 10 50 90; do
+  tr '\r' '\n' <"$work/progress.out" | grep -q " $percent% (gps-receiver.bin)" ||
+    fleet_fail "SWUpdate's progress never showed $percent% while the receiver was programmed ($work/progress.out)"
+done
 fleet_sim_verdict || { show_log old; fleet_fail "the receiver's flash does not hold old.bin"; }
 grep -q 'gpsfw: the receiver now runs gps-receiver.bin' "$work/old.log" ||
   { show_log old; fleet_fail "swupdate's log does not say that the receiver runs the image"; }
@@ -130,7 +175,7 @@ fleet_say "2. the same .swu again flashes again"
 fleet_sim_start "$link" "$work/old.bin"
 status=0
 install_swu old || status=$?
-[ $status -eq 0 ] || { show_log old; fleet_fail "the second swupdate -i old.swu ended with status $status"; }
+[ $status -eq 0 ] || { show_log old; fleet_fail "installing old.swu again ended with status $status"; }
 fleet_sim_verdict || { show_log old; fleet_fail "the installed image was not flashed again"; }
 
 fleet_say "3. skip-if-installed leaves the receiver alone"
@@ -138,7 +183,7 @@ make_swu skip "$work/old.bin" 'give-up-after = "60"; skip-if-installed = "true";
 fleet_sim_start "$link" "$work/old.bin"
 status=0
 install_swu skip || status=$?
-[ $status -eq 0 ] || { show_log skip; fleet_fail "swupdate -i skip.swu ended with status $status"; }
+[ $status -eq 0 ] || { show_log skip; fleet_fail "installing skip.swu ended with status $status"; }
 grep -q 'is installed already' "$work/skip.log" ||
   { show_log skip; fleet_fail "swupdate's log does not say why the image was skipped"; }
 fleet_sim_untouched
