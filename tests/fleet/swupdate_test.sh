@@ -129,15 +129,26 @@ grep -q 'Lua handler(s) found and loaded' "$work/swupdate.log" ||
 # Its helper processes report their start to it; a request must not be mistaken for that.
 sleep 1
 
-# install_swu NAME: swupdate-client with $work/NAME.swu; its status returned, and in
-# $work/NAME.log what the client and the daemon said meanwhile.
+# install_swu NAME: swupdate-client with $work/NAME.swu; in $work/NAME.log what the client and
+# the daemon said meanwhile. Returns 0 when the daemon installed it, 1 when it failed.
+# The result is the daemon's: swupdate-client of 2022.12 may give up at its first status
+# request, before the daemon has begun (it then prints "successful" and ends with 1), while the
+# daemon goes on and installs.
 install_swu() {
   _from=$(($(wc -l <"$work/swupdate.log") + 1))
-  _status=0
   TMPDIR="$work/swupdate-tmp" timeout -k 5 150 swupdate-client "$work/$1.swu" \
-    >"$work/$1.client.log" 2>&1 || _status=$?
+    >"$work/$1.client.log" 2>&1 || true
+  _i=0
+  until tail -n +"$_from" "$work/swupdate.log" | grep -q 'Waiting for requests'; do
+    _i=$((_i + 1))
+    if [ $_i -gt 1500 ] || ! kill -0 "$daemon_pid" 2>/dev/null; then
+      tail -n +"$_from" "$work/swupdate.log" >&2
+      fleet_fail "swupdate did not finish with $1.swu within 150 s"
+    fi
+    sleep 0.1
+  done
   { cat "$work/$1.client.log"; tail -n +"$_from" "$work/swupdate.log"; } >"$work/$1.log"
-  return $_status
+  tail -n +"$_from" "$work/swupdate.log" | grep -q 'SWUPDATE successful !'
 }
 
 show_log() {
