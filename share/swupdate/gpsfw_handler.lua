@@ -23,24 +23,10 @@
 -- receiver runs a whole firmware again. The state file is left naming that image.
 
 local swupdate = require("swupdate")
+local loader = require("gpsfw_loader")
 
 local M = {}
-
--- The loader's exit statuses, for a run that ended before its events gave a reason.
-local STATUS_TEXT = {
-  [2] = "the loader refused its command line",
-  [127] = "the loader could not be run",
-  [247] = "the update completed but the state file could not be written",
-  [248] = "the update did not complete in time (give-up-after)",
-  [250] = "no image given",
-  [251] = "the progress log could not be written",
-  [253] = "the image or its SFLD is unusable",
-  [254] = "the serial port is unusable",
-}
-
-local function quote(text)
-  return "'" .. (tostring(text):gsub("'", "'\\''")) .. "'"
-end
+local quote, capture = loader.quote, loader.capture
 
 -- The folder this file was loaded from: the settings helper sits beside it in the source
 -- tree, and in <prefix>/share/gpsfw-receiver once installed (this file being in
@@ -69,44 +55,6 @@ local function settings_helper()
     here .. "/../../gpsfw-receiver/gpsfw-swupdate-settings",
   }) do
     if readable(candidate) then return candidate end
-  end
-  return nil
-end
-
--- Runs COMMAND through the shell; its standard output as one string, and its exit status.
-local function capture(command)
-  local pipe = io.popen(command, "r")
-  if not pipe then return "", 127 end
-  local output = pipe:read("a")
-  local _, how, code = pipe:close()
-  if how == "signal" then code = 128 + code end
-  return output, code
-end
-
--- The value of KEY in one line of the loader's events (JSON): a string with its escapes
--- decoded, or the text of a number; nil when the line does not hold KEY.
-local function json_field(line, key)
-  local _, last = line:find('"' .. key .. '":', 1, true)
-  if not last then return nil end
-  local at = last + 1
-  if line:sub(at, at) ~= '"' then return line:match("^(-?[%d.]+)", at) end
-  local parts = {}
-  at = at + 1
-  while at <= #line do
-    local c = line:sub(at, at)
-    if c == '"' then return table.concat(parts) end
-    if c == "\\" then
-      at = at + 1
-      c = line:sub(at, at)
-      if c == "n" or c == "r" or c == "t" then
-        c = " "
-      elseif c == "u" then
-        c = "?"
-        at = at + 4
-      end
-    end
-    parts[#parts + 1] = c
-    at = at + 1
   end
   return nil
 end
@@ -177,68 +125,25 @@ local function file_sha256(path)
   return output:match("^(%x+)")
 end
 
--- Runs the loader on IMAGE_PATH and follows its events: progress, phases, and the "done"
--- event's reason. Returns the loader's exit status and, when it failed, the reason.
--- With KEEP_STATE the loader records the image in the state file once it is installed.
--- The progress log and the events go to LOG-DIR/gpsfwload.log and LOG-DIR/events.jsonl, as
--- the other update systems write them; a rollback's to gpsfwload-rollback.log and
--- events-rollback.jsonl, so that the failed run's stay.
+-- The loader on IMAGE_PATH, its phases in SWUpdate's log and its programming as SWUpdate's
+-- progress. The progress log and the events go to LOG-DIR/gpsfwload.log and
+-- LOG-DIR/events.jsonl, as the other update systems write them; a rollback's to
+-- gpsfwload-rollback.log and events-rollback.jsonl, so that the failed run's stay. With
+-- KEEP_STATE the loader records the image in the state file once it is installed.
 local function run_loader(settings, image_path, name, keep_state)
   local suffix = name == "" and "" or "-" .. name
-  local log = settings["log-dir"] .. "/gpsfwload" .. suffix .. ".log"
-  local command = quote(settings.loader) .. " -i " .. quote(image_path)
-    .. " -l " .. quote(log) .. " --events - --give-up-after "
-    .. quote(settings["give-up-after"])
-  if settings.port ~= nil and settings.port ~= "" then command = command .. " -p " .. quote(settings.port) end
-  if keep_state then command = command .. " --state " .. quote(settings.state) end
-  command = command .. " </dev/null"
-
-  local events = io.open(settings["log-dir"] .. "/events" .. suffix .. ".jsonl", "w")
-  local pipe = io.popen(command, "r")
-  if not pipe then
-    if events then events:close() end
-    return 127, STATUS_TEXT[127]
-  end
-  local records, reason = nil, nil
-  local last_percent = -1
-  for line in pipe:lines() do
-    if events then
-      events:write(line, "\n")
-      events:flush()
-    end
-    local kind = json_field(line, "type")
-    if kind == "start" then
-      records = tonumber(json_field(line, "records"))
-    elseif kind == "phase" then
-      swupdate.info("gpsfw: %s", json_field(line, "phase") or "?")
-    elseif kind == "record" and records and records > 0 then
-      local index = tonumber(json_field(line, "index"))
-      if json_field(line, "stage") == "flash" and index and index >= 0
-        and json_field(line, "verdict") == "accepted" then
-        local percent = math.floor((index + 1) * 100 / records)
-        if percent ~= last_percent then
-          swupdate.progress_update(percent)
-          last_percent = percent
-        end
-      end
-    elseif kind == "done" then
-      local code, message = json_field(line, "reason"), json_field(line, "message")
-      if code and message then
-        reason = code .. ": " .. message
-      else
-        reason = code or message
-      end
-    end
-  end
-  if events then events:close() end
-  local _, how, status = pipe:close()
-  if how == "signal" then status = 128 + status end
-  if status ~= 0 and not reason then
-    reason = STATUS_TEXT[status]
-      or (status > 128 and status < 247 and "the loader was stopped by signal " .. (status - 128))
-      or "the loader gave no reason"
-  end
-  return status, reason
+  return loader.run({
+    loader = settings.loader,
+    image = image_path,
+    log = settings["log-dir"] .. "/gpsfwload" .. suffix .. ".log",
+    events = settings["log-dir"] .. "/events" .. suffix .. ".jsonl",
+    give_up_after = settings["give-up-after"],
+    port = settings.port,
+    state = keep_state and settings.state or nil,
+  }, {
+    phase = function(phase) swupdate.info("gpsfw: %s", phase) end,
+    programmed = function(percent) swupdate.progress_update(percent) end,
+  })
 end
 
 -- After a failed run that may have written part of the new image: the image the receiver ran
@@ -260,11 +165,6 @@ local function roll_back(settings)
   end
 end
 
--- Statuses after which the receiver may hold part of the new image.
-local function may_have_written(status)
-  return status == 248 or (status > 128 and status < 247)
-end
-
 function M.install(image)
   local name = image.filename or "?"
   local settings, why = settings_for(image)
@@ -275,10 +175,11 @@ function M.install(image)
     end
   end
 
-  local scratch, status = capture("mktemp " .. quote(swupdate.tmpdir() .. "gpsfw-image.XXXXXX"))
+  local tmpdir = swupdate.tmpdir():gsub("/*$", "/")
+  local scratch, status = capture("mktemp " .. quote(tmpdir .. "gpsfw-image.XXXXXX"))
   scratch = scratch:gsub("\n$", "")
   if status ~= 0 or scratch == "" then
-    return fail("%s: cannot make a temporary file in %s", name, swupdate.tmpdir())
+    return fail("%s: cannot make a temporary file in %s", name, tmpdir)
   end
   local copied, copy_error = image:copy2file(scratch)
   if copied ~= 0 then
@@ -308,7 +209,7 @@ function M.install(image)
   end
   swupdate.error("gpsfw: update failed: %s (loader status %d); progress log %s/gpsfwload.log",
     reason, loader_status, settings["log-dir"])
-  if may_have_written(loader_status) then roll_back(settings) end
+  if loader.may_have_written(loader_status) then roll_back(settings) end
   return 1
 end
 

@@ -4,6 +4,7 @@
 # (../../gpsfw-receiver from its own folder); the sw-description example goes with the docs.
 install(FILES ${CMAKE_SOURCE_DIR}/share/swupdate/swupdate_handlers.lua
               ${CMAKE_SOURCE_DIR}/share/swupdate/gpsfw_handler.lua
+              ${CMAKE_SOURCE_DIR}/share/swupdate/gpsfw_loader.lua
         DESTINATION ${CMAKE_INSTALL_DATADIR}/lua/5.3)
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/share/swupdate/gpsfw-swupdate-settings
         DESTINATION ${CMAKE_INSTALL_DATADIR}/gpsfw-receiver)
