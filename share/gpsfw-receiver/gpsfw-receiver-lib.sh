@@ -148,7 +148,9 @@ gpsfw_conf_load() {
     fi
     _gpsfw_seen=" "
     _gpsfw_no=0
-    # The last line counts even without its newline.
+    # The last line counts even without its newline. (The messages go to stderr, not to
+    # the file read.)
+    # shellcheck disable=SC2094
     while IFS= read -r _gpsfw_line || [ -n "$_gpsfw_line" ]; do
       _gpsfw_no=$((_gpsfw_no + 1))
       # A file edited elsewhere may end its lines with CR LF.
@@ -238,6 +240,10 @@ _gpsfw_need_conf() {
   fi
 }
 
+_gpsfw_port_name() {
+  if [ -n "$GPSFW_PORT" ]; then echo "$GPSFW_PORT"; else echo "the loader's default port"; fi
+}
+
 # _gpsfw_status_text STATUS: what the loader's exit status means, for when its events give no
 # reason (it stopped before writing them, or could not write them).
 _gpsfw_status_text() {
@@ -248,7 +254,7 @@ _gpsfw_status_text() {
     250) echo "no image given" ;;
     251) echo "the progress log in $GPSFW_LOG_DIR could not be written" ;;
     253) echo "the image or its SFLD is unusable" ;;
-    254) echo "the serial port ${GPSFW_PORT:-(the loader's default)} is unusable" ;;
+    254) echo "the serial port $(_gpsfw_port_name) is unusable" ;;
     127) echo "the loader could not be run" ;;
     *)
       if [ "$1" -gt 128 ] && [ "$1" -lt 247 ]; then
@@ -287,7 +293,7 @@ gpsfw_flash() {
   set -- "$GPSFW_LOADER" -i "$_gpsfw_image" --give-up-after "$GPSFW_GIVE_UP_AFTER" \
     --state "$GPSFW_STATE" -l "$_gpsfw_log" --events "$_gpsfw_events" --progress
   if [ -n "$GPSFW_PORT" ]; then set -- "$@" -p "$GPSFW_PORT"; fi
-  echo "gpsfw-receiver: flashing $_gpsfw_image to the receiver on ${GPSFW_PORT:-the loader's default port} (giving up after $GPSFW_GIVE_UP_AFTER s)" >&2
+  echo "gpsfw-receiver: flashing $_gpsfw_image to the receiver on $(_gpsfw_port_name) (giving up after $GPSFW_GIVE_UP_AFTER s)" >&2
   _gpsfw_status=0
   "$@" </dev/null 1>&2 || _gpsfw_status=$?
   if [ "$_gpsfw_status" -eq 0 ]; then

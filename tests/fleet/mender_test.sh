@@ -1,0 +1,140 @@
+#!/bin/sh
+# The receiver's firmware through Mender: Debian's mender client (standalone: install, commit,
+# rollback) runs the gpsfw-receiver Update Module, which flashes gpsfwsim on a pty through
+# gpsfwload, the flash verified by gpsfwsim --expect.
+#   1. install + commit: verified, the state file and the inventory show the new SHA-256; the
+#      same artifact again flashes again (no skip unless the artifact asks).
+#   2. a receiver that rejects every record for longer than the give-up bound: the install
+#      fails with the loader's reason, the module's rollback flashes the image before, which
+#      verifies.
+#   3. an artifact for another device type is refused and the receiver is not touched; one
+#      that asks for skip-if-installed leaves a receiver running its image alone.
+# The client reads its modules from /usr/share/mender/modules/v3 and its artifact_info from
+# /etc/mender whatever its configuration says, so each run gets a private mount namespace
+# where the test's own folders are mounted there: the host's client is left as it was. This
+# needs root (CI runs as root).
+set -eu
+root=$(cd "$(dirname "$0")/../.." && pwd)
+# shellcheck source=/dev/null
+. "$root/tests/fleet/common.sh"
+
+device=gpsfw-test-device
+m=$FLEET_WORK/mender
+link=$FLEET_WORK/gps0
+
+if [ "$(id -u)" -ne 0 ] || ! unshare -m true 2>/dev/null; then
+  fleet_fail "needs root and mount namespaces (unshare -m) to give the mender client a private module folder"
+fi
+for path in /usr/bin/mender /usr/share/mender/modules/v3 /etc/mender; do
+  [ -e "$path" ] || fleet_fail "$path is missing: is Debian's mender-client installed?"
+done
+
+mkdir -p "$m/modules" "$m/etc" "$m/data/scripts" "$m/log" "$FLEET_WORK/state"
+ln -s "$root/share/mender/modules/v3/gpsfw-receiver" "$m/modules/gpsfw-receiver"
+echo '{}' >"$m/mender.conf"
+echo "device_type=$device" >"$m/data/device_type"
+echo "artifact_name=gpsfw-test-base" >"$m/etc/artifact_info"
+GPSFW_RECEIVER_CONF=$FLEET_WORK/gpsfw-receiver.conf
+export GPSFW_RECEIVER_CONF
+cat >"$GPSFW_RECEIVER_CONF" <<CONF
+# The simulated receiver of this test
+port=$link
+give-up-after=20
+state=$FLEET_WORK/state/state
+loader=$GPSFW_BIN/gpsfwload
+log-dir=$m/log
+CONF
+
+# mender_run NAME ARGS...: the client with the test's folders, its output in $m/NAME.out
+# (shown when the test fails); its status.
+mender_run() {
+  _out=$m/$1.out
+  shift
+  _status=0
+  # shellcheck disable=SC2016
+  timeout -k 5 120 unshare -m sh -c '
+    mount --bind "$1" /usr/share/mender/modules/v3 && mount --bind "$2" /etc/mender || exit 99
+    shift 2
+    exec mender --no-syslog --config "$0" --data "$@"' \
+    "$m/mender.conf" "$m/modules" "$m/etc" "$m/data" "$@" >"$_out" 2>&1 || _status=$?
+  if [ "$_status" -eq 99 ]; then
+    cat "$_out" >&2
+    fleet_fail "could not mount the test's folders over the client's"
+  fi
+  return "$_status"
+}
+
+# show NAME: a run's output, for a failure's message.
+show() { sed 's/^/    /' "$m/$1.out" >&2; }
+
+installed_sha() { "$GPSFW_BIN/gpsfwload" --show-state "$FLEET_WORK/state/state" | sed -n 's/^sha256: //p'; }
+
+fleet_image old 1
+fleet_image new 2
+new_sha=$(sha256sum "$FLEET_WORK/new.bin" | cut -d' ' -f1)
+old_sha=$(sha256sum "$FLEET_WORK/old.bin" | cut -d' ' -f1)
+cd "$FLEET_WORK"
+"$root/scripts/mender-artifact.sh" new.bin "$device" -o new.mender >/dev/null
+"$root/scripts/mender-artifact.sh" old.bin "$device" -o old.mender >/dev/null
+"$root/scripts/mender-artifact.sh" new.bin "$device" -o new-skip.mender -n new-skip \
+  --skip-if-installed >/dev/null
+"$root/scripts/mender-artifact.sh" new.bin other-device -o other.mender >/dev/null
+
+fleet_say "1. install and commit, twice"
+for round in 1 2; do
+  fleet_sim_start "$link" "$FLEET_WORK/new.bin"
+  mender_run "install-$round" install "$FLEET_WORK/new.mender" ||
+    { show "install-$round"; fleet_fail "round $round: mender install failed"; }
+  # Before the first update no image is kept to go back to: the module says it cannot roll
+  # back and the client commits at once. Afterwards the install waits for the commit.
+  if [ "$round" -eq 1 ]; then
+    grep -q "doesn't support rollback. Committing immediately" "$m/install-1.out" ||
+      { show install-1; fleet_fail "round 1: the module offered a rollback with nothing to go back to"; }
+  else
+    mender_run "commit-$round" commit || { show "commit-$round"; fleet_fail "round $round: mender commit failed"; }
+  fi
+  fleet_sim_verdict || { show "install-$round"; fleet_fail "round $round: the flash did not verify (gpsfwsim status $?)"; }
+  [ "$(installed_sha)" = "$new_sha" ] || fleet_fail "round $round: the state file does not show $new_sha"
+done
+inventory=$("$root/share/mender/inventory/mender-inventory-gpsfw-receiver")
+printf '%s\n' "$inventory" | grep -qx "gpsfw_receiver_sha256=$new_sha" ||
+  fleet_fail "the inventory lacks gpsfw_receiver_sha256=$new_sha: $inventory"
+printf '%s\n' "$inventory" | grep -qx "gpsfw_receiver_firmware=new.bin" ||
+  fleet_fail "the inventory lacks gpsfw_receiver_firmware=new.bin: $inventory"
+
+fleet_say "2. a receiver that rejects every record until after the give-up bound: rollback"
+# The loader looks at its give-up time between attempts, and an attempt reaches the first
+# flash record some 5 s after it begins: faults that end 28 s after the start outlast the
+# install's last attempt (begun before 20 s). The rollback's loader meets them for a few
+# seconds more, then completes well before its own bound.
+fleet_sim_start "$link" "$FLEET_WORK/new.bin" --reject flash:0:0x81:always --faults-for 28
+if mender_run fail install "$FLEET_WORK/old.mender"; then
+  show fail
+  fleet_fail "mender install succeeded on a receiver that rejects every record"
+fi
+grep -q "gpsfw-receiver: update failed: gave_up: .*(loader status 248)" "$m/fail.out" ||
+  { show fail; fleet_fail "the loader's reason is not in the client's output"; }
+grep -q "gpsfw-receiver: rolling back to .*new.bin" "$m/fail.out" ||
+  { show fail; fleet_fail "the module did not roll back to the image before"; }
+fleet_sim_verdict || { show fail; fleet_fail "the rolled back flash did not verify (gpsfwsim status $?)"; }
+[ "$(installed_sha)" = "$new_sha" ] || fleet_fail "after the rollback the state file does not show $new_sha"
+"$root/share/mender/inventory/mender-inventory-gpsfw-receiver" | grep -qx "gpsfw_receiver_firmware=new.bin" ||
+  fleet_fail "after the rollback the inventory does not name new.bin"
+
+fleet_say "3. another device type; skip-if-installed"
+# The receivers before were flashed: only the reports of the untouched ones may be checked.
+rm -f "$FLEET_WORK"/sim-*.json
+fleet_sim_start "$link" "$FLEET_WORK/old.bin"
+if mender_run other install "$FLEET_WORK/other.mender"; then
+  show other
+  fleet_fail "an artifact for another device type was installed"
+fi
+grep -qi "device type" "$m/other.out" || { show other; fleet_fail "the refusal does not name the device type"; }
+fleet_sim_untouched
+fleet_sim_start "$link" "$FLEET_WORK/new.bin"
+mender_run skip install "$FLEET_WORK/new-skip.mender" || { show skip; fleet_fail "the skip-if-installed install failed"; }
+grep -q "runs $new_sha already" "$m/skip.out" || { show skip; fleet_fail "the module did not say why it skipped"; }
+mender_run skip-commit commit || { show skip-commit; fleet_fail "mender commit after the skip failed"; }
+fleet_sim_untouched
+[ "$old_sha" != "$new_sha" ]
+fleet_say "all Mender cases passed"
