@@ -7,8 +7,10 @@
 #   2. a receiver that rejects every record for longer than the give-up bound: the install
 #      fails with the loader's reason, the module's rollback flashes the image before, which
 #      verifies.
-#   3. an artifact for another device type is refused and the receiver is not touched; one
-#      that asks for skip-if-installed leaves a receiver running its image alone.
+#   3. an artifact for another device type, or any artifact under a settings file that is
+#      refused, fails and the receiver is not touched; one that asks for skip-if-installed
+#      leaves a receiver running its image alone.
+# Before them, the settings library's refusals (status 2, FILE:LINE).
 # The client reads its modules from /usr/share/mender/modules/v3 and its artifact_info from
 # /etc/mender whatever its configuration says, so each run gets a private mount namespace
 # where the test's own folders are mounted there: the host's client is left as it was. This
@@ -69,6 +71,18 @@ show() { sed 's/^/    /' "$m/$1.out" >&2; }
 
 installed_sha() { "$GPSFW_BIN/gpsfwload" --show-state "$FLEET_WORK/state/state" | sed -n 's/^sha256: //p'; }
 
+fleet_say "0. the settings file's refusals"
+for line in colour=red give-up-after=0 give-up-after=86401 state=relative/state port= 'port=/dev/a
+port=/dev/b' no-equals-sign; do
+  printf '# settings\n%s\n' "$line" >"$FLEET_WORK/refused.conf"
+  if (. "$root/share/gpsfw-receiver/gpsfw-receiver-lib.sh" && gpsfw_conf_load "$FLEET_WORK/refused.conf") \
+    2>"$FLEET_WORK/refused.err"; then
+    fleet_fail "the settings line '$line' was taken"
+  fi
+  grep -q "^$FLEET_WORK/refused.conf:[23]: " "$FLEET_WORK/refused.err" ||
+    fleet_fail "the refusal of '$line' does not name FILE:LINE: $(cat "$FLEET_WORK/refused.err")"
+done
+
 fleet_image old 1
 fleet_image new 2
 new_sha=$(sha256sum "$FLEET_WORK/new.bin" | cut -d' ' -f1)
@@ -121,7 +135,7 @@ fleet_sim_verdict || { show fail; fleet_fail "the rolled back flash did not veri
 "$root/share/mender/inventory/mender-inventory-gpsfw-receiver" | grep -qx "gpsfw_receiver_firmware=new.bin" ||
   fleet_fail "after the rollback the inventory does not name new.bin"
 
-fleet_say "3. another device type; skip-if-installed"
+fleet_say "3. another device type; a refused settings file; skip-if-installed"
 # The receivers before were flashed: only the reports of the untouched ones may be checked.
 rm -f "$FLEET_WORK"/sim-*.json
 fleet_sim_start "$link" "$FLEET_WORK/old.bin"
@@ -130,6 +144,15 @@ if mender_run other install "$FLEET_WORK/other.mender"; then
   fleet_fail "an artifact for another device type was installed"
 fi
 grep -qi "device type" "$m/other.out" || { show other; fleet_fail "the refusal does not name the device type"; }
+# A settings file the library refuses stops the update before the receiver is touched,
+# naming the file and line.
+sed 's/^give-up-after=20$/give-up-after=20s/' "$GPSFW_RECEIVER_CONF" >"$FLEET_WORK/bad.conf"
+if GPSFW_RECEIVER_CONF=$FLEET_WORK/bad.conf mender_run bad-conf install "$FLEET_WORK/new.mender"; then
+  show bad-conf
+  fleet_fail "an install with a refused settings file succeeded"
+fi
+grep -q "bad.conf:3: give-up-after must be" "$m/bad-conf.out" ||
+  { show bad-conf; fleet_fail "the refusal does not name the settings file's line"; }
 fleet_sim_untouched
 fleet_sim_start "$link" "$FLEET_WORK/new.bin"
 mender_run skip install "$FLEET_WORK/new-skip.mender" || { show skip; fleet_fail "the skip-if-installed install failed"; }
