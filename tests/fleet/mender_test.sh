@@ -2,12 +2,15 @@
 # The receiver's firmware through Mender: Debian's mender client (standalone: install, commit,
 # rollback) runs the gpsfw-receiver Update Module, which flashes gpsfwsim on a pty through
 # gpsfwload, the flash verified by gpsfwsim --expect.
-#   1. install + commit: verified, the state file and the inventory show the new SHA-256; the
-#      same artifact again flashes again (no skip unless the artifact asks).
-#   2. a receiver that rejects every record for longer than the give-up bound: the install
-#      fails with the loader's reason, the module's rollback flashes the image before, which
-#      verifies.
-#   3. an artifact for another device type, or any artifact under a settings file that is
+#   1. the first install: verified, the state file and the inventory show the new SHA-256;
+#      with nothing to go back to, the client commits at once.
+#   2. an install that completed, rolled back before its commit: the image before is flashed
+#      again and verifies.
+#   3. the installed artifact again (it flashes: no skip unless the artifact asks), on a
+#      receiver that rejects every record for longer than the give-up bound: the install
+#      fails with the loader's reason, and the rollback flashes the image the receiver ran
+#      (not the state's previous one), which verifies.
+#   4. an artifact for another device type, or any artifact under a settings file that is
 #      refused, fails and the receiver is not touched; one that asks for skip-if-installed
 #      leaves a receiver running its image alone.
 # Before them, the settings library's refusals (status 2, FILE:LINE).
@@ -94,48 +97,52 @@ cd "$FLEET_WORK"
   --skip-if-installed >/dev/null
 "$root/scripts/mender-artifact.sh" new.bin other-device -o other.mender >/dev/null
 
-fleet_say "1. install and commit, twice"
-for round in 1 2; do
-  fleet_sim_start "$link" "$FLEET_WORK/new.bin"
-  mender_run "install-$round" install "$FLEET_WORK/new.mender" ||
-    { show "install-$round"; fleet_fail "round $round: mender install failed"; }
-  # Before the first update no image is kept to go back to: the module says it cannot roll
-  # back and the client commits at once. Afterwards the install waits for the commit.
-  if [ "$round" -eq 1 ]; then
-    grep -q "doesn't support rollback. Committing immediately" "$m/install-1.out" ||
-      { show install-1; fleet_fail "round 1: the module offered a rollback with nothing to go back to"; }
-  else
-    mender_run "commit-$round" commit || { show "commit-$round"; fleet_fail "round $round: mender commit failed"; }
-  fi
-  fleet_sim_verdict || { show "install-$round"; fleet_fail "round $round: the flash did not verify (gpsfwsim status $?)"; }
-  [ "$(installed_sha)" = "$new_sha" ] || fleet_fail "round $round: the state file does not show $new_sha"
-done
+fleet_say "1. the first install"
+fleet_sim_start "$link" "$FLEET_WORK/new.bin"
+mender_run first install "$FLEET_WORK/new.mender" || { show first; fleet_fail "mender install failed"; }
+fleet_sim_verdict || { show first; fleet_fail "the flash did not verify (gpsfwsim status $?)"; }
+[ "$(installed_sha)" = "$new_sha" ] || fleet_fail "the state file does not show $new_sha"
+# No image is kept yet to go back to: the module says it cannot roll back and the client
+# commits at once.
+grep -q "doesn't support rollback. Committing immediately" "$m/first.out" ||
+  { show first; fleet_fail "the module offered a rollback with nothing to go back to"; }
 inventory=$("$root/share/mender/inventory/mender-inventory-gpsfw-receiver")
-printf '%s\n' "$inventory" | grep -qx "gpsfw_receiver_sha256=$new_sha" ||
-  fleet_fail "the inventory lacks gpsfw_receiver_sha256=$new_sha: $inventory"
-printf '%s\n' "$inventory" | grep -qx "gpsfw_receiver_firmware=new.bin" ||
-  fleet_fail "the inventory lacks gpsfw_receiver_firmware=new.bin: $inventory"
+for line in "gpsfw_receiver_sha256=$new_sha" gpsfw_receiver_firmware=new.bin; do
+  printf '%s\n' "$inventory" | grep -qx "$line" || fleet_fail "the inventory lacks $line: $inventory"
+done
 
-fleet_say "2. a receiver that rejects every record until after the give-up bound: rollback"
-# The loader looks at its give-up time between attempts, and an attempt reaches the first
-# flash record some 5 s after it begins: faults that end 28 s after the start outlast the
-# install's last attempt (begun before 20 s). The rollback's loader meets them for a few
-# seconds more, then completes well before its own bound.
-fleet_sim_start "$link" "$FLEET_WORK/new.bin" --reject flash:0:0x81:always --faults-for 28
-if mender_run fail install "$FLEET_WORK/old.mender"; then
+fleet_say "2. an install that completed, rolled back before its commit"
+fleet_sim_start "$link" "$FLEET_WORK/old.bin"
+mender_run old install "$FLEET_WORK/old.mender" || { show old; fleet_fail "mender install of old.bin failed"; }
+fleet_sim_verdict || { show old; fleet_fail "old.bin did not verify (gpsfwsim status $?)"; }
+fleet_sim_start "$link" "$FLEET_WORK/new.bin"
+mender_run rollback rollback || { show rollback; fleet_fail "mender rollback failed"; }
+fleet_sim_verdict || { show rollback; fleet_fail "the rolled back flash did not verify (gpsfwsim status $?)"; }
+[ "$(installed_sha)" = "$new_sha" ] || fleet_fail "after mender rollback the state file does not show $new_sha"
+
+fleet_say "3. the installed artifact again, on a receiver that rejects every record for long"
+# The receiver runs new.bin (old.bin is the state's previous): installing new.bin again must
+# flash; it fails, and the rollback must flash the image the receiver ran, new.bin, not the
+# state's previous.
+# The loader looks at its give-up time only between attempts; an attempt meets the first
+# flash record 4 to 6 s after it begins, and the next one begins some 4 s later. Faults that
+# end 30 s after the start thus outlast the install's last attempt (begun before 20 s) by a
+# few seconds, and leave the rollback (begun at 20 to 25 s, bound 20 s) some 5 s to spare.
+fleet_sim_start "$link" "$FLEET_WORK/new.bin" --reject flash:0:0x81:always --faults-for 30
+if mender_run fail install "$FLEET_WORK/new.mender"; then
   show fail
   fleet_fail "mender install succeeded on a receiver that rejects every record"
 fi
 grep -q "gpsfw-receiver: update failed: gave_up: .*(loader status 248)" "$m/fail.out" ||
   { show fail; fleet_fail "the loader's reason is not in the client's output"; }
 grep -q "gpsfw-receiver: rolling back to .*new.bin" "$m/fail.out" ||
-  { show fail; fleet_fail "the module did not roll back to the image before"; }
+  { show fail; fleet_fail "the module did not roll back to the image the receiver ran"; }
 fleet_sim_verdict || { show fail; fleet_fail "the rolled back flash did not verify (gpsfwsim status $?)"; }
 [ "$(installed_sha)" = "$new_sha" ] || fleet_fail "after the rollback the state file does not show $new_sha"
 "$root/share/mender/inventory/mender-inventory-gpsfw-receiver" | grep -qx "gpsfw_receiver_firmware=new.bin" ||
   fleet_fail "after the rollback the inventory does not name new.bin"
 
-fleet_say "3. another device type; a refused settings file; skip-if-installed"
+fleet_say "4. another device type; a refused settings file; skip-if-installed"
 # The receivers before were flashed: only the reports of the untouched ones may be checked.
 rm -f "$FLEET_WORK"/sim-*.json
 fleet_sim_start "$link" "$FLEET_WORK/old.bin"
