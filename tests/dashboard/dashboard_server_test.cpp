@@ -133,9 +133,13 @@ TEST(DashboardServer, StreamsEachNewStateAndEndsWhenStopped) {
                                            "\n"
                                            R"(data: {"rows":[2]})");
   EXPECT_NE(got.find("event: state\ndata: {\"units\":[1]}\n\n"), std::string::npos) << got;
+  // The station's final state, handed over just before it stops, still reaches the browser.
+  dashboard.hub.SetState(R"({"units":["last"]})");
   const auto before = std::chrono::steady_clock::now();
   dashboard.server->Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+  EXPECT_NE(stream.ReadUntil("(the end of the stream)").find(R"(data: {"units":["last"]})"),
+            std::string::npos);
 }
 
 TEST(DashboardServer, AtMostSixtyFourClientsAndTheNextGets503) {

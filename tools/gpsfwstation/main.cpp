@@ -25,6 +25,8 @@ namespace gpsfw::station {
 namespace {
 
 constexpr char kVersion[] = "gpsfwstation " GPSFW_VERSION;
+// How long the dashboard may take to read the record's last rows before the station goes.
+constexpr auto kLastHistoryBound = std::chrono::seconds(2);
 
 std::string LoaderPath(const StationOptions& options) {
   if (!options.loader.empty()) return options.loader;
@@ -80,18 +82,21 @@ std::unique_ptr<View> ChooseView(const StationOptions& options) {
 // that a taken address ends the station at once.
 std::unique_ptr<DashboardServer> StartDashboard(const StationOptions& options,
                                                 const RecordContext& context, const Board& board,
-                                                DashboardHub& hub,
+                                                DashboardHub& hub, record::RecordWriter* record,
                                                 std::unique_ptr<HistoryReader>& history,
                                                 std::unique_ptr<View>& view, std::string& error) {
   const HttpAddress address = ParseHttpAddress(options.http);
   const DashboardInfo info{context.host, context.operatorName, options.watch ? "watch" : "ports",
                            record::UtcText(board.startWall)};
-  if (!options.db.empty()) history = std::make_unique<HistoryReader>(options.db, hub);
-  HistoryReader* reader = history.get();
+  // With a record, the history is read back once each ended row has reached it; without
+  // one, the view keeps this run's history itself.
+  if (record != nullptr) {
+    history = std::make_unique<HistoryReader>(options.db, hub);
+    HistoryReader* reader = history.get();
+    record->OnFinishWritten([reader] { reader->Changed(); });
+  }
   view = MakeViewPair(std::move(view),
-                      MakeDashboardView(hub, info, context, reader == nullptr, [reader] {
-                        if (reader != nullptr) reader->Changed();
-                      }));
+                      MakeDashboardView(hub, info, context, record == nullptr, nullptr));
   view->Refresh(board, Clock::now());
   std::unique_ptr<DashboardServer> server =
       StartDashboardServer({address, options.httpToken}, hub, error);
@@ -112,6 +117,10 @@ int RunStation(const StationOptions& options) {
   UnitFiles files(options.logDir);
   const RecordContext context{HostName(),
                               options.operatorName.empty() ? LoginName() : options.operatorName};
+  // The record's writer calls the dashboard's history reader back: the reader is made before
+  // the writer, so that it is gone after it.
+  DashboardHub hub;
+  std::unique_ptr<HistoryReader> history;
   std::unique_ptr<record::RecordWriter> record;
   if (!options.db.empty()) {
     std::string error;
@@ -137,12 +146,10 @@ int RunStation(const StationOptions& options) {
   board.start = Clock::now();
   board.watching = options.watch;
   std::unique_ptr<View> view = ChooseView(options);
-  DashboardHub hub;
-  std::unique_ptr<HistoryReader> history;
   std::unique_ptr<DashboardServer> dashboard;
   if (!options.http.empty()) {
     std::string error;
-    dashboard = StartDashboard(options, context, board, hub, history, view, error);
+    dashboard = StartDashboard(options, context, board, hub, record.get(), history, view, error);
     if (dashboard == nullptr) {
       std::cerr << "gpsfwstation: the dashboard: " << error << "; no port was touched\n";
       return kExitFailed;
@@ -165,6 +172,7 @@ int RunStation(const StationOptions& options) {
   if (record != nullptr) std::cout << RecordSummary(*record, options, board.stopping);
   std::cout << std::flush;
   if (!options.report.empty()) WriteReport(options.report, ReportJson(board, Clock::now()));
+  if (history != nullptr) history->Settle(kLastHistoryBound);
   if (dashboard != nullptr) dashboard->Stop();
   return ExitStatusOf(board);
 }

@@ -209,14 +209,13 @@ class HttplibDashboard : public DashboardServer {
         "text/event-stream", [this, seen, first](size_t, httplib::DataSink& sink) {
           std::string out;
           DashboardHub::Snapshot now;
+          bool closed = false;
           if (*first) {
             *first = false;
             out = "retry: 2000\n\n";
             now = hub_.Current();
           } else {
-            bool closed = false;
             now = hub_.WaitNewer(*seen, kKeepAliveEvery, closed);
-            if (closed) return false;
           }
           if (now.state && now.stateVersion != seen->stateVersion) {
             out += "event: state\ndata: " + *now.state + "\n\n";
@@ -224,9 +223,11 @@ class HttplibDashboard : public DashboardServer {
           if (now.history && now.historyVersion != seen->historyVersion) {
             out += "event: history\ndata: " + *now.history + "\n\n";
           }
-          if (out.empty()) out = ": keepalive\n\n";
+          // The station's last word (its final state) still goes out as the stream ends.
+          if (out.empty() && !closed) out = ": keepalive\n\n";
           *seen = now;
-          return sink.write(out.data(), out.size());
+          const bool written = out.empty() || sink.write(out.data(), out.size());
+          return written && !closed;
         });
   }
 

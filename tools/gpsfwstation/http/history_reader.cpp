@@ -31,8 +31,17 @@ void HistoryReader::Changed() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     changed_ = true;
+    ++asked_;
   }
   wake_.notify_all();
+}
+
+void HistoryReader::Settle(std::chrono::milliseconds bound) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_ = true;
+  const uint64_t wanted = ++asked_;
+  wake_.notify_all();
+  wake_.wait_for(lock, bound, [&] { return done_ >= wanted || stop_; });
 }
 
 void HistoryReader::Loop() {
@@ -41,9 +50,12 @@ void HistoryReader::Loop() {
     wake_.wait_for(lock, kReadEvery, [this] { return stop_ || changed_; });
     if (stop_) break;
     changed_ = false;
+    const uint64_t serving = asked_;
     lock.unlock();
     ReadOnce();
     lock.lock();
+    done_ = serving;
+    wake_.notify_all();
   }
 }
 

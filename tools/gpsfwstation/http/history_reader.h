@@ -20,7 +20,10 @@ class HistoryReader {
   HistoryReader(std::string where, DashboardHub& hub, const DashboardInfo* serveInfo = nullptr);
   ~HistoryReader();
 
-  void Changed();  // a unit has ended: read again now
+  void Changed();  // a unit's row has reached the record: read again now
+  // Reads once more and waits (at most `bound`) until that read is done: the station's last
+  // rows are on the page before it goes.
+  void Settle(std::chrono::milliseconds bound);
 
  private:
   void Loop();
@@ -35,6 +38,8 @@ class HistoryReader {
   std::condition_variable wake_;
   bool changed_ = true;
   bool stop_ = false;
+  uint64_t asked_ = 1;  // reads asked for, and the last one done
+  uint64_t done_ = 0;
   std::string lastError_;
   std::thread thread_;
 };

@@ -189,6 +189,11 @@ void RecordWriter::ClearSpool() {
   close(fd);
 }
 
+void RecordWriter::OnFinishWritten(std::function<void()> callback) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  onFinishWritten_ = std::move(callback);
+}
+
 void RecordWriter::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
@@ -208,6 +213,12 @@ void RecordWriter::Work() {
     if (written) {
       queue_.pop_front();
       lastError_.clear();
+      if (op.finish && onFinishWritten_) {
+        const std::function<void()> callback = onFinishWritten_;
+        lock.unlock();
+        callback();
+        lock.lock();
+      }
       if (queue_.empty() && incoming_.empty()) {
         ClearSpool();
         drained_.notify_all();

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,6 +37,9 @@ class RecordWriter {
   // the spool.
   bool Drain(std::chrono::milliseconds bound);
   const std::string& SpoolPath() const { return spoolPath_; }
+  // Called on the writer's thread each time an ended update's row has reached the database,
+  // for those who read the record back (the dashboard's history).
+  void OnFinishWritten(std::function<void()> callback);
 
  private:
   struct Op {
@@ -64,6 +68,7 @@ class RecordWriter {
   bool stop_ = false;
   std::string lastError_;
   std::vector<std::string> adopted_;  // spools of dead stations, until their rows are in ours
+  std::function<void()> onFinishWritten_;
   std::thread thread_;
 };
 
