@@ -60,7 +60,7 @@
   }
 
   const text = (v) => (v === null || v === undefined || v === '' ? dash : String(v));
-  const phaseText = (p) => (p ? String(p).replace(/_/g, ' ') : dash);
+  const phaseText = (p) => (p ? String(p).replace(/_/g, ' ').replace(/\bsfld\b/g, 'SFLD') : dash);
 
   // The colour a result stands for; anything unknown is shown as not finished.
   function resultClass(result) {

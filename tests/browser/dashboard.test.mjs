@@ -1,0 +1,293 @@
+// The station's dashboard in a real browser, against the real gpsfwstation flashing simulated
+// receivers (gpsfwsim on ptys), the flash of every receiver verified by the simulator.
+//
+//   node tests/browser/dashboard.test.mjs [--update-screenshot]
+//
+//   GPSFW_BIN          folder of gpsfwstation, gpsfwload, gpsfwsim, gpsfwimg (build/bin)
+//   GPSFW_BROWSER_KEEP keep the work folder even when the test passed
+//
+// First run: eight receivers, one whose flash refuses every record, two reached through port
+// names that are markup. The page must show eight rows whose progress moves, end with seven
+// completed and one failed whose reason opens from its row, list the eight updates, show the
+// names as text, and fit a phone's width. Second run: sixteen good receivers, a screenshot at
+// 1920x1080 in the middle of the run (build/dashboard.png; docs/dashboard.png with
+// --update-screenshot).
+import assert from 'node:assert/strict';
+import {spawn} from 'node:child_process';
+import {copyFileSync, existsSync, mkdirSync, mkdtempSync, openSync, readFileSync, readlinkSync, rmSync,
+  symlinkSync} from 'node:fs';
+import {createServer} from 'node:net';
+import {tmpdir} from 'node:os';
+import {dirname, join, resolve} from 'node:path';
+import {fileURLToPath} from 'node:url';
+import {chromium} from 'playwright-core';
+
+const root = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
+const bin = resolve(process.env.GPSFW_BIN || join(root, 'build/bin'));
+const updateScreenshot = process.argv.includes('--update-screenshot');
+const work = mkdtempSync(join(tmpdir(), 'gpsfw-browser-'));
+const children = new Set(); // running
+const started = []; // all, for their output when the test fails
+let browser = null;
+
+const say = (text) => console.log(`dashboard test: ${text}`);
+const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
+
+// Polls `probe` until it returns something truthy; fails naming `what` after `ms`.
+async function until(what, ms, probe) {
+  const end = Date.now() + ms;
+  for (;;) {
+    const value = await probe();
+    if (value) return value;
+    if (Date.now() > end) throw new Error(`timed out after ${ms / 1000} s waiting for ${what}`);
+    await sleep(100);
+  }
+}
+
+function start(name, program, args) {
+  const out = join(work, `${name}.out`);
+  const fd = openSync(out, 'w');
+  const child = spawn(join(bin, program), args, {cwd: work, stdio: ['ignore', fd, fd]});
+  child.name = name;
+  child.out = out;
+  child.ended = new Promise((done) => child.on('exit', (code, signal) => done({code, signal})));
+  child.on('error', (error) => say(`${program} could not start: ${error.message}`));
+  children.add(child);
+  started.push(child);
+  child.ended.then(() => children.delete(child));
+  return child;
+}
+
+async function stop(child) {
+  if (!children.has(child)) return child.ended;
+  child.kill('SIGTERM');
+  const ended = await Promise.race([child.ended, sleep(5000).then(() => null)]);
+  if (ended) return ended;
+  child.kill('SIGKILL');
+  return child.ended;
+}
+
+async function run(program, args) {
+  const child = start(`${program}-${Date.now()}`, program, args);
+  const {code} = await Promise.race([child.ended, sleep(30000).then(() => ({code: 'timeout'}))]);
+  if (code !== 0) throw new Error(`${program} ${args.join(' ')}: status ${code}\n${readFileSync(child.out, 'utf8')}`);
+}
+
+async function freePort() {
+  const server = createServer();
+  await new Promise((done) => server.listen(0, '127.0.0.1', done));
+  const {port} = server.address();
+  await new Promise((done) => server.close(done));
+  return port;
+}
+
+async function makeImage() {
+  const parts = join(work, 'parts');
+  await run('gpsfwimg', ['sample', '--pfld-size', '4096', '--fw-size', '49152', '--sfld-size', '2048',
+    '--out-dir', parts]);
+  const image = join(work, 'fw.bin');
+  await run('gpsfwimg', ['build', '--pfld', join(parts, 'PFLD.bin'), '--fw', join(parts, 'FW.bin'),
+    '--sfld', join(parts, 'SFLD.srec'), '-o', image]);
+  return image;
+}
+
+// N receivers published at DIR/gpsK; `faults` are gpsfwsim options that end with --unit all.
+async function startReceivers(dir, count, image, faults) {
+  mkdirSync(dir, {recursive: true});
+  const sim = start(`sim-${count}`, 'gpsfwsim', ['--count', String(count), '--link', join(dir, 'gps%d'),
+    '--expect', image, '--report', join(dir, 'sim.json'), '--time-limit', '150', ...faults]);
+  await until(`gpsfwsim to publish ${dir}/gps0..${count - 1}`, 10000, () => {
+    if (!children.has(sim)) throw new Error(`gpsfwsim ended early:\n${readFileSync(sim.out, 'utf8')}`);
+    return [...Array(count).keys()].every((k) => existsSync(join(dir, `gps${k}`)));
+  });
+  sim.dir = dir;
+  return sim;
+}
+
+// The simulator's verdict on each receiver's flash, from the report it writes as it exits.
+async function verdicts(sim) {
+  await stop(sim);
+  const report = JSON.parse(readFileSync(join(sim.dir, 'sim.json'), 'utf8'));
+  return report.units.map((u) => ({completed: u.completed, verified: u.verification?.verified === true}));
+}
+
+async function startStation(dir, image, ports) {
+  const port = await freePort();
+  const station = start(`station-${port}`, 'gpsfwstation', ['-i', image, '--plain', '--log-dir',
+    join(dir, 'logs'), '--db', join(dir, 'rec.db'), '--report', join(dir, 'summary.json'), '--operator', 'line operator', '--unit-timeout', '20',
+    '--http', `127.0.0.1:${port}`, ...ports]);
+  station.url = `http://127.0.0.1:${port}/`;
+  await until(`the station to answer on ${station.url}`, 10000, async () => {
+    if (!children.has(station)) throw new Error(`gpsfwstation ended early:\n${readFileSync(station.out, 'utf8')}`);
+    try {
+      return (await fetch(station.url)).ok;
+    } catch {
+      return false;
+    }
+  });
+  return station;
+}
+
+async function openPage(url, viewport) {
+  const page = await browser.newPage({viewport});
+  page.dialogs = [];
+  page.problems = [];
+  page.on('dialog', (dialog) => {
+    page.dialogs.push(dialog.message());
+    dialog.dismiss().catch(() => {});
+  });
+  page.on('pageerror', (error) => page.problems.push(`page error: ${error.message}`));
+  page.on('console', (message) => {
+    if (/Content.Security.Policy|Refused to/i.test(message.text())) page.problems.push(message.text());
+  });
+  await page.goto(url);
+  return page;
+}
+
+// Each row's id, port, result and percent as the page shows them.
+const rowsOf = (page) => page.$$eval('#units .unit[data-id]', (rows) => rows.map((row) => ({
+  id: row.dataset.id,
+  port: row.querySelector('.name').textContent,
+  result: row.dataset.result,
+  percent: Number(row.querySelector('.bar').getAttribute('aria-valuenow') ?? -1),
+})));
+
+async function failingRun(image) {
+  const dir = join(work, 'run1');
+  const sim = await startReceivers(dir, 8, image, ['--unit', '7', '--reject', 'flash:0:0x81:always', '--unit', 'all']);
+  // Port names are whatever a symlink is called: two of them are markup (the second one's '/'
+  // makes a folder '<script>alert(1)<' holding the link 'script>').
+  const imgName = join(dir, '<img src=x onerror=alert(1)>');
+  const scriptName = join(dir, '<script>alert(1)</script>');
+  symlinkSync(readlinkSync(join(dir, 'gps5')), imgName);
+  mkdirSync(dirname(scriptName));
+  symlinkSync(readlinkSync(join(dir, 'gps6')), scriptName);
+  const station = await startStation(dir, image, ['--ports', join(dir, 'gps[0-47]'), imgName, scriptName]);
+  const page = await openPage(station.url, {width: 1280, height: 900});
+
+  await until('eight rows', 15000, async () => (await rowsOf(page)).length === 8);
+  say('eight rows');
+
+  // Two looks at the receivers in a transfer: one of them must have moved on.
+  const first = await until('a receiver in a transfer', 20000, async () => {
+    const moving = (await rowsOf(page)).filter((r) => r.result === 'running' && r.percent >= 0 && r.percent < 90);
+    return moving.length ? moving : null;
+  });
+  await until('the progress to move', 10000, async () => {
+    const now = await rowsOf(page);
+    return first.some((before) => {
+      const after = now.find((r) => r.id === before.id);
+      return after && after.percent > before.percent;
+    });
+  });
+  say('progress moves');
+
+  await until('7 completed and 1 failed', 60000, async () =>
+    (await page.textContent('#completed')) === '7' && (await page.textContent('#failed')) === '1' &&
+      (await page.textContent('#running')) === '0');
+  const rows = await rowsOf(page);
+  assert.equal(rows.filter((r) => r.result === 'completed').length, 7, 'seven completed rows');
+  const failed = rows.filter((r) => r.result === 'failed' || r.result === 'timed_out');
+  assert.equal(failed.length, 1, 'one failed row');
+  assert.equal(failed[0].port, join(dir, 'gps7'), 'the refusing receiver is the failed one');
+  say(`7 completed, 1 ${failed[0].result}`);
+
+  // The failed row opens onto its reason and log, by a click and from the keyboard.
+  const row = page.locator(`#units .unit[data-id="${failed[0].id}"]`);
+  const details = page.locator(`#${await row.getAttribute('aria-controls')}`);
+  assert.equal(await row.getAttribute('role'), 'button');
+  await row.click();
+  await details.waitFor({state: 'visible', timeout: 2000});
+  // What the station itself says about that update: its summary's reason and the loader's log.
+  const summary = JSON.parse(readFileSync(join(dir, 'summary.json'), 'utf8'));
+  const entry = summary.units.find((u) => u.port === failed[0].port);
+  assert.ok(entry?.reason, `the station's summary gives ${failed[0].port} a reason`);
+  assert.ok((await details.locator('.why').textContent()).includes(entry.reason), 'the reason is shown');
+  const lastLine = readFileSync(resolve(work, entry.log), 'utf8').trim().split(/\r?\n/).at(-1).trim();
+  assert.ok((await details.locator('.log').textContent()).includes(lastLine), `the log's last line "${lastLine}" is shown`);
+  await row.press('Enter');
+  await details.waitFor({state: 'hidden', timeout: 2000});
+  await row.press(' ');
+  await details.waitFor({state: 'visible', timeout: 2000});
+  say('the failed row shows its reason and log');
+
+  await until('eight updates in the history', 10000, async () =>
+    (await page.locator('#history tbody tr').count()) === 8);
+  assert.equal(await page.locator('#per-port tbody tr').count(), 8, 'a yield row per port');
+  say('history lists the eight updates');
+
+  // Markup in a port name is text: shown as it is, no element made of it, no dialog.
+  for (const name of [imgName, scriptName]) {
+    await page.locator('#units .name', {hasText: name}).first().waitFor({state: 'visible', timeout: 2000});
+    assert.equal(await page.locator('#history td.port', {hasText: name}).count(), 1, `${name} in the history`);
+  }
+  assert.equal(await page.locator('main script, main img, header script, header img').count(), 0);
+  assert.deepEqual(page.dialogs, [], 'no dialog opened');
+  say('port names that are markup show as text');
+
+  // A phone: the opened row, the history and the totals all fit its width.
+  await page.setViewportSize({width: 390, height: 844});
+  await page.waitForTimeout(300);
+  const width = await page.evaluate(() => [document.documentElement.scrollWidth, innerWidth]);
+  await page.screenshot({path: join(root, 'build', 'dashboard-phone.png'), fullPage: true});
+  assert.ok(width[0] <= width[1], `no sideways scrolling at 390 px (page ${width[0]} px wide)`);
+  say('fits a phone');
+  assert.deepEqual(page.problems, []);
+  await page.close();
+
+  const {code} = await Promise.race([station.ended, sleep(15000).then(() => stop(station))]);
+  assert.equal(code, 1, 'the station reports the failed update in its status');
+  const flash = await verdicts(sim);
+  assert.deepEqual(flash.map((u) => u.verified), [true, true, true, true, true, true, true, false],
+      'receivers 0-6 verified their flash, 7 did not complete');
+  say('flash verified on the seven receivers');
+}
+
+async function screenshotRun(image) {
+  const dir = join(work, 'run2');
+  const sim = await startReceivers(dir, 16, image, []);
+  const station = await startStation(dir, image, ['--ports', join(dir, 'gps*')]);
+  const page = await openPage(station.url, {width: 1920, height: 1080});
+  await until('sixteen receivers, most of them programming', 40000, async () => {
+    const rows = await rowsOf(page);
+    return rows.length === 16 && rows.filter((r) => r.percent >= 15 && r.percent <= 85).length >= 8;
+  });
+  const shot = join(root, 'build', 'dashboard.png');
+  await page.screenshot({path: shot});
+  if (updateScreenshot) {
+    copyFileSync(shot, join(root, 'docs', 'dashboard.png'));
+    say('docs/dashboard.png updated');
+  }
+  say(`screenshot ${shot}`);
+  await until('16 completed', 60000, async () => (await page.textContent('#completed')) === '16');
+  assert.deepEqual(page.problems, []);
+  await page.close();
+  const {code} = await Promise.race([station.ended, sleep(15000).then(() => stop(station))]);
+  assert.equal(code, 0, 'the station reports every update completed');
+  assert.ok((await verdicts(sim)).every((u) => u.verified), 'all sixteen receivers verified their flash');
+  say('flash verified on the sixteen receivers');
+}
+
+let failed = false;
+try {
+  mkdirSync(join(root, 'build'), {recursive: true});
+  browser = await chromium.launch({executablePath: process.env.GPSFW_CHROMIUM || '/usr/bin/chromium',
+    args: ['--no-sandbox']});
+  const image = await makeImage();
+  await failingRun(image);
+  await screenshotRun(image);
+  say('PASS');
+} catch (error) {
+  failed = true;
+  console.error(`dashboard test: FAILED: ${error.stack || error}`);
+  for (const child of started) {
+    console.error(`--- ${child.name} (${child.out}), last lines:`);
+    console.error(readFileSync(child.out, 'utf8').split('\n').slice(-25).join('\n'));
+  }
+} finally {
+  await Promise.all([...children].map(stop));
+  if (browser) await browser.close();
+  if (failed || process.env.GPSFW_BROWSER_KEEP) say(`work folder kept: ${work}`);
+  else rmSync(work, {recursive: true, force: true});
+}
+process.exit(failed ? 1 : 0);
