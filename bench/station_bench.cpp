@@ -9,11 +9,14 @@
 // share of one core over the station's run. The simulator's CPU is shown apart: it stands in
 // for the receivers, which cost the host nothing.
 //
-// Usage: station_bench [--kib N] [--counts 1,8,16,32]
+// Usage: station_bench [--kib N] [--counts 1,8,16,32] [--db] [--sse-clients N]
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -156,6 +159,7 @@ struct Batch {
   double simCpu = 0;      // the simulated receivers
   int rows = -1;          // completed rows in the record, -1 without one
   int status = -1;
+  long streamed = 0;  // bytes the dashboard's event streams carried to the browsers
 };
 
 // Completed rows in an SQLite record, through the sqlite3 program.
@@ -170,21 +174,61 @@ int CompletedRows(const std::string& db) {
   return rows;
 }
 
-Batch RunBatch(const std::string& dir, const std::string& image, int count, bool many, bool db) {
+// The port the station serves its dashboard on, from its output; 0 when not said in 10 s.
+int DashboardPort(const std::string& output) {
+  for (int i = 0; i < 200; ++i) {
+    std::ifstream in(output);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string mark = "dashboard at http://127.0.0.1:";
+    const size_t at = text.find(mark);
+    if (at != std::string::npos) return std::atoi(text.c_str() + at + mark.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return 0;
+}
+
+// A browser that keeps the dashboard's event stream open and reads everything the station
+// sends, until the station ends the stream.
+void FollowStream(int port, int* bytes) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const char request[] = "GET /events HTTP/1.1\r\nHost: bench\r\n\r\n";
+  if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+      write(fd, request, sizeof request - 1) > 0) {
+    char buffer[65536];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) *bytes += static_cast<int>(n);
+  }
+  close(fd);
+}
+
+Batch RunBatch(const std::string& dir, const std::string& image, int count, bool many, bool db,
+               int sseClients) {
   Receivers receivers(dir, count, image, many);
   std::vector<std::string> argv = {
       Bin("gpsfwstation"), "--plain",     "-i",       image,
       "--log-dir",         dir + "/logs", "--report", dir + "/report.json"};
   if (db) argv.insert(argv.end(), {"--db", dir + "/record.db"});
+  if (sseClients > 0) argv.insert(argv.end(), {"--http", "127.0.0.1:0"});
   argv.insert(argv.end(), receivers.ports.begin(), receivers.ports.end());
   const auto start = Steady::now();
-  const Ended station = Wait(Spawn(argv, dir + "/station.out"));
+  const pid_t pid = Spawn(argv, dir + "/station.out");
+  std::vector<std::thread> browsers;
+  std::vector<int> streamed(static_cast<size_t>(sseClients), 0);
+  const int port = sseClients > 0 ? DashboardPort(dir + "/station.out") : 0;
+  for (int i = 0; i < sseClients && port > 0; ++i)
+    browsers.emplace_back(FollowStream, port, &streamed[i]);
+  const Ended station = Wait(pid);
+  for (std::thread& browser : browsers) browser.join();
   Batch batch;
   batch.wall = std::chrono::duration<double>(Steady::now() - start).count();
   batch.cpu = station.cpu;
   batch.status = station.status;
   batch.simCpu = receivers.Finish();
   if (db) batch.rows = CompletedRows(dir + "/record.db");
+  for (int bytes : streamed) batch.streamed += bytes;
   std::ifstream in(dir + "/report.json");
   const nlohmann::json report = nlohmann::json::parse(in, nullptr, false);
   if (report.is_discarded()) return batch;
@@ -211,14 +255,16 @@ std::vector<int> ParseCounts(const char* text) {
 }  // namespace
 
 constexpr char kUsage[] =
-    "usage: station_bench [--kib N] [--counts N,N,...] [--db]\n"
+    "usage: station_bench [--kib N] [--counts N,N,...] [--db] [--sse-clients N]\n"
     "Runs gpsfwstation against N simulated receivers for each count (default 1,8,16,32,128)\n"
     "and compares the slowest update with a lone one. --db keeps the record in SQLite and\n"
-    "counts its completed rows; --kib sets the image size (256).\n";
+    "counts its completed rows; --kib sets the image size (256). --sse-clients runs each\n"
+    "count again with the dashboard on and N browsers following its event stream.\n";
 
 int main(int argc, char** argv) {
   int kib = 256;
   bool db = false;
+  int sseClients = 0;
   std::vector<int> counts = {1, 8, 16, 32, 128};
   for (int i = 1; i < argc; ++i) {
     const bool value = i + 1 < argc;
@@ -228,6 +274,8 @@ int main(int argc, char** argv) {
       counts = ParseCounts(argv[++i]);
     } else if (std::strcmp(argv[i], "--db") == 0) {
       db = true;
+    } else if (std::strcmp(argv[i], "--sse-clients") == 0 && value) {
+      sseClients = std::atoi(argv[++i]);
     } else {
       const bool help = std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0;
       std::fputs(kUsage, help ? stdout : stderr);
@@ -247,21 +295,26 @@ int main(int argc, char** argv) {
               lone.seconds, lone.cpu, 100 * lone.cpu / lone.seconds, lone.status);
   std::printf("%5s %9s %9s %7s %7s %10s %8s %9s %9s %8s %9s\n", "ports", "completed", "slowest",
               "ratio", "mean", "CPU total", "of core", "station", "loaders", "per port", "sim CPU");
-  for (int count : counts) {
-    const std::string runDir = dir + "/n" + std::to_string(count);
+  for (int run = 0; run < static_cast<int>(counts.size()) * (sseClients > 0 ? 2 : 1); ++run) {
+    const int count = counts[static_cast<size_t>(sseClients > 0 ? run / 2 : run)];
+    const int clients = sseClients > 0 && run % 2 == 1 ? sseClients : 0;
+    const std::string runDir = dir + "/n" + std::to_string(run);
     std::filesystem::create_directories(runDir);
-    const Batch b = RunBatch(runDir, image, count, many, db);
+    const Batch b = RunBatch(runDir, image, count, many, db, clients);
     std::printf("%5d %9d %7.2f s %7.4f %7.4f %8.3f s %6.2f %% %7.3f s %7.3f s %6.3f s %7.2f s",
                 count, b.completed, b.slowest, b.slowest / lone.seconds, b.mean / lone.seconds,
                 b.cpu, 100 * b.cpu / b.wall, b.stationCpu, b.loadersCpu, b.loadersCpu / count,
                 b.simCpu);
     if (db) std::printf(" %5d rows", b.rows);
+    if (clients > 0) std::printf(" %d browsers, %ld KiB streamed", clients, b.streamed / 1024);
     std::printf("%s\n", b.status == 0 && (!db || b.rows == count) ? "" : "  FAILED");
     std::fflush(stdout);
   }
   std::printf(
       "goal: the slowest update within 1.02 of a lone update, also for 128 ports with the "
-      "record on (--db), no row lost; the CPU is reported, with no goal\n");
+      "record on (--db), no row lost; with 32 ports and 20 browsers on the dashboard "
+      "(--counts 32 --sse-clients 20) the slowest as without them; the CPU is reported, with "
+      "no goal\n");
   std::filesystem::remove_all(dir);
   return 0;
 }

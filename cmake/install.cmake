@@ -72,7 +72,7 @@ include(CPack)
 
 # The fleet integrations (an update system's module, handler or hook, with what it needs)
 # each bring their own install rules.
-foreach(integration mender swupdate rauc gpsfw-receiver)
+foreach(integration systemd mender swupdate rauc gpsfw-receiver)
   if(EXISTS ${CMAKE_SOURCE_DIR}/share/${integration}/install.cmake)
     include(${CMAKE_SOURCE_DIR}/share/${integration}/install.cmake)
   endif()

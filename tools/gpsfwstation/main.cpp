@@ -10,8 +10,13 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "tools/gpsfwstation/http/dashboard_server.h"
+#include "tools/gpsfwstation/http/dashboard_view.h"
+#include "tools/gpsfwstation/http/history_reader.h"
 #include "tools/gpsfwstation/image_check.h"
+#include "tools/gpsfwstation/record/utc_time.h"
 #include "tools/gpsfwstation/record_commands.h"
+#include "tools/gpsfwstation/serve_command.h"
 #include "tools/gpsfwstation/station.h"
 #include "tools/gpsfwstation/station_record.h"
 #include "tools/gpsfwstation/summary.h"
@@ -70,6 +75,32 @@ std::unique_ptr<View> ChooseView(const StationOptions& options) {
   return MakePlainView(stdout);
 }
 
+// The dashboard beside the console's view: its own view of the board, the record's history
+// read apart when there is a record, and the web server. Bound before any port is touched, so
+// that a taken address ends the station at once.
+std::unique_ptr<DashboardServer> StartDashboard(const StationOptions& options,
+                                                const RecordContext& context, const Board& board,
+                                                DashboardHub& hub,
+                                                std::unique_ptr<HistoryReader>& history,
+                                                std::unique_ptr<View>& view, std::string& error) {
+  const HttpAddress address = ParseHttpAddress(options.http);
+  const DashboardInfo info{context.host, context.operatorName, options.watch ? "watch" : "ports",
+                           record::UtcText(board.startWall)};
+  if (!options.db.empty()) history = std::make_unique<HistoryReader>(options.db, hub);
+  HistoryReader* reader = history.get();
+  view = MakeViewPair(std::move(view),
+                      MakeDashboardView(hub, info, context, reader == nullptr, [reader] {
+                        if (reader != nullptr) reader->Changed();
+                      }));
+  view->Refresh(board, Clock::now());
+  std::unique_ptr<DashboardServer> server =
+      StartDashboardServer({address, options.httpToken}, hub, error);
+  if (server != nullptr) {
+    std::cerr << "gpsfwstation: dashboard at " << HttpUrl(address, server->Port()) << "\n";
+  }
+  return server;
+}
+
 int RunStation(const StationOptions& options) {
   const std::string loader = LoaderPath(options);
   if (access(loader.c_str(), X_OK) != 0) {
@@ -106,6 +137,17 @@ int RunStation(const StationOptions& options) {
   board.start = Clock::now();
   board.watching = options.watch;
   std::unique_ptr<View> view = ChooseView(options);
+  DashboardHub hub;
+  std::unique_ptr<HistoryReader> history;
+  std::unique_ptr<DashboardServer> dashboard;
+  if (!options.http.empty()) {
+    std::string error;
+    dashboard = StartDashboard(options, context, board, hub, history, view, error);
+    if (dashboard == nullptr) {
+      std::cerr << "gpsfwstation: the dashboard: " << error << "; no port was touched\n";
+      return kExitFailed;
+    }
+  }
   std::vector<std::string> patterns = options.ports;
   patterns.insert(patterns.end(), options.patterns.begin(), options.patterns.end());
   PortWatch watch(patterns);
@@ -120,9 +162,10 @@ int RunStation(const StationOptions& options) {
   station.Run();
   view->Finish(board, Clock::now());
   std::cout << SummaryText(board, Clock::now());
-  if (record != nullptr) std::cout << RecordSummary(*record, options);
+  if (record != nullptr) std::cout << RecordSummary(*record, options, board.stopping);
   std::cout << std::flush;
   if (!options.report.empty()) WriteReport(options.report, ReportJson(board, Clock::now()));
+  if (dashboard != nullptr) dashboard->Stop();
   return ExitStatusOf(board);
 }
 
@@ -135,6 +178,9 @@ int main(int argc, char** argv) {
   gpsfw::platform::SetProgramArgument(argc > 0 ? argv[0] : nullptr);
   if (argc > 1 && std::string(argv[1]) == "history") {
     return RunHistoryCommand(std::vector<std::string>(argv + 2, argv + argc));
+  }
+  if (argc > 1 && std::string(argv[1]) == "serve") {
+    return RunServeCommand(std::vector<std::string>(argv + 2, argv + argc));
   }
   if (argc > 1 && std::string(argv[1]) == "stats") {
     return RunStatsCommand(std::vector<std::string>(argv + 2, argv + argc));

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "tools/gpsfwstation/http/http_address.h"
+#include "tools/gpsfwstation/station_config.h"
+
 namespace gpsfw::station {
 namespace {
 
@@ -70,6 +73,10 @@ class Parser {
       options_.operatorName = Value(arg);
     } else if (arg == "--expect-sha256") {
       options_.expectSha256 = Sha256Text(arg, Value(arg));
+    } else if (arg == "--http") {
+      options_.http = Value(arg);
+    } else if (arg == "--http-token") {
+      options_.httpToken = Value(arg);
     } else if (arg == "--unit-timeout") {
       options_.unitTimeoutSeconds = ParseSeconds(arg, Value(arg), false);
     } else if (arg == "--settle") {
@@ -92,18 +99,37 @@ class Parser {
   StationOptions options_;
 };
 
-void CheckTogether(const StationOptions& options) {
+}  // namespace
+
+void CheckHttp(StationOptions& options) {
+  if (options.httpToken.empty()) {
+    const char* token = std::getenv("GPSFW_HTTP_TOKEN");
+    if (token != nullptr) options.httpToken = token;
+  }
+  if (options.http.empty()) return;
+  // Anyone on the network could watch the line, and read its logs: only with a token.
+  if (!ParseHttpAddress(options.http).loopback && options.httpToken.empty()) {
+    throw UsageError("--http " + options.http +
+                     " listens beyond this machine: give --http-token TOKEN (or set "
+                     "GPSFW_HTTP_TOKEN)");
+  }
+}
+
+namespace {
+
+void CheckTogether(StationOptions& options) {
   if (options.image.empty()) throw UsageError("-i IMAGE is required");
   if (options.logDir.empty()) throw UsageError("--log-dir needs a folder");
   if (options.ports.empty() && options.patterns.empty()) {
     throw UsageError("no port: name ports, or give --ports GLOB");
   }
+  CheckHttp(options);
 }
 
 }  // namespace
 
 StationOptions ParseStationOptions(const std::vector<std::string>& args) {
-  StationOptions options = Parser(args).Run();
+  StationOptions options = Parser(WithConfig(args)).Run();
   if (!options.help && !options.version) CheckTogether(options);
   return options;
 }

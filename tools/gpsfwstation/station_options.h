@@ -29,6 +29,8 @@ struct StationOptions {
   std::string db;
   std::string operatorName;  // --operator; the login name when not given
   std::string expectSha256;  // --expect-sha256: the only image this station may flash
+  std::string http;          // --http ADDR:PORT: serve the dashboard; "" for none
+  std::string httpToken;     // --http-token, or else $GPSFW_HTTP_TOKEN
   bool watch = false;
   bool plain = false;  // plain lines even on a terminal
   bool help = false;
@@ -38,5 +40,8 @@ struct StationOptions {
 // Throws UsageError on anything it does not understand or that cannot work together.
 StationOptions ParseStationOptions(const std::vector<std::string>& args);
 const char* UsageText();
+// Takes the dashboard's token from the environment when not given, and refuses an address
+// beyond loopback without one. Throws UsageError.
+void CheckHttp(StationOptions& options);
 
 }  // namespace gpsfw::station

@@ -14,6 +14,7 @@ namespace {
 // At its end the station gives the database this long to take the last rows; what it has
 // not taken by then waits in the spool for the next start.
 constexpr auto kDrainBound = std::chrono::seconds(10);
+constexpr auto kStoppingDrainBound = std::chrono::seconds(3);
 
 }  // namespace
 
@@ -56,8 +57,12 @@ void RecordRefusedImage(record::RecordWriter& writer, const Board& board,
   writer.Finish(row);
 }
 
-std::string RecordSummary(record::RecordWriter& writer, const StationOptions& options) {
-  if (writer.Drain(kDrainBound)) return "Record: every row is in " + options.db + "\n";
+std::string RecordSummary(record::RecordWriter& writer, const StationOptions& options,
+                          bool stopping) {
+  // A station told to stop (a service being stopped) has little time: what the database has
+  // not taken by then stays in the spool, which the next start adopts.
+  if (writer.Drain(stopping ? kStoppingDrainBound : kDrainBound))
+    return "Record: every row is in " + options.db + "\n";
   const size_t waiting = writer.Waiting();
   return "Record: " + std::to_string(waiting) + " row" + (waiting == 1 ? "" : "s") +
          " wait for the database (" + writer.LastError() + "); they are kept in " +

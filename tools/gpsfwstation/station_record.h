@@ -24,6 +24,7 @@ void RecordRefusedImage(record::RecordWriter& writer, const Board& board,
                         const RecordContext& context, const std::string& why);
 
 // Waits a bounded time for the rows to reach the database and says where they are.
-std::string RecordSummary(record::RecordWriter& writer, const StationOptions& options);
+std::string RecordSummary(record::RecordWriter& writer, const StationOptions& options,
+                          bool stopping = false);
 
 }  // namespace gpsfw::station

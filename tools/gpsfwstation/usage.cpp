@@ -8,6 +8,9 @@ const char* UsageText() {
 Usage: gpsfwstation -i IMAGE [options] [PORT...]
        gpsfwstation history [--db WHERE] [filters] | stats [--db WHERE] [--by WHAT]
          (questions answered from the record: see 'gpsfwstation history --help')
+       gpsfwstation serve --db WHERE --http ADDR:PORT [--http-token TOKEN]
+         (the record's dashboard, without flashing anything)
+       gpsfwstation --config FILE [options]
 
 The image is copied once into a private folder and that copy is checked with
 'gpsfwload --check' and flashed; a refused image touches no port.
@@ -39,6 +42,14 @@ Options:
                          is stopped (600)
   --loader PATH          the loader to run (gpsfwload beside gpsfwstation)
   --plain                plain lines also on a terminal
+  --http ADDR:PORT       serve a live dashboard in the browser (:8080 is loopback only;
+                         0.0.0.0:8080 listens on every address and needs a token).
+                         /api/state and /api/history answer in JSON, /events streams
+  --http-token TOKEN     every request must carry TOKEN (?token= or a Bearer header);
+                         default $GPSFW_HTTP_TOKEN
+  --config FILE          options from FILE, one key=value per line (image=fw.bin,
+                         ports=/dev/ttyUSB*, watch=yes, db=..., http=..., operator=...;
+                         '#' starts a comment); options on the command line win
   -h, --help             this text
   --version              the version
 

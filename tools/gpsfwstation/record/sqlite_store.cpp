@@ -71,8 +71,8 @@ bool SqliteStore::Run(const std::string& sql, const SqlRow& params, std::vector<
       sqlite3_bind_null(s.stmt, at);
     }
   }
-  int rc;
-  while ((rc = sqlite3_step(s.stmt)) == SQLITE_ROW) {
+  int rc = StepOutsideLock(s.stmt);
+  for (; rc == SQLITE_ROW; rc = sqlite3_step(s.stmt)) {
     if (rows == nullptr) continue;
     SqlRow row;
     for (int c = 0; c < sqlite3_column_count(s.stmt); ++c) {
@@ -87,6 +87,23 @@ bool SqliteStore::Run(const std::string& sql, const SqlRow& params, std::vector<
     return false;
   }
   return true;
+}
+
+// The busy handler does not cover every lock: switching a new file to WAL, or a reader that
+// meets another station's checkpoint, can answer SQLITE_BUSY at once. Outside a transaction
+// nothing was done yet, so the first step is simply tried again, within the same bound.
+int SqliteStore::StepOutsideLock(sqlite3_stmt* stmt) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  for (;;) {
+    const int rc = sqlite3_step(stmt);
+    if ((rc != SQLITE_BUSY && rc != SQLITE_LOCKED) || !sqlite3_get_autocommit(db_) ||
+        std::chrono::steady_clock::now() >= deadline) {
+      return rc;
+    }
+    sqlite3_reset(stmt);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 bool SqliteStore::Exec(const std::string& sql, const SqlRow& params, std::string& error) {

@@ -6,6 +6,7 @@
 #include "tools/gpsfwstation/record/sql_store.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace gpsfw::station::record {
 
@@ -30,6 +31,7 @@ class SqliteStore : public SqlStore {
   explicit SqliteStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
   bool Run(const std::string& sql, const SqlRow& params, std::vector<SqlRow>* rows,
            std::string& error);
+  int StepOutsideLock(sqlite3_stmt* stmt);
 
   sqlite3* db_;
   std::string path_;

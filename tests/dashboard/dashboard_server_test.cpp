@@ -1,0 +1,160 @@
+// The dashboard's web server in this process: who gets in (the token), what is served (and
+// nothing else), the client limit, and the event stream's life.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/gpsfwstation/http/dashboard_server.h"
+
+namespace gpsfw::station {
+namespace {
+
+class Dashboard {
+ public:
+  explicit Dashboard(const std::string& token = "", size_t maxClients = 64) {
+    hub.SetState(R"({"units":[]})");
+    std::string error;
+    server = StartDashboardServer({{"127.0.0.1", 0, true}, token, maxClients}, hub, error);
+    EXPECT_NE(server, nullptr) << error;
+  }
+  httplib::Client Client() const {
+    httplib::Client client("127.0.0.1", server->Port());
+    client.set_read_timeout(5, 0);
+    return client;
+  }
+
+  DashboardHub hub;
+  std::unique_ptr<DashboardServer> server;
+};
+
+// A raw connection that sends one request and reads what comes, for streams held open.
+class Connection {
+ public:
+  Connection(int port, const std::string& request) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval bound{5, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+      (void)!write(fd_, request.data(), request.size());
+    }
+  }
+  ~Connection() { close(fd_); }
+  // Reads until `what` has come (or 5 s of silence); returns all read.
+  std::string ReadUntil(const std::string& what) {
+    char buffer[4096];
+    while (got_.find(what) == std::string::npos) {
+      const ssize_t n = read(fd_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      got_.append(buffer, static_cast<size_t>(n));
+    }
+    return got_;
+  }
+
+ private:
+  int fd_;
+  std::string got_;
+};
+
+const char kStreamRequest[] = "GET /events HTTP/1.1\r\nHost: x\r\n\r\n";
+
+TEST(DashboardServer, ATokenIsCheckedOnEveryRequest) {
+  Dashboard dashboard("s3cret &x");
+  httplib::Client client = dashboard.Client();
+  struct Case {
+    std::string path;
+    std::string bearer;
+    int status;
+  } cases[] = {
+      {"/", "", 401},
+      {"/?token=wrong", "", 401},
+      {"/api/state?token=s3cret", "", 401},  // a prefix of the token is no token
+      {"/api/state?token=s3cret%20%26x", "", 200},
+      {"/api/history", "s3cret &x", 200},
+      {"/api/history", "s3cret &y", 401},
+      {"/app.js?token=s3cret%20%26x", "", 200},
+      {"/nothing-here?token=s3cret%20%26x", "", 404},
+      {"/api/state/../../etc/passwd?token=s3cret%20%26x", "", 404},
+  };
+  for (const Case& c : cases) {
+    httplib::Headers headers;
+    if (!c.bearer.empty()) headers.emplace("Authorization", "Bearer " + c.bearer);
+    auto res = client.Get(c.path.c_str(), headers);
+    ASSERT_TRUE(res) << c.path;
+    EXPECT_EQ(res->status, c.status) << c.path << " " << c.bearer;
+  }
+  // The page asks for its own files with the token it was opened with.
+  auto page = client.Get("/?token=s3cret%20%26x");
+  ASSERT_TRUE(page);
+  EXPECT_NE(page->body.find("app.js?token=s3cret%20%26x"), std::string::npos);
+  EXPECT_EQ(page->body.find("__TOKEN_QUERY__"), std::string::npos);
+  EXPECT_NE(page->get_header_value("Content-Security-Policy").find("default-src 'self'"),
+            std::string::npos);
+}
+
+TEST(DashboardServer, ServesTheLatestStateAndHistory) {
+  Dashboard dashboard;
+  httplib::Client client = dashboard.Client();
+  dashboard.hub.SetState(R"({"units":[{"port":"<b>x</b>"}]})");
+  auto state = client.Get("/api/state");
+  ASSERT_TRUE(state);
+  EXPECT_EQ(state->body, R"({"units":[{"port":"<b>x</b>"}]})");
+  EXPECT_EQ(state->get_header_value("Content-Type"), "application/json");
+  auto history = client.Get("/api/history");
+  ASSERT_TRUE(history);
+  EXPECT_EQ(history->body, R"({"source":"this run","rows":[],"perPort":[]})");
+  auto post = client.Post("/api/state", "x", "text/plain");
+  ASSERT_TRUE(post);
+  EXPECT_EQ(post->status, 404);  // nothing on the page changes anything
+}
+
+TEST(DashboardServer, StreamsEachNewStateAndEndsWhenStopped) {
+  Dashboard dashboard;
+  Connection stream(dashboard.server->Port(), kStreamRequest);
+  EXPECT_NE(stream.ReadUntil(R"(data: {"units":[]})").find("text/event-stream"), std::string::npos);
+  dashboard.hub.SetState(R"({"units":[1]})");
+  dashboard.hub.SetHistory(R"({"rows":[2]})");
+  const std::string got = stream.ReadUntil(R"(event: history)"
+                                           "\n"
+                                           R"(data: {"rows":[2]})");
+  EXPECT_NE(got.find("event: state\ndata: {\"units\":[1]}\n\n"), std::string::npos) << got;
+  const auto before = std::chrono::steady_clock::now();
+  dashboard.server->Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+}
+
+TEST(DashboardServer, AtMostSixtyFourClientsAndTheNextGets503) {
+  Dashboard dashboard;
+  std::vector<std::unique_ptr<Connection>> streams;
+  for (int i = 0; i < 64; ++i) {
+    streams.push_back(std::make_unique<Connection>(dashboard.server->Port(), kStreamRequest));
+    ASSERT_NE(streams.back()->ReadUntil("event: state").find("200 OK"), std::string::npos) << i;
+  }
+  Connection refused(dashboard.server->Port(), "GET /api/state HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_NE(refused.ReadUntil("\r\n\r\n").find("HTTP/1.1 503"), std::string::npos);
+  streams.pop_back();  // a browser closed: the next one is served
+  httplib::Client client = dashboard.Client();
+  bool served = false;
+  for (int i = 0; i < 100 && !served; ++i) {
+    dashboard.hub.SetState(R"({"units":[]})");  // the closed stream learns it as it writes
+    auto res = client.Get("/api/state");
+    served = res && res->status == 200;
+    if (!served) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(served);
+}
+
+}  // namespace
+}  // namespace gpsfw::station

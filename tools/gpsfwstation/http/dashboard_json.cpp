@@ -1,0 +1,189 @@
+#include "tools/gpsfwstation/http/dashboard_json.h"
+
+#include <fstream>
+
+#include "tools/gpsfwstation/record/row_json.h"
+#include "tools/gpsfwstation/unit.h"
+#include "tools/gpsfwstation/unit_row.h"
+
+namespace gpsfw::station {
+namespace {
+
+using nlohmann::ordered_json;
+
+ordered_json Yield(int completed, int failed) {
+  const int ended = completed + failed;
+  return ended == 0 ? ordered_json() : ordered_json(100.0 * completed / ended);
+}
+
+std::string Hex8(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+ordered_json UnitJson(const Unit& unit, const LogTails& tails, Clock::time_point now) {
+  const bool ended = unit.result != Result::kRunning;
+  ordered_json names = ordered_json::array();
+  for (const std::string* name : {&unit.identity.byId, &unit.identity.byPath}) {
+    if (!name->empty()) names.push_back(record::CleanText(*name));
+  }
+  const auto tail = tails.find(&unit);
+  ordered_json log = ordered_json::array();
+  if (tail != tails.end()) {
+    for (const std::string& line : tail->second) log.push_back(record::CleanText(line));
+  }
+  return {
+      {"id",
+       unit.recordId.empty() ? unit.port + "#" + std::to_string(unit.connection) : unit.recordId},
+      {"port", record::CleanText(unit.port)},
+      {"names", names},
+      {"serial", record::CleanText(unit.identity.usbSerial)},
+      {"connection", unit.connection},
+      {"phase", ended ? LastPhase(unit) : unit.progress.phase},
+      {"percent", ended ? -1 : unit.progress.Percent()},
+      {"rate", ended ? 0.0 : unit.progress.Rate()},
+      {"secondsLeft", ended ? -1.0 : unit.progress.SecondsLeft()},
+      {"retries", unit.progress.retries},
+      {"wakes", unit.progress.wakes},
+      {"seconds", unit.Seconds(now)},
+      {"result", ResultKey(unit.result)},
+      {"resultText", ResultText(unit.result)},
+      {"reason", ended && unit.result != Result::kCompleted ? record::CleanText(FailureReason(unit))
+                                                            : std::string()},
+      {"code", ended ? ordered_json(LoaderReturnCode(unit)) : ordered_json()},
+      {"log", log}};
+}
+
+}  // namespace
+
+ordered_json StateJson(const Board& board, const DashboardInfo& info, const LogTails& tails,
+                       Clock::time_point now) {
+  const Totals totals = board.Count();
+  ordered_json units = ordered_json::array();
+  for (const auto& unit : board.units) units.push_back(UnitJson(*unit, tails, now));
+  return {{"station",
+           {{"host", record::CleanText(info.host)},
+            {"operator", record::CleanText(info.operatorName)},
+            {"mode", info.mode},
+            {"started", info.started},
+            {"elapsed", std::chrono::duration<double>(now - board.start).count()},
+            {"stopping", board.stopping},
+            {"imageChanged", board.imageChanged}}},
+          {"image",
+           {{"name", record::CleanText(BaseName(board.image.path))},
+            {"path", record::CleanText(board.image.path)},
+            {"size", board.image.size},
+            {"crc32", Hex8(board.image.crc32)},
+            {"sha256", board.image.sha256}}},
+          {"totals",
+           {{"completed", totals.completed},
+            {"failed", totals.failed},
+            {"running", totals.running},
+            {"yield", Yield(totals.completed, totals.failed)}}},
+          {"units", units}};
+}
+
+ordered_json ServeStateJson(const DashboardInfo& info, double elapsed,
+                            const std::vector<record::StatsRow>& byStation) {
+  int completed = 0;
+  int total = 0;
+  for (const record::StatsRow& row : byStation) {
+    completed += row.completed;
+    total += row.total;
+  }
+  const int failed = total - completed;
+  return {{"station",
+           {{"host", record::CleanText(info.host)},
+            {"operator", record::CleanText(info.operatorName)},
+            {"mode", info.mode},
+            {"started", info.started},
+            {"elapsed", elapsed},
+            {"stopping", false},
+            {"imageChanged", false}}},
+          {"image", nullptr},
+          {"totals",
+           {{"completed", completed},
+            {"failed", failed},
+            {"running", 0},
+            {"yield", Yield(completed, failed)}}},
+          {"units", ordered_json::array()}};
+}
+
+ordered_json HistoryJson(const std::vector<record::UpdateRow>& rows,
+                         const std::vector<PortYield>& perPort, const std::string& source) {
+  ordered_json list = ordered_json::array();
+  for (const record::UpdateRow& r : rows) {
+    const std::string& words = r.message.empty() ? r.reason : r.message;
+    list.push_back({{"id", r.id},
+                    {"port", record::CleanText(r.port)},
+                    {"host", record::CleanText(r.host)},
+                    {"operator", record::CleanText(r.operatorName)},
+                    {"result", r.result},
+                    {"code", r.result == "running" ? ordered_json() : ordered_json(r.returnCode)},
+                    {"reason", record::CleanText(words)},
+                    {"start", r.startUtc},
+                    {"end", r.endUtc},
+                    {"seconds", r.durationSeconds},
+                    {"image", record::CleanText(BaseName(r.imagePath))},
+                    {"sha256", r.imageSha256},
+                    {"bootLoader", record::CleanText(r.identity.bootLoader)},
+                    {"sfld", record::CleanText(r.identity.sfld)},
+                    {"retries", r.retries},
+                    {"wakes", r.wakes},
+                    {"bytes", r.bytes}});
+  }
+  ordered_json ports = ordered_json::array();
+  for (const PortYield& p : perPort) {
+    ports.push_back({{"port", record::CleanText(p.port)},
+                     {"completed", p.completed},
+                     {"failed", p.failed},
+                     {"yield", Yield(p.completed, p.failed)}});
+  }
+  return {{"source", source}, {"rows", list}, {"perPort", ports}};
+}
+
+std::vector<PortYield> YieldOf(const std::vector<record::UpdateRow>& rows) {
+  std::vector<PortYield> ports;
+  for (const record::UpdateRow& r : rows) {
+    if (r.result == "running") continue;
+    auto it = std::find_if(ports.begin(), ports.end(),
+                           [&](const PortYield& p) { return p.port == r.port; });
+    if (it == ports.end()) it = ports.insert(ports.end(), PortYield{r.port, 0, 0});
+    ++(r.result == "completed" ? it->completed : it->failed);
+  }
+  return ports;
+}
+
+std::vector<PortYield> YieldOf(const std::vector<record::StatsRow>& byPort) {
+  std::vector<PortYield> ports;
+  for (const record::StatsRow& row : byPort) {
+    ports.push_back({row.key, row.completed, row.total - row.completed});
+  }
+  return ports;
+}
+
+std::vector<std::string> LastLines(const std::string& path, size_t count) {
+  constexpr std::streamoff kTail = 16 * 1024;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(size > kTail ? size - kTail : 0);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  if (size > kTail && !lines.empty()) lines.erase(lines.begin());  // cut in its middle
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  if (lines.size() > count) lines.erase(lines.begin(), lines.end() - count);
+  return lines;
+}
+
+}  // namespace gpsfw::station

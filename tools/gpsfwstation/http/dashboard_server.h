@@ -1,0 +1,33 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "tools/gpsfwstation/http/dashboard_hub.h"
+#include "tools/gpsfwstation/http/http_address.h"
+
+namespace gpsfw::station {
+
+struct DashboardSettings {
+  HttpAddress address;
+  std::string token;  // "" : none asked (loopback only)
+  size_t maxClients = 64;
+};
+
+// The dashboard's web server, on threads of its own: the page, its two JSON answers and the
+// event stream, nothing else. Read-only: no request changes anything in the station.
+class DashboardServer {
+ public:
+  virtual ~DashboardServer() = default;
+  // The port it listens on (the one chosen when the address asked for port 0).
+  virtual int Port() const = 0;
+  // Ends every stream and stops listening; returns once the server's threads are gone.
+  virtual void Stop() = 0;
+};
+
+// Binds and starts serving; nullptr with the reason when the address cannot be bound, or when
+// this build has no web server.
+std::unique_ptr<DashboardServer> StartDashboardServer(const DashboardSettings& settings,
+                                                      DashboardHub& hub, std::string& error);
+
+}  // namespace gpsfw::station
