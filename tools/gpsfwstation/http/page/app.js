@@ -164,6 +164,8 @@
       result: el('span', 'result'),
     };
     cells.portName = el('span', 'name');
+    cells.portText = el('bdi');
+    cells.portName.append(cells.portText);
     cells.serial = el('span', 'serial muted');
     cells.port.append(cells.portName, cells.serial);
     const bar = el('span', 'bar');
@@ -221,7 +223,7 @@
     row.dataset.result = result;
     row.className = `unit ${resultClass(result)}`;
 
-    cells.portName.textContent = text(unit.port);
+    cells.portText.textContent = text(unit.port);
     const names = Array.isArray(unit.names) ? unit.names.map(String) : [];
     cells.port.title = [unit.port, ...names].filter(Boolean).join('\n');
     cells.serial.textContent = unit.serial ? String(unit.serial) : '';
@@ -236,7 +238,7 @@
     cells.percent.textContent = percent === null ? dash : `${Math.floor(percent)} %`;
 
     const running = result === 'running';
-    cells.rate.textContent = running ? rate(unit.rate) : dash;
+    cells.rate.textContent = running && percent !== null ? rate(unit.rate) : dash;
     cells.left.textContent = running ? duration(unit.secondsLeft) : duration(unit.seconds);
     cells.left.dataset.label = running ? 'Left' : 'Took';
     cells.retries.textContent = text(unit.retries);
