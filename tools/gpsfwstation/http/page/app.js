@@ -295,6 +295,11 @@
     $('no-units').hidden = units.length > 0;
   }
 
+  // A station that only serves its record has no receivers to show.
+  function showReceivers(state) {
+    $('receivers').hidden = state.station?.mode === 'serve' && !(state.units || []).length;
+  }
+
   // ---- History -----------------------------------------------------------------------------
 
   function cell(tr, label, value, className) {
@@ -366,6 +371,7 @@
     stateSeq++;
     renderHeader(state);
     renderUnits(Array.isArray(state.units) ? state.units : []);
+    showReceivers(state);
   }
 
   function showHistory(history) {
