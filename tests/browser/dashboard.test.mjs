@@ -9,9 +9,9 @@
 // First run: eight receivers, one whose flash refuses every record, two reached through port
 // names that are markup. The page must show eight rows whose progress moves, end with seven
 // completed and one failed whose reason opens from its row, list the eight updates, show the
-// names as text, and fit a phone's width. Second run: sixteen good receivers, a screenshot at
-// 1920x1080 in the middle of the run (build/dashboard.png; docs/dashboard.png with
-// --update-screenshot).
+// names as text, and fit a phone's width. Second run: sixteen good receivers behind a token,
+// a screenshot at 1920x1080 in the middle of the run (build/dashboard.png; docs/dashboard.png
+// with --update-screenshot).
 import assert from 'node:assert/strict';
 import {spawn} from 'node:child_process';
 import {copyFileSync, existsSync, mkdirSync, mkdtempSync, openSync, readFileSync, readlinkSync, rmSync,
@@ -117,7 +117,7 @@ async function verdicts(sim) {
   return report.units.map((u) => ({completed: u.completed, verified: u.verification?.verified === true}));
 }
 
-async function startStation(dir, image, unitTimeout, ports) {
+async function startStation(dir, image, unitTimeout, ports, token = '') {
   const port = await freePort();
   // The simulator tells the rate of the host's bytes from the pty's settings when it reads
   // them: a loader that sets its next rate before the simulator got to its wake-up has that
@@ -126,13 +126,14 @@ async function startStation(dir, image, unitTimeout, ports) {
   // never waits for the host's CPU.
   const station = start(`station-${port}`, 'gpsfwstation', ['-i', image, '--plain', '--log-dir',
     join(dir, 'logs'), '--db', join(dir, 'rec.db'), '--report', join(dir, 'summary.json'), '--operator', 'line operator', '--unit-timeout', String(unitTimeout),
-    '--http', `127.0.0.1:${port}`, ...ports], 10);
+    '--http', `127.0.0.1:${port}`, ...(token ? ['--http-token', token] : []), ...ports], 10);
   station.url = `http://127.0.0.1:${port}/`;
+  station.query = token ? `?token=${encodeURIComponent(token)}` : '';
   station.summary = join(dir, 'summary.json');
   await until(`the station to answer on ${station.url}`, 10000, async () => {
     if (!children.has(station)) throw new Error(`gpsfwstation ended early:\n${readFileSync(station.out, 'utf8')}`);
     try {
-      return (await fetch(station.url)).ok;
+      return (await fetch(station.url + station.query)).ok;
     } catch {
       return false;
     }
@@ -149,6 +150,9 @@ async function openPage(url, viewport) {
     dialog.dismiss().catch(() => {});
   });
   page.on('pageerror', (error) => page.problems.push(`page error: ${error.message}`));
+  page.on('response', (response) => {
+    if (response.status() >= 400) page.problems.push(`${response.url()}: HTTP ${response.status()}`);
+  });
   page.on('console', (message) => {
     if (/Content.Security.Policy|Refused to/i.test(message.text())) page.problems.push(message.text());
   });
@@ -295,8 +299,10 @@ async function failingRun(image) {
 async function screenshotRun(image) {
   const dir = join(work, 'run2');
   const sim = await startReceivers(dir, 16, image, []);
-  const station = await startStation(dir, image, 60, ['--ports', join(dir, 'gps*')]);
-  const page = await openPage(station.url, {width: 1920, height: 1080});
+  // With a token (one that needs encoding): the page must pass it on to its script, its style
+  // sheet, the event stream and the JSON, or it shows nothing.
+  const station = await startStation(dir, image, 60, ['--ports', join(dir, 'gps*')], 'line 3&4/ok?');
+  const page = await openPage(station.url + station.query, {width: 1920, height: 1080});
   await until('sixteen receivers, most of them programming', 40000, async () => {
     const rows = await rowsOf(page);
     return rows.length === 16 && rows.filter((r) => r.percent >= 30 && r.percent <= 85).length >= 8;
