@@ -62,7 +62,15 @@ for f in ./usr/bin/gpsfwload ./usr/bin/gpsfwsim ./usr/bin/gpsfwimg \
          ./usr/share/bash-completion/completions/gpsfwstation \
          ./usr/share/gpsfwload/udev/60-gpsfwload-ftdi-latency.rules \
          ./usr/share/gpsfwload/udev/60-gpsfwload-dialout.rules \
-         ./usr/share/gpsfwload/udev/70-gpsfwload-station-fixtures.rules; do
+         ./usr/share/gpsfwload/udev/70-gpsfwload-station-fixtures.rules \
+         ./usr/lib/systemd/system/gpsfwstation@.service \
+         ./usr/share/gpsfwstation/line.conf.example \
+         ./usr/share/gpsfw-receiver/gpsfw-receiver-lib.sh \
+         ./usr/share/mender/modules/v3/gpsfw-receiver \
+         ./usr/share/mender/inventory/mender-inventory-gpsfw-receiver \
+         ./usr/share/lua/5.3/swupdate_handlers.lua \
+         ./usr/share/lua/5.3/gpsfw_handler.lua \
+         ./usr/share/gpsfw-receiver/rauc/gpsfw-rauc-hook; do
   echo "$contents" | grep -qx "$f" || { echo "missing from the package: $f"; fail=1; }
 done
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || { echo "version is not $version"; fail=1; }

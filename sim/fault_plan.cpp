@@ -73,6 +73,11 @@ ReceiverPhase RecordPhase(const RecordPoint& point) {
 FaultPlan::FaultPlan(const Faults& faults) {
   AddRecordFaults(faults, *this);
   AddRoleFaults(faults, *this);
+  if (faults.faultsForMs != 0) endNs_ = MsToNs(faults.faultsForMs);
+}
+
+void FaultPlan::ExpireAt(SimTime now) {
+  if (now >= endNs_) faults_.clear();
 }
 
 bool FaultPlan::Take(FaultKind kind, ReceiverPhase phase, int64_t position, PlannedFault* fault) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "sim/receiver_config.h"
+#include "sim/sim_time.h"
 
 namespace gpsfw::sim {
 
@@ -54,9 +55,12 @@ class FaultPlan {
     return Take(kind, phase, position, &ignored);
   }
   bool Empty() const { return faults_.empty(); }
+  // Drops every fault once `now` has reached the end of the plan's time (Faults::faultsForMs).
+  void ExpireAt(SimTime now);
 
  private:
   std::vector<PlannedFault> faults_;
+  SimTime endNs_ = kNever;
 };
 
 // The role in which the records of `point` are taken: the boot loader's upload, or the SFLD's

@@ -127,6 +127,10 @@ struct Faults {
   uint32_t powerOnMs = 0;         // off (deaf and mute) this long after the start
   int missingBootModeEchoes = 0;  // BOOT_MODE_CODE commands the SFLD leaves unanswered
   int missingEraseSyncs = 0;      // erase commands the SFLD leaves without SYNC_CODE
+  // The planned faults (rejects, floods, silences, resets, erase faults, missing answers)
+  // strike only this long after the start, as a receiver that misbehaves for a while and then
+  // recovers; 0 keeps them for ever. Garbage, the late power-on and unplugs are not planned.
+  uint32_t faultsForMs = 0;
   // Random bytes per second while the application or the boot loader is being polled. They
   // never include SYNC_CODE or REC_WAIT_CODE, which would start a stage on the host.
   double garbagePerSecond = 0;

@@ -58,7 +58,7 @@ SimTime ReceiverCore::SilenceFor(int64_t ms) {
 bool ReceiverCore::TakeResetAt(Mode mode, int64_t position, ResetTo* to) {
   ReceiverPhase phase = ReceiverPhase::kApplication;
   PlannedFault fault;
-  if (!PhaseOf(mode, &phase) || !plan_.Take(FaultKind::kResetAt, phase, position, &fault)) {
+  if (!PhaseOf(mode, &phase) || !Plan().Take(FaultKind::kResetAt, phase, position, &fault)) {
     return false;
   }
   *to = fault.to;

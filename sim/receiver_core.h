@@ -52,7 +52,11 @@ class ReceiverCore {
   const Timing& Times() const { return config_.timing; }
   SimResult& Results() { return result_; }
   Flash& FlashMemory() { return flash_; }
-  FaultPlan& Plan() { return plan_; }
+  // The faults still to come: none once the plan's time is over.
+  FaultPlan& Plan() {
+    plan_.ExpireAt(Now());
+    return plan_;
+  }
   Timeline& Timers() { return timeline_; }
   SimTime InUs(uint32_t us) const { return Now() + UsToNs(us); }
 

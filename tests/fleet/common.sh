@@ -7,6 +7,7 @@
 : "${FLEET_WORK:?FLEET_WORK must name the test's folder}"
 FLEET_SIM_PID=""
 FLEET_SIM_OUT=""
+FLEET_SIM_REPORT=""
 
 fleet_say() { printf '%s: %s\n' "$(basename "$0")" "$*" >&2; }
 fleet_fail() {
@@ -33,8 +34,10 @@ fleet_sim_start() {
   _expect=$2
   shift 2
   FLEET_SIM_OUT="$FLEET_WORK/sim-$(basename "$_link").out"
+  FLEET_SIM_REPORT="$FLEET_WORK/sim-$(basename "$_link").json"
+  rm -f "$FLEET_SIM_REPORT"
   "$GPSFW_BIN/gpsfwsim" --link "$_link" --once --expect "$_expect" \
-    --report "$FLEET_WORK/sim-$(basename "$_link").json" --time-limit 600 "$@" \
+    --report "$FLEET_SIM_REPORT" --time-limit 600 "$@" \
     >"$FLEET_SIM_OUT" 2>&1 &
   FLEET_SIM_PID=$!
   _i=0
@@ -63,14 +66,14 @@ fleet_sim_verdict() {
   return $_status
 }
 
-# fleet_sim_untouched: stops a receiver that must not have been updated and checks that no
-# update completed on it.
+# fleet_sim_untouched: stops the receiver started last, which must not have been updated, and
+# checks from its report that the loader never reached it.
 fleet_sim_untouched() {
   _status=0
   kill "$FLEET_SIM_PID" 2>/dev/null || true
   wait "$FLEET_SIM_PID" || _status=$?
   FLEET_SIM_PID=""
-  python3 - "$FLEET_WORK"/sim-*.json <<'PY' || fleet_fail "the receiver was touched although it must not have been"
+  python3 - "$FLEET_SIM_REPORT" <<'PY' || fleet_fail "the receiver was touched although it must not have been"
 import json, sys
 for path in sys.argv[1:]:
     r = json.load(open(path))

@@ -146,6 +146,26 @@ TEST(ReceiverFaults, RejectsTheEndRecordOfTheFlashStage) {
   EXPECT_FALSE(host.Result().updateCompleted);
 }
 
+// --faults-for: a receiver that rejects a record at every attempt for a while, then takes it.
+TEST(ReceiverFaults, PlannedFaultsStopOnceTheirTimeIsOver) {
+  Faults faults;
+  faults.rejects.push_back({{Stage::kSfld, 0}, BAD_LENGTH, true});
+  faults.faultsForMs = 5000;
+  SimHost host(WithFaults(faults));
+  host.Wake();
+  host.Ask(PFLD_VER_CODE);
+  ASSERT_LT(host.Now(), MsToNs(4000));
+  EXPECT_THAT(Upload(host, 1), ElementsAre(BAD_LENGTH));
+  // The host starts the upload again before the faults' time is over (the version query
+  // listens 200 ms), and after.
+  for (uint8_t verdict : {BAD_LENGTH, SYNC_CODE}) {
+    host.Collect(static_cast<uint32_t>((MsToNs(verdict == SYNC_CODE ? 5000 : 4500) - host.Now()) /
+                                       kNsPerMs));
+    EXPECT_THAT(host.Ask(PFLD_VER_CODE), ElementsAre(REC_WAIT_CODE));
+    EXPECT_THAT(Upload(host, 1), ElementsAre(verdict));
+  }
+}
+
 TEST(ReceiverFaults, ResetsAfterARecordIntoTheApplicationOrTheBootLoader) {
   for (ResetTo to : {ResetTo::kApplication, ResetTo::kBootLoader}) {
     Faults faults;

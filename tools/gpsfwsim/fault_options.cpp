@@ -150,6 +150,17 @@ void ParsePowerOnMs(const std::string& option, const std::string& value, sim::Fa
   faults.powerOnMs = ParseNumber(value, option);
 }
 
+// A day at most, so that the end of the faults in nanoseconds stays far from overflowing.
+constexpr uint32_t kMostFaultSeconds = 86400;
+
+void ParseFaultsFor(const std::string& option, const std::string& value, sim::Faults& faults) {
+  const uint32_t seconds = ParseNumber(value, option);
+  if (seconds == 0 || seconds > kMostFaultSeconds) {
+    throw UsageError(option + ": from 1 to 86400 seconds");
+  }
+  faults.faultsForMs = seconds * 1000;
+}
+
 void ParseNoBootEcho(const std::string&, const std::string&, sim::Faults& faults) {
   ++faults.missingBootModeEchoes;
 }
@@ -226,6 +237,12 @@ constexpr FaultOption kFaultOptions[] = {
      ParseUnplug},
     {"--no-boot-echo", nullptr, "leave one boot-mode command unanswered\n", ParseNoBootEcho},
     {"--no-erase-sync", nullptr, "leave one erase command without SYNC_CODE\n", ParseNoEraseSync},
+    {"--faults-for", "SECONDS",
+     "the faults above strike only in the first SECONDS\n"
+     "after the start (1 to 86400), as a receiver that\n"
+     "misbehaves for a while and recovers; --power-on-ms,\n"
+     "--unplug and --garbage are not affected\n",
+     ParseFaultsFor},
     {"--garbage", "PER_SECOND",
      "random bytes while the application or the boot loader\n"
      "is polled (never SYNC_CODE or REC_WAIT_CODE), at most\n"

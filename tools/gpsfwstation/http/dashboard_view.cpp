@@ -35,7 +35,7 @@ class DashboardView : public View {
 
   void Refresh(const Board& board, Clock::time_point now) override {
     if (now < NextRefresh(now)) return;
-    hub_.SetState(StateJson(board, info_, tails_, now).dump());
+    Publish(board, now);
     last_ = now;
     dirty_ = false;
   }
@@ -44,11 +44,15 @@ class DashboardView : public View {
     return last_ + (dirty_ ? Clock::duration(kSoonest) : Clock::duration(kTick));
   }
 
-  void Finish(const Board& board, Clock::time_point now) override {
-    hub_.SetState(StateJson(board, info_, tails_, now).dump());
-  }
+  void Finish(const Board& board, Clock::time_point now) override { Publish(board, now); }
 
  private:
+  void Publish(const Board& board, Clock::time_point now) {
+    nlohmann::ordered_json state = StateJson(board, info_, tails_, now);
+    state["version"] = ++version_;
+    hub_.SetState(state.dump());
+  }
+
   // This run's ended units, newest first, as the record would list them.
   void PublishHistory(const Board& board) {
     std::vector<record::UpdateRow> rows;
@@ -69,6 +73,7 @@ class DashboardView : public View {
   LogTails tails_;
   Clock::time_point last_{};
   bool dirty_ = true;
+  uint64_t version_ = 0;
 };
 
 class ViewPair : public View {
