@@ -14,8 +14,8 @@
 // with --update-screenshot).
 import assert from 'node:assert/strict';
 import {spawn} from 'node:child_process';
-import {copyFileSync, existsSync, mkdirSync, mkdtempSync, openSync, readFileSync, readlinkSync, rmSync,
-  symlinkSync} from 'node:fs';
+import {closeSync, copyFileSync, existsSync, mkdirSync, mkdtempSync, openSync} from 'node:fs';
+import {readFileSync, readlinkSync, rmSync, symlinkSync} from 'node:fs';
 import {createServer} from 'node:net';
 import {tmpdir} from 'node:os';
 import {dirname, join, resolve} from 'node:path';
@@ -26,8 +26,8 @@ const root = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
 const bin = resolve(process.env.GPSFW_BIN || join(root, 'build/bin'));
 const updateScreenshot = process.argv.includes('--update-screenshot');
 const work = mkdtempSync(join(tmpdir(), 'gpsfw-browser-'));
-const children = new Set(); // running
-const started = []; // all, for their output when the test fails
+const children = new Set();  // running
+const started = [];          // all, for their output when the test fails
 let browser = null;
 
 const say = (text) => console.log(`dashboard test: ${text}`);
@@ -48,8 +48,10 @@ async function until(what, ms, probe) {
 function start(name, program, args, nice = 0) {
   const out = join(work, `${name}.out`);
   const fd = openSync(out, 'w');
-  const command = nice > 0 ? ['nice', ['-n', String(nice), join(bin, program), ...args]] : [join(bin, program), args];
+  const command = nice > 0 ? ['nice', ['-n', String(nice), join(bin, program), ...args]] :
+                             [join(bin, program), args];
   const child = spawn(command[0], command[1], {cwd: work, stdio: ['ignore', fd, fd]});
+  closeSync(fd);
   child.name = name;
   child.out = out;
   child.ended = new Promise((done) => child.on('exit', (code, signal) => done({code, signal})));
@@ -72,7 +74,9 @@ async function stop(child) {
 async function run(program, args) {
   const child = start(`${program}-${Date.now()}`, program, args);
   const {code} = await Promise.race([child.ended, sleep(30000).then(() => ({code: 'timeout'}))]);
-  if (code !== 0) throw new Error(`${program} ${args.join(' ')}: status ${code}\n${readFileSync(child.out, 'utf8')}`);
+  if (code !== 0)
+    throw new Error(
+        `${program} ${args.join(' ')}: status ${code}\n${readFileSync(child.out, 'utf8')}`);
 }
 
 async function freePort() {
@@ -85,25 +89,29 @@ async function freePort() {
 
 async function makeImage() {
   const parts = join(work, 'parts');
-  await run('gpsfwimg', ['sample', '--pfld-size', '4096', '--fw-size', '49152', '--sfld-size', '2048',
-    '--out-dir', parts]);
+  await run('gpsfwimg', [
+    'sample', '--pfld-size', '4096', '--fw-size', '49152', '--sfld-size', '2048', '--out-dir', parts
+  ]);
   const image = join(work, 'fw.bin');
-  await run('gpsfwimg', ['build', '--pfld', join(parts, 'PFLD.bin'), '--fw', join(parts, 'FW.bin'),
-    '--sfld', join(parts, 'SFLD.srec'), '-o', image]);
+  await run('gpsfwimg', [
+    'build', '--pfld', join(parts, 'PFLD.bin'), '--fw', join(parts, 'FW.bin'), '--sfld',
+    join(parts, 'SFLD.srec'), '-o', image
+  ]);
   return image;
 }
 
 // N receivers published at DIR/gpsK; `faults` are gpsfwsim options that end with --unit all.
 async function startReceivers(dir, count, image, faults) {
   mkdirSync(dir, {recursive: true});
-  // The receivers' application listens at 4800, the rate the loader's first wake-up uses: on a
-  // busy machine the simulator may read a later wake-up only after the loader has set the pty to
-  // its next rate, and that wake-up is lost (the loader wakes again, but only ~17 s later).
-  const sim = start(`sim-${count}`, 'gpsfwsim', ['--count', String(count), '--link', join(dir, 'gps%d'),
-    '--expect', image, '--report', join(dir, 'sim.json'), '--time-limit', '150', '--power-on-baud', '4800',
-    ...faults]);
+  // The receivers' application listens at 4800, the rate of the loader's first wake-up: a
+  // wake-up the simulator misses costs ~17 s (see startStation).
+  const sim = start(`sim-${count}`, 'gpsfwsim', [
+    '--count', String(count), '--link', join(dir, 'gps%d'), '--expect', image, '--report',
+    join(dir, 'sim.json'), '--time-limit', '150', '--power-on-baud', '4800', ...faults
+  ]);
   await until(`gpsfwsim to publish ${dir}/gps0..${count - 1}`, 10000, () => {
-    if (!children.has(sim)) throw new Error(`gpsfwsim ended early:\n${readFileSync(sim.out, 'utf8')}`);
+    if (!children.has(sim))
+      throw new Error(`gpsfwsim ended early:\n${readFileSync(sim.out, 'utf8')}`);
     return [...Array(count).keys()].every((k) => existsSync(join(dir, `gps${k}`)));
   });
   sim.dir = dir;
@@ -114,7 +122,8 @@ async function startReceivers(dir, count, image, faults) {
 async function verdicts(sim) {
   await stop(sim);
   const report = JSON.parse(readFileSync(join(sim.dir, 'sim.json'), 'utf8'));
-  return report.units.map((u) => ({completed: u.completed, verified: u.verification?.verified === true}));
+  return report.units.map(
+      (u) => ({completed: u.completed, verified: u.verification?.verified === true}));
 }
 
 async function startStation(dir, image, unitTimeout, ports, token = '') {
@@ -124,14 +133,21 @@ async function startStation(dir, image, unitTimeout, ports, token = '') {
   // wake-up heard at the wrong rate. With sixteen loaders starting at once on two cores, the
   // station and its loaders run at a lower priority than the receivers, as a real receiver
   // never waits for the host's CPU.
-  const station = start(`station-${port}`, 'gpsfwstation', ['-i', image, '--plain', '--log-dir',
-    join(dir, 'logs'), '--db', join(dir, 'rec.db'), '--report', join(dir, 'summary.json'), '--operator', 'line operator', '--unit-timeout', String(unitTimeout),
-    '--http', `127.0.0.1:${port}`, ...(token ? ['--http-token', token] : []), ...ports], 10);
+  const station = start(
+      `station-${port}`, 'gpsfwstation',
+      [
+        '-i', image, '--plain', '--log-dir', join(dir, 'logs'), '--db', join(dir, 'rec.db'),
+        '--report', join(dir, 'summary.json'), '--operator', 'line operator', '--unit-timeout',
+        String(unitTimeout), '--http', `127.0.0.1:${port}`,
+        ...(token ? ['--http-token', token] : []), ...ports
+      ],
+      10);
   station.url = `http://127.0.0.1:${port}/`;
   station.query = token ? `?token=${encodeURIComponent(token)}` : '';
   station.summary = join(dir, 'summary.json');
   await until(`the station to answer on ${station.url}`, 10000, async () => {
-    if (!children.has(station)) throw new Error(`gpsfwstation ended early:\n${readFileSync(station.out, 'utf8')}`);
+    if (!children.has(station))
+      throw new Error(`gpsfwstation ended early:\n${readFileSync(station.out, 'utf8')}`);
     try {
       return (await fetch(station.url + station.query)).ok;
     } catch {
@@ -151,10 +167,12 @@ async function openPage(url, viewport) {
   });
   page.on('pageerror', (error) => page.problems.push(`page error: ${error.message}`));
   page.on('response', (response) => {
-    if (response.status() >= 400) page.problems.push(`${response.url()}: HTTP ${response.status()}`);
+    if (response.status() >= 400)
+      page.problems.push(`${response.url()}: HTTP ${response.status()}`);
   });
   page.on('console', (message) => {
-    if (/Content.Security.Policy|Refused to/i.test(message.text())) page.problems.push(message.text());
+    if (/Content.Security.Policy|Refused to/i.test(message.text()))
+      page.problems.push(message.text());
   });
   await page.goto(url);
   return page;
@@ -177,30 +195,42 @@ async function untilTotals(page, station, want, ms) {
     if (endedAt === null && !children.has(station)) endedAt = Date.now();
     if (endedAt !== null && Date.now() - endedAt > 3000) {
       const totals = JSON.parse(readFileSync(station.summary, 'utf8')).totals;
-      const ended = {completed: String(totals.completed), failed: String(totals.failed), running: '0'};
+      const ended = {
+        completed: String(totals.completed),
+        failed: String(totals.failed),
+        running: '0'
+      };
       if (Object.keys(wanted).some((k) => ended[k] !== wanted[k])) {
-        throw new Error(`the run ended with ${JSON.stringify(ended)}, not ${JSON.stringify(wanted)}`);
+        throw new Error(
+            `the run ended with ${JSON.stringify(ended)}, not ${JSON.stringify(wanted)}`);
       }
-      throw new Error(`gpsfwstation ended without sending its final state: the page shows ` +
+      throw new Error(
+          `gpsfwstation ended without sending its final state: the page shows ` +
           `${JSON.stringify(now)}, the run ended with ${JSON.stringify(ended)}`);
     }
-    if (Date.now() > end) throw new Error(`timed out waiting for the totals ${JSON.stringify(wanted)}: ${JSON.stringify(now)}`);
+    if (Date.now() > end)
+      throw new Error(
+          `timed out waiting for the totals ${JSON.stringify(wanted)}: ${JSON.stringify(now)}`);
     await sleep(100);
   }
 }
 
 // Each row's id, port, result and percent as the page shows them.
-const rowsOf = (page) => page.$$eval('#units .unit[data-id]', (rows) => rows.map((row) => ({
-  id: row.dataset.id,
-  port: row.querySelector('.name').textContent,
-  result: row.dataset.result,
-  phase: row.querySelector('.phase').textContent,
-  percent: Number(row.querySelector('.bar').getAttribute('aria-valuenow') ?? -1),
-})));
+const rowsOf = (page) => page.$$eval(
+    '#units .unit[data-id]',
+    (rows) =>
+        rows.map((row) => ({
+                   id: row.dataset.id,
+                   port: row.querySelector('.name').textContent,
+                   result: row.dataset.result,
+                   phase: row.querySelector('.phase').textContent,
+                   percent: Number(row.querySelector('.bar').getAttribute('aria-valuenow') ?? -1),
+                 })));
 
 async function failingRun(image) {
   const dir = join(work, 'run1');
-  const sim = await startReceivers(dir, 8, image, ['--unit', '7', '--reject', 'flash:0:0x81:always', '--unit', 'all']);
+  const sim = await startReceivers(
+      dir, 8, image, ['--unit', '7', '--reject', 'flash:0:0x81:always', '--unit', 'all']);
   // Port names are whatever a symlink is called: two of them are markup (the second one's '/'
   // makes a folder '<script>alert(1)<' holding the link 'script>').
   const imgName = join(dir, '<img src=x onerror=alert(1)>');
@@ -210,7 +240,8 @@ async function failingRun(image) {
   symlinkSync(readlinkSync(join(dir, 'gps6')), scriptName);
   // The refusing receiver's loader tries forever: the station's time limit ends it. A good
   // receiver whose first wake-up was lost needs about 32 s, hence 40.
-  const station = await startStation(dir, image, 40, ['--ports', join(dir, 'gps[0-47]'), imgName, scriptName]);
+  const station =
+      await startStation(dir, image, 40, ['--ports', join(dir, 'gps[0-47]'), imgName, scriptName]);
   const page = await openPage(station.url, {width: 1280, height: 900});
 
   await until('eight rows', 15000, async () => (await rowsOf(page)).length === 8);
@@ -219,8 +250,10 @@ async function failingRun(image) {
   // Two looks at the receivers that are programming (some seconds each): one of them must
   // have gone further.
   const first = await until('a receiver programming', 30000, async () => {
-    const moving = (await rowsOf(page)).filter((r) => r.phase === 'programming' && r.result === 'running' &&
-        r.percent >= 0 && r.percent < 80);
+    const moving = (await rowsOf(page))
+                       .filter(
+                           (r) => r.phase === 'programming' && r.result === 'running' &&
+                               r.percent >= 0 && r.percent < 80);
     return moving.length ? moving : null;
   });
   await until('the progress to move', 5000, async () => {
@@ -250,9 +283,13 @@ async function failingRun(image) {
   const summary = JSON.parse(readFileSync(join(dir, 'summary.json'), 'utf8'));
   const entry = summary.ports.find((u) => u.port === failed[0].port);
   assert.ok(entry?.reason, `the station's summary gives ${failed[0].port} a reason`);
-  assert.ok((await details.locator('.why').textContent()).includes(entry.reason), 'the reason is shown');
-  const lastLine = readFileSync(resolve(work, entry.log), 'utf8').trim().split(/\r?\n/).at(-1).trim();
-  assert.ok((await details.locator('.log').textContent()).includes(lastLine), `the log's last line "${lastLine}" is shown`);
+  assert.ok(
+      (await details.locator('.why').textContent()).includes(entry.reason), 'the reason is shown');
+  const lastLine =
+      readFileSync(resolve(work, entry.log), 'utf8').trim().split(/\r?\n/).at(-1).trim();
+  assert.ok(
+      (await details.locator('.log').textContent()).includes(lastLine),
+      `the log's last line "${lastLine}" is shown`);
   await row.press('Enter');
   await details.waitFor({state: 'hidden', timeout: 2000});
   await row.press(' ');
@@ -260,19 +297,28 @@ async function failingRun(image) {
   say('the failed row shows its reason and log');
 
   // The record's rows, newest first: the eight ended updates, one of them failed.
-  const historyResults = () => page.$$eval('#history tbody tr', (rows) => rows.map((r) => r.dataset.result).sort());
+  const historyResults = () =>
+      page.$$eval('#history tbody tr', (rows) => rows.map((r) => r.dataset.result).sort());
   const wantHistory = JSON.stringify([...Array(7).fill('completed'), failed[0].result]);
-  await until('the eight ended updates in the history', 10000, async () =>
-    JSON.stringify(await historyResults()) === wantHistory).catch(async (error) => {
-    throw new Error(`${error.message}: the page lists ${JSON.stringify(await historyResults())}`);
-  });
+  await until(
+      'the eight ended updates in the history', 10000,
+      async () => JSON.stringify(await historyResults()) === wantHistory)
+      .catch(async (error) => {
+        throw new Error(
+            `${error.message}: the page lists ${JSON.stringify(await historyResults())}`);
+      });
   assert.equal(await page.locator('#per-port tbody tr').count(), 8, 'a yield row per port');
   say('history lists the eight updates');
 
   // Markup in a port name is text: shown as it is, no element made of it, no dialog.
   for (const name of [imgName, scriptName]) {
-    await page.locator('#units .name', {hasText: name}).first().waitFor({state: 'visible', timeout: 2000});
-    assert.equal(await page.locator('#history td.port', {hasText: name}).count(), 1, `${name} in the history`);
+    await page.locator('#units .name', {hasText: name}).first().waitFor({
+      state: 'visible',
+      timeout: 2000
+    });
+    assert.equal(
+        await page.locator('#history td.port', {hasText: name}).count(), 1,
+        `${name} in the history`);
   }
   assert.equal(await page.locator('main script, main img, header script, header img').count(), 0);
   assert.deepEqual(page.dialogs, [], 'no dialog opened');
@@ -291,7 +337,8 @@ async function failingRun(image) {
   const {code} = await Promise.race([station.ended, sleep(15000).then(() => stop(station))]);
   assert.equal(code, 1, 'the station reports the failed update in its status');
   const flash = await verdicts(sim);
-  assert.deepEqual(flash.map((u) => u.verified), [true, true, true, true, true, true, true, false],
+  assert.deepEqual(
+      flash.map((u) => u.verified), [true, true, true, true, true, true, true, false],
       'receivers 0-6 verified their flash, 7 did not complete');
   say('flash verified on the seven receivers');
 }
@@ -301,7 +348,8 @@ async function screenshotRun(image) {
   const sim = await startReceivers(dir, 16, image, []);
   // With a token (one that needs encoding): the page must pass it on to its script, its style
   // sheet, the event stream and the JSON, or it shows nothing.
-  const station = await startStation(dir, image, 60, ['--ports', join(dir, 'gps*')], 'line 3&4/ok?');
+  const station =
+      await startStation(dir, image, 60, ['--ports', join(dir, 'gps*')], 'line 3&4/ok?');
   const page = await openPage(station.url + station.query, {width: 1920, height: 1080});
   await until('sixteen receivers, most of them programming', 40000, async () => {
     const rows = await rowsOf(page);
@@ -320,8 +368,18 @@ async function screenshotRun(image) {
   await page.close();
   const {code} = await Promise.race([station.ended, sleep(15000).then(() => stop(station))]);
   assert.equal(code, 0, 'the station reports every update completed');
-  assert.ok((await verdicts(sim)).every((u) => u.verified), 'all sixteen receivers verified their flash');
+  assert.ok(
+      (await verdicts(sim)).every((u) => u.verified), 'all sixteen receivers verified their flash');
   say('flash verified on the sixteen receivers');
+}
+
+// Stopped from outside (the runner's time limit, Ctrl-C): no simulator or station is left behind.
+for (const signal of ['SIGTERM', 'SIGINT']) {
+  process.on(signal, () => {
+    for (const child of children) child.kill('SIGKILL');
+    console.error(`dashboard test: stopped by ${signal}; work folder kept: ${work}`);
+    process.exit(1);
+  });
 }
 
 // Each run is checked whole even when the other failed; the output of the programs of a failed
@@ -329,10 +387,11 @@ async function screenshotRun(image) {
 const failures = [];
 try {
   mkdirSync(join(root, 'build'), {recursive: true});
-  browser = await chromium.launch({executablePath: process.env.GPSFW_CHROMIUM || '/usr/bin/chromium',
-    args: ['--no-sandbox']});
+  browser = await chromium.launch(
+      {executablePath: process.env.GPSFW_CHROMIUM || '/usr/bin/chromium', args: ['--no-sandbox']});
   const image = await makeImage();
-  for (const [name, scenario] of [['eight receivers, one refusing', failingRun], ['sixteen receivers', screenshotRun]]) {
+  for (const [name, scenario] of [
+           ['eight receivers, one refusing', failingRun], ['sixteen receivers', screenshotRun]]) {
     const first = started.length;
     try {
       await scenario(image);
@@ -352,8 +411,10 @@ try {
 } finally {
   await Promise.all([...children].map(stop));
   if (browser) await browser.close();
-  if (failures.length || process.env.GPSFW_BROWSER_KEEP) say(`work folder kept: ${work}`);
-  else rmSync(work, {recursive: true, force: true});
+  if (failures.length || process.env.GPSFW_BROWSER_KEEP)
+    say(`work folder kept: ${work}`);
+  else
+    rmSync(work, {recursive: true, force: true});
 }
 say(failures.length ? `FAILED: ${failures.join(', ')}` : 'PASS');
 process.exit(failures.length ? 1 : 0);

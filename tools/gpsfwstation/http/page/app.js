@@ -54,7 +54,8 @@
     const t = new Date(iso);
     if (Number.isNaN(t.getTime())) return iso;
     const today = new Date();
-    const time = t.toLocaleTimeString([], {hour: '2-digit', minute: '2-digit', second: '2-digit', hour12: false});
+    const time = t.toLocaleTimeString(
+        [], {hour: '2-digit', minute: '2-digit', second: '2-digit', hour12: false});
     if (t.toDateString() === today.toDateString()) return time;
     return `${t.toLocaleDateString()} ${time}`;
   }
@@ -79,7 +80,7 @@
 
   // ---- Header ------------------------------------------------------------------------------
 
-  let elapsedBase = null; // {seconds, at}: the station's elapsed time and when it arrived
+  let elapsedBase = null;  // {seconds, at}: the station's elapsed time and when it arrived
   let shaExpanded = false;
 
   function renderImage(image) {
@@ -127,12 +128,14 @@
     const notes = [];
     if (st.stopping) notes.push('Stopping: no new update starts; the running ones finish.');
     if (st.imageChanged) {
-      notes.push('The image file changed on disk since the station started: it still flashes its own copy.');
+      notes.push(
+          'The image file changed on disk since the station started: it still flashes its own copy.');
     }
     const notice = $('notice');
     notice.textContent = notes.join(' ');
     notice.hidden = notes.length === 0;
-    document.title = `${text(totals.completed)} ✓ ${text(totals.failed)} ✗ · gpsfwstation ${st.host || ''}`;
+    document.title =
+        `${text(totals.completed)} ✓ ${text(totals.failed)} ✗ · gpsfwstation ${st.host || ''}`;
   }
 
   function tickElapsed() {
@@ -178,14 +181,15 @@
     cells.percent = el('span', 'percent');
     cells.progress.append(bar, cells.percent);
     for (const [label, cell] of [
-      ['Phase', cells.phase],
-      ['Rate', cells.rate],
-      ['Left', cells.left],
-      ['Retries', cells.retries],
+             ['Phase', cells.phase],
+             ['Rate', cells.rate],
+             ['Left', cells.left],
+             ['Retries', cells.retries],
     ]) {
       cell.dataset.label = label;
     }
-    row.append(cells.port, cells.phase, cells.progress, cells.rate, cells.left, cells.retries,
+    row.append(
+        cells.port, cells.phase, cells.progress, cells.rate, cells.left, cells.retries,
         cells.result);
 
     const details = el('div', 'details');
@@ -197,8 +201,10 @@
 
     const toggle = () => {
       if (!row.classList.contains('openable')) return;
-      if (opened.has(id)) opened.delete(id);
-      else opened.add(id);
+      if (opened.has(id))
+        opened.delete(id);
+      else
+        opened.add(id);
       showDetails(row, cells, details);
     };
     row.addEventListener('click', toggle);
@@ -233,8 +239,10 @@
     let percent = isNum(unit.percent) && unit.percent >= 0 ? Math.min(unit.percent, 100) : null;
     if (result === 'completed') percent = 100;
     cells.fill.style.width = `${percent === null ? 0 : percent}%`;
-    if (percent === null) cells.bar.removeAttribute('aria-valuenow');
-    else cells.bar.setAttribute('aria-valuenow', String(percent));
+    if (percent === null)
+      cells.bar.removeAttribute('aria-valuenow');
+    else
+      cells.bar.setAttribute('aria-valuenow', String(percent));
     cells.percent.textContent = percent === null ? dash : `${Math.floor(percent)} %`;
 
     const running = result === 'running';
@@ -261,7 +269,8 @@
       row.removeAttribute('title');
     }
     const code = isNum(unit.code) ? ` (exit status ${unit.code})` : '';
-    cells.reason.textContent = `${unit.reason ? String(unit.reason) : text(unit.resultText)}${code}`;
+    cells.reason.textContent =
+        `${unit.reason ? String(unit.reason) : text(unit.resultText)}${code}`;
     cells.log.textContent = log.length ? log.join('\n') : 'No log lines.';
     showDetails(row, cells, details);
   }
@@ -269,7 +278,7 @@
   function renderUnits(units) {
     const list = $('units');
     const seen = new Set();
-    let before = list.firstElementChild.nextElementSibling; // after the column heads
+    let before = list.firstElementChild.nextElementSibling;  // after the column heads
     for (const unit of units) {
       const id = String(unit.id ?? unit.port);
       seen.add(id);
@@ -282,7 +291,8 @@
       // Keep the station's order without moving rows that are in place already (a move would
       // take the keyboard focus away).
       if (entry.row !== before) list.insertBefore(entry.row, before);
-      if (entry.details !== entry.row.nextSibling) list.insertBefore(entry.details, entry.row.nextSibling);
+      if (entry.details !== entry.row.nextSibling)
+        list.insertBefore(entry.details, entry.row.nextSibling);
       before = entry.details.nextSibling;
     }
     for (const [id, entry] of rows) {
@@ -312,41 +322,40 @@
   function renderHistory(history) {
     const rowsData = Array.isArray(history.rows) ? history.rows : [];
     const body = $('history').tBodies[0];
-    body.replaceChildren(
-        ...rowsData.map((r) => {
-          const tr = el('tr', resultClass(r.result));
-          tr.dataset.result = String(r.result);
-          const end = cell(tr, 'End', clock(r.end), 'time');
-          end.title = `${text(r.start)} → ${text(r.end)}`;
-          cell(tr, 'Port', text(r.port), 'port');
-          cell(tr, 'Result', text(r.result).replace(/_/g, ' '), 'result');
-          cell(tr, 'Seconds', isNum(r.seconds) ? r.seconds.toFixed(1) : dash, 'num');
-          cell(tr, 'Retries', text(r.retries), 'num');
-          cell(tr, 'Boot loader', text(r.bootLoader));
-          cell(tr, 'SFLD', text(r.sfld));
-          const image = cell(tr, 'Image', text(r.image));
-          if (r.sha256) image.title = String(r.sha256);
-          cell(tr, 'Operator', text(r.operator));
-          const code = isNum(r.code) && r.code !== 0 ? ` (${r.code})` : '';
-          cell(tr, 'Reason', r.reason ? `${r.reason}${code}` : code.trim() || '', 'reason');
-          return tr;
-        }));
+    body.replaceChildren(...rowsData.map((r) => {
+      const tr = el('tr', resultClass(r.result));
+      tr.dataset.result = String(r.result);
+      const end = cell(tr, 'End', clock(r.end), 'time');
+      end.title = `${text(r.start)} → ${text(r.end)}`;
+      cell(tr, 'Port', text(r.port), 'port');
+      cell(tr, 'Result', text(r.result).replace(/_/g, ' '), 'result');
+      cell(tr, 'Seconds', isNum(r.seconds) ? r.seconds.toFixed(1) : dash, 'num');
+      cell(tr, 'Retries', text(r.retries), 'num');
+      cell(tr, 'Boot loader', text(r.bootLoader));
+      cell(tr, 'SFLD', text(r.sfld));
+      const image = cell(tr, 'Image', text(r.image));
+      if (r.sha256) image.title = String(r.sha256);
+      cell(tr, 'Operator', text(r.operator));
+      const code = isNum(r.code) && r.code !== 0 ? ` (${r.code})` : '';
+      cell(tr, 'Reason', r.reason ? `${r.reason}${code}` : code.trim() || '', 'reason');
+      return tr;
+    }));
     $('history').hidden = rowsData.length === 0;
 
     const perPort = Array.isArray(history.perPort) ? history.perPort : [];
-    $('per-port').tBodies[0].replaceChildren(
-        ...perPort.map((p) => {
-          const tr = el('tr');
-          cell(tr, 'Port', text(p.port), 'port');
-          cell(tr, 'Completed', text(p.completed), 'num');
-          cell(tr, 'Failed', text(p.failed), 'num');
-          cell(tr, 'Yield', percentText(p.yield), 'num');
-          return tr;
-        }));
+    $('per-port').tBodies[0].replaceChildren(...perPort.map((p) => {
+      const tr = el('tr');
+      cell(tr, 'Port', text(p.port), 'port');
+      cell(tr, 'Completed', text(p.completed), 'num');
+      cell(tr, 'Failed', text(p.failed), 'num');
+      cell(tr, 'Yield', percentText(p.yield), 'num');
+      return tr;
+    }));
     $('per-port').hidden = perPort.length === 0;
     $('no-history').hidden = rowsData.length > 0;
-    $('history-source').textContent =
-        history.source === 'record' ? '(from the record)' : history.source ? `(${history.source})` : '';
+    $('history-source').textContent = history.source === 'record' ? '(from the record)' :
+        history.source                                            ? `(${history.source})` :
+                                                                    '';
   }
 
   // ---- Connection --------------------------------------------------------------------------
@@ -355,7 +364,7 @@
   let source = null;
   let retryDelay = 1000;
   let retryTimer = null;
-  let stateSeq = 0; // counts states shown, so a slow fetch never overwrites a newer event
+  let stateSeq = 0;  // counts states shown, so a slow fetch never overwrites a newer event
   let historySeq = 0;
 
   function setLink(next, message) {
@@ -381,7 +390,8 @@
   }
 
   async function fetchJson(path) {
-    const response = await fetch(path + query, {cache: 'no-store', headers: {Accept: 'application/json'}});
+    const response =
+        await fetch(path + query, {cache: 'no-store', headers: {Accept: 'application/json'}});
     if (response.status === 401 || response.status === 403) throw new Error('unauthorised');
     if (!response.ok) throw new Error(`${path}: HTTP ${response.status}`);
     return response.json();
@@ -393,7 +403,8 @@
     const s = stateSeq;
     const h = historySeq;
     try {
-      const [state, history] = await Promise.all([fetchJson('api/state'), fetchJson('api/history')]);
+      const [state, history] =
+          await Promise.all([fetchJson('api/state'), fetchJson('api/history')]);
       if (s === stateSeq) showState(state);
       if (h === historySeq) showHistory(history);
     } catch (error) {
