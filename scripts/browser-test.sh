@@ -33,10 +33,19 @@ for tool in node npm; do
     exit 2
   fi
 done
+# playwright-core needs Node.js 20; Debian 12's own nodejs is 18.
+node_major=$(node -p 'process.versions.node.split(".")[0]')
+if [ "$node_major" -lt 20 ]; then
+  echo "browser-test.sh: Node.js $(node --version) is too old: playwright-core needs 20 or later" >&2
+  exit 2
+fi
 
 if [ ! -f tests/browser/node_modules/playwright-core/package.json ]; then
   echo "Installing tests/browser's packages (npm ci)"
-  (cd tests/browser && timeout 300 npm ci --no-audit --no-fund --loglevel=error)
+  if ! (cd tests/browser && timeout 300 npm ci --no-audit --no-fund --loglevel=error); then
+    echo "browser-test.sh: npm ci in tests/browser failed (is the npm registry reachable?)" >&2
+    exit 2
+  fi
 fi
 
 build=build
@@ -46,6 +55,7 @@ for p in $programs; do
   [ -x "$build/bin/$p" ] || built=no
 done
 if [ "${GPSFW_BROWSER_NO_BUILD:-}" != 1 ] || [ $built = no ]; then
+  scripts/install-deps.sh
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   # shellcheck disable=SC2086 # one target per word
   cmake --build "$build" -j2 --target $programs >/dev/null
