@@ -6,19 +6,19 @@
 //   GPSFW_BIN          folder of gpsfwstation, gpsfwload, gpsfwsim, gpsfwimg (build/bin)
 //   GPSFW_BROWSER_KEEP keep the work folder even when the test passed
 //
-// First run: eight receivers, one whose flash refuses every record, two reached through port
-// names that are markup. The page must show eight rows whose progress moves, end with seven
-// completed and one failed whose reason opens from its row, list the eight updates, show the
-// names as text, and fit a phone's width. Second run: sixteen good receivers behind a token,
-// a screenshot at 1920x1080 in the middle of the run (build/dashboard.png; docs/dashboard.png
-// with --update-screenshot).
+// Both stations listen at one address and want a token. First run: eight receivers, one whose
+// flash refuses every record, two reached through port names that are markup. The page must
+// show eight rows whose progress moves, end with seven completed and one failed whose reason
+// opens from its row, list the eight updates, show the names as text, fit a phone's width, and
+// say when the station is gone. Second run: sixteen good receivers; the first run's page finds
+// the new station by itself; a screenshot at 1920x1080 in the middle of the run
+// (build/dashboard.png; docs/dashboard.png with --update-screenshot).
 import assert from 'node:assert/strict';
 import {spawn} from 'node:child_process';
-import {closeSync, copyFileSync, existsSync, mkdirSync, mkdtempSync, openSync} from 'node:fs';
-import {readFileSync, readlinkSync, rmSync, symlinkSync} from 'node:fs';
+import {closeSync, copyFileSync, existsSync, mkdirSync, mkdtempSync, openSync, readFileSync, readlinkSync, rmSync, symlinkSync} from 'node:fs';
 import {createServer} from 'node:net';
 import {tmpdir} from 'node:os';
-import {dirname, join, resolve} from 'node:path';
+import {basename, dirname, join, resolve} from 'node:path';
 import {fileURLToPath} from 'node:url';
 import {chromium} from 'playwright-core';
 
@@ -29,6 +29,11 @@ const work = mkdtempSync(join(tmpdir(), 'gpsfw-browser-'));
 const children = new Set();  // running
 const started = [];          // all, for their output when the test fails
 let browser = null;
+const shared = {
+  port: 0,
+  token: '',
+  page: null
+};  // what the second run takes over from the first
 
 const say = (text) => console.log(`dashboard test: ${text}`);
 const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
@@ -126,24 +131,23 @@ async function verdicts(sim) {
       (u) => ({completed: u.completed, verified: u.verification?.verified === true}));
 }
 
-async function startStation(dir, image, unitTimeout, ports, token = '') {
-  const port = await freePort();
+async function startStation(dir, image, unitTimeout, ports) {
   // The simulator tells the rate of the host's bytes from the pty's settings when it reads
   // them: a loader that sets its next rate before the simulator got to its wake-up has that
   // wake-up heard at the wrong rate. With sixteen loaders starting at once on two cores, the
   // station and its loaders run at a lower priority than the receivers, as a real receiver
   // never waits for the host's CPU.
   const station = start(
-      `station-${port}`, 'gpsfwstation',
+      `station-${basename(dir)}`, 'gpsfwstation',
       [
         '-i', image, '--plain', '--log-dir', join(dir, 'logs'), '--db', join(dir, 'rec.db'),
         '--report', join(dir, 'summary.json'), '--operator', 'line operator', '--unit-timeout',
-        String(unitTimeout), '--http', `127.0.0.1:${port}`,
-        ...(token ? ['--http-token', token] : []), ...ports
+        String(unitTimeout), '--http', `127.0.0.1:${shared.port}`, '--http-token', shared.token,
+        ...ports
       ],
       10);
-  station.url = `http://127.0.0.1:${port}/`;
-  station.query = token ? `?token=${encodeURIComponent(token)}` : '';
+  station.url = `http://127.0.0.1:${shared.port}/`;
+  station.query = `?token=${encodeURIComponent(shared.token)}`;
   station.summary = join(dir, 'summary.json');
   await until(`the station to answer on ${station.url}`, 10000, async () => {
     if (!children.has(station))
@@ -242,7 +246,7 @@ async function failingRun(image) {
   // receiver whose first wake-up was lost needs about 32 s, hence 40.
   const station =
       await startStation(dir, image, 40, ['--ports', join(dir, 'gps[0-47]'), imgName, scriptName]);
-  const page = await openPage(station.url, {width: 1280, height: 900});
+  const page = await openPage(station.url + station.query, {width: 1280, height: 900});
 
   await until('eight rows', 15000, async () => (await rowsOf(page)).length === 8);
   say('eight rows');
@@ -332,10 +336,15 @@ async function failingRun(image) {
   assert.ok(width[0] <= width[1], `no sideways scrolling at 390 px (page ${width[0]} px wide)`);
   say('fits a phone');
   assert.deepEqual(page.problems, []);
-  await page.close();
 
   const {code} = await Promise.race([station.ended, sleep(15000).then(() => stop(station))]);
   assert.equal(code, 1, 'the station reports the failed update in its status');
+  // The station is gone: the page says so, and keeps trying (the next run finds it again).
+  await until(
+      'the page to show the station is gone', 5000,
+      async () => (await page.textContent('#link')) === 'reconnecting…');
+  say('the page shows it lost the station');
+  shared.page = page;
   const flash = await verdicts(sim);
   assert.deepEqual(
       flash.map((u) => u.verified), [true, true, true, true, true, true, true, false],
@@ -346,16 +355,28 @@ async function failingRun(image) {
 async function screenshotRun(image) {
   const dir = join(work, 'run2');
   const sim = await startReceivers(dir, 16, image, []);
-  // With a token (one that needs encoding): the page must pass it on to its script, its style
-  // sheet, the event stream and the JSON, or it shows nothing.
-  const station =
-      await startStation(dir, image, 60, ['--ports', join(dir, 'gps*')], 'line 3&4/ok?');
-  const page = await openPage(station.url + station.query, {width: 1920, height: 1080});
+  // A station started again at the same address: the first run's page, left open, picks it up
+  // by itself.
+  const station = await startStation(dir, image, 60, ['--ports', join(dir, 'gps*')]);
+  let page = shared.page;
+  shared.page = null;
+  if (page) {
+    page.problems = [];
+    await page.setViewportSize({width: 1920, height: 1080});
+    await until(
+        'the page to find the restarted station', 20000,
+        async () =>
+            (await page.textContent('#link')) === 'live' && (await rowsOf(page)).length === 16);
+    say('the page found the restarted station');
+  } else {
+    page = await openPage(station.url + station.query, {width: 1920, height: 1080});
+  }
   await until('sixteen receivers, most of them programming', 40000, async () => {
     const rows = await rowsOf(page);
     return rows.length === 16 && rows.filter((r) => r.percent >= 30 && r.percent <= 85).length >= 8;
   });
   const shot = join(root, 'build', 'dashboard.png');
+  await page.evaluate(() => window.scrollTo(0, 0));
   await page.screenshot({path: shot});
   if (updateScreenshot) {
     mkdirSync(join(root, 'docs'), {recursive: true});
@@ -390,6 +411,11 @@ try {
   browser = await chromium.launch(
       {executablePath: process.env.GPSFW_CHROMIUM || '/usr/bin/chromium', args: ['--no-sandbox']});
   const image = await makeImage();
+  // Both runs' stations listen at one address, with a token that needs encoding: the page must
+  // pass it on to its script, its style sheet, the event stream and the JSON, or it shows
+  // nothing.
+  shared.port = await freePort();
+  shared.token = 'line 3&4/ok?';
   for (const [name, scenario] of [
            ['eight receivers, one refusing', failingRun], ['sixteen receivers', screenshotRun]]) {
     const first = started.length;
