@@ -1,12 +1,15 @@
 # The station as a service: a systemd template, one instance per line of fixtures, with an
-# example of its configuration file.
+# example of its configuration file. The unit names the installed station by its final path,
+# which only the installation knows (a package installs under /usr whatever the build's
+# prefix), so it is written as it is installed.
 if(GPSFW_TOOLS AND NOT WIN32)
-  set(GPSFW_BINDIR ${CMAKE_INSTALL_FULL_BINDIR})
-  set(GPSFW_DOCDIR ${CMAKE_INSTALL_FULL_DOCDIR})
-  configure_file(${CMAKE_SOURCE_DIR}/share/systemd/gpsfwstation@.service.in
-                 ${CMAKE_BINARY_DIR}/systemd/gpsfwstation@.service @ONLY)
-  install(FILES ${CMAKE_BINARY_DIR}/systemd/gpsfwstation@.service
-          DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
+  set(GPSFW_UNIT ${CMAKE_BINARY_DIR}/systemd/gpsfwstation@.service)
+  install(CODE "
+    file(READ \"${CMAKE_SOURCE_DIR}/share/systemd/gpsfwstation@.service.in\" unit)
+    string(REPLACE \"@GPSFW_BINDIR@\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\" unit \"\${unit}\")
+    string(REPLACE \"@GPSFW_DOCDIR@\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DOCDIR}\" unit \"\${unit}\")
+    file(WRITE \"${GPSFW_UNIT}\" \"\${unit}\")")
+  install(FILES ${GPSFW_UNIT} DESTINATION lib/systemd/system)
   install(FILES ${CMAKE_SOURCE_DIR}/share/systemd/line.conf.example
           DESTINATION ${CMAKE_INSTALL_DATADIR}/gpsfwstation)
 endif()
