@@ -24,6 +24,7 @@ constexpr time_t kWriteSeconds = 5;  // a client that takes no bytes for this lo
 constexpr time_t kKeepAliveSeconds = 2;
 constexpr auto kKeepAliveEvery = std::chrono::seconds(10);
 constexpr size_t kTurnAwayThreads = 2;
+constexpr auto kStreamsEndBound = std::chrono::seconds(1);
 constexpr char kNoHistory[] = R"({"source":"this run","rows":[],"perPort":[]})";
 
 // Set on the threads that answer the connections beyond the limit.
@@ -139,9 +140,15 @@ class HttplibDashboard : public DashboardServer {
 
   int Port() const override { return port_; }
 
+  // The streams end first, each with the station's final state: once the server is told to
+  // stop, the library calls no stream's provider again.
   void Stop() override {
     if (!thread_.joinable()) return;
     hub_.Close();
+    const auto deadline = std::chrono::steady_clock::now() + kStreamsEndBound;
+    while (streams_.load() > 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     server_.stop();
     thread_.join();
   }
@@ -203,10 +210,12 @@ class HttplibDashboard : public DashboardServer {
   // behind skips to the newest state, and one whose client takes nothing is dropped by the
   // write bound.
   void Stream(Response& res) {
+    ++streams_;
     auto seen = std::make_shared<DashboardHub::Snapshot>();
     auto first = std::make_shared<bool>(true);
     res.set_chunked_content_provider(
-        "text/event-stream", [this, seen, first](size_t, httplib::DataSink& sink) {
+        "text/event-stream",
+        [this, seen, first](size_t, httplib::DataSink& sink) {
           std::string out;
           DashboardHub::Snapshot now;
           bool closed = false;
@@ -228,7 +237,8 @@ class HttplibDashboard : public DashboardServer {
           *seen = now;
           const bool written = out.empty() || sink.write(out.data(), out.size());
           return written && !closed;
-        });
+        },
+        [this](bool) { --streams_; });
   }
 
   DashboardSettings settings_;
@@ -236,6 +246,7 @@ class HttplibDashboard : public DashboardServer {
   std::string page_;
   httplib::Server server_;
   std::thread thread_;
+  std::atomic<int> streams_{0};  // event streams open
   int port_ = -1;
 };
 
