@@ -20,7 +20,7 @@ using httplib::Response;
 // bytes; the library itself bounds a header line and the URI.
 constexpr size_t kMaxBody = 1024;
 constexpr time_t kReadSeconds = 5;
-constexpr time_t kWriteSeconds = 5;  // a client that takes no bytes for this long is dropped
+constexpr time_t kWriteSeconds = 3;  // a client that takes no bytes for this long is dropped
 constexpr time_t kKeepAliveSeconds = 2;
 constexpr auto kKeepAliveEvery = std::chrono::seconds(10);
 constexpr size_t kTurnAwayThreads = 2;
