@@ -235,8 +235,11 @@ class HttplibDashboard : public DashboardServer {
           // The station's last word (its final state) still goes out as the stream ends.
           if (out.empty() && !closed) out = ": keepalive\n\n";
           *seen = now;
-          const bool written = out.empty() || sink.write(out.data(), out.size());
-          return written && !closed;
+          if (!out.empty() && !sink.write(out.data(), out.size())) return false;
+          // A stream the station ends is ended properly (its last chunk), so that a browser
+          // takes the final state as data and not as part of a broken response.
+          if (closed) sink.done();
+          return true;
         },
         [this](bool) { --streams_; });
   }
