@@ -32,6 +32,17 @@ std::vector<UpdateRow> Rows(const std::string& db) {
   return rows;
 }
 
+// The number of rows while a station may still be making the record: -1 until it can be read.
+int RowsSoFar(const std::string& db) {
+  std::string error;
+  auto store = station::record::OpenRecordForReading(db, error);
+  if (store == nullptr) return -1;
+  station::record::HistoryFilter all;
+  all.limit = 0;
+  const std::vector<UpdateRow> rows = store->History(all, error);
+  return error.empty() ? static_cast<int>(rows.size()) : -1;
+}
+
 std::string Shell(const std::string& command) {
   std::string out;
   if (FILE* pipe = popen(command.c_str(), "r")) {
@@ -126,7 +137,7 @@ TEST_F(RecordRun, AStationKilledInMidRunLeavesASoundRecord) {
   Receivers receivers(dir, 2, images.container);
   const std::string db = dir.File("rec.db");
   Program station(Station(receivers.Ports(), db), dir.File("station.out"));
-  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(db) && Rows(db).size() == 2; }, 30));
+  ASSERT_TRUE(WaitFor([&] { return RowsSoFar(db) == 2; }, 30));
   station.Signal(SIGKILL);
   station.Wait(10);
   EXPECT_EQ(Shell("sqlite3 " + db + " 'PRAGMA integrity_check'"), "ok\n");
