@@ -22,8 +22,12 @@ class Dashboard {
  public:
   explicit Dashboard(const std::string& token = "", size_t maxClients = 64) {
     hub.SetState(R"({"units":[]})");
+    DashboardSettings settings;
+    settings.address.host = "127.0.0.1";
+    settings.token = token;
+    settings.maxClients = maxClients;
     std::string error;
-    server = StartDashboardServer({{"127.0.0.1", 0, true}, token, maxClients}, hub, error);
+    server = StartDashboardServer(settings, hub, error);
     EXPECT_NE(server, nullptr) << error;
   }
   httplib::Client Client() const {

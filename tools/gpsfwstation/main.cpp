@@ -99,7 +99,7 @@ std::unique_ptr<DashboardServer> StartDashboard(const StationOptions& options,
                       MakeDashboardView(hub, info, context, record == nullptr, nullptr));
   view->Refresh(board, Clock::now());
   std::unique_ptr<DashboardServer> server =
-      StartDashboardServer({address, options.httpToken}, hub, error);
+      StartDashboardServer(DashboardSettingsFor(address, options.httpToken), hub, error);
   if (server != nullptr) {
     std::cerr << "gpsfwstation: dashboard at " << HttpUrl(address, server->Port()) << "\n";
   }

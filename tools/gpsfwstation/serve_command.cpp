@@ -61,7 +61,7 @@ int Serve(const StationOptions& options) {
   HistoryReader reader(options.db, hub, &info);
   const HttpAddress address = ParseHttpAddress(options.http);
   std::unique_ptr<DashboardServer> server =
-      StartDashboardServer({address, options.httpToken}, hub, error);
+      StartDashboardServer(DashboardSettingsFor(address, options.httpToken), hub, error);
   if (server == nullptr) {
     std::cerr << "gpsfwstation serve: " << error << "\n";
     return kExitFailed;

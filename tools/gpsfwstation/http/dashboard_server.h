@@ -25,6 +25,14 @@ class DashboardServer {
   virtual void Stop() = 0;
 };
 
+inline DashboardSettings DashboardSettingsFor(const HttpAddress& address,
+                                              const std::string& token) {
+  DashboardSettings settings;
+  settings.address = address;
+  settings.token = token;
+  return settings;
+}
+
 // Binds and starts serving; nullptr with the reason when the address cannot be bound, or when
 // this build has no web server.
 std::unique_ptr<DashboardServer> StartDashboardServer(const DashboardSettings& settings,
