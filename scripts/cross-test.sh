@@ -15,17 +15,7 @@ case "$arch" in
   *) echo "usage: $0 arm64|armhf" >&2; exit 2 ;;
 esac
 
-PACKAGES="g++-$triplet qemu-user googletest"
-missing=""
-for p in $PACKAGES; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-  echo "Installing:$missing"
-  if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
-fi
+scripts/apt-install-missing.sh g++-$triplet qemu-user googletest
 scripts/install-deps.sh
 
 build=build-$arch

@@ -9,17 +9,7 @@ set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-packages="mender-client mender-artifact swupdate rauc squashfs-tools dbus openssl python3"
-missing=""
-for p in $packages; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-  echo "Installing:$missing"
-  if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
-fi
+scripts/apt-install-missing.sh mender-client mender-artifact swupdate rauc squashfs-tools dbus openssl python3
 
 build=${GPSFW_FLEET_BUILD:-build}
 if [ ! -x "$build/bin/gpsfwload" ] || [ -z "${GPSFW_FLEET_NO_BUILD:-}" ]; then

@@ -6,17 +6,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-PACKAGES="g++-mingw-w64-x86-64-posix wine wine64 googletest"
-missing=""
-for p in $PACKAGES; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-  echo "Installing:$missing"
-  if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
-fi
+scripts/apt-install-missing.sh g++-mingw-w64-x86-64-posix wine wine64 googletest
 scripts/install-deps.sh
 
 launcher=""
