@@ -138,7 +138,7 @@ bool WriteInstalledState(const char* statePath, const char* imagePath,
   const fs::path copy = folder / (std::string(digest.sha256) + ".bin");
   if (!KeepCopy(imagePath, copy)) return false;
   char crc[9];
-  std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(digest.crc32));
+  Crc32Hex(digest.crc32, crc);
   StateFields now = {{"image", fs::path(imagePath).filename().string()},
                      {"size", std::to_string(digest.size)},
                      {"crc32", crc},

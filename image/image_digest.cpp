@@ -92,6 +92,12 @@ uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, size_t count) {
   return ~crc;
 }
 
+void Crc32Hex(uint32_t crc, char hex[9]) {
+  static const char kHex[] = "0123456789abcdef";
+  for (int i = 7; i >= 0; --i, crc >>= 4) hex[i] = kHex[crc & 0xF];
+  hex[8] = '\0';
+}
+
 bool DigestFile(const char* path, ImageDigest& digest) {
   std::FILE* in = std::fopen(path, "rb");
   if (in == nullptr) return false;

@@ -33,5 +33,9 @@ class Sha256 {
 };
 
 uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, size_t count);
+// The one spelling of a CRC-32 wherever a program shows or keeps one: 8 lower-case hex digits
+// ("cbf43926"), as the station's record has stored it from its first row and as checksum
+// tools print it.
+void Crc32Hex(uint32_t crc, char hex[9]);
 
 }  // namespace gpsfw

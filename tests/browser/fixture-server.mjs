@@ -142,7 +142,7 @@ function state() {
       name: 'fw.bin',
       path: '/srv/fw.bin',
       size: 21816,
-      crc32: '0x1A2B3C4D',
+      crc32: '1a2b3c4d',
       sha256: '64'.repeat(32)
     },
     totals: {

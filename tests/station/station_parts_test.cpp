@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "image/image_digest.h"
 #include "tests/support/log_capture.h"
 #include "tools/gpsfwstation/image_check.h"
 #include "tools/gpsfwstation/live_table.h"
 #include "tools/gpsfwstation/port_watch.h"
 #include "tools/gpsfwstation/station_options.h"
+#include "tools/gpsfwstation/text_format.h"
 #include "tools/gpsfwstation/unit_files.h"
 
 namespace gpsfw::station {
@@ -80,15 +82,22 @@ TEST(UnitFiles, EveryUnitGetsALogOfItsOwnInsideTheFolder) {
   EXPECT_TRUE(std::filesystem::is_directory(one));
 }
 
-TEST(ImageFacts, Crc32OfTheWholeFile) {
-  const std::string check = "123456789";  // the CRC-32 check value of the IEEE polynomial
-  EXPECT_EQ(Crc32(reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0xCBF43926u);
+// The station names its image by the loader's own digests, and spells the CRC as the record
+// keeps it: the standard check values of both, over a file larger than one read.
+TEST(ImageFacts, DigestsOfTheWholeFileAsTheLoaderTakesThem) {
   test::TempDir dir;
-  test::WriteFile(dir.File("fw.bin"), std::string(100000, '\x5A') + check);
-  const ImageFacts facts = ReadImageFacts(dir.File("fw.bin"));
+  test::WriteFile(dir.File("check.bin"), "123456789");
+  ImageFacts facts = ReadImageFacts(dir.File("check.bin"));
+  EXPECT_EQ(Crc32Text(facts.crc32), "cbf43926");
+  EXPECT_EQ(facts.sha256, "15e2b0d3c33891ebb0f1ef609ec419420c20e320ce94c65fbc8c3312448eb225");
+
+  test::WriteFile(dir.File("fw.bin"), std::string(100000, '\x5A') + "123456789");
+  facts = ReadImageFacts(dir.File("fw.bin"));
+  ImageDigest digest;
+  ASSERT_TRUE(DigestFile(dir.File("fw.bin").c_str(), digest));
   EXPECT_EQ(facts.size, 100009u);
-  const std::string all = std::string(100000, '\x5A') + check;
-  EXPECT_EQ(facts.crc32, Crc32(reinterpret_cast<const uint8_t*>(all.data()), all.size()));
+  EXPECT_EQ(facts.crc32, digest.crc32);
+  EXPECT_EQ(facts.sha256, digest.sha256);
 }
 
 Board BoardOf(int units, int completed) {

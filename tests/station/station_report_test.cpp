@@ -53,7 +53,7 @@ TEST(StationReport, NamesEveryFailedPortWithItsCodeAndKeepsAnyBytes) {
   const std::string path = dir.File("report.json");
   WriteReport(path, ReportJson(board, board.start + std::chrono::seconds(31)));
   const nlohmann::json report = nlohmann::json::parse(test::ReadFile(path));
-  EXPECT_EQ(report["image"]["crc32"], "0x1A2B3C4D");
+  EXPECT_EQ(report["image"]["crc32"], "1a2b3c4d");
   EXPECT_EQ(report["totals"]["failed"], 2);
   EXPECT_EQ(report["ports"][0]["bytes"], 262144);
   EXPECT_EQ(report["ports"][1]["result"], "timed_out");

@@ -56,7 +56,7 @@ Board MixedBoard() {
 TEST(StationTables, LiveRowsKeepTheirColumns) {
   const Board board = MixedBoard();
   const std::vector<std::string> expected = {
-      "gpsfwstation  fw.bin, 262144 bytes, CRC-32 0x1A2B3C4D  elapsed 1:15",
+      "gpsfwstation  fw.bin, 262144 bytes, CRC-32 1a2b3c4d  elapsed 1:15",
       "4 updates: 1 completed, 2 failed, 1 running",
       "PORT                              PHASE               %        RATE     LEFT     TIME  "
       "RETRIES  RESULT",
@@ -76,7 +76,7 @@ TEST(StationTables, LiveRowsKeepTheirColumns) {
 TEST(StationTables, SummaryRowsKeepTheirColumns) {
   const Board board = MixedBoard();
   const std::string expected =
-      "Summary: fw.bin, 262144 bytes, CRC-32 0x1A2B3C4D\n"
+      "Summary: fw.bin, 262144 bytes, CRC-32 1a2b3c4d\n"
       "4 updates: 1 completed, 2 failed, 1 running, 75.0 s\n"
       "PORT                                                      RESULT             CODE   "
       "DURATION  RETRIES     BYTES  LOG\n"

@@ -6,34 +6,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <stdexcept>
 #include <vector>
 
-#include "tools/gpsfwstation/image_digest.h"
+#include "image/image_digest.h"
 #include "tools/gpsfwstation/loader_environment.h"
 #include "tools/gpsfwstation/loader_process.h"
 
 namespace gpsfw::station {
 namespace {
 
-constexpr uint32_t kCrcPolynomial = 0xEDB88320;  // reflected 0x04C11DB7
 // Preparing even the largest container takes the loader well under a second.
 constexpr auto kCheckBound = std::chrono::seconds(60);
 constexpr int kPollMs = 100;
-
-std::array<uint32_t, 256> MakeCrcTable() {
-  std::array<uint32_t, 256> table{};
-  for (uint32_t i = 0; i < table.size(); ++i) {
-    uint32_t c = i;
-    for (int bit = 0; bit < 8; ++bit) c = (c & 1) != 0 ? kCrcPolynomial ^ (c >> 1) : c >> 1;
-    table[i] = c;
-  }
-  return table;
-}
 
 // Reads both pipes until both end, or the time bound passes.
 void Collect(LoaderProcess& check, std::string& output) {
@@ -90,13 +78,6 @@ class Snapshot {
 
 }  // namespace
 
-uint32_t Crc32(const uint8_t* bytes, size_t count, uint32_t crc) {
-  static const std::array<uint32_t, 256> table = MakeCrcTable();
-  crc = ~crc;
-  for (size_t i = 0; i < count; ++i) crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
-}
-
 ImageFacts ReadImageFacts(const std::string& path, const std::string& snapshotDir) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   struct stat st {};
@@ -117,14 +98,16 @@ ImageFacts ReadImageFacts(const std::string& path, const std::string& snapshotDi
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) break;
     const auto n = static_cast<size_t>(got);
-    facts.crc32 = Crc32(buffer.data(), n, facts.crc32);
+    facts.crc32 = Crc32Update(facts.crc32, buffer.data(), n);
     sha.Update(buffer.data(), n);
     copy.Write(buffer.data(), n);
     facts.size += n;
   }
   close(fd);
   if (got < 0) throw std::runtime_error("cannot read the image " + path);
-  facts.sha256 = sha.Hex();
+  char sha256[65];
+  sha.Finish(sha256);
+  facts.sha256 = sha256;
   facts.snapshot = copy.Finish();
   return facts;
 }

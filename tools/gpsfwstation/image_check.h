@@ -23,7 +23,6 @@ struct ImageFacts {
   int64_t mtimeNs = 0;
 };
 
-uint32_t Crc32(const uint8_t* bytes, size_t count, uint32_t crc = 0);
 // Reads the image and, when `snapshotDir` is not empty, copies it there (read-only, 0400)
 // while its checksums are taken from the very bytes copied. Throws std::runtime_error when
 // the file cannot be read or the copy cannot be written.

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "tools/gpsfwstation/record/utc_time.h"
+#include "tools/gpsfwstation/text_format.h"
 
 namespace gpsfw::station {
 namespace {
@@ -44,9 +45,7 @@ void RecordRefusedImage(record::RecordWriter& writer, const Board& board,
   row.operatorName = context.operatorName;
   row.imagePath = std::filesystem::absolute(board.image.path).lexically_normal().string();
   row.imageSize = board.image.size;
-  char crc[9];
-  std::snprintf(crc, sizeof crc, "%08x", board.image.crc32);
-  row.imageCrc32 = crc;
+  row.imageCrc32 = Crc32Text(board.image.crc32);
   row.imageSha256 = board.image.sha256;
   row.startUtc = record::UtcText(board.startWall);
   row.endUtc = record::UtcNow();

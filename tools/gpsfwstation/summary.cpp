@@ -153,7 +153,7 @@ nlohmann::ordered_json ReportJson(const Board& board, Clock::time_point now) {
       {"image",
        {{"path", board.image.path},
         {"size", board.image.size},
-        {"crc32", Hex32(board.image.crc32)},
+        {"crc32", Crc32Text(board.image.crc32)},
         {"sha256", board.image.sha256},
         {"changed_on_disk", board.imageChanged}}},
       {"start", IsoTime(board.startWall)},

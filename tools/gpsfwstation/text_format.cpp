@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "image/image_digest.h"
+
 namespace gpsfw::station {
 namespace {
 
@@ -40,14 +42,14 @@ std::string RateText(double bytesPerSecond) {
   return Printf("%.1f KiB/s", bytesPerSecond / 1024);
 }
 
-std::string Hex32(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", value);
+std::string Crc32Text(uint32_t crc) {
+  char text[9];
+  Crc32Hex(crc, text);
   return text;
 }
 
 std::string ImageLine(const ImageFacts& image) {
-  return image.path + ", " + std::to_string(image.size) + " bytes, CRC-32 " + Hex32(image.crc32);
+  return image.path + ", " + std::to_string(image.size) + " bytes, CRC-32 " + Crc32Text(image.crc32);
 }
 
 std::string TotalsLine(const Board& board, bool state) {

@@ -12,9 +12,9 @@ std::string ClockText(double seconds);
 std::string SecondsText(double seconds);
 // Bytes per second as "11.2 KiB/s"; "-" for none.
 std::string RateText(double bytesPerSecond);
-// "0x1A2B3C4D".
-std::string Hex32(uint32_t value);
-// The image in one line: "fw.bin, 262144 bytes, CRC-32 0x1A2B3C4D".
+// A CRC-32 as every station output spells it: "1a2b3c4d".
+std::string Crc32Text(uint32_t crc);
+// The image in one line: "fw.bin, 262144 bytes, CRC-32 1a2b3c4d".
 std::string ImageLine(const ImageFacts& image);
 // "3 updates: 2 completed, 1 failed, 0 running", and with `state` whether the station
 // watches for ports or is stopping.

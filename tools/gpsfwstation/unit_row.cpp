@@ -9,6 +9,7 @@
 #include <random>
 
 #include "tools/gpsfwstation/record/utc_time.h"
+#include "tools/gpsfwstation/text_format.h"
 
 namespace gpsfw::station {
 namespace {
@@ -50,7 +51,7 @@ record::UpdateRow RowOf(const Unit& unit, const Board& board, const RecordContex
   row.usbSerial = unit.identity.usbSerial;
   row.imagePath = std::filesystem::absolute(board.image.path).lexically_normal().string();
   row.imageSize = board.image.size;
-  row.imageCrc32 = Hex8(board.image.crc32);
+  row.imageCrc32 = Crc32Text(board.image.crc32);
   row.imageSha256 = board.image.sha256;
   row.identity = {unit.progress.bootLoader, unit.progress.sfld, unit.progress.flashType};
   row.startUtc = record::UtcText(unit.startWall);

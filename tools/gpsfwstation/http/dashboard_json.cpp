@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "tools/gpsfwstation/record/row_json.h"
+#include "tools/gpsfwstation/text_format.h"
 #include "tools/gpsfwstation/unit.h"
 #include "tools/gpsfwstation/unit_row.h"
 
@@ -14,12 +15,6 @@ using nlohmann::ordered_json;
 ordered_json Yield(int completed, int failed) {
   const int ended = completed + failed;
   return ended == 0 ? ordered_json() : ordered_json(100.0 * completed / ended);
-}
-
-std::string Hex8(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", value);
-  return text;
 }
 
 std::string BaseName(const std::string& path) {
@@ -79,7 +74,7 @@ ordered_json StateJson(const Board& board, const DashboardInfo& info, const LogT
            {{"name", record::CleanText(BaseName(board.image.path))},
             {"path", record::CleanText(board.image.path)},
             {"size", board.image.size},
-            {"crc32", Hex8(board.image.crc32)},
+            {"crc32", Crc32Text(board.image.crc32)},
             {"sha256", board.image.sha256}}},
           {"totals",
            {{"completed", totals.completed},
