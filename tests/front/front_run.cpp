@@ -10,6 +10,7 @@
 #include "image/image_objects.h"
 #include "sim/virtual_transport.h"
 #include "tests/support/process.h"
+#include "tests/support/scoped_env.h"
 
 namespace gpsfw::test {
 namespace {
@@ -38,17 +39,12 @@ std::vector<std::string> SplitLines(const std::string& text, const std::string& 
   return lines;
 }
 
-std::vector<std::string> Started(const std::string& program, std::vector<std::string> arguments) {
-  std::vector<std::string> argv = SplitLines(GPSFW_EMULATOR, " ");
-  argv.push_back(program);
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  return argv;
-}
-
 FrontRun RunWithFrontEnd(const TempDir& dir, const sim::ReceiverConfig& config,
                          const std::string& image, const FrontViews& views) {
   std::filesystem::create_directories(dir.File("tmp"));
-  setenv("TMPDIR", dir.File("tmp").c_str(), 1);
+  // The loader's SFLD copy goes into the test's folder; the TMPDIR of whoever runs the tests
+  // is back on every way out, so that a later test in this process finds its own.
+  const ScopedEnv tmpDir("TMPDIR", dir.File("tmp"));
   // The console through an observer of the test's own, installed before the loader's front
   // end, which hands every call on to it: a terminal of the test's width.
   FrontEndOutputs outputs;
@@ -84,7 +80,6 @@ FrontRun RunWithFrontEnd(const TempDir& dir, const sim::ReceiverConfig& config,
   FirmwareImage().Close();
   SfldReader().Close();
   PfldMode = false;
-  unsetenv("TMPDIR");
 
   run.console = CloseAndRead(outputs.console, dir.File("console"));
   if (views.events) run.events = ReadFile(events);

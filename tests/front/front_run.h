@@ -47,10 +47,6 @@ struct CheckRun {
 CheckRun RunCheck(const TempDir& dir, const std::string& image,
                   const std::string& sfldBesideProgram = "", bool json = false);
 
-// argv for a program built by this build but started from elsewhere (a copy, an installed
-// one): in a cross build through the emulator.
-std::vector<std::string> Started(const std::string& program, std::vector<std::string> arguments);
-
 std::vector<std::string> SplitLines(const std::string& text, const std::string& separator = "\n");
 
 }  // namespace gpsfw::test

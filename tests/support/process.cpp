@@ -120,4 +120,19 @@ std::string CopyProgram(const std::string& name, const std::string& folder) {
   return copy;
 }
 
+std::vector<std::string> Started(const std::string& program,
+                                 const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv;
+  const std::string emulator = GPSFW_EMULATOR;
+  for (size_t start = 0; start < emulator.size();) {
+    size_t end = emulator.find(' ', start);
+    if (end == std::string::npos) end = emulator.size();
+    if (end > start) argv.push_back(emulator.substr(start, end - start));
+    start = end + 1;
+  }
+  argv.push_back(program);
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return argv;
+}
+
 }  // namespace gpsfw::test

@@ -38,6 +38,11 @@ bool WaitForPath(const std::string& path, double seconds = 10);
 
 // Path of a program built beside the tests.
 std::string ProgramPath(const std::string& name);
+// argv for a program built by this build but started from elsewhere (a copy, an installed
+// one): in a cross build through the emulator.
+std::vector<std::string> Started(const std::string& program,
+                                 const std::vector<std::string>& arguments);
+
 // A copy of the program `name` in `folder`, made as it is, which then runs from there (its
 // own directory is `folder`); its path.
 std::string CopyProgram(const std::string& name, const std::string& folder);

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/front/front_run.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/process.h"
 #include "tests/support/sample_images.h"
