@@ -7,9 +7,9 @@
 #include "app/run_loader.h"
 #include "app/version.h"
 #include "front/front_end.h"
+#include "front/port_list_output.h"
 #include "front/quoted_text.h"
 #include "platform/low_latency.h"
-#include "platform/port_list_output.h"
 #include "platform/serial_port_list.h"
 #include "platform/stop_signals.h"
 
@@ -26,9 +26,9 @@ int ListPorts(bool json) {
     return 1;
   }
   if (json) {
-    platform::WritePortListJson(stdout, list);
+    WritePortListJson(stdout, list);
   } else {
-    platform::WritePortListText(stdout, list);
+    WritePortListText(stdout, list);
   }
   return 0;
 }

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "front/port_list_output.h"
 #include "platform/adapter_latency.h"
-#include "platform/port_list_output.h"
 #include "platform/serial_port_list.h"
 #include "platform/unique_fd.h"
 #include "tests/support/log_capture.h"
@@ -135,6 +135,22 @@ TEST(SysfsPortList, ListsEveryAdapterWithWhatTellsItApartAndWhichIsInUse) {
   ASSERT_TRUE(ListSerialPorts(host.roots(), PortProbe::kNoOpen, &list));
   ASSERT_EQ(list.count, 4u);
   for (size_t i = 0; i < list.count; ++i) EXPECT_EQ(list.ports[i].use, PortUse::kUnknown);
+}
+
+// Cheap adapters carry USB strings in Latin-1, not UTF-8: the list stays valid JSON, and the
+// bytes can still be told apart.
+TEST(SysfsPortList, Latin1UsbStringsStayValidJson) {
+  FakeHost host;
+  test::WriteFile(host.sys() + "/devices/pci0000:00/0000:00:14.0/usb1/1-2/manufacturer",
+                  "Soci\xE9t\xE9 \xAB"
+                  "GNSS\xBB\n");
+  static SerialPortList list;
+  ASSERT_TRUE(ListSerialPorts(host.roots(), PortProbe::kNoOpen, &list));
+  const std::string json = Render(WritePortListJson, list);
+  EXPECT_NE(json.find("\"manufacturer\": \"Soci\\u00E9t\\u00E9 \\u00ABGNSS\\u00BB\""),
+            std::string::npos)
+      << json;
+  for (const char c : json) EXPECT_LT(static_cast<unsigned char>(c), 0x80u) << json;
 }
 
 TEST(SysfsPortList, AHostWithoutTtysHasNoList) {

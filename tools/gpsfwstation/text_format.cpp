@@ -49,7 +49,8 @@ std::string Crc32Text(uint32_t crc) {
 }
 
 std::string ImageLine(const ImageFacts& image) {
-  return image.path + ", " + std::to_string(image.size) + " bytes, CRC-32 " + Crc32Text(image.crc32);
+  return image.path + ", " + std::to_string(image.size) + " bytes, CRC-32 " +
+         Crc32Text(image.crc32);
 }
 
 std::string TotalsLine(const Board& board, bool state) {

@@ -4,10 +4,10 @@
 
 #include "platform/serial_port_list.h"
 
-namespace gpsfw::platform {
+namespace gpsfw {
 
 // The port list for a person: one block per port, its stable names indented below it.
-void WritePortListText(std::FILE* out, const SerialPortList& list);
+void WritePortListText(std::FILE* out, const platform::SerialPortList& list);
 
 // The port list for a program, as one JSON object:
 //   {"ports": [{"device": "/dev/ttyUSB0", "by_id": "...", "by_path": null,
@@ -16,8 +16,8 @@ void WritePortListText(std::FILE* out, const SerialPortList& list);
 //               "latency_timer_ms": 16, "accessible": true, "in_use": false}, ...],
 //    "truncated": false}
 // Unknown values are null: "usb" for a port that is not USB, "latency_timer_ms" for an
-// adapter without a timer, "in_use" when the port was not tried. Text passes as UTF-8
-// bytes; quotes, backslashes and control characters are escaped.
-void WritePortListJson(std::FILE* out, const SerialPortList& list);
+// adapter without a timer, "in_use" when the port was not tried. Strings go through the
+// loader's one JSON string writer: a USB string in Latin-1 still gives valid JSON.
+void WritePortListJson(std::FILE* out, const platform::SerialPortList& list);
 
-}  // namespace gpsfw::platform
+}  // namespace gpsfw

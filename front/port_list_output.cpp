@@ -1,6 +1,12 @@
-#include "platform/port_list_output.h"
+#include "front/port_list_output.h"
 
-namespace gpsfw::platform {
+#include "front/json_text.h"
+
+namespace gpsfw {
+
+using platform::PortUse;
+using platform::SerialPortInfo;
+using platform::SerialPortList;
 namespace {
 
 const char* UseText(const SerialPortInfo& port) {
@@ -30,21 +36,6 @@ void WritePortText(std::FILE* out, const SerialPortInfo& port) {
   std::fprintf(out, "  ");
   if (port.latencyTimerMs >= 0) std::fprintf(out, "latency timer %d ms, ", port.latencyTimerMs);
   std::fprintf(out, "%s\n", UseText(port));
-}
-
-void WriteJsonString(std::FILE* out, const char* text) {
-  std::fputc('"', out);
-  for (const char* c = text; *c != '\0'; ++c) {
-    const unsigned char byte = static_cast<unsigned char>(*c);
-    if (byte == '"' || byte == '\\') {
-      std::fprintf(out, "\\%c", byte);
-    } else if (byte < 0x20) {
-      std::fprintf(out, "\\u%04x", byte);
-    } else {
-      std::fputc(byte, out);
-    }
-  }
-  std::fputc('"', out);
 }
 
 // A string member whose empty value is null.
@@ -114,4 +105,4 @@ void WritePortListJson(std::FILE* out, const SerialPortList& list) {
                list.truncated ? "true" : "false");
 }
 
-}  // namespace gpsfw::platform
+}  // namespace gpsfw
