@@ -11,4 +11,10 @@ struct ImageExtent {
   uint32_t size;
 };
 
+// The range the target is asked to erase before the image is programmed: from the image's
+// start to the first address behind it. The flash stage sends it, and --check names it.
+inline uint32_t EraseEnd(const ImageExtent& extent) {
+  return extent.start + extent.size;
+}
+
 }  // namespace gpsfw

@@ -71,7 +71,7 @@ bool EraseImageRange(RunState& run, const ImageExtent& extent) {
   WriteByte(run.link, ERASE_CODE);
   if (!WaitForByte(run.link, SYNC_CODE)) return false;
   RecordPacket erase{};
-  MakeEraseRecord(erase, extent.start, extent.start + extent.size);
+  MakeEraseRecord(erase, extent.start, EraseEnd(extent));
   const RecordVerdict verdict = SendRecordChecked(run.link, erase);
   ReportRecord(RecordStage::kFlash, kEraseRecordIndex, erase, run.flashStages, verdict);
   if (!verdict.Accepted()) return false;

@@ -52,7 +52,7 @@ PreparedFacts FactsOf(RunState& run, ImageSource& image) {
   facts.srecord = image.Type() == kImageSRecord;
   facts.extent = image.Extent();
   facts.eraseStart = facts.extent.start;
-  facts.eraseEnd = facts.extent.start + facts.extent.size;
+  facts.eraseEnd = EraseEnd(facts.extent);
   facts.pfldMode = PfldMode;
   facts.flash = CountRecords(image, run.packet);
   facts.sfldFromTail = run.sfldOrigin.fromTail;
