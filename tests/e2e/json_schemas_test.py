@@ -1,0 +1,123 @@
+#!/usr/bin/python3
+"""Every JSON document the programs print is checked against its schema in docs/schema/.
+
+The documents come from real runs: an update of a simulated receiver through a station with
+a report and a record, a direct update with --events and --state, --check, --list-ports,
+--show-state and the record's history. A key renamed in a program and not in its schema (or
+the other way round) fails here.
+
+Usage: json_schemas_test.py BIN_DIR SOURCE_DIR
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+import jsonschema
+
+BIN, SOURCE = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+SCHEMAS = os.path.join(SOURCE, "docs", "schema")
+failures = []
+
+
+def load_schemas():
+    schemas = {}
+    for name in os.listdir(SCHEMAS):
+        with open(os.path.join(SCHEMAS, name), encoding="utf-8") as f:
+            schemas[name] = json.load(f)
+    return schemas
+
+
+# Debian 12's jsonschema (4.10) resolves "$ref" through a store keyed by "$id".
+SCHEMA_FILES = load_schemas()
+STORE = {schema["$id"]: schema for schema in SCHEMA_FILES.values()}
+
+
+def check(schema_name, document, what):
+    schema = SCHEMA_FILES[schema_name]
+    jsonschema.Draft202012Validator.check_schema(schema)
+    resolver = jsonschema.RefResolver(schema["$id"], schema, store=STORE)
+    validator = jsonschema.Draft202012Validator(schema, resolver=resolver)
+    errors = sorted(validator.iter_errors(document), key=lambda e: list(e.absolute_path))
+    for error in errors:
+        failures.append(f"{what} against {schema_name}: {error.message} at "
+                        f"{'/'.join(map(str, error.absolute_path)) or 'the top'}")
+    print(f"{what}: {'valid' if not errors else f'{len(errors)} error(s)'}")
+
+
+def run(args, **kw):
+    result = subprocess.run(args, capture_output=True, timeout=120, **kw)
+    if result.returncode != 0:
+        sys.exit(f"{' '.join(args)} ended with {result.returncode}:\n"
+                 f"{result.stdout.decode(errors='replace')}{result.stderr.decode(errors='replace')}")
+    return result.stdout.decode("utf-8")
+
+
+def start_receivers(work, image, count):
+    pattern = os.path.join(work, "gps%d")
+    sim = subprocess.Popen([f"{BIN}/gpsfwsim", "--link", pattern, "--count", str(count),
+                            "--expect", image, "--time-limit", "300"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    links = [pattern % i for i in range(count)]
+    deadline = time.monotonic() + 30
+    while not all(os.path.exists(link) for link in links):
+        if time.monotonic() > deadline or sim.poll() is not None:
+            sim.kill()
+            sys.exit("gpsfwsim did not publish its ports")
+        time.sleep(0.1)
+    return sim, links
+
+
+def main():
+    with tempfile.TemporaryDirectory(prefix="gpsfw-schemas-") as work:
+        parts = os.path.join(work, "parts")
+        image = os.path.join(work, "fw.bin")
+        run([f"{BIN}/gpsfwimg", "sample", "--pfld-size", "4096", "--fw-size", "8192",
+             "--sfld-size", "1024", "--out-dir", parts])
+        run([f"{BIN}/gpsfwimg", "build", "--pfld", f"{parts}/PFLD.bin", "--fw", f"{parts}/FW.bin",
+             "--sfld", f"{parts}/SFLD.srec", "-o", image])
+
+        check("check-report.schema.json",
+              json.loads(run([f"{BIN}/gpsfwload", "--check", "--json", "-i", image])),
+              "--check --json")
+        check("port-list.schema.json",
+              json.loads(run([f"{BIN}/gpsfwload", "--list-ports", "--json"])),
+              "--list-ports --json")
+
+        sim, links = start_receivers(work, image, 2)
+        try:
+            events = os.path.join(work, "events.jsonl")
+            state = os.path.join(work, "state")
+            run([f"{BIN}/gpsfwload", "-q", "-i", image, "-p", links[0], "-l",
+                 os.path.join(work, "direct.log"), "--events", events, "--state", state])
+            with open(events, encoding="utf-8") as f:
+                lines = [line for line in f if line.strip()]
+            for number, line in enumerate(lines, 1):
+                check("events.schema.json", json.loads(line), f"--events line {number}")
+            check("state.schema.json",
+                  json.loads(run([f"{BIN}/gpsfwload", "--show-state", state, "--json"])),
+                  "--show-state --json")
+
+            report = os.path.join(work, "report.json")
+            record = os.path.join(work, "record.db")
+            run([f"{BIN}/gpsfwstation", "-i", image, "--plain", "--log-dir", work, "--report",
+                 report, "--db", record, links[1]], cwd=work)
+        finally:
+            sim.kill()
+            sim.wait()
+        with open(report, encoding="utf-8") as f:
+            check("station-report.schema.json", json.load(f), "station --report")
+        history = json.loads(run([f"{BIN}/gpsfwstation", "history", "--db", record, "--json"]))
+        check("history.schema.json", history, "history --json")
+        unit = json.loads(run([f"{BIN}/gpsfwstation", "history", "--db", record, "--unit",
+                               history[0]["id"], "--json"]))
+        check("history-row.schema.json", unit, "history --unit --json")
+
+    if failures:
+        print("\n".join(failures), file=sys.stderr)
+        sys.exit(1)
+
+
+main()
