@@ -15,7 +15,7 @@
 # chroot) starts what the service's unit starts.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
-# shellcheck source=tests/fleet/common.sh
+# shellcheck source=/dev/null
 . "$root/tests/fleet/common.sh"
 
 guide=$root/docs/fleet.md
@@ -93,6 +93,8 @@ build_host() {
 # what the install needs to find ready), then the install, its status in
 # $FLEET_WORK/install.status, then VERDICT (the test's lines; by default: the install's status
 # is 0), whose status the script ends with.
+# The script's lines are written for the device's shell: they expand there.
+# shellcheck disable=SC2016
 device_script() {
   {
     echo 'set -x'
@@ -123,6 +125,7 @@ link=$FLEET_WORK/gps0
 pids=$FLEET_WORK/device.pids
 stop_device() {
   fleet_cleanup
+  # shellcheck disable=SC2046 # one process id per word
   [ ! -s "$pids" ] || kill $(cat "$pids") 2>/dev/null || true
 }
 trap stop_device EXIT INT TERM
@@ -151,6 +154,7 @@ run_system mender fw-1.3.bin
 
 # SWUpdate: the daemon's log tells the result; the install waits for its verdict.
 build_host swupdate gps-receiver-2.1.0.bin 32
+# shellcheck disable=SC2016
 device_script swupdate '
 i=0
 until [ -S /tmp/sockinstctrl ]; do
