@@ -33,6 +33,9 @@ install(FILES ${GPSFW_MAN_FILES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/man/SFLD.txt
               ${CMAKE_SOURCE_DIR}/share/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The guides the README links to, with the dashboard's picture.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs
+        FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "pending" EXCLUDE)
 # Bash completion, one file per program, where bash-completion looks for it by name.
 foreach(program ${GPSFW_PROGRAMS})
   install(FILES ${CMAKE_SOURCE_DIR}/share/bash-completion/${program}

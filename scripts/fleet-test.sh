@@ -9,12 +9,13 @@ set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-scripts/apt-install-missing.sh mender-client mender-artifact swupdate rauc squashfs-tools dbus openssl python3
+scripts/apt-install-missing.sh mender-client mender-artifact swupdate rauc rauc-service squashfs-tools dbus openssl python3 cpio
 
 build=${GPSFW_FLEET_BUILD:-build}
 if [ ! -x "$build/bin/gpsfwload" ] || [ -z "${GPSFW_FLEET_NO_BUILD:-}" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$build" -j2 --target gpsfwload gpsfwsim gpsfwimg >/dev/null
+  # The guide test installs the build (cmake --install) as docs/fleet.md does: all it installs.
+  cmake --build "$build" -j2 --target gpsfwload gpsfwsim gpsfwimg gpsfwstation gpsfw_man >/dev/null
 fi
 GPSFW_BIN="$root/$build/bin"
 export GPSFW_BIN

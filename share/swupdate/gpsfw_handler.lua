@@ -46,9 +46,14 @@ local function readable(path)
   return false
 end
 
+-- The helper's installed path, written in at install time so that a copy of the handler in
+-- another Lua folder finds it; empty in the source tree.
+local installed_helper = ""
+
 local function settings_helper()
   local named = os.getenv("GPSFW_SWUPDATE_SETTINGS")
   if named and named ~= "" then return named end
+  if installed_helper ~= "" and readable(installed_helper) then return installed_helper end
   local here = own_folder()
   for _, candidate in ipairs({
     here .. "/gpsfw-swupdate-settings",
