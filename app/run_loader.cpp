@@ -77,14 +77,31 @@ void TellLogRefused(const char* path, const char* why) {
   std::fprintf(stderr, ": %s\n", why);
 }
 
+// Two runs on one log would interleave their lines and leave two RetCode lines: the second
+// one stops before it touches the port, and the first run's log stays whole.
+void TellLogHeld(const char* path, long holder) {
+  char why[128];
+  if (holder > 0) {
+    std::snprintf(why, sizeof why,
+                  "another gpsfwload run (PID %ld) is writing it; it is left as it is", holder);
+  } else {
+    std::snprintf(why, sizeof why, "another gpsfwload run is writing it; it is left as it is");
+  }
+  TellLogRefused(path, why);
+}
+
 // The log must never be a file the run reads: the image, or an SFLD it may fall back to.
 bool OpenLog(const char* path, const char* imagePath) {
   const SparedFiles spared(imagePath, nullptr);
-  switch (OpenRunLog(path, spared.Paths(), spared.Count())) {
+  long holder = 0;
+  switch (OpenRunLog(path, spared.Paths(), spared.Count(), &holder)) {
     case LogOpenResult::kOpened:
       return true;
     case LogOpenResult::kWouldOverwrite:
       TellLogRefused(path, "it is the firmware image or an SFLD file; it is left as it is");
+      return false;
+    case LogOpenResult::kHeld:
+      TellLogHeld(path, holder);
       return false;
     case LogOpenResult::kFailed:
       break;
@@ -162,13 +179,18 @@ const char* RunLogPath(const LoaderOptions& options) {
   return options.check ? nullptr : kDefaultLogPath;
 }
 
-int RunLoader(const LoaderOptions& options) {
+int RunLoader(const LoaderOptions& options, CompletedUpdate* completed) {
   platform::SetStopRoutine(StopRun);
   const char* logPath = RunLogPath(options);
   int code = kRunLogFailed;
   if (logPath == nullptr) OpenUnwrittenLog();
   if (logPath == nullptr || OpenLog(logPath, options.image)) {
     code = RunWithLog(options);
+    if (code == kRunOk && completed != nullptr) {
+      // The state records whether the log is whole: every line but the last is out by now.
+      FlushProgressLog();
+      code = completed->Keep();
+    }
     EndRun(code);
   }
   platform::SetStopRoutine(nullptr);

@@ -35,6 +35,9 @@ struct RunFacts {
   char failureCode[32] = {};
   char failureMessage[FailureReason::kMessageCapacity] = {};
 
+  // False once a line of the progress log could not be written.
+  bool logComplete = true;
+
   // What the receiver told of itself (its versions, the flash type), as far as known.
   ReceiverIdentity identity;
 

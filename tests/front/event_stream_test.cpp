@@ -21,7 +21,7 @@ namespace {
 
 using nlohmann::json;
 
-enum class Kind { kNumber, kInteger, kText, kAddress, kTexts, kObject };
+enum class Kind { kNumber, kInteger, kText, kAddress, kTexts, kObject, kBool };
 
 // Every field of every event type, with its kind; no other field may appear.
 const std::map<std::string, std::map<std::string, Kind>>& Schema() {
@@ -63,7 +63,9 @@ const std::map<std::string, std::map<std::string, Kind>>& Schema() {
         {"duration", Kind::kNumber},
         {"bytes", Kind::kInteger},
         {"retries", Kind::kInteger},
+        {"log_complete", Kind::kBool},
         {"identity", Kind::kObject}}},
+      {"output_lost", {{"output", Kind::kText}, {"path", Kind::kText}, {"message", Kind::kText}}},
   };
   return schema;
 }
@@ -91,6 +93,8 @@ bool HasKind(const json& value, Kind kind) {
       return value.is_array();
     case Kind::kObject:
       return value.is_object();
+    case Kind::kBool:
+      return value.is_boolean();
   }
   return false;
 }
