@@ -118,6 +118,18 @@ void TellPortFailed(const char* portName) {
   ReportFailure(MakeReason(diagnosis.code, "%s", diagnosis.text));
 }
 
+// A terminal, a GPS daemon or a modem manager reading the port takes the receiver's answers,
+// and the update would only see silence: they are named before the first wake-up.
+void TellPortShared(const char* port) {
+  char holders[256];
+  if (platform::DescribePortHolders(port, holders, sizeof holders) == 0) return;
+  Observe().OnPortShared(holders);
+  ReportWarning(MakeReason("port_shared",
+                           "other programs have %s open too and may take the receiver's answers: "
+                           "%s; the update goes on",
+                           port, holders));
+}
+
 int PrepareAndRun(RunState& run, const wchar_t* imagePath) {
   Observe().OnPhase(UpdatePhase::kPreparing);
   if (!PrepareImage(run, imagePath)) return kRunImageFailed;
@@ -165,6 +177,7 @@ int RunWithLog(const LoaderOptions& options) {
   StoppableRun stoppable(run);
   run.link.giveUpAtUs = run.giveUpAtUs;
   CheckAdapterLatency(run.link, port);
+  TellPortShared(port);
   const int code = PrepareAndRun(run, imagePath);
   ClosePort(run.link);
   if (code == kRunGaveUp) TellGaveUp(options.giveUpAfterSeconds, run);

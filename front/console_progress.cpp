@@ -136,10 +136,19 @@ void ConsoleProgress::OnWake(int count) {
   waiting_ = false;
   if (silentWakes_ == kSilentWakesBeforeHint) {
     char text[kTextCapacity];
-    std::snprintf(text, sizeof text,
-                  "the receiver does not answer on %s: check its power, the cable, the port "
-                  "(-p) and the line speed its application uses",
-                  facts_.port);
+    if (facts_.portHolders[0] != '\0') {
+      std::snprintf(text, sizeof text,
+                    "the receiver does not answer on %s: %s hold%s the port open too and may "
+                    "take its answers; else check its power, the cable, the port (-p) and the "
+                    "line speed its application uses",
+                    facts_.port, facts_.portHolders,
+                    std::strchr(facts_.portHolders, ',') != nullptr ? "" : "s");
+    } else {
+      std::snprintf(text, sizeof text,
+                    "the receiver does not answer on %s: check its power, the cable, the port "
+                    "(-p) and the line speed its application uses",
+                    facts_.port);
+    }
     Line(text, kColourWarning);
   }
   ++silentWakes_;

@@ -250,6 +250,11 @@ void FrontEnd::OnIdentity(const ReceiverIdentity& identity) {
   Each([&](Observer* view) { view->OnIdentity(identity); });
 }
 
+void FrontEnd::OnPortShared(const char* holders) {
+  std::snprintf(facts_.portHolders, sizeof facts_.portHolders, "%s", holders);
+  Each([&](Observer* view) { view->OnPortShared(holders); });
+}
+
 // Said at once, also under -q: quiet silences progress, never a loss. The update goes on.
 void FrontEnd::OnOutputLost(LostOutput what, const char* path, int error) {
   if (what == LostOutput::kLog) {

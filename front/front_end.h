@@ -66,6 +66,7 @@ class FrontEnd : public Observer {
   void OnWarning(const FailureReason& reason) override;
   void OnWaiting(const char* what, uint64_t sinceUs) override;
   void OnIdentity(const ReceiverIdentity& identity) override;
+  void OnPortShared(const char* holders) override;
   void OnOutputLost(LostOutput what, const char* path, int error) override;
   void OnDone(int returnCode) override;
 

@@ -35,6 +35,9 @@ struct RunFacts {
   char failureCode[32] = {};
   char failureMessage[FailureReason::kMessageCapacity] = {};
 
+  // Other programs that hold the port open ("PID 123 (minicom)"); empty when none.
+  char portHolders[256] = {};
+
   // False once a line of the progress log could not be written.
   bool logComplete = true;
 

@@ -57,6 +57,43 @@ TEST(LogLock, ASecondLoaderOnTheSameLogStopsAndLeavesItWhole) {
   EXPECT_EQ(LastBytes(kept, 32), "Gave up after 4 s\r\nRetCode: -8\r\n");
 }
 
+// A terminal left open on the port eats the receiver's answers: it is named with its PID and
+// program before the first wake-up, on standard error and as an event, and the update goes
+// on (here to its time limit, as the other program takes every answer).
+TEST(PortShared, AnotherReaderOfThePortIsNamedBeforeTheFirstWakeUp) {
+  TempDir dir;
+  const ImageFiles images = MakeImages(dir, 1024, 4096, 256);
+  int master = -1;
+  int slave = -1;
+  char pty[256];
+  ASSERT_EQ(openpty(&master, &slave, pty, nullptr, nullptr), 0);
+  ::close(slave);
+  ChildProcess reader(
+      {"/bin/sh", "-c", "echo $$ > '" + dir.File("reader.pid") + "'; exec cat '" + pty + "'"},
+      "/dev/null");
+  ASSERT_TRUE(WaitForPath(dir.File("reader.pid")));
+  ::usleep(200000);  // cat has opened the port
+  ChildProcess loader(
+      {ProgramPath("gpsfwload"), "-i", images.container, "-p", pty, "-l", dir.File("log.txt"),
+       "--events", dir.File("ev.jsonl"), "--give-up-after", "2"},
+      dir.File("out"), dir.File("err"));
+  EXPECT_EQ(loader.Wait(60), 248);
+  reader.Kill();
+  ::close(master);
+  const std::string pid = ReadFile(dir.File("reader.pid"));
+  const std::string named = "other programs have " + std::string(pty) +
+                            " open too and may take the receiver's answers: PID " +
+                            pid.substr(0, pid.find('\n')) + " (cat); the update goes on";
+  const std::string err = ReadFile(dir.File("err"));
+  EXPECT_EQ(err.find("gpsfwload: warning: " + named), 0u) << err;
+  const std::string events = ReadFile(dir.File("ev.jsonl"));
+  const size_t warning = events.find("\"reason\":\"port_shared\",\"message\":\"" + named);
+  EXPECT_NE(warning, std::string::npos) << events;
+  EXPECT_LT(warning, events.find("\"type\":\"wake\"")) << events;
+  // Nothing of it in the log, whose lines are an interface.
+  EXPECT_EQ(ReadFile(dir.File("log.txt")).find("other programs"), std::string::npos);
+}
+
 // A tmpfs at `path` for the test's length: read-only, or with one page taken of one.
 class SmallFolder {
  public:
