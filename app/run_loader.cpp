@@ -15,6 +15,7 @@
 #include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/port_diagnosis.h"
+#include "platform/serial_port_list.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 #include "protocol/host_timing.h"
@@ -176,6 +177,7 @@ int RunWithLog(const LoaderOptions& options) {
   }
   StoppableRun stoppable(run);
   run.link.giveUpAtUs = run.giveUpAtUs;
+  if (options.port != nullptr) run.link.usbSerial = platform::UsbSerialOf(options.port);
   CheckAdapterLatency(run.link, port);
   TellPortShared(port);
   const int code = PrepareAndRun(run, imagePath);
