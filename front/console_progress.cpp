@@ -116,8 +116,10 @@ void ConsoleProgress::OnPhase(UpdatePhase phase) {
   if (phase == UpdatePhase::kSfldUpload || phase == UpdatePhase::kFlashQueries) {
     failurePending_ = false;
   }
-  // A wake-up is shown once its number is known.
+  // A wake-up is shown once its number is known; a lost port has had its line (OnPortLost),
+  // which a plain console would otherwise print twice.
   if (phase == UpdatePhase::kDone || phase == UpdatePhase::kWaking) return;
+  if (phase == UpdatePhase::kPortLost && !Live()) return;
   ShowPhase();
 }
 

@@ -79,6 +79,10 @@ TEST_F(LoaderFailure, EveryFailureNamesItsCause) {
   std::string damagedTail = good;
   damagedTail.back() ^= 0x01;
   WriteBytes(dir.File("tail.bin"), damagedTail);
+  const std::string srec = ReadFile(images.srec);
+  const size_t secondLine = srec.find('\n') + 1;
+  WriteBytes(dir.File("long.srec"), srec.substr(0, secondLine) + "S3" + std::string(300, '0') +
+                                        "\n" + srec.substr(secondLine));
   Pty pty;
   ASSERT_FALSE(pty.name.empty());
   wchar_t wide[256];
@@ -158,6 +162,20 @@ TEST_F(LoaderFailure, EveryFailureNamesItsCause) {
        "image_checksum",
        {"corrupt.bin", "FW section's checksum", "stored 0x", "computed 0x"},
        "FAILED.",
+       loader},
+      {"truncated image without sfld.hex",
+       {"-i", dir.File("truncated.bin"), "-p", pty.name},
+       253,
+       "image_truncated",
+       {"truncated.bin", "16640 bytes where the FW section needs"},
+       "SFLD section skipped",
+       bare},
+      {"S-record line too long",
+       {"-i", dir.File("long.srec"), "-p", pty.name},
+       253,
+       "image_format",
+       {"long.srec", "line 2 is longer than the 254 characters"},
+       "Image Format Error",
        loader},
       {"no SFLD anywhere",
        {"-i", images.bare, "-p", pty.name},
