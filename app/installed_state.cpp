@@ -1,6 +1,8 @@
 #include "app/installed_state.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -23,8 +25,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // The fields of one installed image, in the order the file and the views give them.
-constexpr const char* kFields[] = {"image", "size",       "crc32", "sha256",         "boot_loader",
-                                   "sfld",  "flash_type", "time",  "loader_version", "image_copy"};
+constexpr const char* kFields[] = {"image",          "size",       "crc32",       "sha256",
+                                   "boot_loader",    "sfld",       "flash_type",  "time",
+                                   "loader_version", "image_copy", "log_complete"};
 
 bool SyncFile(std::FILE* file) {
   if (std::fflush(file) != 0) return false;
@@ -73,7 +76,9 @@ bool KeepCopy(const char* image, const fs::path& copy) {
   const fs::path part = copy.string() + ".part";
   if (!WriteSynced(part, bytes) ||
       !platform::RenameReplacing(part.string().c_str(), copy.string().c_str())) {
+    const int error = errno;
     fs::remove(part, ec);
+    errno = error;
     return false;
   }
   SyncFolder(copy.parent_path());
@@ -117,9 +122,19 @@ bool ReadStateFile(const char* statePath, StateFields& fields) {
   return !in.bad();
 }
 
+namespace {
+
+// The reason, with the system's error of the step that failed.
+bool Refuse(std::string& why, const std::string& what, int error) {
+  why = what + ": " + std::strerror(error != 0 ? error : EIO);
+  return false;
+}
+
+}  // namespace
+
 bool WriteInstalledState(const char* statePath, const char* imagePath,
-                         const ReceiverIdentity& identity, std::string& why) {
-  why = std::string("the state file ") + statePath + " cannot be written";
+                         const ReceiverIdentity& identity, bool logComplete, std::string& why) {
+  const std::string cannot = std::string("the state file ") + statePath + " cannot be written";
   ImageDigest digest;
   if (!DigestFile(imagePath, digest)) {
     why = std::string("the image ") + imagePath + " cannot be read again for the state file";
@@ -135,8 +150,12 @@ bool WriteInstalledState(const char* statePath, const char* imagePath,
   const fs::path folder = fs::absolute(std::string(statePath) + ".d").lexically_normal();
   std::error_code ec;
   fs::create_directories(folder, ec);
+  if (ec) return Refuse(why, cannot + " (its folder " + folder.string() + ")", ec.value());
   const fs::path copy = folder / (std::string(digest.sha256) + ".bin");
-  if (!KeepCopy(imagePath, copy)) return false;
+  errno = 0;
+  if (!KeepCopy(imagePath, copy)) {
+    return Refuse(why, cannot + " (the image's copy " + copy.string() + ")", errno);
+  }
   char crc[9];
   Crc32Hex(digest.crc32, crc);
   StateFields now = {{"image", fs::path(imagePath).filename().string()},
@@ -145,15 +164,18 @@ bool WriteInstalledState(const char* statePath, const char* imagePath,
                      {"sha256", digest.sha256},
                      {"time", UtcNow()},
                      {"loader_version", kLoaderVersion},
-                     {"image_copy", copy.string()}};
+                     {"image_copy", copy.string()},
+                     {"log_complete", logComplete ? "true" : "false"}};
   if (identity.bootLoader[0] != '\0') now["boot_loader"] = identity.bootLoader;
   if (identity.sfld[0] != '\0') now["sfld"] = identity.sfld;
   if (identity.flashTypeKnown) now["flash_type"] = std::to_string(identity.flashType);
   const std::string part = std::string(statePath) + ".part";
+  errno = 0;
   if (!WriteSynced(part, StateText(now, before)) ||
       !platform::RenameReplacing(part.c_str(), statePath)) {
+    const int error = errno;
     fs::remove(part, ec);
-    return false;
+    return Refuse(why, cannot, error);
   }
   SyncFolder(fs::path(statePath).parent_path());
   DropOldCopies(folder, now, before);
@@ -194,6 +216,7 @@ void JsonImage(const StateFields& fields, const std::string& prefix) {
   std::fputs("}", stdout);
   first = false;
   for (const char* key : {"time", "loader_version", "image_copy"}) field(key, false);
+  field("log_complete", true);
 }
 
 }  // namespace

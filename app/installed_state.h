@@ -14,10 +14,11 @@ namespace gpsfw {
 // key=value; it is replaced in one step, and never names a copy that is not there.
 using StateFields = std::map<std::string, std::string>;
 
-// False with the reason in `why` (naming the file) when the state cannot be written; the
-// state before is then left as it was.
+// False with the reason in `why` (naming the file and the system's error) when the state
+// cannot be written; the state before is then left as it was. `logComplete` false records
+// that the run's progress log lost lines (log_complete=false).
 bool WriteInstalledState(const char* statePath, const char* imagePath,
-                         const ReceiverIdentity& identity, std::string& why);
+                         const ReceiverIdentity& identity, bool logComplete, std::string& why);
 
 // The fields of a state file; false when it cannot be read.
 bool ReadStateFile(const char* statePath, StateFields& fields);

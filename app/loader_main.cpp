@@ -12,6 +12,8 @@
 #include "platform/low_latency.h"
 #include "platform/serial_port_list.h"
 #include "platform/stop_signals.h"
+#include "report/failure_reason.h"
+#include "report/progress_log.h"
 
 namespace gpsfw {
 namespace {
@@ -41,13 +43,30 @@ void TellRefusal(const LoaderOptions& options) {
 }
 
 // An update system must not believe a state it cannot find: an update whose state could not
-// be written ends with a code of its own, though the receiver has the new image.
-int RecordState(const LoaderOptions& options, const FrontEnd& front) {
-  std::string why;
-  if (WriteInstalledState(options.state, options.image, front.Facts().identity, why)) return 0;
-  std::fprintf(stderr, "gpsfwload: the update completed, but %s\n", why.c_str());
-  return kExitStateNotWritten;
-}
+// be written ends with a code of its own, though the receiver has the new image. Said on
+// standard error also under -q: it is a loss, not progress.
+class StateRecord : public CompletedUpdate {
+ public:
+  StateRecord(const LoaderOptions& options, const FrontEnd& front)
+      : options_(options), front_(front) {}
+  int Keep() override {
+    if (options_.state == nullptr) return 0;
+    std::string why;
+    const RunFacts& facts = front_.Facts();
+    if (WriteInstalledState(options_.state, options_.image, facts.identity,
+                            facts.logComplete && ProgressLogComplete(), why)) {
+      return 0;
+    }
+    if (options_.quiet)
+      std::fprintf(stderr, "gpsfwload: the update completed, but %s\n", why.c_str());
+    ReportFailure(MakeReason("state_not_written", "the update completed, but %s", why.c_str()));
+    return kExitStateNotWritten;
+  }
+
+ private:
+  const LoaderOptions& options_;
+  const FrontEnd& front_;
+};
 
 }  // namespace
 
@@ -74,8 +93,8 @@ int LoaderMain(int argc, char** argv) {
   front.Install();
   platform::SetLowLatencyWanted(!options.noLowLatency);
   platform::InstallStopHandlers();
-  const int code = RunLoader(options);
-  return code == 0 && options.state != nullptr ? RecordState(options, front) : code;
+  StateRecord state(options, front);
+  return RunLoader(options, &state);
 }
 
 }  // namespace gpsfw

@@ -15,6 +15,7 @@
 #include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/port_diagnosis.h"
+#include "platform/serial_port_list.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 #include "protocol/host_timing.h"
@@ -77,14 +78,31 @@ void TellLogRefused(const char* path, const char* why) {
   std::fprintf(stderr, ": %s\n", why);
 }
 
+// Two runs on one log would interleave their lines and leave two RetCode lines: the second
+// one stops before it touches the port, and the first run's log stays whole.
+void TellLogHeld(const char* path, long holder) {
+  char why[128];
+  if (holder > 0) {
+    std::snprintf(why, sizeof why,
+                  "another gpsfwload run (PID %ld) is writing it; it is left as it is", holder);
+  } else {
+    std::snprintf(why, sizeof why, "another gpsfwload run is writing it; it is left as it is");
+  }
+  TellLogRefused(path, why);
+}
+
 // The log must never be a file the run reads: the image, or an SFLD it may fall back to.
 bool OpenLog(const char* path, const char* imagePath) {
   const SparedFiles spared(imagePath, nullptr);
-  switch (OpenRunLog(path, spared.Paths(), spared.Count())) {
+  long holder = 0;
+  switch (OpenRunLog(path, spared.Paths(), spared.Count(), &holder)) {
     case LogOpenResult::kOpened:
       return true;
     case LogOpenResult::kWouldOverwrite:
       TellLogRefused(path, "it is the firmware image or an SFLD file; it is left as it is");
+      return false;
+    case LogOpenResult::kHeld:
+      TellLogHeld(path, holder);
       return false;
     case LogOpenResult::kFailed:
       break;
@@ -99,6 +117,18 @@ void TellPortFailed(const char* portName) {
   platform::PortDiagnosis diagnosis;
   platform::DiagnosePort(portName, &diagnosis);
   ReportFailure(MakeReason(diagnosis.code, "%s", diagnosis.text));
+}
+
+// A terminal, a GPS daemon or a modem manager reading the port takes the receiver's answers,
+// and the update would only see silence: they are named before the first wake-up.
+void TellPortShared(const char* port) {
+  char holders[256];
+  if (platform::DescribePortHolders(port, holders, sizeof holders) == 0) return;
+  Observe().OnPortShared(holders);
+  ReportWarning(MakeReason("port_shared",
+                           "other programs have %s open too and may take the receiver's answers: "
+                           "%s; the update goes on",
+                           port, holders));
 }
 
 int PrepareAndRun(RunState& run, const wchar_t* imagePath) {
@@ -147,7 +177,9 @@ int RunWithLog(const LoaderOptions& options) {
   }
   StoppableRun stoppable(run);
   run.link.giveUpAtUs = run.giveUpAtUs;
+  if (options.port != nullptr) run.link.usbSerial = platform::UsbSerialOf(options.port);
   CheckAdapterLatency(run.link, port);
+  TellPortShared(port);
   const int code = PrepareAndRun(run, imagePath);
   ClosePort(run.link);
   if (code == kRunGaveUp) TellGaveUp(options.giveUpAfterSeconds, run);
@@ -162,13 +194,18 @@ const char* RunLogPath(const LoaderOptions& options) {
   return options.check ? nullptr : kDefaultLogPath;
 }
 
-int RunLoader(const LoaderOptions& options) {
+int RunLoader(const LoaderOptions& options, CompletedUpdate* completed) {
   platform::SetStopRoutine(StopRun);
   const char* logPath = RunLogPath(options);
   int code = kRunLogFailed;
   if (logPath == nullptr) OpenUnwrittenLog();
   if (logPath == nullptr || OpenLog(logPath, options.image)) {
     code = RunWithLog(options);
+    if (code == kRunOk && completed != nullptr) {
+      // The state records whether the log is whole: every line but the last is out by now.
+      FlushProgressLog();
+      code = completed->Keep();
+    }
     EndRun(code);
   }
   platform::SetStopRoutine(nullptr);

@@ -116,8 +116,10 @@ void ConsoleProgress::OnPhase(UpdatePhase phase) {
   if (phase == UpdatePhase::kSfldUpload || phase == UpdatePhase::kFlashQueries) {
     failurePending_ = false;
   }
-  // A wake-up is shown once its number is known.
+  // A wake-up is shown once its number is known; a lost port has had its line (OnPortLost),
+  // which a plain console would otherwise print twice.
   if (phase == UpdatePhase::kDone || phase == UpdatePhase::kWaking) return;
+  if (phase == UpdatePhase::kPortLost && !Live()) return;
   ShowPhase();
 }
 
@@ -136,10 +138,19 @@ void ConsoleProgress::OnWake(int count) {
   waiting_ = false;
   if (silentWakes_ == kSilentWakesBeforeHint) {
     char text[kTextCapacity];
-    std::snprintf(text, sizeof text,
-                  "the receiver does not answer on %s: check its power, the cable, the port "
-                  "(-p) and the line speed its application uses",
-                  facts_.port);
+    if (facts_.portHolders[0] != '\0') {
+      std::snprintf(text, sizeof text,
+                    "the receiver does not answer on %s: %s hold%s the port open too and may "
+                    "take its answers; else check its power, the cable, the port (-p) and the "
+                    "line speed its application uses",
+                    facts_.port, facts_.portHolders,
+                    std::strchr(facts_.portHolders, ',') != nullptr ? "" : "s");
+    } else {
+      std::snprintf(text, sizeof text,
+                    "the receiver does not answer on %s: check its power, the cable, the port "
+                    "(-p) and the line speed its application uses",
+                    facts_.port);
+    }
     Line(text, kColourWarning);
   }
   ++silentWakes_;

@@ -1,5 +1,7 @@
 #include "front/event_stream.h"
 
+#include <cstring>
+
 #include "front/json_text.h"
 #include "front/protocol_names.h"
 
@@ -81,6 +83,29 @@ void EventStream::OnWarning(const FailureReason& reason) {
 
 namespace {
 
+const char* LostOutputName(LostOutput what) {
+  switch (what) {
+    case LostOutput::kLog:
+      return "log";
+    case LostOutput::kEvents:
+      return "events";
+    case LostOutput::kTrace:
+      return "trace";
+  }
+  return "log";
+}
+
+}  // namespace
+
+void EventStream::OnOutputLost(LostOutput what, const char* path, int error) {
+  JsonLine(out_, Now(), "output_lost")
+      .Text("output", LostOutputName(what))
+      .Text("path", path != nullptr ? path : "")
+      .Text("message", std::strerror(error));
+}
+
+namespace {
+
 // The parts of the identity that are known, as the object "identity".
 void WriteIdentity(JsonLine& line, const ReceiverIdentity& identity) {
   line.Begin("identity");
@@ -104,7 +129,8 @@ void EventStream::OnDone(int returnCode) {
   line.Int("code", returnCode)
       .Seconds("duration", now)
       .Int("bytes", static_cast<long long>(flashBytes_))
-      .Int("retries", retries_);
+      .Int("retries", retries_)
+      .Bool("log_complete", facts_.logComplete);
   // A failed run says why; a run that succeeded has no reason.
   if (returnCode != 0 && facts_.failed) {
     line.Text("reason", facts_.failureCode).Text("message", facts_.failureMessage);

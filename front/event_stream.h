@@ -27,6 +27,7 @@ class EventStream : public Observer {
   void OnAdapterLatency(const char* device, int timerMs, const char* advice) override;
   void OnWarning(const FailureReason& reason) override;
   void OnIdentity(const ReceiverIdentity& identity) override;
+  void OnOutputLost(LostOutput what, const char* path, int error) override;
   void OnDone(int returnCode) override;
 
  private:

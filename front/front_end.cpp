@@ -46,6 +46,7 @@ bool OpenOutput(const char* path, const char* what, const SparedFiles& spared, s
                         "it is the firmware image, an SFLD file, the log or the other output; "
                         "it is left as it is");
       return false;
+    case LogOpenResult::kHeld:
     case LogOpenResult::kFailed:
       break;
   }
@@ -124,7 +125,12 @@ void FrontEnd::DropFailedOutputs() {
                  strerror(output.error));
     Remove(output.view);
     if (output.file != nullptr) output.file->reset();
+    const LostOutput lost = output.lost;
+    const char* path = output.stream == stdout ? kStandardOutput : output.path;
+    const int error = output.error;
     output = Output{};
+    // The other views (the event stream, when the trace failed) hear of it.
+    for (size_t i = 0; i < viewCount_; ++i) views_[i]->OnOutputLost(lost, path, error);
   }
 }
 
@@ -136,11 +142,13 @@ void FrontEnd::Attach(const char* image, const char* port, const FrontEndOutputs
   }
   if (outputs.events != nullptr) {
     Add(&events_.emplace(outputs.events, facts_));
-    outputs_[0] = {"event stream", eventsPath_, outputs.events, &*events_, &eventsFile_};
+    outputs_[0] = {"event stream", eventsPath_,  outputs.events,
+                   &*events_,      &eventsFile_, LostOutput::kEvents};
   }
   if (outputs.trace != nullptr) {
     Add(&trace_.emplace(outputs.trace, facts_));
-    outputs_[1] = {"wire trace", tracePath_, outputs.trace, &*trace_, &traceFile_};
+    outputs_[1] = {"wire trace", tracePath_,  outputs.trace,
+                   &*trace_,     &traceFile_, LostOutput::kTrace};
   }
   if (outputs.check != nullptr) Add(&check_.emplace(outputs.check, facts_, outputs.checkJson));
   // The console progress shows failures and warnings in its own lines.
@@ -240,6 +248,22 @@ void FrontEnd::OnWaiting(const char* what, uint64_t sinceUs) {
 void FrontEnd::OnIdentity(const ReceiverIdentity& identity) {
   facts_.identity = identity;
   Each([&](Observer* view) { view->OnIdentity(identity); });
+}
+
+void FrontEnd::OnPortShared(const char* holders) {
+  std::snprintf(facts_.portHolders, sizeof facts_.portHolders, "%s", holders);
+  Each([&](Observer* view) { view->OnPortShared(holders); });
+}
+
+// Said at once, also under -q: quiet silences progress, never a loss. The update goes on.
+void FrontEnd::OnOutputLost(LostOutput what, const char* path, int error) {
+  if (what == LostOutput::kLog) {
+    facts_.logComplete = false;
+    std::fputs("gpsfwload: the progress log ", stderr);
+    WriteQuoted(stderr, path != nullptr ? path : "");
+    std::fprintf(stderr, " is incomplete: %s\n", strerror(error));
+  }
+  Each([&](Observer* view) { view->OnOutputLost(what, path, error); });
 }
 
 void FrontEnd::OnDone(int returnCode) {

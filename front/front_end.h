@@ -66,6 +66,8 @@ class FrontEnd : public Observer {
   void OnWarning(const FailureReason& reason) override;
   void OnWaiting(const char* what, uint64_t sinceUs) override;
   void OnIdentity(const ReceiverIdentity& identity) override;
+  void OnPortShared(const char* holders) override;
+  void OnOutputLost(LostOutput what, const char* path, int error) override;
   void OnDone(int returnCode) override;
 
  private:
@@ -80,6 +82,7 @@ class FrontEnd : public Observer {
     std::FILE* stream = nullptr;
     Observer* view = nullptr;
     File* file = nullptr;
+    LostOutput lost = LostOutput::kEvents;
     int error = 0;  // errno of the failed write; 0 while it writes
   };
 

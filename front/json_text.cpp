@@ -117,6 +117,12 @@ JsonLine& JsonLine::Int(const char* name, long long value) {
   return *this;
 }
 
+JsonLine& JsonLine::Bool(const char* name, bool value) {
+  Name(name);
+  std::fputs(value ? "true" : "false", out_);
+  return *this;
+}
+
 JsonLine& JsonLine::Address(const char* name, uint32_t value) {
   Name(name);
   std::fprintf(out_, "\"0x%08" PRIX32 "\"", value);

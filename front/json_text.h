@@ -30,6 +30,7 @@ class JsonLine {
 
   JsonLine& Text(const char* name, const char* value);
   JsonLine& Int(const char* name, long long value);
+  JsonLine& Bool(const char* name, bool value);
   // An address or a range end as a string, "0x10000000".
   JsonLine& Address(const char* name, uint32_t value);
   // Seconds with microsecond resolution, 12.345678.

@@ -35,6 +35,12 @@ struct RunFacts {
   char failureCode[32] = {};
   char failureMessage[FailureReason::kMessageCapacity] = {};
 
+  // Other programs that hold the port open ("PID 123 (minicom)"); empty when none.
+  char portHolders[256] = {};
+
+  // False once a line of the progress log could not be written.
+  bool logComplete = true;
+
   // What the receiver told of itself (its versions, the flash type), as far as known.
   ReceiverIdentity identity;
 

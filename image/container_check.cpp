@@ -43,8 +43,7 @@ void WhySectionFailed(FailureReason* why, const char* name, const SectionSum& su
   const long needed = sectionOffset + static_cast<long>(length / kWordBytes * kWordBytes) +
                       static_cast<long>(kWordBytes);
   if (!sum.storedRead) {
-    *why = MakeReason("image_truncated", "%ld bytes where the %s section needs %ld", size, name,
-                      needed);
+    *why = CutShortReason(name, size, needed);
   } else {
     *why = MakeReason("image_checksum",
                       "the %s section's checksum is wrong: stored 0x%08x, computed 0x%08x", name,
@@ -174,6 +173,11 @@ bool CheckContainer(std::FILE* stream, uint32_t* pfldChecksum, FailureReason* wh
   if (!passed) return false;
   if (pfldChecksum != nullptr) *pfldChecksum = pfld.computed;
   return true;
+}
+
+FailureReason CutShortReason(const char* section, long size, long needed) {
+  return MakeReason("image_truncated", "%ld bytes where the %s section needs %ld", size, section,
+                    needed);
 }
 
 }  // namespace gpsfw

@@ -14,4 +14,8 @@ namespace gpsfw {
 // A refusal's cause goes to *why when it is given.
 bool CheckContainer(std::FILE* stream, uint32_t* pfldChecksum, FailureReason* why = nullptr);
 
+// The cause of a container whose `section` ("PFLD", "FW") needs `needed` bytes of a file
+// that has `size`: an interrupted download, most often.
+FailureReason CutShortReason(const char* section, long size, long needed);
+
 }  // namespace gpsfw

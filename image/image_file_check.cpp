@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image/container_check.h"
 #include "image/container_layout.h"
 
 namespace gpsfw {
@@ -43,6 +44,26 @@ bool ImageCarriesSfldTail(const char* path) {
   }
   std::fclose(stream);
   return carries;
+}
+
+bool BinaryImageCutShort(const char* path, FailureReason* why) {
+  std::FILE* stream = std::fopen(path, "rb");
+  if (stream == nullptr) return false;
+  uint32_t fwStart = 0;
+  uint32_t fwEnd = 0;
+  long needed = 0;
+  long size = 0;
+  if (ReadWordAt(stream, kFwHeaderOffset, fwStart) && fwStart == FW_BASE &&
+      ReadWord(stream, fwEnd) && fwEnd > FW_BASE && std::fseek(stream, 0, SEEK_END) == 0) {
+    size = std::ftell(stream);
+    // The FW's words and its checksum word behind them.
+    needed = static_cast<long>(kFwSectionOffset + (fwEnd - FW_BASE) / kWordBytes * kWordBytes +
+                               kWordBytes);
+  }
+  std::fclose(stream);
+  if (size <= 0 || size >= needed) return false;
+  *why = CutShortReason("FW", size, needed);
+  return true;
 }
 
 }  // namespace gpsfw

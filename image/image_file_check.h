@@ -13,4 +13,8 @@ bool ImageFileUsable(const char* path, FailureReason* why);
 // an SFLD tail (at least the tail's own checksum word).
 bool ImageCarriesSfldTail(const char* path);
 
+// Whether the binary container at `path` ends before its FW section does (its header says
+// where): true with the cause (image_truncated, both sizes) in *why.
+bool BinaryImageCutShort(const char* path, FailureReason* why);
+
 }  // namespace gpsfw

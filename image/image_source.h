@@ -30,6 +30,8 @@ class ImageSource {
   const ImageExtent& Extent() const { return extent_; }
   // The binary reader's stream for the container check; nullptr unless open as binary.
   std::FILE* BinaryStream();
+  // SRecReader::TooLongLine of an S-record image; 0 for a binary one.
+  int TooLongLine() const { return type_ == kImageSRecord ? srec_.TooLongLine() : 0; }
 
  private:
   ImageType type_ = kImageBinary;

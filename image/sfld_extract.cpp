@@ -14,6 +14,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
+#include "platform/unnamed_file.h"
 
 namespace gpsfw {
 namespace {
@@ -124,10 +125,48 @@ bool TailStart(int image, uint32_t& tailStart) {
 
 }  // namespace
 
+namespace {
+
+// The tail into `out`, its words summed and its stored checksum read.
+bool CopyTail(int image, uint32_t tailStart, uint64_t fileSize, int out, SfldTail& found) {
+  return CopyPayload(image, tailStart, found.payloadSize, out, found.computed) &&
+         ReadWordAtOffset(image, static_cast<off_t>(fileSize - kWordBytes), found.stored);
+}
+
+// The copy beside `outPath`; an invalid descriptor with *tempError set when the folder
+// cannot take it (missing, not writable, full).
+platform::UniqueFd CopyToFolder(int image, uint32_t tailStart, uint64_t fileSize,
+                                const char* outPath, SfldTail& found, int* notReplaced,
+                                int* tempError) {
+  ScratchFile out;
+  errno = 0;
+  if (!out.Create(outPath) || !CopyTail(image, tailStart, fileSize, out.WritingFd(), found)) {
+    *tempError = errno != 0 ? errno : EIO;
+    return platform::UniqueFd();
+  }
+  platform::UniqueFd written = out.Finish(outPath, notReplaced);
+  if (!written.Valid()) *tempError = errno != 0 ? errno : EIO;
+  return written;
+}
+
+// The run's own copy, without a name: the temporary folder could not take it.
+platform::UniqueFd CopyUnnamed(int image, uint32_t tailStart, uint64_t fileSize, SfldTail& found) {
+  platform::UniqueFd copy(platform::OpenUnnamedFile(kSfldTempName));
+  if (!copy.Valid() || !CopyTail(image, tailStart, fileSize, copy.Get(), found) ||
+      ::lseek(copy.Get(), 0, SEEK_SET) != 0) {
+    return platform::UniqueFd();
+  }
+  return copy;
+}
+
+}  // namespace
+
 bool ExtractSfldReading(const char* imagePath, const char* outPath, SfldTail* tail,
-                        platform::UniqueFd* reading, int* replaceError) {
+                        platform::UniqueFd* reading, int* replaceError, int* tempError) {
   int notReplaced = 0;
+  int folderError = 0;
   if (replaceError != nullptr) *replaceError = 0;
+  if (tempError != nullptr) *tempError = 0;
   SfldTail found{false, 0, 0, 0};
   if (tail != nullptr) *tail = found;
   platform::UniqueFd image(platform::OpenRegularFile(imagePath));
@@ -140,13 +179,14 @@ bool ExtractSfldReading(const char* imagePath, const char* outPath, SfldTail* ta
   // A tail too short to hold its checksum word counts as no tail.
   if (fileSize <= tailStart || fileSize - tailStart < kWordBytes) return false;
   found.payloadSize = fileSize - tailStart - kWordBytes;
-  ScratchFile out;
-  if (!out.Create(outPath)) return false;
-  if (!CopyPayload(image.Get(), tailStart, found.payloadSize, out.WritingFd(), found.computed) ||
-      !ReadWordAtOffset(image.Get(), static_cast<off_t>(fileSize - kWordBytes), found.stored)) {
-    return false;
+  platform::UniqueFd written =
+      CopyToFolder(image.Get(), tailStart, fileSize, outPath, found, &notReplaced, &folderError);
+  // A folder that cannot take the copy is the folder's fault, not the image's: a run that
+  // reads its own copy goes on without the shared file.
+  if (!written.Valid() && reading != nullptr && tempError != nullptr) {
+    written = CopyUnnamed(image.Get(), tailStart, fileSize, found);
   }
-  platform::UniqueFd written = out.Finish(outPath, &notReplaced);
+  if (tempError != nullptr) *tempError = folderError;
   if (!written.Valid()) return false;
   // Another reader of `outPath` could not get this copy: the run alone may use it.
   if (notReplaced != 0 && reading == nullptr) return false;
@@ -169,10 +209,10 @@ bool SfldTempPath(char* out, size_t capacity) {
 }
 
 bool ExtractSfld(const wchar_t* imagePath, const char* tempPath, platform::UniqueFd* reading,
-                 int* replaceError) {
+                 int* replaceError, int* tempError) {
   char narrowPath[kPathCapacity];
   platform::NarrowFromWide(narrowPath, sizeof narrowPath, imagePath);
-  return ExtractSfldReading(narrowPath, tempPath, nullptr, reading, replaceError);
+  return ExtractSfldReading(narrowPath, tempPath, nullptr, reading, replaceError, tempError);
 }
 
 }  // namespace gpsfw

@@ -1,12 +1,14 @@
 #include "image/sfld_loader.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "image/image_objects.h"
 #include "image/wide_format.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "report/failure_reason.h"
 #include "report/progress_log.h"
 
 namespace gpsfw {
@@ -31,6 +33,16 @@ void LogCannotOpen(const char* path) {
   wchar_t message[kMessageCapacity];
   FormatWide(message, kMessageCapacity, L"Can not open '%ls'", widePath);
   LogWide(message);
+}
+
+// The folder is the user's to fix; the image is fine and the update goes on.
+void TellTempUnusable(const char* tempPath, int error) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  ReportWarning(MakeReason("sfld_temp_unusable",
+                           "the image's SFLD cannot be copied to %s (TMPDIR %s%s: %s); the "
+                           "update reads a copy that has no name",
+                           tempPath, tmpdir != nullptr ? "is " : "is unset",
+                           tmpdir != nullptr ? tmpdir : "", std::strerror(error)));
 }
 
 }  // namespace
@@ -87,8 +99,9 @@ bool LoadSfld(const wchar_t* imagePath, SfldOrigin* origin) {
   char tempPath[kPathCapacity];
   platform::UniqueFd extracted;
   int notReplaced = 0;
+  int tempError = 0;
   const bool found = SfldTempPath(tempPath, sizeof tempPath) &&
-                     ExtractSfld(imagePath, tempPath, &extracted, &notReplaced);
+                     ExtractSfld(imagePath, tempPath, &extracted, &notReplaced, &tempError);
   SRecReader& reader = SfldReader();
   char path[kPathCapacity];
   bool opened = false;
@@ -100,9 +113,11 @@ bool LoadSfld(const wchar_t* imagePath, SfldOrigin* origin) {
     LogWide(L"SFLD section skipped");
     opened = OpenFallback(reader, path, sizeof path);
   }
+  if (found && tempError != 0) TellTempUnusable(tempPath, tempError);
   if (origin != nullptr) {
     origin->fromTail = found;
     origin->notReplaced = found ? notReplaced : 0;
+    origin->tempError = found ? tempError : 0;
     std::snprintf(origin->path, sizeof origin->path, "%s", path);
   }
   if (!opened) {

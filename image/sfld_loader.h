@@ -27,8 +27,12 @@ inline constexpr size_t kPathCapacity = 4096;
 // another process later renames over `outPath`. Where the file at `outPath` cannot be
 // replaced (another user's, in a sticky folder), the copy is read through `reading` alone
 // and `replaceError` (when given) gets the reason; without `reading` that is a failure.
+// Where the folder of `outPath` cannot take the copy at all (missing, not writable, full),
+// `tempError` (when given, with `reading`) gets the reason and the run reads a copy that
+// has no name.
 bool ExtractSfldReading(const char* imagePath, const char* outPath, SfldTail* tail,
-                        platform::UniqueFd* reading, int* replaceError = nullptr);
+                        platform::UniqueFd* reading, int* replaceError = nullptr,
+                        int* tempError = nullptr);
 bool ExtractSfldTo(const char* imagePath, const char* outPath, SfldTail* tail);
 
 // The temporary SFLD file: $TMPDIR/sfld_tmp.hex. False when the path does not fit.
@@ -36,7 +40,7 @@ bool SfldTempPath(char* out, size_t capacity);
 
 // ExtractSfldReading from the image named by wide text into `tempPath`.
 bool ExtractSfld(const wchar_t* imagePath, const char* tempPath, platform::UniqueFd* reading,
-                 int* replaceError = nullptr);
+                 int* replaceError = nullptr, int* tempError = nullptr);
 
 // Where an SFLD is looked for when the image carries none: "sfld.hex" beside the program,
 // then "../share/gpsfwload/sfld.hex" from the program's directory (an installed loader's
@@ -52,6 +56,9 @@ struct SfldOrigin {
   // Not 0 when the image's SFLD could not replace the file at `path` (errno): the run reads
   // its own copy of the tail, which has no name.
   int notReplaced = 0;
+  // Not 0 when the temporary folder could not take the copy at all (errno): the run reads
+  // a copy of the tail that has no name.
+  int tempError = 0;
 };
 
 // Opens and scans the process-wide SFLD reader on the image's SFLD tail or else on the

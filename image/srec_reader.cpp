@@ -6,8 +6,8 @@ namespace gpsfw {
 namespace {
 
 constexpr size_t kLineBuffer = 256;
-// fgets limit: at most 254 characters and the terminator.
-constexpr int kLineLimit = 255;
+// fgets limit: at most kSRecLongestLine characters and the terminator.
+constexpr int kLineLimit = kSRecLongestLine + 1;
 constexpr uint8_t kDataType = 3;
 constexpr uint8_t kEntryType = 7;
 constexpr uint32_t kNoAddress = 0xFFFFFFFF;
@@ -25,7 +25,27 @@ bool SRecReader::Adopt(int fd) {
   return file_.Adopt(fd, "r");
 }
 
+void SRecReader::ToStart() {
+  file_.ToStart();
+  lineNumber_ = 0;
+  tooLongLine_ = 0;
+}
+
+bool SRecReader::LineEndsHere() {
+  std::FILE* stream = file_.Get();
+  const int next = std::fgetc(stream);
+  if (next == EOF || next == '\n') return true;
+  if (next == '\r') {
+    const int after = std::fgetc(stream);
+    if (after != '\n' && after != EOF) std::ungetc(after, stream);
+    return true;
+  }
+  return false;
+}
+
 void SRecReader::Close() {
+  lineNumber_ = 0;
+  tooLongLine_ = 0;
   file_.Close();
   carry_.present = 0;
   extent_ = ImageExtent{};
@@ -36,6 +56,14 @@ int SRecReader::ParseLine(SRecLine& line) {
   std::memset(text, 0, sizeof text);
   if (!file_.IsOpen()) return kLineError;
   if (std::fgets(text, kLineLimit, file_.Get()) == nullptr) return kLineEnd;
+  ++lineNumber_;
+  // A line the buffer cannot hold is refused whole, rather than read as two.
+  const size_t length = std::strlen(text);
+  if (length == static_cast<size_t>(kSRecLongestLine) && std::strchr(text, '\n') == nullptr &&
+      !LineEndsHere()) {
+    tooLongLine_ = lineNumber_;
+    return kLineError;
+  }
   // A CR ends the text as well, so CR LF and LF files read alike.
   for (char& c : text) {
     if (c == '\r' || c == '\n') c = '\0';
@@ -46,7 +74,7 @@ int SRecReader::ParseLine(SRecLine& line) {
 bool SRecReader::Probe() {
   SRecLine line;
   if (ParseLine(line) == kLineError) return false;
-  file_.ToStart();
+  ToStart();
   return true;
 }
 
@@ -81,7 +109,7 @@ bool SRecReader::Scan() {
 }
 
 void SRecReader::Rewind() {
-  file_.ToStart();
+  ToStart();
   carry_.present = 0;
 }
 

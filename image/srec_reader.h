@@ -13,6 +13,9 @@ inline constexpr size_t kSRecLineData = 256;
 // An S3 line with 32 data bytes: 'S', type, count, 8 address digits, 64 data digits, sum.
 inline constexpr size_t kSRecMaxLineText = 78;
 
+// The longest line, without its line end, the reader takes.
+inline constexpr int kSRecLongestLine = 254;
+
 // One parsed S-record line.
 struct SRecLine {
   uint8_t type;                  // 0..9 for S0..S9
@@ -58,9 +61,18 @@ class SRecReader {
   bool NextRecord(RecordPacket& packet);
   int ParseLine(SRecLine& line);
   const ImageExtent& Extent() const { return extent_; }
+  // The number (from 1) of the line that made the last read fail by being longer than
+  // kSRecLongestLine; 0 when none did.
+  int TooLongLine() const { return tooLongLine_; }
 
  private:
+  void ToStart();
+  // After a read that filled the buffer: true when the line ends there.
+  bool LineEndsHere();
+
   StdioFile file_;
+  int lineNumber_ = 0;
+  int tooLongLine_ = 0;
   ImageExtent extent_{};
   CarryOver carry_{};
 };

@@ -9,6 +9,29 @@
 
 namespace gpsfw {
 
+namespace {
+
+// An adapter that re-enumerates comes back under another node with the same serial number:
+// the next reopen goes there. Nothing happens while no port, or several, have the number.
+void FollowAdapter(const SerialLink& link) {
+  if (link.usbSerial == nullptr) return;
+  // Kept off the stack: the list of every port is large.
+  static platform::SerialPortList list;
+  if (!platform::ListSerialPorts(link.portRoots, platform::PortProbe::kNoOpen, &list)) return;
+  const platform::SerialPortInfo* found = nullptr;
+  size_t matches = 0;
+  if (platform::FindUsbSerial(list, link.usbSerial, &found, &matches) !=
+      platform::UsbSerialMatch::kOne) {
+    return;
+  }
+  char device[sizeof found->device];
+  if (platform::PortNameOfListed(*found, device, sizeof device)) {
+    (void)platform::Serial().Retarget(link.port, device);
+  }
+}
+
+}  // namespace
+
 bool TakePortLoss(SerialLink& link) {
   const bool pending = link.lossPending;
   link.lossPending = false;
@@ -30,6 +53,7 @@ void RecoverLostPort(SerialLink& link) {
     // session ends at its next look at the time.
     if (link.giveUpAtUs != 0 && platform::NowUs() >= link.giveUpAtUs) return;
     platform::SleepMs(kLostPortCheckMs);
+    FollowAdapter(link);
     ReportWaiting("the serial port to come back", since);
   }
   LogWide(L"Serial port back.");

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/serial_port_list.h"
+
 namespace gpsfw {
 
 using PortHandle = int;
@@ -31,6 +33,11 @@ struct SerialLink {
   // The platform clock's time after which a lost port is no longer waited for (the run's
   // --give-up-after); 0 waits for ever, as a receiver's adapter may come back at any time.
   uint64_t giveUpAtUs = 0;
+  // The USB serial number the port was chosen by (-p usb-serial:SERIAL), nullptr otherwise:
+  // a lost port is then looked for again under whatever device the adapter comes back as,
+  // among the ports under `portRoots`.
+  const char* usbSerial = nullptr;
+  platform::PortRoots portRoots = platform::kSystemPortRoots;
 };
 
 // True when the port opened at `baud`; the link is left closed otherwise.

@@ -65,9 +65,13 @@ int OpenRegularFile(const char* path) {
   return fd.Release();
 }
 
-int OpenOutputDescriptor(const char* path, const char* const* spared, size_t sparedCount,
-                         bool* isSpared) {
+namespace {
+
+// `holder` nullptr: the file is not held.
+int OpenOutput(const char* path, const char* const* spared, size_t sparedCount, bool* isSpared,
+               long* holder) {
   *isSpared = false;
+  if (holder != nullptr) *holder = kNotHeld;
   // Not truncated on open: whether the file may be truncated is known only once it is open.
   UniqueFd fd(::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
                      kOutputFileMode));
@@ -78,8 +82,24 @@ int OpenOutputDescriptor(const char* path, const char* const* spared, size_t spa
     *isSpared = true;
     return -1;
   }
+  // A device (/dev/null) is shared by every run; only a file of its own is held.
+  if (holder != nullptr && S_ISREG(info.st_mode) && !LockForWriting(fd.Get(), holder)) {
+    return Failed(fd);
+  }
   if (!PrepareForWriting(fd.Get(), info)) return Failed(fd);
   return fd.Release();
+}
+
+}  // namespace
+
+int OpenOutputDescriptor(const char* path, const char* const* spared, size_t sparedCount,
+                         bool* isSpared) {
+  return OpenOutput(path, spared, sparedCount, isSpared, nullptr);
+}
+
+int OpenHeldOutputDescriptor(const char* path, const char* const* spared, size_t sparedCount,
+                             bool* isSpared, long* holder) {
+  return OpenOutput(path, spared, sparedCount, isSpared, holder);
 }
 
 }  // namespace gpsfw::platform

@@ -19,4 +19,19 @@ int OpenRegularFile(const char* path);
 int OpenOutputDescriptor(const char* path, const char* const* spared, size_t sparedCount,
                          bool* isSpared);
 
+// What OpenHeldOutputDescriptor puts in *holder when no other process holds the file.
+inline constexpr long kNotHeld = -1;
+
+// OpenOutputDescriptor for a file the caller holds for itself while the descriptor is open: a
+// regular file is locked for writing (a lock that ends with the process) before it is
+// truncated. When another process holds it: -1 with EAGAIN, nothing truncated, and *holder
+// set to that process's PID (0 when the system cannot tell); otherwise *holder is kNotHeld.
+int OpenHeldOutputDescriptor(const char* path, const char* const* spared, size_t sparedCount,
+                             bool* isSpared, long* holder);
+
+// Locks the whole file open at `fd` for writing, without waiting. False when another process
+// holds a lock on it, with that process's PID in *holder (0 when unknown), or when the lock
+// cannot be taken (errno).
+bool LockForWriting(int fd, long* holder);
+
 }  // namespace gpsfw::platform

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -84,42 +85,60 @@ void AddGroupHint(PortDiagnosis* out, gid_t gid) {
       name, name);
 }
 
-// The processes that hold `device` open, from /proc/PID/fd; nothing where /proc tells none.
-void AddHolders(PortDiagnosis* out, const char* device) {
+// True when process `pid` has `device` open, from /proc/PID/fd.
+bool Holds(long pid, const char* device) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%ld/fd", pid);
+  DIR* fds = ::opendir(path);
+  if (fds == nullptr) return false;
+  bool holds = false;
+  while (const dirent* fd = ::readdir(fds)) {
+    char link[352];
+    char target[kDeviceCapacity];
+    std::snprintf(link, sizeof link, "%s/%s", path, fd->d_name);
+    const ssize_t n = ::readlink(link, target, sizeof target - 1);
+    if (n <= 0) continue;
+    target[n] = '\0';
+    if (std::strcmp(target, device) == 0) holds = true;
+  }
+  ::closedir(fds);
+  return holds;
+}
+
+// "PID 123 (minicom), PID 456 (gpsd)": the processes other than this one that hold `device`
+// open; the count.
+int ListHolders(const char* device, char* text, size_t capacity) {
+  if (capacity > 0) text[0] = '\0';
   DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return;
+  if (proc == nullptr) return 0;
   int named = 0;
   const long self = static_cast<long>(::getpid());
   while (const dirent* entry = ::readdir(proc)) {
     char* end = nullptr;
     const long pid = std::strtol(entry->d_name, &end, 10);
     if (*end != '\0' || pid <= 0 || pid == self || named == kMostHoldersNamed) continue;
+    if (!Holds(pid, device)) continue;
     char path[64];
-    std::snprintf(path, sizeof path, "/proc/%ld/fd", pid);
-    DIR* fds = ::opendir(path);
-    if (fds == nullptr) continue;
-    bool holds = false;
-    while (const dirent* fd = ::readdir(fds)) {
-      char link[352];
-      char target[kDeviceCapacity];
-      std::snprintf(link, sizeof link, "%s/%s", path, fd->d_name);
-      const ssize_t n = ::readlink(link, target, sizeof target - 1);
-      if (n <= 0) continue;
-      target[n] = '\0';
-      if (std::strcmp(target, device) == 0) holds = true;
-    }
-    ::closedir(fds);
-    if (!holds) continue;
     char name[64] = "?";
     std::snprintf(path, sizeof path, "/proc/%ld/comm", pid);
     if (std::FILE* comm = std::fopen(path, "r")) {
       if (std::fgets(name, sizeof name, comm) != nullptr) name[std::strcspn(name, "\n")] = '\0';
       std::fclose(comm);
     }
-    Add(out, "%s PID %ld (%s)", named == 0 ? "; held by" : ",", pid, name);
+    const size_t used = std::strlen(text);
+    if (used + 1 < capacity) {
+      std::snprintf(text + used, capacity - used, "%sPID %ld (%s)", named == 0 ? "" : ", ", pid,
+                    name);
+    }
     ++named;
   }
   ::closedir(proc);
+  return named;
+}
+
+void AddHolders(PortDiagnosis* out, const char* device) {
+  char holders[256];
+  if (ListHolders(device, holders, sizeof holders) > 0) Add(out, "; held by %s", holders);
 }
 
 // Opens the device as the loader does, to learn which step refuses it.
@@ -177,6 +196,16 @@ void DiagnosePort(const char* portName, PortDiagnosis* out) {
   }
   Add(out, " cannot be opened");
   Probe(out, device, info);
+}
+
+int DescribePortHolders(const char* portName, char* text, size_t capacity) {
+  if (capacity > 0) text[0] = '\0';
+  char device[kDeviceCapacity];
+  char resolved[PATH_MAX];
+  if (!DevicePathForPort(portName, device, sizeof device)) return 0;
+  // /proc names the device itself, not the link the port was given by.
+  const char* canonical = ::realpath(device, resolved) != nullptr ? resolved : device;
+  return ListHolders(canonical, text, capacity);
 }
 
 }  // namespace gpsfw::platform

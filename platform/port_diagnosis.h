@@ -17,4 +17,9 @@ struct PortDiagnosis {
 // `portName` as given to -p.
 void DiagnosePort(const char* portName, PortDiagnosis* out);
 
+// Other programs that hold the port open (a terminal, a GPS daemon, a modem manager probing
+// a new device), which would take the receiver's answers: "PID 123 (minicom), PID 456
+// (gpsd)" in `text`, the first few of them; their count, 0 where the system cannot tell.
+int DescribePortHolders(const char* portName, char* text, size_t capacity);
+
 }  // namespace gpsfw::platform

@@ -60,6 +60,9 @@ class SerialDriver {
   // Opens the device `handle` was opened on once more, exclusively and with the settings it
   // last had, and keeps the handle. False while the device is not back.
   virtual bool Reopen(int /*handle*/) { return false; }
+  // The device the next Reopen of the lost `handle` opens: a USB adapter that came back under
+  // another name (ttyUSB7 as ttyUSB8). False when the driver cannot follow a device.
+  virtual bool Retarget(int /*handle*/, const char* /*device*/) { return false; }
 
   // Whether the port's driver runs at low latency, as asked at the open (or the last
   // reopen); see SetLowLatencyWanted. A simulated line has no latency to lower.

@@ -131,6 +131,13 @@ class TermiosDriver final : public SerialDriver {
     return true;
   }
 
+  bool Retarget(int handle, const char* device) override {
+    OpenTty* tty = Find(handle);
+    if (tty == nullptr || !tty->lost || std::strlen(device) >= sizeof tty->device) return false;
+    std::strcpy(tty->device, device);
+    return true;
+  }
+
   bool Configure(int handle, uint32_t baud) override {
     speed_t speed = 0;
     OpenTty* tty = Find(handle);

@@ -30,4 +30,10 @@ void DiagnosePort(const char* portName, PortDiagnosis* out) {
                 portName, why, static_cast<unsigned long>(error));
 }
 
+// Windows opens a serial port for one program at a time: no other can hold it beside the loader.
+int DescribePortHolders(const char* /*portName*/, char* text, size_t capacity) {
+  if (capacity > 0) text[0] = '\0';
+  return 0;
+}
+
 }  // namespace gpsfw::platform

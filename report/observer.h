@@ -35,6 +35,9 @@ enum class RecordOutcome {
 
 enum class WireDirection { kToTarget, kFromTarget };
 
+// An output the user asked for that stopped being written during the run.
+enum class LostOutput { kLog, kEvents, kTrace };
+
 // One record as it was offered to the target.
 struct RecordReport {
   RecordStage stage = RecordStage::kFlash;
@@ -91,6 +94,13 @@ class Observer {
   // The receiver told one more part of what it is; `identity` holds every part known so far
   // in this run (a part told again replaces the earlier text).
   virtual void OnIdentity(const ReceiverIdentity& /*identity*/) {}
+  // Other programs hold the port open beside the loader and may take the receiver's answers:
+  // `holders` names them ("PID 123 (minicom)"). Reported before the first wake-up; a warning
+  // (OnWarning) follows.
+  virtual void OnPortShared(const char* /*holders*/) {}
+  // Writing `what` at `path` failed with `error` (an errno): what was asked for is no longer
+  // complete. Reported once per output, when the failure is found; the update goes on.
+  virtual void OnOutputLost(LostOutput /*what*/, const char* /*path*/, int /*error*/) {}
   // The run ends with `returnCode` (after the "RetCode" line has been written).
   virtual void OnDone(int /*returnCode*/) {}
 };

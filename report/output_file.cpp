@@ -7,13 +7,21 @@
 
 namespace gpsfw {
 
-LogOpenResult OpenOutputFile(const char* path, const char* mode, const char* const* spared,
-                             size_t sparedCount, std::FILE** stream) {
+namespace {
+
+LogOpenResult OpenStream(const char* path, const char* mode, const char* const* spared,
+                         size_t sparedCount, std::FILE** stream, long* holder) {
   *stream = nullptr;
   bool isSpared = false;
-  platform::UniqueFd fd(platform::OpenOutputDescriptor(path, spared, sparedCount, &isSpared));
+  platform::UniqueFd fd(
+      holder != nullptr
+          ? platform::OpenHeldOutputDescriptor(path, spared, sparedCount, &isSpared, holder)
+          : platform::OpenOutputDescriptor(path, spared, sparedCount, &isSpared));
   if (isSpared) return LogOpenResult::kWouldOverwrite;
-  if (!fd.Valid()) return LogOpenResult::kFailed;
+  if (!fd.Valid()) {
+    const bool held = holder != nullptr && *holder != platform::kNotHeld;
+    return held ? LogOpenResult::kHeld : LogOpenResult::kFailed;
+  }
   *stream = ::fdopen(fd.Get(), mode);
   if (*stream == nullptr) {
     const int error = errno;
@@ -23,6 +31,21 @@ LogOpenResult OpenOutputFile(const char* path, const char* mode, const char* con
   }
   fd.Release();
   return LogOpenResult::kOpened;
+}
+
+}  // namespace
+
+LogOpenResult OpenOutputFile(const char* path, const char* mode, const char* const* spared,
+                             size_t sparedCount, std::FILE** stream) {
+  return OpenStream(path, mode, spared, sparedCount, stream, nullptr);
+}
+
+LogOpenResult OpenHeldOutputFile(const char* path, const char* mode, const char* const* spared,
+                                 size_t sparedCount, std::FILE** stream, long* holder) {
+  long held = platform::kNotHeld;
+  const LogOpenResult result = OpenStream(path, mode, spared, sparedCount, stream, &held);
+  if (holder != nullptr) *holder = held;
+  return result;
 }
 
 bool RefusedAsSymbolicLink(int error) {

@@ -1,5 +1,6 @@
 #include "report/progress_log.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -12,31 +13,53 @@ namespace {
 
 // Room for a message that holds the longest path the loader accepts; longer lines are cut.
 constexpr size_t kConversionBuffer = 8192;
+// The log's name as given, for the message that says it is incomplete.
+constexpr size_t kLogNameCapacity = 4096;
 
 std::FILE* g_log = nullptr;
 // A log whose lines reach the observer only (--check without -l): no file is written.
 bool g_unwritten = false;
+char g_logName[kLogNameCapacity] = {};
+// errno of the first write the log lost in this run; 0 while every line reached the file.
+int g_lostError = 0;
 
 bool LogIsOpen() {
   return g_log != nullptr || g_unwritten;
 }
 
-}  // namespace
-
-LogOpenResult OpenRunLog(const char* path, const char* const* spared, size_t sparedCount) {
+void Forget() {
   if (g_log != nullptr) std::fclose(g_log);
   g_log = nullptr;
   g_unwritten = false;
-  return OpenOutputFile(path, "wb", spared, sparedCount, &g_log);
+  g_lostError = 0;
+}
+
+// A full disk or a failing device: said once, at once, through the observer; the run goes
+// on, and later lines are still tried, so that the last line can still reach the file.
+void NoteWrite(bool written) {
+  if (written && std::ferror(g_log) == 0) return;
+  const int error = errno != 0 ? errno : EIO;
+  std::clearerr(g_log);
+  if (g_lostError != 0) return;
+  g_lostError = error;
+  Observe().OnOutputLost(LostOutput::kLog, g_logName, error);
+}
+
+}  // namespace
+
+LogOpenResult OpenRunLog(const char* path, const char* const* spared, size_t sparedCount,
+                         long* holder) {
+  Forget();
+  std::snprintf(g_logName, sizeof g_logName, "%s", path);
+  return OpenHeldOutputFile(path, "wb", spared, sparedCount, &g_log, holder);
 }
 
 bool OpenProgressLog(const char* path) {
-  return OpenRunLog(path, nullptr, 0) == LogOpenResult::kOpened;
+  return OpenRunLog(path, nullptr, 0, nullptr) == LogOpenResult::kOpened;
 }
 
 void OpenUnwrittenLog() {
-  if (g_log != nullptr) std::fclose(g_log);
-  g_log = nullptr;
+  Forget();
   g_unwritten = true;
 }
 
@@ -44,16 +67,25 @@ bool ProgressLogIsOpen() {
   return LogIsOpen();
 }
 
+bool ProgressLogComplete() {
+  return g_lostError == 0;
+}
+
 void FlushProgressLog() {
-  if (g_log != nullptr) std::fflush(g_log);
+  if (g_log != nullptr) NoteWrite(std::fflush(g_log) == 0);
 }
 
 void CloseProgressLog(int returnCode) {
   g_unwritten = false;
   if (g_log == nullptr) return;
-  std::fprintf(g_log, "RetCode: %d\r\n", returnCode);
-  std::fclose(g_log);
+  errno = 0;
+  NoteWrite(std::fprintf(g_log, "RetCode: %d\r\n", returnCode) > 0 && std::fflush(g_log) == 0);
+  std::FILE* log = g_log;
   g_log = nullptr;
+  if (std::fclose(log) != 0 && g_lostError == 0) {
+    g_lostError = errno != 0 ? errno : EIO;
+    Observe().OnOutputLost(LostOutput::kLog, g_logName, g_lostError);
+  }
 }
 
 void LogWide(const wchar_t* text) {
@@ -62,15 +94,18 @@ void LogWide(const wchar_t* text) {
   std::memset(line, 0, sizeof line);
   platform::NarrowFromWide(line, sizeof line, text);
   if (g_log != nullptr) {
-    std::fprintf(g_log, "%s\r\n", line);
-    std::fflush(g_log);
+    errno = 0;
+    NoteWrite(std::fprintf(g_log, "%s\r\n", line) >= 0 && std::fflush(g_log) == 0);
   }
   Observe().OnLogLine(line);
 }
 
 void LogNarrow(const char* text) {
   if (!LogIsOpen()) return;
-  if (g_log != nullptr) std::fprintf(g_log, "%s\r\n", text);
+  if (g_log != nullptr) {
+    errno = 0;
+    NoteWrite(std::fprintf(g_log, "%s\r\n", text) >= 0);
+  }
   Observe().OnLogLine(text);
 }
 

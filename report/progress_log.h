@@ -9,16 +9,22 @@ namespace gpsfw {
 // The progress log: one 8-bit text file with CR LF line ends. While it is closed every
 // operation does nothing.
 
-// Opens the log for a run as OpenOutputFile does (output_file.h): never through a symbolic
-// link, never over one of the `spared` files.
-LogOpenResult OpenRunLog(const char* path, const char* const* spared, size_t sparedCount);
+// Opens the log for a run as OpenHeldOutputFile does (output_file.h): never through a
+// symbolic link, never over one of the `spared` files, never over a log that another run
+// holds (kHeld, with its PID in *holder when `holder` is given). The log stays held until it
+// is closed.
+LogOpenResult OpenRunLog(const char* path, const char* const* spared, size_t sparedCount,
+                         long* holder);
 // OpenRunLog with nothing to spare; true when opened.
 bool OpenProgressLog(const char* path);
 // A log for a run that leaves no file (--check without -l): every line goes to the observer
 // as usual and nowhere else; CloseProgressLog ends it.
 void OpenUnwrittenLog();
 bool ProgressLogIsOpen();
-// Puts every line written so far on disk.
+// False once a line of this run's log could not be written (a full disk, a failing device);
+// the observer heard of it then (OnOutputLost).
+bool ProgressLogComplete();
+// Hands every line written so far to the system.
 void FlushProgressLog();
 // Writes "RetCode: %d" and closes the log.
 void CloseProgressLog(int returnCode);

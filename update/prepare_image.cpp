@@ -78,6 +78,9 @@ bool PrepareImage(RunState& run, const wchar_t* imagePath) {
   const bool usable = ImageFileUsable(narrowPath, &why);
   if (!usable) ReportImageFailure(narrowPath, why);
   if (!LoadSfld(imagePath, &run.sfldOrigin)) {
+    // An image cut short has no tail either: its own cause is the one the user can act on.
+    FailureReason cut;
+    if (usable && BinaryImageCutShort(narrowPath, &cut)) ReportImageFailure(narrowPath, cut);
     ReportFailure(MakeReason("sfld_missing",
                              "no SFLD: image '%s' carries no valid SFLD tail and '%s' cannot be "
                              "opened or read",
@@ -100,7 +103,15 @@ bool PrepareImage(RunState& run, const wchar_t* imagePath) {
   LogWithPath(L"Opening '%ls' ...", imagePath);
   if (!image.Scan()) {
     LogWithPath(L"Image Format Error (%ls)", imagePath);
-    if (usable) ReportImageFailure(narrowPath, MakeReason("image_format", "not a valid image"));
+    const int longLine = image.TooLongLine();
+    if (usable && longLine != 0) {
+      ReportImageFailure(narrowPath, MakeReason("image_format",
+                                                "line %d is longer than the %d characters an "
+                                                "S-record line may have here",
+                                                longLine, kSRecLongestLine));
+    } else if (usable) {
+      ReportImageFailure(narrowPath, MakeReason("image_format", "not a valid image"));
+    }
     return false;
   }
   if (!CheckOpenedImage(image, narrowPath)) return false;

@@ -35,7 +35,7 @@ class LoaderFailure : public ::testing::Test {
     err = ReadFile(dir.File("stderr"));
     log = ReadFile(dir.File("g.txt"));
     const std::string events = ReadFile(dir.File("ev.jsonl"));
-    done = events.substr(events.rfind("{\"t\""));
+    done = test::FromLast(events, "{\"t\"");
     return status;
   }
   TempDir dir;
@@ -79,6 +79,10 @@ TEST_F(LoaderFailure, EveryFailureNamesItsCause) {
   std::string damagedTail = good;
   damagedTail.back() ^= 0x01;
   WriteBytes(dir.File("tail.bin"), damagedTail);
+  const std::string srec = ReadFile(images.srec);
+  const size_t secondLine = srec.find('\n') + 1;
+  WriteBytes(dir.File("long.srec"), srec.substr(0, secondLine) + "S3" + std::string(300, '0') +
+                                        "\n" + srec.substr(secondLine));
   Pty pty;
   ASSERT_FALSE(pty.name.empty());
   wchar_t wide[256];
@@ -159,6 +163,20 @@ TEST_F(LoaderFailure, EveryFailureNamesItsCause) {
        {"corrupt.bin", "FW section's checksum", "stored 0x", "computed 0x"},
        "FAILED.",
        loader},
+      {"truncated image without sfld.hex",
+       {"-i", dir.File("truncated.bin"), "-p", pty.name},
+       253,
+       "image_truncated",
+       {"truncated.bin", "16640 bytes where the FW section needs"},
+       "SFLD section skipped",
+       bare},
+      {"S-record line too long",
+       {"-i", dir.File("long.srec"), "-p", pty.name},
+       253,
+       "image_format",
+       {"long.srec", "line 2 is longer than the 254 characters"},
+       "Image Format Error",
+       loader},
       {"no SFLD anywhere",
        {"-i", images.bare, "-p", pty.name},
        253,
@@ -202,10 +220,13 @@ TEST_F(LoaderFailure, ForbiddenPortNamesItsGroup) {
   }
   const test::ImageFiles images = test::MakeImages(dir, 1024, 4096, 256);
   std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+  std::string why;
+  const std::string loader = test::CopyProgramForAnyUser("gpsfwload", dir.path(), why);
+  ASSERT_FALSE(loader.empty()) << why;
   Pty pty;
   ASSERT_EQ(chmod(pty.name.c_str(), 0660), 0);
-  EXPECT_EQ(Loader({"/usr/sbin/runuser", "-u", "nobody", "--", ProgramPath("gpsfwload"), "-i",
-                    images.container, "-p", pty.name},
+  EXPECT_EQ(Loader({"/usr/sbin/runuser", "-u", "nobody", "--", loader, "-i", images.container, "-p",
+                    pty.name},
                    "/usr/bin/env"),
             254);
   EXPECT_NE(done.find("\"reason\":\"port_permission\""), std::string::npos) << done;
@@ -222,7 +243,7 @@ TEST_F(LoaderFailure, GiveUpAfterExitsWith248AndSaysSo) {
   close(slave);
   EXPECT_EQ(Loader({"-i", images.container, "-p", name, "--give-up-after", "1"}), 248);
   close(master);
-  EXPECT_EQ(log.substr(log.size() - 32), "Gave up after 1 s\r\nRetCode: -8\r\n");
+  EXPECT_EQ(test::LastBytes(log, 32), "Gave up after 1 s\r\nRetCode: -8\r\n");
   EXPECT_NE(done.find("\"reason\":\"gave_up\""), std::string::npos) << done;
   EXPECT_NE(err.find("no complete update within 1 s"), std::string::npos) << err;
 }

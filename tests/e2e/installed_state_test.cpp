@@ -53,9 +53,10 @@ class InstalledState : public ::testing::Test {
                       "--time-limit", "60"},
                      dir.File("sim.out"));
     EXPECT_TRUE(WaitForPath(link));
-    const int code = RunProcess({ProgramPath("gpsfwload"), "-q", "-i", image, "-p", link, "-l",
-                                 dir.File("log.txt"), "--state", state, "--give-up-after", "40"},
-                                90);
+    ChildProcess loader({ProgramPath("gpsfwload"), "-q", "-i", image, "-p", link, "-l",
+                         dir.File("log.txt"), "--state", state, "--give-up-after", "40"},
+                        dir.File("out"), dir.File("err"));
+    const int code = loader.Wait(90);
     sim.Kill();
     return code;
   }
@@ -111,6 +112,11 @@ TEST_F(InstalledState, AStateThatCannotBeWrittenIsItsOwnCodeAndNoStateIsShown) {
   const ImageFiles images = MakeImages(dir, 1024, 4096, 512);
   std::filesystem::create_directories(state);  // a folder where the file should be
   EXPECT_EQ(Update(images.container, images.container), 256 - 9);
+  // The log's last line is the true code, and the message gives the system's error.
+  EXPECT_EQ(LastBytes(ReadFile(dir.File("log.txt")), 37),
+            "FLASH upload complete.\r\nRetCode: -9\r\n");
+  EXPECT_EQ(ReadFile(dir.File("err")), "gpsfwload: the update completed, but the state file " +
+                                           state + " cannot be written: Is a directory\n");
   EXPECT_EQ(RunProcess({ProgramPath("gpsfwload"), "--show-state", dir.File("none.state")}), 1);
 }
 

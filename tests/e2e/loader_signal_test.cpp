@@ -142,7 +142,7 @@ TEST_P(LoaderSignal, EndsAtOnceWithThePortRestoredAndTheLogClosed) {
   const std::string end =
       "Interrupted by signal " + std::to_string(c.signal) + "\r\nRetCode: -7\r\n";
   ASSERT_GE(text.size(), end.size());
-  EXPECT_EQ(text.substr(text.size() - end.size()), end) << text;
+  EXPECT_EQ(LastBytes(text, end.size()), end) << text;
   const PortState after = Inspect(port);
   ASSERT_TRUE(after.opened);
   EXPECT_TRUE(SameSettings(after.settings, before.settings));

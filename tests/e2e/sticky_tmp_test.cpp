@@ -18,14 +18,14 @@ constexpr uid_t kNobody = 65534;
 
 // Runs the loader's image check as `uid` with TMPDIR at `tmp`; its exit status, and what it
 // said on standard error in `err`.
-int CheckAs(uid_t uid, const std::string& image, const std::string& tmp, const std::string& err) {
+int CheckAs(uid_t uid, const std::string& loader, const std::string& image, const std::string& tmp,
+            const std::string& err) {
   WriteFile(err, "");
   if (::chmod(err.c_str(), 0666) != 0) return -1;
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (::setgid(uid) != 0 || ::setuid(uid) != 0) ::_exit(126);
     ::setenv("TMPDIR", tmp.c_str(), 1);
-    const std::string loader = ProgramPath("gpsfwload");
     ChildProcess child({loader, "--check", "-i", image}, "/dev/null", err);
     ::_exit(child.Wait(120));
   }
@@ -46,13 +46,16 @@ TEST(StickyTmp, AUserUpdatesBesideRootsSfldCopy) {
   ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
   const ImageFiles images = MakeImages(dir, 1024, 4096, 1536);
   ASSERT_EQ(::chmod(images.container.c_str(), 0644), 0);
+  std::string why;
+  const std::string loader = CopyProgramForAnyUser("gpsfwload", dir.path(), why);
+  ASSERT_FALSE(loader.empty()) << why;
 
-  EXPECT_EQ(CheckAs(0, images.container, shared, dir.File("root.err")), 0);
+  EXPECT_EQ(CheckAs(0, loader, images.container, shared, dir.File("root.err")), 0);
   const std::string rootsCopy = ReadFile(shared + "/sfld_tmp.hex");
   ASSERT_FALSE(rootsCopy.empty());
   WriteFile(shared + "/sfld_tmp.hex", rootsCopy + "S9030000FC\n");  // root's, and not the user's
 
-  EXPECT_EQ(CheckAs(kNobody, images.container, shared, dir.File("user.err")), 0)
+  EXPECT_EQ(CheckAs(kNobody, loader, images.container, shared, dir.File("user.err")), 0)
       << ReadFile(dir.File("user.err"));
   const std::string said = ReadFile(dir.File("user.err"));
   EXPECT_NE(said.find("cannot be replaced"), std::string::npos) << said;

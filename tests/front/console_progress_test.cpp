@@ -269,6 +269,28 @@ TEST(ConsoleWaits, ClockRunsAndTheConsoleSaysWhatItWaitsFor) {
   EXPECT_TRUE(Contains(drawn.back(), "flash is incomplete")) << text;
 }
 
+// Another program reading the port takes the receiver's answers: the hint names it first.
+TEST(ConsoleWaits, NoAnswerHintNamesTheOtherProgramsOnThePort) {
+  TempDir dir;
+  const std::string path = dir.File("console");
+  std::FILE* out = std::fopen(path.c_str(), "w");
+  RunFacts facts;
+  facts.port = "/dev/ttyUSB0";
+  std::snprintf(facts.portHolders, sizeof facts.portHolders, "PID 42 (minicom)");
+  ConsoleSetup setup;
+  setup.mode = ConsoleMode::kPlain;
+  {
+    ConsoleProgress console(out, setup, facts);
+    console.OnPhase(UpdatePhase::kPolling);
+    for (int wake = 1; wake <= 4; ++wake) console.OnWake(wake);
+  }
+  std::fclose(out);
+  EXPECT_TRUE(Contains(ReadFile(path),
+                       "the receiver does not answer on /dev/ttyUSB0: PID 42 (minicom) holds the "
+                       "port open too and may take its answers; else check its power"))
+      << ReadFile(path);
+}
+
 TEST(ConsoleDetection, ModeFromTheTerminalAndTheOptions) {
   int pipeEnds[2];
   ASSERT_EQ(pipe(pipeEnds), 0);

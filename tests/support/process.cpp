@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -133,6 +134,38 @@ std::vector<std::string> Started(const std::string& program,
   argv.push_back(program);
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   return argv;
+}
+
+std::string CopyProgramForAnyUser(const std::string& name, const std::string& folder,
+                                  std::string& why) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  for (fs::path at = fs::absolute(folder, error); !at.empty(); at = at.parent_path()) {
+    const fs::perms perms = fs::status(at, error).permissions();
+    if (!error && (perms & fs::perms::others_exec) == fs::perms::none) {
+      char mode[16];
+      std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(perms) & 07777u);
+      why = at.string() + " (mode " + mode +
+            ") cannot be entered by other users; give the tests a temporary folder they can "
+            "reach (TMPDIR)";
+      return "";
+    }
+    if (at == at.parent_path()) break;
+  }
+  const std::string copy = CopyProgram(name, folder + "/bin");
+  fs::permissions(folder + "/bin", fs::perms::owner_all | fs::perms::group_read |
+                                       fs::perms::group_exec | fs::perms::others_read |
+                                       fs::perms::others_exec);
+  return copy;
+}
+
+std::string FromLast(const std::string& text, const std::string& marker) {
+  const size_t at = text.rfind(marker);
+  return at == std::string::npos ? "" : text.substr(at);
+}
+
+std::string LastBytes(const std::string& text, size_t count) {
+  return text.size() <= count ? text : text.substr(text.size() - count);
 }
 
 }  // namespace gpsfw::test

@@ -46,5 +46,16 @@ std::vector<std::string> Started(const std::string& program,
 // A copy of the program `name` in `folder`, made as it is, which then runs from there (its
 // own directory is `folder`); its path.
 std::string CopyProgram(const std::string& name, const std::string& folder);
+// CopyProgram for a program that a test runs as another user: the build folder may lie where
+// only its owner can enter (a clone under /root), so the copy goes into `folder`, which must
+// be reachable by every user. Empty, with the reason in `why`, when a folder on its path
+// cannot be entered by others.
+std::string CopyProgramForAnyUser(const std::string& name, const std::string& folder,
+                                  std::string& why);
+
+// The part of `text` from the last `marker` on; empty when there is none.
+std::string FromLast(const std::string& text, const std::string& marker);
+// The last `count` bytes of `text`, or all of it when it is shorter.
+std::string LastBytes(const std::string& text, size_t count);
 
 }  // namespace gpsfw::test
