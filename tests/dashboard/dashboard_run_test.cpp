@@ -1,12 +1,12 @@
 // The station as a service: started from its configuration file with the dashboard, watched
 // over HTTP while it flashes, stopped with SIGTERM as systemd stops it; then its record served.
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 
+#include "tests/dashboard/http_probe.h"
 #include "tests/station/station_harness.h"
 #include "tests/support/sample_images.h"
 #include "tools/gpsfwstation/record/record_store.h"
@@ -33,11 +33,9 @@ int DashboardPort(const std::string& outputPath) {
 }
 
 json Get(int port, const std::string& path) {
-  httplib::Client client("127.0.0.1", port);
-  client.set_read_timeout(5, 0);
-  auto res = client.Get(path.c_str());
-  if (!res || res->status != 200) return json();
-  return json::parse(res->body, nullptr, false);
+  const HttpReply reply = HttpGet(port, path);
+  if (reply.status != 200) return json();
+  return json::parse(reply.body, nullptr, false);
 }
 
 TEST(DashboardRun, AServiceStoppedWithSigtermEndsItsUpdatesAndItsRecord) {
