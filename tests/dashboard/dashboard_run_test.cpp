@@ -9,6 +9,7 @@
 #include "tests/dashboard/http_probe.h"
 #include "tests/station/station_harness.h"
 #include "tests/support/sample_images.h"
+#include "tests/support/scoped_env.h"
 #include "tools/gpsfwstation/record/record_store.h"
 
 namespace gpsfw::test {
@@ -106,6 +107,26 @@ TEST(DashboardRun, AServiceStoppedWithSigtermEndsItsUpdatesAndItsRecord) {
   EXPECT_EQ(Get(servePort, "/api/state")["station"]["mode"], "serve");
   serve.Signal(SIGTERM);
   EXPECT_EQ(serve.Wait(10), 0);
+}
+
+TEST(DashboardRun, AShortTokenIsRefusedAtStartWithAUsageStatus) {
+  TempDir dir;
+  const std::string station = ProgramPath("gpsfwstation");
+  struct Case {
+    std::vector<std::string> argv;
+    std::string environment;  // GPSFW_HTTP_TOKEN
+  } cases[] = {
+      {{station, "-i", dir.File("fw.bin"), "--http", ":0", "--http-token", "x", "/dev/gps0"}, ""},
+      {{station, "-i", dir.File("fw.bin"), "--http", ":0", "/dev/gps0"}, "fifteen-chars-x"},
+      {{station, "serve", "--db", dir.File("rec.db"), "--http", ":0", "--http-token", "abc"}, ""},
+  };
+  for (const Case& c : cases) {
+    ScopedEnv token("GPSFW_HTTP_TOKEN", c.environment);
+    Program program(c.argv, dir.File("out"));
+    EXPECT_EQ(program.Wait(20), 2) << c.argv[1];
+    EXPECT_NE(ReadFile(dir.File("out")).find("needs at least 16"), std::string::npos)
+        << ReadFile(dir.File("out"));
+  }
 }
 
 }  // namespace
