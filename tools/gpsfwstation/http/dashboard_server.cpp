@@ -7,6 +7,7 @@
 #include "tools/gpsfwstation/http/dashboard_server.h"
 
 #include <microhttpd.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -44,9 +45,15 @@ struct ClientSlot {
   size_t targetBytes = 0;
 };
 
+// Whether the peer of `fd` closed its side (a browser's tab closed), without reading from it.
+bool PeerClosed(int fd) {
+  pollfd look{fd, POLLRDHUP, 0};
+  return poll(&look, 1, 0) == 1 && (look.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 struct StreamContext {
-  StreamContext(DashboardHub& hub, std::atomic<int>& open)
-      : stream(hub, kStreamQuiet), open(open) {}
+  StreamContext(DashboardHub& hub, std::atomic<int>& open, int fd)
+      : stream(hub, kStreamQuiet, [fd] { return fd >= 0 && PeerClosed(fd); }), open(open) {}
   EventStream stream;
   std::atomic<int>& open;
 };
@@ -268,12 +275,15 @@ class MicrohttpdDashboard : public DashboardServer {
   // dropped by the idle bound. A stream the station ends is ended properly (its last chunk),
   // so that a browser takes the final state as data and not as part of a broken response.
   MHD_Result Stream(MHD_Connection* connection) {
-    auto* context = new StreamContext(hub_, streams_);
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    auto* context = new StreamContext(hub_, streams_, info != nullptr ? info->connect_fd : -1);
     ++streams_;
     MHD_Response* response = MHD_create_response_from_callback(
         MHD_SIZE_UNKNOWN, kStreamBlock,
         [](void* cls, uint64_t, char* out, size_t max) -> ssize_t {
           const long n = static_cast<StreamContext*>(cls)->stream.Read(out, max);
+          if (n == EventStream::kGone) return MHD_CONTENT_READER_END_WITH_ERROR;
           return n == EventStream::kEnded ? MHD_CONTENT_READER_END_OF_STREAM : n;
         },
         context,
