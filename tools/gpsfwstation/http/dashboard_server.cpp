@@ -150,6 +150,9 @@ class MicrohttpdDashboard : public DashboardServer {
   bool Start(std::string& error) {
     const int fd = ListenOn(settings_.address, port_, error);
     if (fd < 0) return false;
+    // With its inter-thread channel, a connection's thread wakes the accepting thread as it
+    // ends, which then closes the socket at once: without it, a refused client would stay
+    // connected (its data piling up in the kernel) until the next connection came.
     const unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD |
                            MHD_USE_POLL | MHD_USE_ITC;
     daemon_ = MHD_start_daemon(
