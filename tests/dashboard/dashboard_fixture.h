@@ -3,6 +3,7 @@
 // The dashboard's web server in the test's own process, on a free loopback port.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -13,12 +14,14 @@ namespace gpsfw::test {
 
 class Dashboard {
  public:
-  explicit Dashboard(const std::string& token = "", size_t maxClients = 64) {
+  explicit Dashboard(const std::string& token = "", size_t maxClients = 64,
+                     std::chrono::milliseconds requestBound = std::chrono::seconds(10)) {
     hub.SetState(R"({"units":[]})");
     station::DashboardSettings settings;
     settings.address.host = "127.0.0.1";
     settings.token = token;
     settings.maxClients = maxClients;
+    settings.requestBound = requestBound;
     std::string error;
     server = station::StartDashboardServer(settings, hub, error);
     EXPECT_NE(server, nullptr) << error;

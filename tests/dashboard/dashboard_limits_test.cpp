@@ -2,6 +2,7 @@
 // target limits (refused as it is read, before its token), a flood of huge headers (memory
 // stays bounded), a crowd beyond the client bound (refused promptly, the next client served).
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -160,6 +161,35 @@ TEST(DashboardLimits, ACrowdBeyondTheBoundIsRefusedPromptlyAndTheNextServed) {
   EXPECT_TRUE(served);
   for (int fd : streams) close(fd);
   for (int fd : silent) close(fd);
+}
+
+TEST(DashboardLimits, ARequestTrickledInIsCutAtItsBound) {
+  // A byte every 0.3 s never trips the idle bound (3 s): only the whole request's bound ends it.
+  Dashboard dashboard("", 64, std::chrono::seconds(1));
+  const int fd = ConnectLoopback(dashboard.server->Port());
+  ASSERT_GE(fd, 0);
+  const std::string head = "GET /api/state HTTP/1.1\r\nHost: x\r\nX-Slow: ";
+  (void)!send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+  const auto start = std::chrono::steady_clock::now();
+  int sent = 0;
+  while (Seconds(std::chrono::steady_clock::now() - start).count() < 15) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    pollfd ended{fd, POLLIN, 0};
+    if (poll(&ended, 1, 0) == 1 || send(fd, "a", 1, MSG_NOSIGNAL) != 1) break;
+    ++sent;
+  }
+  const double lasted = Seconds(std::chrono::steady_clock::now() - start).count();
+  close(fd);
+  EXPECT_LT(lasted, 8.0) << sent << " bytes sent";
+  // Requests that come whole in time are served as ever, on a connection kept alive.
+  const int again = ConnectLoopback(dashboard.server->Port());
+  const std::string request = "GET /api/state HTTP/1.1\r\nHost: x\r\n\r\n";
+  (void)!send(again, request.data(), request.size(), MSG_NOSIGNAL);
+  EXPECT_NE(ReadUntil(again, R"({"units":[]})", 5).find("HTTP/1.1 200"), std::string::npos);
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  (void)!send(again, request.data(), request.size(), MSG_NOSIGNAL);
+  EXPECT_NE(ReadUntil(again, R"({"units":[]})", 5).find("HTTP/1.1 200"), std::string::npos);
+  close(again);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "tools/gpsfwstation/http/event_stream.h"
 #include "tools/gpsfwstation/http/listen_socket.h"
 #include "tools/gpsfwstation/http/page_assets.h"
+#include "tools/gpsfwstation/http/request_deadline.h"
 #include "tools/gpsfwstation/http/request_gate.h"
 
 namespace gpsfw::station {
@@ -42,7 +43,9 @@ constexpr char kNoHistory[] = R"({"source":"this run","rows":[],"perPort":[]})";
 // One connection's place: counted against the client bound or only answered 503.
 struct ClientSlot {
   bool served = false;
-  size_t targetBytes = 0;
+  size_t targetBytes = 0;  // of the request being read
+  bool admitted = false;   // the request being read passed the gate
+  int fd = -1;
 };
 
 // Whether the peer of `fd` closed its side (a browser's tab closed), without reading from it.
@@ -143,7 +146,10 @@ MHD_Result SendText(MHD_Connection* connection, unsigned status, const std::stri
 class MicrohttpdDashboard : public DashboardServer {
  public:
   MicrohttpdDashboard(const DashboardSettings& settings, DashboardHub& hub)
-      : settings_(settings), hub_(hub), page_(PageWithToken(settings.token)) {}
+      : settings_(settings),
+        hub_(hub),
+        page_(PageWithToken(settings.token)),
+        deadline_(settings.requestBound) {}
 
   ~MicrohttpdDashboard() override { Stop(); }
 
@@ -160,7 +166,8 @@ class MicrohttpdDashboard : public DashboardServer {
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_CONNECTION_LIMIT,
         static_cast<unsigned>(settings_.maxClients) + kTurnedAway, MHD_OPTION_CONNECTION_TIMEOUT,
         kIdleSeconds, MHD_OPTION_THREAD_STACK_SIZE, kThreadStack, MHD_OPTION_NOTIFY_CONNECTION,
-        &OnConnection, this, MHD_OPTION_URI_LOG_CALLBACK, &OnTarget, this, MHD_OPTION_END);
+        &OnConnection, this, MHD_OPTION_URI_LOG_CALLBACK, &OnTarget, this,
+        MHD_OPTION_NOTIFY_COMPLETED, &OnAnswered, this, MHD_OPTION_END);
     if (daemon_ == nullptr) {
       close(fd);
       error = "cannot start the dashboard's web server on " + settings_.address.host + ":" +
@@ -186,7 +193,7 @@ class MicrohttpdDashboard : public DashboardServer {
   }
 
  private:
-  static void OnConnection(void* cls, MHD_Connection*, void** context,
+  static void OnConnection(void* cls, MHD_Connection* connection, void** context,
                            MHD_ConnectionNotificationCode code) {
     auto* self = static_cast<MicrohttpdDashboard*>(cls);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
@@ -196,13 +203,24 @@ class MicrohttpdDashboard : public DashboardServer {
       } else {
         self->served_.fetch_sub(1);
       }
+      const MHD_ConnectionInfo* info =
+          MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+      slot->fd = info != nullptr ? info->connect_fd : -1;
+      self->deadline_.Arm(slot, slot->fd);
       *context = slot;
       return;
     }
     auto* slot = static_cast<ClientSlot*>(*context);
+    self->deadline_.Disarm(slot);
     if (slot != nullptr && slot->served) self->served_.fetch_sub(1);
     delete slot;
     *context = nullptr;
+  }
+
+  // An answer has gone: a kept-alive connection's next request is bounded again.
+  static void OnAnswered(void* cls, MHD_Connection*, void** request, MHD_RequestTerminationCode) {
+    auto* slot = static_cast<ClientSlot*>(*request);
+    if (slot != nullptr) static_cast<MicrohttpdDashboard*>(cls)->deadline_.Arm(slot, slot->fd);
   }
 
   // Called as soon as the request line is read: the target's length as sent, for the gate.
@@ -214,14 +232,23 @@ class MicrohttpdDashboard : public DashboardServer {
     return slot;
   }
 
+  // Called once the header is read, and again once the request is whole. A refusal goes out
+  // at the first call (the library then closes the connection, which a refused client
+  // should not keep); an answer at the second, which lets the connection be kept alive.
   static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url,
                               const char* method, const char*, const char*, size_t*,
                               void** request) {
     auto* self = static_cast<MicrohttpdDashboard*>(cls);
-    const auto* slot = static_cast<const ClientSlot*>(*request);
+    auto* slot = static_cast<ClientSlot*>(*request);
+    if (slot == nullptr) return self->Refuse(connection, MHD_HTTP_SERVICE_UNAVAILABLE);
+    if (slot->admitted) {
+      slot->admitted = false;
+      return self->Route(connection, url);
+    }
+    self->deadline_.Disarm(slot);
     RequestFacts facts;
-    facts.targetBytes = slot != nullptr ? slot->targetBytes : 0;
-    facts.beyondClientBound = slot == nullptr || !slot->served;
+    facts.targetBytes = slot->targetBytes;
+    facts.beyondClientBound = !slot->served;
     MHD_get_connection_values(connection, MHD_HEADER_KIND, &AddFieldSize, &facts.headerBytes);
     facts.authorization =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
@@ -230,7 +257,10 @@ class MicrohttpdDashboard : public DashboardServer {
     if (refusal != 0) return self->Refuse(connection, static_cast<unsigned>(refusal));
     const bool read = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0 ||
                       std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
-    return self->Route(connection, read ? url : "");
+    // Nothing on the page changes anything: a body is never read.
+    if (!read) return self->Route(connection, "");
+    slot->admitted = true;
+    return MHD_YES;
   }
 
   MHD_Result Refuse(MHD_Connection* connection, unsigned status) {
@@ -310,6 +340,7 @@ class MicrohttpdDashboard : public DashboardServer {
   std::atomic<size_t> served_{0};  // connections counted against the client bound
   std::atomic<int> streams_{0};    // event streams open
   int port_ = -1;
+  RequestDeadline deadline_;  // outlives the library's threads, which call it
 };
 
 }  // namespace
