@@ -51,7 +51,7 @@ dpkg-deb -c "$deb"
 
 fail=0
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for f in ./usr/bin/gpsfwload ./usr/bin/gpsfwsim ./usr/bin/gpsfwimg \
+for f in ./usr/bin/gpsfwload ./usr/bin/gpsfwsim ./usr/bin/gpsfwimg ./usr/bin/gpsfwstation \
          ./usr/share/man/man1/gpsfwload.1.gz ./usr/share/man/man1/gpsfwsim.1.gz \
          ./usr/share/man/man1/gpsfwimg.1.gz \
          ./usr/share/doc/gpsfwload/README.md ./usr/share/doc/gpsfwload/SFLD.txt \
@@ -75,7 +75,8 @@ for f in ./usr/bin/gpsfwload ./usr/bin/gpsfwsim ./usr/bin/gpsfwimg \
 done
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || { echo "version is not $version"; fail=1; }
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libstdc++6; do
+# The station serves its dashboard with libmicrohttpd.
+for lib in libc6 libstdc++6 libmicrohttpd12; do
   echo "$depends" | grep -q "$lib" || { echo "no dependency on $lib: $depends"; fail=1; }
 done
 [ $fail -eq 0 ] || { echo "== Package check FAILED"; exit 1; }

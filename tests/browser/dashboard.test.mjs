@@ -415,7 +415,7 @@ try {
   // pass it on to its script, its style sheet, the event stream and the JSON, or it shows
   // nothing.
   shared.port = await freePort();
-  shared.token = 'line 3&4/ok?';
+  shared.token = 'line 3&4/ok? night shift';
   for (const [name, scenario] of [
            ['eight receivers, one refusing', failingRun], ['sixteen receivers', screenshotRun]]) {
     const first = started.length;

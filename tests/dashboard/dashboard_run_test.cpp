@@ -1,14 +1,15 @@
 // The station as a service: started from its configuration file with the dashboard, watched
 // over HTTP while it flashes, stopped with SIGTERM as systemd stops it; then its record served.
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 
+#include "tests/dashboard/http_probe.h"
 #include "tests/station/station_harness.h"
 #include "tests/support/sample_images.h"
+#include "tests/support/scoped_env.h"
 #include "tools/gpsfwstation/record/record_store.h"
 
 namespace gpsfw::test {
@@ -33,11 +34,9 @@ int DashboardPort(const std::string& outputPath) {
 }
 
 json Get(int port, const std::string& path) {
-  httplib::Client client("127.0.0.1", port);
-  client.set_read_timeout(5, 0);
-  auto res = client.Get(path.c_str());
-  if (!res || res->status != 200) return json();
-  return json::parse(res->body, nullptr, false);
+  const HttpReply reply = HttpGet(port, path);
+  if (reply.status != 200) return json();
+  return json::parse(reply.body, nullptr, false);
 }
 
 TEST(DashboardRun, AServiceStoppedWithSigtermEndsItsUpdatesAndItsRecord) {
@@ -108,6 +107,26 @@ TEST(DashboardRun, AServiceStoppedWithSigtermEndsItsUpdatesAndItsRecord) {
   EXPECT_EQ(Get(servePort, "/api/state")["station"]["mode"], "serve");
   serve.Signal(SIGTERM);
   EXPECT_EQ(serve.Wait(10), 0);
+}
+
+TEST(DashboardRun, AShortTokenIsRefusedAtStartWithAUsageStatus) {
+  TempDir dir;
+  const std::string station = ProgramPath("gpsfwstation");
+  struct Case {
+    std::vector<std::string> argv;
+    std::string environment;  // GPSFW_HTTP_TOKEN
+  } cases[] = {
+      {{station, "-i", dir.File("fw.bin"), "--http", ":0", "--http-token", "x", "/dev/gps0"}, ""},
+      {{station, "-i", dir.File("fw.bin"), "--http", ":0", "/dev/gps0"}, "fifteen-chars-x"},
+      {{station, "serve", "--db", dir.File("rec.db"), "--http", ":0", "--http-token", "abc"}, ""},
+  };
+  for (const Case& c : cases) {
+    ScopedEnv token("GPSFW_HTTP_TOKEN", c.environment);
+    Program program(c.argv, dir.File("out"));
+    EXPECT_EQ(program.Wait(20), 2) << c.argv[1];
+    EXPECT_NE(ReadFile(dir.File("out")).find("needs at least 16"), std::string::npos)
+        << ReadFile(dir.File("out"));
+  }
 }
 
 }  // namespace

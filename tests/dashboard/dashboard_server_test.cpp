@@ -2,7 +2,6 @@
 // nothing else), the client limit, and the event stream's life.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,32 +12,14 @@
 #include <thread>
 #include <vector>
 
-#include "tools/gpsfwstation/http/dashboard_server.h"
+#include "tests/dashboard/dashboard_fixture.h"
+#include "tests/dashboard/http_probe.h"
 
 namespace gpsfw::station {
 namespace {
 
-class Dashboard {
- public:
-  explicit Dashboard(const std::string& token = "", size_t maxClients = 64) {
-    hub.SetState(R"({"units":[]})");
-    DashboardSettings settings;
-    settings.address.host = "127.0.0.1";
-    settings.token = token;
-    settings.maxClients = maxClients;
-    std::string error;
-    server = StartDashboardServer(settings, hub, error);
-    EXPECT_NE(server, nullptr) << error;
-  }
-  httplib::Client Client() const {
-    httplib::Client client("127.0.0.1", server->Port());
-    client.set_read_timeout(5, 0);
-    return client;
-  }
-
-  DashboardHub hub;
-  std::unique_ptr<DashboardServer> server;
-};
+using test::Dashboard;
+using test::HttpReply;
 
 // A raw connection that sends one request and reads what comes, for streams held open.
 class Connection {
@@ -79,52 +60,55 @@ const char kStreamRequest[] = "GET /events HTTP/1.1\r\nHost: x\r\n\r\n";
 
 TEST(DashboardServer, ATokenIsCheckedOnEveryRequest) {
   Dashboard dashboard("s3cret &x");
-  httplib::Client client = dashboard.Client();
   struct Case {
     std::string path;
-    std::string bearer;
+    std::string authorization;
     int status;
   } cases[] = {
       {"/", "", 401},
       {"/?token=wrong", "", 401},
       {"/api/state?token=s3cret", "", 401},  // a prefix of the token is no token
       {"/api/state?token=s3cret%20%26x", "", 200},
-      {"/api/history", "s3cret &x", 200},
-      {"/api/history", "s3cret &y", 401},
+      {"/api/history", "Bearer s3cret &x", 200},
+      {"/api/history", "Bearer s3cret &y", 401},
+      // The scheme's name whatever its case (RFC 9110), the token's exactly.
+      {"/api/history", "bearer s3cret &x", 200},
+      {"/api/history", "BEARER  s3cret &x", 200},
+      {"/api/history", "Bearer S3CRET &X", 401},
+      {"/api/history", "Basic s3cret &x", 401},
+      {"/api/history", "Bearers3cret &x", 401},
       {"/app.js?token=s3cret%20%26x", "", 200},
       {"/nothing-here?token=s3cret%20%26x", "", 404},
       {"/api/state/../../etc/passwd?token=s3cret%20%26x", "", 404},
   };
   for (const Case& c : cases) {
-    httplib::Headers headers;
-    if (!c.bearer.empty()) headers.emplace("Authorization", "Bearer " + c.bearer);
-    auto res = client.Get(c.path.c_str(), headers);
-    ASSERT_TRUE(res) << c.path;
-    EXPECT_EQ(res->status, c.status) << c.path << " " << c.bearer;
+    const std::string fields =
+        c.authorization.empty() ? "" : "Authorization: " + c.authorization + "\r\n";
+    EXPECT_EQ(dashboard.Get(c.path, fields).status, c.status) << c.path << " " << c.authorization;
   }
   // The page asks for its own files with the token it was opened with.
-  auto page = client.Get("/?token=s3cret%20%26x");
-  ASSERT_TRUE(page);
-  EXPECT_NE(page->body.find("app.js?token=s3cret%20%26x"), std::string::npos);
-  EXPECT_EQ(page->body.find("__TOKEN_QUERY__"), std::string::npos);
-  EXPECT_NE(page->get_header_value("Content-Security-Policy").find("default-src 'self'"),
-            std::string::npos);
+  const HttpReply page = dashboard.Get("/?token=s3cret%20%26x");
+  EXPECT_NE(page.body.find("app.js?token=s3cret%20%26x"), std::string::npos);
+  EXPECT_EQ(page.body.find("__TOKEN_QUERY__"), std::string::npos);
+  EXPECT_NE(page.Field("Content-Security-Policy").find("default-src 'self'"), std::string::npos);
+  EXPECT_EQ(page.Field("Content-Type"), "text/html; charset=utf-8");
+  EXPECT_EQ(dashboard.Get("/").Field("WWW-Authenticate"), "Bearer");
 }
 
 TEST(DashboardServer, ServesTheLatestStateAndHistory) {
   Dashboard dashboard;
-  httplib::Client client = dashboard.Client();
   dashboard.hub.SetState(R"({"units":[{"port":"<b>x</b>"}]})");
-  auto state = client.Get("/api/state");
-  ASSERT_TRUE(state);
-  EXPECT_EQ(state->body, R"({"units":[{"port":"<b>x</b>"}]})");
-  EXPECT_EQ(state->get_header_value("Content-Type"), "application/json");
-  auto history = client.Get("/api/history");
-  ASSERT_TRUE(history);
-  EXPECT_EQ(history->body, R"({"source":"this run","rows":[],"perPort":[]})");
-  auto post = client.Post("/api/state", "x", "text/plain");
-  ASSERT_TRUE(post);
-  EXPECT_EQ(post->status, 404);  // nothing on the page changes anything
+  const HttpReply state = dashboard.Get("/api/state");
+  EXPECT_EQ(state.body, R"({"units":[{"port":"<b>x</b>"}]})");
+  EXPECT_EQ(state.Field("Content-Type"), "application/json");
+  EXPECT_EQ(state.Field("Cache-Control"), "no-store");
+  const HttpReply history = dashboard.Get("/api/history");
+  EXPECT_EQ(history.body, R"({"source":"this run","rows":[],"perPort":[]})");
+  // Nothing on the page changes anything.
+  const HttpReply post = test::Exchange(
+      dashboard.server->Port(),
+      "POST /api/state HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\nConnection: close\r\n\r\nx");
+  EXPECT_EQ(post.status, 404);
 }
 
 TEST(DashboardServer, StreamsEachNewStateAndEndsWhenStopped) {
@@ -144,6 +128,8 @@ TEST(DashboardServer, StreamsEachNewStateAndEndsWhenStopped) {
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
   EXPECT_NE(stream.ReadUntil("(the end of the stream)").find(R"(data: {"units":["last"]})"),
             std::string::npos);
+  // Nothing listens any more: a station started again can take the port.
+  EXPECT_LT(test::ConnectLoopback(dashboard.server->Port()), 0);
 }
 
 TEST(DashboardServer, AtMostSixtyFourClientsAndTheNextGets503) {
@@ -156,12 +142,10 @@ TEST(DashboardServer, AtMostSixtyFourClientsAndTheNextGets503) {
   Connection refused(dashboard.server->Port(), "GET /api/state HTTP/1.1\r\nHost: x\r\n\r\n");
   EXPECT_NE(refused.ReadUntil("\r\n\r\n").find("HTTP/1.1 503"), std::string::npos);
   streams.pop_back();  // a browser closed: the next one is served
-  httplib::Client client = dashboard.Client();
   bool served = false;
   for (int i = 0; i < 100 && !served; ++i) {
     dashboard.hub.SetState(R"({"units":[]})");  // the closed stream learns it as it writes
-    auto res = client.Get("/api/state");
-    served = res && res->status == 200;
+    served = dashboard.Get("/api/state").status == 200;
     if (!served) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   EXPECT_TRUE(served);
@@ -170,10 +154,9 @@ TEST(DashboardServer, AtMostSixtyFourClientsAndTheNextGets503) {
 TEST(DashboardServer, AStreamWhoseBrowserTakesNothingIsDropped) {
   Dashboard dashboard("", 1);
   Connection stalled(dashboard.server->Port(), kStreamRequest, 4096);  // and never read
-  httplib::Client client = dashboard.Client();
-  auto busy = client.Get("/api/state");
-  ASSERT_TRUE(busy);
-  EXPECT_EQ(busy->status, 503);
+  const HttpReply busy = dashboard.Get("/api/state");
+  EXPECT_EQ(busy.status, 503);
+  EXPECT_EQ(busy.Field("Retry-After"), "5");
   // States larger than what the sockets buffer, until the server gives up on the stream.
   const std::string big = "{\"pad\":\"" + std::string(256 * 1024, 'x') + "\"}";
   const auto start = std::chrono::steady_clock::now();
@@ -181,8 +164,7 @@ TEST(DashboardServer, AStreamWhoseBrowserTakesNothingIsDropped) {
   while (!served && std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
     dashboard.hub.SetState(big);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    auto res = client.Get("/api/history");
-    served = res && res->status == 200;
+    served = dashboard.Get("/api/history").status == 200;
   }
   EXPECT_TRUE(served) << "the stalled stream still holds its place";
   // The write bound (3 s) after the buffers filled, not a stream held for ever.

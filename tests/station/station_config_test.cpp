@@ -92,11 +92,30 @@ TEST(HttpAddress, BeyondLoopbackOnlyWithAToken) {
     test::ScopedEnv none("GPSFW_HTTP_TOKEN", "");
     EXPECT_THROW(ParseStationOptions(base), UsageError);
     Args withToken = base;
-    withToken.insert(withToken.end(), {"--http-token", "t"});
-    EXPECT_EQ(ParseStationOptions(withToken).httpToken, "t");
+    withToken.insert(withToken.end(), {"--http-token", "sixteen-chars-ok"});
+    EXPECT_EQ(ParseStationOptions(withToken).httpToken, "sixteen-chars-ok");
   }
-  test::ScopedEnv token("GPSFW_HTTP_TOKEN", "from-env");
-  EXPECT_EQ(ParseStationOptions(base).httpToken, "from-env");
+  test::ScopedEnv token("GPSFW_HTTP_TOKEN", "from-env-16-char");
+  EXPECT_EQ(ParseStationOptions(base).httpToken, "from-env-16-char");
+}
+
+TEST(HttpAddress, AShortTokenIsRefusedWhereverItComesFrom) {
+  test::ScopedEnv none("GPSFW_HTTP_TOKEN", "");
+  const Args loopback = {"-i", "fw.bin", "/dev/gps0", "--http", ":8080"};
+  for (const char* token : {"t", "fifteen-chars-x"}) {
+    Args args = loopback;
+    args.insert(args.end(), {"--http-token", token});
+    try {
+      ParseStationOptions(args);
+      ADD_FAILURE() << token << " was taken";
+    } catch (const UsageError& e) {
+      EXPECT_NE(std::string(e.what()).find("at least 16"), std::string::npos) << e.what();
+    }
+  }
+  test::ScopedEnv shortFromEnv("GPSFW_HTTP_TOKEN", "short");
+  EXPECT_THROW(ParseStationOptions(loopback), UsageError);
+  // Without a dashboard, a token in the environment is nobody's business.
+  EXPECT_NO_THROW(ParseStationOptions({"-i", "fw.bin", "/dev/gps0"}));
 }
 
 }  // namespace

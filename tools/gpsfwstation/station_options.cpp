@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "tools/gpsfwstation/http/http_address.h"
+#include "tools/gpsfwstation/http/http_token.h"
 #include "tools/gpsfwstation/station_config.h"
 
 namespace gpsfw::station {
@@ -112,6 +113,9 @@ void CheckHttp(StationOptions& options) {
     throw UsageError("--http " + options.http +
                      " listens beyond this machine: give --http-token TOKEN (or set "
                      "GPSFW_HTTP_TOKEN)");
+  }
+  if (!options.httpToken.empty() && !TokenProblem(options.httpToken).empty()) {
+    throw UsageError(TokenProblem(options.httpToken) + " (--http-token or GPSFW_HTTP_TOKEN)");
   }
 }
 

@@ -17,6 +17,14 @@ ordered_json Yield(int completed, int failed) {
   return ended == 0 ? ordered_json() : ordered_json(100.0 * completed / ended);
 }
 
+// The record's ended units that did not complete: every one of them has its reason counted.
+// A unit still running is neither a success nor a failure yet.
+int FailedOf(const record::StatsRow& row) {
+  int failed = 0;
+  for (const auto& reason : row.reasons) failed += reason.second;
+  return failed;
+}
+
 std::string BaseName(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -87,12 +95,13 @@ ordered_json StateJson(const Board& board, const DashboardInfo& info, const LogT
 ordered_json ServeStateJson(const DashboardInfo& info, double elapsed,
                             const std::vector<record::StatsRow>& byStation) {
   int completed = 0;
-  int total = 0;
+  int failed = 0;
+  int running = 0;
   for (const record::StatsRow& row : byStation) {
     completed += row.completed;
-    total += row.total;
+    failed += FailedOf(row);
+    running += row.total - row.completed - FailedOf(row);
   }
-  const int failed = total - completed;
   return {{"station",
            {{"host", record::CleanText(info.host)},
             {"operator", record::CleanText(info.operatorName)},
@@ -105,7 +114,7 @@ ordered_json ServeStateJson(const DashboardInfo& info, double elapsed,
           {"totals",
            {{"completed", completed},
             {"failed", failed},
-            {"running", 0},
+            {"running", running},
             {"yield", Yield(completed, failed)}}},
           {"units", ordered_json::array()}};
 }
@@ -158,7 +167,7 @@ std::vector<PortYield> YieldOf(const std::vector<record::UpdateRow>& rows) {
 std::vector<PortYield> YieldOf(const std::vector<record::StatsRow>& byPort) {
   std::vector<PortYield> ports;
   for (const record::StatsRow& row : byPort) {
-    ports.push_back({row.key, row.completed, row.total - row.completed});
+    ports.push_back({row.key, row.completed, FailedOf(row)});
   }
   return ports;
 }

@@ -1,85 +1,65 @@
+// The dashboard's web server on GNU libmicrohttpd. The library bounds what a client may cost
+// before it reads: each connection's memory (its request is parsed inside it, and one too
+// large is refused with 414 or 431 once the bound is reached), the connections in all, and
+// how long one may stay silent. Each connection has a thread of its own: an event stream holds
+// its thread while it waits for the hub, and the one accepting thread is never held up by a
+// client, so that a crowd is refused as fast as it comes.
 #include "tools/gpsfwstation/http/dashboard_server.h"
 
-#include <httplib.h>
+#include <microhttpd.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <thread>
 
+#include "tools/gpsfwstation/http/event_stream.h"
+#include "tools/gpsfwstation/http/listen_socket.h"
 #include "tools/gpsfwstation/http/page_assets.h"
+#include "tools/gpsfwstation/http/request_deadline.h"
+#include "tools/gpsfwstation/http/request_gate.h"
 
 namespace gpsfw::station {
 namespace {
 
-using httplib::Request;
-using httplib::Response;
-
-// Bounds on what one client may cost. A request of this page is a GET of a few hundred
-// bytes; the library itself bounds a header line and the URI.
-constexpr size_t kMaxBody = 1024;
-constexpr time_t kReadSeconds = 5;
-constexpr time_t kWriteSeconds = 3;  // a client that takes no bytes for this long is dropped
-constexpr time_t kKeepAliveSeconds = 2;
-constexpr auto kKeepAliveEvery = std::chrono::seconds(10);
-constexpr size_t kTurnAwayThreads = 2;
+// A request of this page fits in a few hundred bytes; the bound leaves room for both limits
+// of the gate (target and header, 8 KiB each) and refuses anything larger as it is read.
+constexpr size_t kConnectionMemory = 32 * 1024;
+// Connections beyond the client bound that are still answered 503 (each briefly); beyond
+// these, a connection is closed as soon as it is accepted.
+constexpr unsigned kTurnedAway = 64;
+// A client that moves no byte for this long is dropped: a browser that takes nothing, a
+// request that never ends, an idle kept-alive connection.
+constexpr unsigned kIdleSeconds = 3;
+// Under the idle bound, so that a quiet stream is never taken for a stalled one.
+constexpr auto kStreamQuiet = std::chrono::milliseconds(1000);
+constexpr size_t kStreamBlock = 16 * 1024;
+constexpr size_t kThreadStack = 512 * 1024;
 constexpr auto kStreamsEndBound = std::chrono::seconds(1);
 constexpr char kNoHistory[] = R"({"source":"this run","rows":[],"perPort":[]})";
 
-// Set on the threads that answer the connections beyond the limit.
-thread_local bool tOverLimit = false;
-
-// Each connection is served on a thread of its own (the event streams hold theirs) while
-// fewer than the limit are open. The ones beyond it go to a small pool that answers 503 at
-// once, so that a crowd cannot queue behind the streams, nor grow the station's threads.
-class ClientLimit : public httplib::TaskQueue {
- public:
-  explicit ClientLimit(size_t limit)
-      : limit_(limit), served_(limit), turnedAway_(kTurnAwayThreads) {}
-
-  void enqueue(std::function<void()> connection) override {
-    if (open_.fetch_add(1) < limit_) {
-      served_.enqueue([this, connection = std::move(connection)] {
-        connection();
-        open_.fetch_sub(1);
-      });
-      return;
-    }
-    open_.fetch_sub(1);
-    turnedAway_.enqueue([connection = std::move(connection)] {
-      tOverLimit = true;
-      connection();
-      tOverLimit = false;
-    });
-  }
-
-  void shutdown() override {
-    served_.shutdown();
-    turnedAway_.shutdown();
-  }
-
- private:
-  size_t limit_;
-  std::atomic<size_t> open_{0};
-  httplib::ThreadPool served_;
-  httplib::ThreadPool turnedAway_;
+// One connection's place: counted against the client bound or only answered 503.
+struct ClientSlot {
+  bool served = false;
+  size_t targetBytes = 0;  // of the request being read
+  bool admitted = false;   // the request being read passed the gate
+  int fd = -1;
 };
 
-// Compares in a time that does not depend on where the texts differ.
-bool SameSecret(const std::string& given, const std::string& token) {
-  unsigned char diff = given.size() == token.size() ? 0 : 1;
-  for (size_t i = 0; i < token.size(); ++i) {
-    diff |= static_cast<unsigned char>(token[i] ^ (i < given.size() ? given[i] : 0));
-  }
-  return diff == 0;
+// Whether the peer of `fd` closed its side (a browser's tab closed), without reading from it.
+bool PeerClosed(int fd) {
+  pollfd look{fd, POLLRDHUP, 0};
+  return poll(&look, 1, 0) == 1 && (look.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
-bool CarriesToken(const Request& req, const std::string& token) {
-  const std::string auth = req.get_header_value("Authorization");
-  if (auth.rfind("Bearer ", 0) == 0) return SameSecret(auth.substr(7), token);
-  return req.has_param("token") && SameSecret(req.get_param_value("token"), token);
-}
+struct StreamContext {
+  StreamContext(DashboardHub& hub, std::atomic<int>& open, int fd)
+      : stream(hub, kStreamQuiet, [fd] { return fd >= 0 && PeerClosed(fd); }), open(open) {}
+  EventStream stream;
+  std::atomic<int>& open;
+};
 
 std::string UrlEncoded(const std::string& text) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -105,159 +85,269 @@ std::string PageWithToken(const std::string& token) {
   return page;
 }
 
-class HttplibDashboard : public DashboardServer {
- public:
-  HttplibDashboard(const DashboardSettings& settings, DashboardHub& hub)
-      : settings_(settings), hub_(hub), page_(PageWithToken(settings.token)) {
-    const size_t limit = settings.maxClients;
-    server_.new_task_queue = [limit] { return new ClientLimit(limit); };
-    server_.set_payload_max_length(kMaxBody);
-    server_.set_read_timeout(kReadSeconds, 0);
-    server_.set_write_timeout(kWriteSeconds, 0);
-    server_.set_keep_alive_timeout(kKeepAliveSeconds);
-    server_.set_pre_routing_handler(
-        [this](const Request& req, Response& res) { return Admit(req, res); });
-    server_.set_post_routing_handler([](const Request&, Response& res) { Harden(res); });
-    Routes();
+MHD_Result AddFieldSize(void* cls, MHD_ValueKind, const char* key, const char* value) {
+  // "Key: value\r\n" as it came.
+  *static_cast<size_t*>(cls) += std::strlen(key) + (value ? std::strlen(value) : 0) + 4;
+  return MHD_YES;
+}
+
+// The page takes nothing from elsewhere and runs no script but its own; a token in its
+// address never leaves in a Referer.
+void Harden(MHD_Response* response) {
+  MHD_add_response_header(response, "Cache-Control", "no-store");
+  MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+  MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
+  MHD_add_response_header(response, "Content-Security-Policy",
+                          "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; "
+                          "base-uri 'none'; form-action 'none'");
+}
+
+MHD_Result Queue(MHD_Connection* connection, unsigned status, MHD_Response* response,
+                 const char* type) {
+  if (response == nullptr) return MHD_NO;
+  MHD_add_response_header(response, "Content-Type", type);
+  Harden(response);
+  const MHD_Result queued = MHD_queue_response(connection, status, response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+// A text that lives as long as the server (the page, its files).
+MHD_Result SendFixed(MHD_Connection* connection, unsigned status, const char* text, size_t size,
+                     const char* type) {
+  return Queue(
+      connection, status,
+      MHD_create_response_from_buffer(size, const_cast<char*>(text), MHD_RESPMEM_PERSISTENT), type);
+}
+
+// One of the hub's texts, held (not copied) until the response is sent.
+MHD_Result SendShared(MHD_Connection* connection, std::shared_ptr<const std::string> text) {
+  auto* held = new std::shared_ptr<const std::string>(std::move(text));
+  MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
+      (*held)->size(), const_cast<char*>((*held)->data()),
+      [](void* cls) { delete static_cast<std::shared_ptr<const std::string>*>(cls); }, held);
+  if (response == nullptr) delete held;
+  return Queue(connection, MHD_HTTP_OK, response, "application/json");
+}
+
+MHD_Result SendText(MHD_Connection* connection, unsigned status, const std::string& text) {
+  MHD_Response* response = MHD_create_response_from_buffer(
+      text.size(), const_cast<char*>(text.data()), MHD_RESPMEM_MUST_COPY);
+  if (response != nullptr && status == MHD_HTTP_UNAUTHORIZED) {
+    MHD_add_response_header(response, "WWW-Authenticate", "Bearer");
   }
+  if (response != nullptr && status == MHD_HTTP_SERVICE_UNAVAILABLE) {
+    MHD_add_response_header(response, "Connection", "close");
+    MHD_add_response_header(response, "Retry-After", "5");
+  }
+  return Queue(connection, status, response, "text/plain; charset=utf-8");
+}
+
+class MicrohttpdDashboard : public DashboardServer {
+ public:
+  MicrohttpdDashboard(const DashboardSettings& settings, DashboardHub& hub)
+      : settings_(settings),
+        hub_(hub),
+        page_(PageWithToken(settings.token)),
+        deadline_(settings.requestBound) {}
+
+  ~MicrohttpdDashboard() override { Stop(); }
 
   bool Start(std::string& error) {
-    port_ = settings_.address.port == 0
-                ? server_.bind_to_any_port(settings_.address.host)
-                : (server_.bind_to_port(settings_.address.host, settings_.address.port)
-                       ? settings_.address.port
-                       : -1);
-    if (port_ < 0) {
-      error = "cannot listen on " + settings_.address.host + ":" +
-              std::to_string(settings_.address.port) + ": " + std::strerror(errno);
+    const int fd = ListenOn(settings_.address, port_, error);
+    if (fd < 0) return false;
+    // With its inter-thread channel, a connection's thread wakes the accepting thread as it
+    // ends, which then closes the socket at once: without it, a refused client would stay
+    // connected (its data piling up in the kernel) until the next connection came.
+    const unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD |
+                           MHD_USE_POLL | MHD_USE_ITC;
+    daemon_ = MHD_start_daemon(
+        flags, 0, nullptr, nullptr, &OnRequest, this, MHD_OPTION_LISTEN_SOCKET, fd,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_CONNECTION_LIMIT,
+        static_cast<unsigned>(settings_.maxClients) + kTurnedAway, MHD_OPTION_CONNECTION_TIMEOUT,
+        kIdleSeconds, MHD_OPTION_THREAD_STACK_SIZE, kThreadStack, MHD_OPTION_NOTIFY_CONNECTION,
+        &OnConnection, this, MHD_OPTION_URI_LOG_CALLBACK, &OnTarget, this,
+        MHD_OPTION_NOTIFY_COMPLETED, &OnAnswered, this, MHD_OPTION_END);
+    if (daemon_ == nullptr) {
+      close(fd);
+      error = "cannot start the dashboard's web server on " + settings_.address.host + ":" +
+              std::to_string(port_);
       return false;
     }
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
     return true;
   }
 
-  ~HttplibDashboard() override { Stop(); }
-
   int Port() const override { return port_; }
 
-  // The streams end first, each with the station's final state: once the server is told to
-  // stop, the library calls no stream's provider again.
+  // The streams end first, each with the station's final state: stopping the library cuts
+  // every connection it still has.
   void Stop() override {
-    if (!thread_.joinable()) return;
+    if (daemon_ == nullptr) return;
     hub_.Close();
     const auto deadline = std::chrono::steady_clock::now() + kStreamsEndBound;
     while (streams_.load() > 0 && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    server_.stop();
-    thread_.join();
+    MHD_stop_daemon(daemon_);
+    daemon_ = nullptr;
   }
 
  private:
-  httplib::Server::HandlerResponse Admit(const Request& req, Response& res) {
-    if (tOverLimit) {
-      res.status = 503;
-      res.set_header("Connection", "close");
-      res.set_header("Retry-After", "5");
-      res.set_content(
-          "busy: at most " + std::to_string(settings_.maxClients) + " clients at once\n",
-          "text/plain; charset=utf-8");
-      return httplib::Server::HandlerResponse::Handled;
+  static void OnConnection(void* cls, MHD_Connection* connection, void** context,
+                           MHD_ConnectionNotificationCode code) {
+    auto* self = static_cast<MicrohttpdDashboard*>(cls);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+      auto* slot = new ClientSlot;
+      if (self->served_.fetch_add(1) < self->settings_.maxClients) {
+        slot->served = true;
+      } else {
+        self->served_.fetch_sub(1);
+      }
+      const MHD_ConnectionInfo* info =
+          MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+      slot->fd = info != nullptr ? info->connect_fd : -1;
+      self->deadline_.Arm(slot, slot->fd);
+      *context = slot;
+      return;
     }
-    if (!settings_.token.empty() && !CarriesToken(req, settings_.token)) {
-      res.status = 401;
-      res.set_header("WWW-Authenticate", "Bearer");
-      res.set_content("this page needs its token (?token=... or Authorization: Bearer ...)\n",
-                      "text/plain; charset=utf-8");
-      return httplib::Server::HandlerResponse::Handled;
+    auto* slot = static_cast<ClientSlot*>(*context);
+    self->deadline_.Disarm(slot);
+    if (slot != nullptr && slot->served) self->served_.fetch_sub(1);
+    delete slot;
+    *context = nullptr;
+  }
+
+  // An answer has gone: a kept-alive connection's next request is bounded again.
+  static void OnAnswered(void* cls, MHD_Connection*, void** request, MHD_RequestTerminationCode) {
+    auto* slot = static_cast<ClientSlot*>(*request);
+    if (slot != nullptr) static_cast<MicrohttpdDashboard*>(cls)->deadline_.Arm(slot, slot->fd);
+  }
+
+  // Called as soon as the request line is read: the target's length as sent, for the gate.
+  static void* OnTarget(void*, const char* target, MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    auto* slot = info != nullptr ? static_cast<ClientSlot*>(info->socket_context) : nullptr;
+    if (slot != nullptr) slot->targetBytes = std::strlen(target);
+    return slot;
+  }
+
+  // Called once the header is read, and again once the request is whole. A refusal goes out
+  // at the first call (the library then closes the connection, which a refused client
+  // should not keep); an answer at the second, which lets the connection be kept alive.
+  static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url,
+                              const char* method, const char*, const char*, size_t*,
+                              void** request) {
+    auto* self = static_cast<MicrohttpdDashboard*>(cls);
+    auto* slot = static_cast<ClientSlot*>(*request);
+    if (slot == nullptr) return self->Refuse(connection, MHD_HTTP_SERVICE_UNAVAILABLE);
+    if (slot->admitted) {
+      slot->admitted = false;
+      return self->Route(connection, url);
     }
-    return httplib::Server::HandlerResponse::Unhandled;
+    self->deadline_.Disarm(slot);
+    RequestFacts facts;
+    facts.targetBytes = slot->targetBytes;
+    facts.beyondClientBound = !slot->served;
+    MHD_get_connection_values(connection, MHD_HEADER_KIND, &AddFieldSize, &facts.headerBytes);
+    facts.authorization =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+    facts.queryToken = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token");
+    const int refusal = RefusalStatus(facts, self->settings_.token);
+    if (refusal != 0) return self->Refuse(connection, static_cast<unsigned>(refusal));
+    const bool read = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0 ||
+                      std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
+    // Nothing on the page changes anything: a body is never read.
+    if (!read) return self->Route(connection, "");
+    slot->admitted = true;
+    return MHD_YES;
   }
 
-  // The page takes nothing from elsewhere and runs no script but its own; a token in its
-  // address never leaves in a Referer.
-  static void Harden(Response& res) {
-    res.set_header("Cache-Control", "no-store");
-    res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("Referrer-Policy", "no-referrer");
-    res.set_header("Content-Security-Policy",
-                   "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; "
-                   "base-uri 'none'; form-action 'none'");
+  MHD_Result Refuse(MHD_Connection* connection, unsigned status) {
+    switch (status) {
+      case MHD_HTTP_URI_TOO_LONG:
+        return SendText(connection, status, "the request's address is longer than 8 KiB\n");
+      case MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE:
+        return SendText(connection, status, "the request's header is larger than 8 KiB\n");
+      case MHD_HTTP_SERVICE_UNAVAILABLE:
+        return SendText(
+            connection, status,
+            "busy: at most " + std::to_string(settings_.maxClients) + " clients at once\n");
+      default:
+        return SendText(connection, status,
+                        "this page needs its token (?token=... or Authorization: Bearer ...)\n");
+    }
   }
 
-  void Routes() {
-    server_.Get("/", [this](const Request&, Response& res) {
-      res.set_content(page_, "text/html; charset=utf-8");
-    });
-    server_.Get("/app.js", [](const Request&, Response& res) {
-      res.set_content(kDashboardAppJs, "text/javascript; charset=utf-8");
-    });
-    server_.Get("/app.css", [](const Request&, Response& res) {
-      res.set_content(kDashboardAppCss, "text/css; charset=utf-8");
-    });
-    server_.Get("/api/state", [this](const Request&, Response& res) {
+  MHD_Result Route(MHD_Connection* connection, const std::string& path) {
+    if (path == "/") {
+      return SendFixed(connection, MHD_HTTP_OK, page_.data(), page_.size(),
+                       "text/html; charset=utf-8");
+    }
+    if (path == "/app.js") {
+      return SendFixed(connection, MHD_HTTP_OK, kDashboardAppJs, std::strlen(kDashboardAppJs),
+                       "text/javascript; charset=utf-8");
+    }
+    if (path == "/app.css") {
+      return SendFixed(connection, MHD_HTTP_OK, kDashboardAppCss, std::strlen(kDashboardAppCss),
+                       "text/css; charset=utf-8");
+    }
+    if (path == "/api/state" || path == "/api/history") {
       const DashboardHub::Snapshot now = hub_.Current();
-      res.set_content(now.state ? *now.state : "{}", "application/json");
-    });
-    server_.Get("/api/history", [this](const Request&, Response& res) {
-      const DashboardHub::Snapshot now = hub_.Current();
-      res.set_content(now.history ? *now.history : kNoHistory, "application/json");
-    });
-    server_.Get("/events", [this](const Request&, Response& res) { Stream(res); });
+      std::shared_ptr<const std::string> text = path == "/api/state" ? now.state : now.history;
+      if (!text) {
+        text = std::make_shared<const std::string>(path == "/api/state" ? "{}" : kNoHistory);
+      }
+      return SendShared(connection, std::move(text));
+    }
+    if (path == "/events") return Stream(connection);
+    return SendText(connection, MHD_HTTP_NOT_FOUND, "not found\n");
   }
 
-  // Server-Sent Events: the latest state and history as they change. A stream that falls
-  // behind skips to the newest state, and one whose client takes nothing is dropped by the
-  // write bound.
-  void Stream(Response& res) {
+  // A stream that falls behind skips to the newest state; one whose browser takes nothing is
+  // dropped by the idle bound. A stream the station ends is ended properly (its last chunk),
+  // so that a browser takes the final state as data and not as part of a broken response.
+  MHD_Result Stream(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    auto* context = new StreamContext(hub_, streams_, info != nullptr ? info->connect_fd : -1);
     ++streams_;
-    auto seen = std::make_shared<DashboardHub::Snapshot>();
-    auto first = std::make_shared<bool>(true);
-    res.set_chunked_content_provider(
-        "text/event-stream",
-        [this, seen, first](size_t, httplib::DataSink& sink) {
-          std::string out;
-          DashboardHub::Snapshot now;
-          bool closed = false;
-          if (*first) {
-            *first = false;
-            out = "retry: 2000\n\n";
-            now = hub_.Current();
-          } else {
-            now = hub_.WaitNewer(*seen, kKeepAliveEvery, closed);
-          }
-          if (now.state && now.stateVersion != seen->stateVersion) {
-            out += "event: state\ndata: " + *now.state + "\n\n";
-          }
-          if (now.history && now.historyVersion != seen->historyVersion) {
-            out += "event: history\ndata: " + *now.history + "\n\n";
-          }
-          // The station's last word (its final state) still goes out as the stream ends.
-          if (out.empty() && !closed) out = ": keepalive\n\n";
-          *seen = now;
-          if (!out.empty() && !sink.write(out.data(), out.size())) return false;
-          // A stream the station ends is ended properly (its last chunk), so that a browser
-          // takes the final state as data and not as part of a broken response.
-          if (closed) sink.done();
-          return true;
+    MHD_Response* response = MHD_create_response_from_callback(
+        MHD_SIZE_UNKNOWN, kStreamBlock,
+        [](void* cls, uint64_t, char* out, size_t max) -> ssize_t {
+          const long n = static_cast<StreamContext*>(cls)->stream.Read(out, max);
+          if (n == EventStream::kGone) return MHD_CONTENT_READER_END_WITH_ERROR;
+          return n == EventStream::kEnded ? MHD_CONTENT_READER_END_OF_STREAM : n;
         },
-        [this](bool) { --streams_; });
+        context,
+        [](void* cls) {
+          auto* ended = static_cast<StreamContext*>(cls);
+          --ended->open;
+          delete ended;
+        });
+    if (response == nullptr) {
+      --streams_;
+      delete context;
+      return MHD_NO;
+    }
+    return Queue(connection, MHD_HTTP_OK, response, "text/event-stream");
   }
 
   DashboardSettings settings_;
   DashboardHub& hub_;
   std::string page_;
-  httplib::Server server_;
-  std::thread thread_;
-  std::atomic<int> streams_{0};  // event streams open
+  MHD_Daemon* daemon_ = nullptr;
+  std::atomic<size_t> served_{0};  // connections counted against the client bound
+  std::atomic<int> streams_{0};    // event streams open
   int port_ = -1;
+  RequestDeadline deadline_;  // outlives the library's threads, which call it
 };
 
 }  // namespace
 
 std::unique_ptr<DashboardServer> StartDashboardServer(const DashboardSettings& settings,
                                                       DashboardHub& hub, std::string& error) {
-  auto server = std::make_unique<HttplibDashboard>(settings, hub);
+  auto server = std::make_unique<MicrohttpdDashboard>(settings, hub);
   if (!server->Start(error)) return nullptr;
   return server;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -12,6 +13,8 @@ struct DashboardSettings {
   HttpAddress address;
   std::string token;  // "" : none asked (loopback only)
   size_t maxClients = 64;
+  // From a connection (or its last answer) to its next request's whole header.
+  std::chrono::milliseconds requestBound{10000};
 };
 
 // The dashboard's web server, on threads of its own: the page, its two JSON answers and the
