@@ -26,6 +26,8 @@ struct Board {
   bool stopping = false;      // no new updates are started
   bool imageChanged = false;  // the image file changed on disk after the start
   int expected = 0;           // the ports to flash when not watching: each must have a unit
+  // Record rows that neither the database nor the spool took: in this process alone.
+  size_t recordUnkept = 0;
 
   Totals Count() const;
 };

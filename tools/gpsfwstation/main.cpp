@@ -124,7 +124,7 @@ int RunStation(const StationOptions& options) {
   std::unique_ptr<record::RecordWriter> record;
   if (!options.db.empty()) {
     std::string error;
-    record = OpenStationRecord(options, context, error);
+    record = OpenStationRecord(options, context, {}, error);
     if (record == nullptr) {
       std::cerr << "gpsfwstation: " << error << "; no port was touched\n";
       return kExitFailed;

@@ -98,7 +98,20 @@ void Station::Turn() {
   if (reapDue_) ReapAll();
   CheckDeadlines(Clock::now());
   StartDue(Clock::now());
+  NoteRecordLoss();
   parts_.view->Refresh(board_, Clock::now());
+}
+
+// The record's writer says a loss on standard error itself, at once; the views and the
+// dashboard show it as well, for as long as it lasts.
+void Station::NoteRecordLoss() {
+  const size_t unkept = parts_.record != nullptr ? parts_.record->Unkept() : 0;
+  if (unkept == board_.recordUnkept) return;
+  board_.recordUnkept = unkept;
+  parts_.view->Note(board_, unkept == 0 ? "Record: every row is on disk again"
+                                        : "Record: " + std::to_string(unkept) +
+                                              " row(s) kept in memory alone (the database and "
+                                              "the spool both fail), tried again every 2 s");
 }
 
 Clock::time_point Station::NextWake(Clock::time_point now) const {

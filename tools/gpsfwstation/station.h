@@ -66,6 +66,7 @@ class Station {
   void StopRunning(int signal);
   void NoteImageChange();
   void SaveReport();
+  void NoteRecordLoss();
 
   StationParts parts_;
   Board& board_;

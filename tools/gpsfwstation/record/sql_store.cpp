@@ -224,7 +224,24 @@ bool SqlStore::Finish(const UpdateRow& row, std::string& error) {
   return Transaction([&](std::string& e) { return Exec(UpsertSql(), ParamsOf(row), e); }, error);
 }
 
-int SqlStore::MarkInterrupted(const std::string& host, std::string& error) {
+bool SqlStore::Refuse(const UpdateRow& row, std::string& error) {
+  return Transaction(
+      [&](std::string& e) {
+        std::vector<SqlRow> last;
+        if (!Query("SELECT result, image_sha256 FROM updates WHERE host = $1 AND operator = $2 "
+                   "ORDER BY start_utc DESC, id LIMIT 1",
+                   {CleanText(row.host), CleanText(row.operatorName)}, last, e)) {
+          return false;
+        }
+        const bool repeated = !last.empty() && last[0][0].value_or("") == "refused" &&
+                              last[0][1].value_or("") == row.imageSha256;
+        return repeated || Exec(UpsertSql(), ParamsOf(row), e);
+      },
+      error);
+}
+
+int SqlStore::MarkInterrupted(const std::string& host, const std::set<std::string>& adopted,
+                              std::string& error) {
   int marked = 0;
   const bool ok = Transaction(
       [&](std::string& e) {
@@ -237,6 +254,7 @@ int SqlStore::MarkInterrupted(const std::string& host, std::string& error) {
         for (const SqlRow& columns : rows) {
           UpdateRow row = RowOf(columns);
           if (StationAlive(row.stationPid) && row.stationPid != getpid()) continue;
+          if (adopted.count(row.id) != 0) continue;
           row.endUtc = UtcNow();
           if (!row.logPath.empty()) row.log = LogAsItIs(row.logPath);
           TakeOutcomeFromLog(row);
