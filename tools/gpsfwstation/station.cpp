@@ -31,23 +31,94 @@ bool Stoppable(const Unit& unit) {
   return unit.result == Result::kRunning && !unit.timedOut && !unit.stopped;
 }
 
+// An adopted loader is no child of this station, but still the leader of its own group.
+void SignalUnit(Unit& unit, int signal) {
+  if (unit.adoptedPid > 0) {
+    kill(-unit.adoptedPid, signal);
+  } else {
+    unit.loader.SignalGroup(signal);
+  }
+}
+
 void AskToStop(Unit& unit, Clock::time_point now) {
   NoteStop(unit);
-  unit.loader.SignalGroup(SIGTERM);
+  SignalUnit(unit, SIGTERM);
   unit.killAt = now + kStopGrace;
 }
 
 }  // namespace
 
-void Station::Begin(const std::vector<std::string>& ports) {
-  board_.expected = static_cast<int>(ports.size());
-  OnSignals();  // a stop that came during the check of the image: nothing starts
-  if (board_.stopping) return;
-  for (const std::string& port : ports) {
-    PortState& state = ports_[port];
-    if (state.running != nullptr || state.flashed) continue;  // named twice
+void Station::Adopt(const std::vector<LeftLoader>& loaders) {
+  for (const LeftLoader& left : loaders) {
+    auto unit = std::make_unique<Unit>();
+    unit->port = left.port;
+    unit->identity = IdentifyPort(left.port);
+    unit->device = DeviceKey(left.port);
+    unit->logPath = left.logPath;
+    unit->tmpDir = left.tmpDir;
+    unit->recordId = left.recordId.empty() ? NewRowId() : left.recordId;
+    unit->notePath = left.notePath;
+    unit->adoptedPid = left.pid;
+    unit->start = Clock::now();
+    unit->startWall = WallClock::time_point(std::chrono::duration_cast<WallClock::duration>(
+        std::chrono::duration<double>(left.startEpoch)));
+    unit->progress.phase = "adopted";
+    Unit& adopted = *unit;
+    board_.units.push_back(std::move(unit));
+    PortState& state = ports_[left.port];
+    state.running = &adopted;
     state.present = true;
+    parts_.view->Started(board_, adopted);
+    parts_.view->Note(board_, left.port + ": its loader (pid " + std::to_string(left.pid) +
+                                  ") was left running by a station that ended; waiting for it");
+  }
+}
+
+void Station::Begin(const std::vector<std::string>& ports) {
+  OnSignals();  // a stop that came during the check of the image: nothing starts
+  std::map<std::string, std::string> devices;  // device -> the first name it was given
+  for (const std::string& port : ports) {
+    const std::string device = DeviceKey(port);
+    const auto named = devices.emplace(device, port);
+    if (!named.second) {
+      parts_.view->Note(board_,
+                        port + ": the same device as " + named.first->second + ", flashed once");
+      continue;
+    }
+    ++board_.expected;
+    if (board_.stopping) continue;
+    PortState& state = ports_[port];
+    state.present = true;
+    // A loader adopted on the device is this port's update.
+    if (state.running != nullptr || state.flashed || RunningOn(device) != nullptr) continue;
     StartUnit(port);
+  }
+}
+
+const Unit* Station::RunningOn(const std::string& device) const {
+  for (const auto& unit : board_.units) {
+    if (unit->result == Result::kRunning && unit->device == device) return unit.get();
+  }
+  return nullptr;
+}
+
+// An adopted loader sends no SIGCHLD and has no pipes: it is looked for on every turn.
+void Station::CheckAdopted() {
+  for (const auto& unit : board_.units) {
+    if (unit->result != Result::kRunning || unit->adoptedPid == 0) continue;
+    if (LoaderRuns(unit->adoptedPid, unit->logPath)) continue;
+    int code = 0;
+    if (ReturnCodeInLog(unit->logPath, code)) {
+      unit->progress.done = true;
+      unit->progress.doneCode = code;
+      unit->status = code & 0xff;
+    } else {
+      unit->status = -1;
+      unit->messages =
+          "its loader was adopted from a station that ended; its log ends without "
+          "a RetCode line";
+    }
+    EndUnit(*unit);
   }
 }
 
@@ -96,6 +167,7 @@ void Station::Turn() {
   }
   if (ready > 0) ReadPipes(fds, owners);
   if (reapDue_) ReapAll();
+  CheckAdopted();
   CheckDeadlines(Clock::now());
   StartDue(Clock::now());
   NoteRecordLoss();
@@ -138,6 +210,7 @@ void Station::StartUnit(const std::string& port) {
   unit->startWall = WallClock::now();
   unit->logPath = parts_.files->LogFor(port, WallClock::to_time_t(unit->startWall));
   unit->recordId = NewRowId();
+  unit->device = DeviceKey(port);
   NoteImageChange();
   // Every loader flashes the copy checked at the start, whatever happened to the file since.
   const std::string& image =
@@ -156,6 +229,12 @@ void Station::StartUnit(const std::string& port) {
   parts_.view->Started(board_, started);
   if (started.startError.empty()) {
     UnitFiles::NoteLoader(started.tmpDir, started.loader.Pid());
+    if (parts_.notes != nullptr) {
+      const double epoch =
+          std::chrono::duration<double>(started.startWall.time_since_epoch()).count();
+      started.notePath = parts_.notes->Write({started.loader.Pid(), port, started.logPath,
+                                              started.recordId, started.tmpDir, epoch, ""});
+    }
     state.running = &started;
   } else {
     EndUnit(started);
@@ -183,7 +262,9 @@ void Station::ReadPipes(const std::vector<pollfd>& fds, const std::vector<Unit*>
 void Station::ReapAll() {
   reapDue_ = false;
   for (const auto& unit : board_.units) {
-    if (unit->result == Result::kRunning && unit->loader.Reap()) EndUnit(*unit);
+    if (unit->result == Result::kRunning && unit->adoptedPid == 0 && unit->loader.Reap()) {
+      EndUnit(*unit);
+    }
   }
 }
 
@@ -202,7 +283,8 @@ void Station::EndUnit(Unit& unit) {
     unit.loader.CloseErr();
   }
   UnitFiles::RemoveTempDir(unit.tmpDir);
-  unit.status = unit.startError.empty() ? unit.loader.Status() : -1;
+  RunningNotes::Remove(unit.notePath);
+  if (unit.adoptedPid == 0) unit.status = unit.startError.empty() ? unit.loader.Status() : -1;
   unit.end = Clock::now();
   unit.endWall = WallClock::now();
   unit.result = Decide(unit);
@@ -247,7 +329,7 @@ void Station::CheckDeadlines(Clock::time_point now) {
       AskToStop(*unit, now);
       parts_.view->Note(board_, unit->port + ": not done within its time limit, stopping it");
     } else if (unit->killAt != Clock::time_point{} && now >= unit->killAt) {
-      unit->loader.SignalGroup(SIGKILL);
+      SignalUnit(*unit, SIGKILL);
       unit->killAt = Clock::time_point{};
     }
   }
@@ -257,7 +339,9 @@ void Station::StartDue(Clock::time_point now) {
   for (auto& [port, state] : ports_) {
     if (!state.pending || now < state.startAt) continue;
     state.pending = false;
-    if (state.present && state.running == nullptr && !state.flashed && !board_.stopping) {
+    // The same device under another name (a link and its /dev name) is flashed once.
+    if (state.present && state.running == nullptr && !state.flashed && !board_.stopping &&
+        RunningOn(DeviceKey(port)) == nullptr) {
       StartUnit(port);
     }
   }
@@ -317,7 +401,7 @@ void Station::StopRunning(int signal) {
     if (signal == SIGKILL) {
       NoteStop(*unit);
       unit->stopped = true;
-      unit->loader.SignalGroup(SIGKILL);
+      SignalUnit(*unit, SIGKILL);
     } else if (!unit->stopped) {
       unit->stopped = true;
       AskToStop(*unit, now);
