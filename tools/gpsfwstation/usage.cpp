@@ -56,8 +56,9 @@ Options:
 Ctrl-C stops starting new updates and lets the running ones finish; a second Ctrl-C
 (or SIGTERM, SIGHUP) stops them (each loader restores its port) and prints the summary.
 
-Exit status: 0 when every port's update completed, 1 when one did not, the image was
-refused or the station could not start, 2 for a mistake on the command line.
+Exit status: 0 when every port's update completed, 1 when one did not or the station
+could not start, 2 for a mistake on the command line or in --config, 3 when the image
+was refused (no port was touched).
 )";
 }
 
