@@ -49,7 +49,8 @@ Options:
                          default $GPSFW_HTTP_TOKEN
   --config FILE          options from FILE, one key=value per line (image=fw.bin,
                          ports=/dev/ttyUSB*, watch=yes, db=..., http=..., operator=...;
-                         '#' starts a comment); options on the command line win
+                         '#' starts a comment, also after a value; a key once,
+                         ports again); options on the command line win
   -h, --help             this text
   --version              the version
 
