@@ -171,6 +171,7 @@ void Station::Turn() {
   CheckDeadlines(Clock::now());
   StartDue(Clock::now());
   NoteRecordLoss();
+  ForgetOldUnits();
   parts_.view->Refresh(board_, Clock::now());
 }
 
@@ -296,6 +297,13 @@ void Station::EndUnit(Unit& unit) {
   if (parts_.record != nullptr) parts_.record->Finish(RowOf(unit, board_, parts_.context));
   parts_.view->Ended(board_, unit);
   SaveReport();
+}
+
+// A station that watches for weeks keeps what it needs of its old units in counts alone.
+// A run without --watch is bounded by its ports: it lists every one.
+void Station::ForgetOldUnits() {
+  if (!board_.watching) return;
+  for (const auto& unit : board_.DropOldEnded()) parts_.view->Forget(*unit);
 }
 
 // The report is rewritten after every ended unit: a station that loses its power keeps the

@@ -74,6 +74,7 @@ class Station {
   void NoteImageChange();
   void SaveReport();
   void NoteRecordLoss();
+  void ForgetOldUnits();
 
   StationParts parts_;
   Board& board_;

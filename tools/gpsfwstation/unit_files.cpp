@@ -120,6 +120,12 @@ std::string UnitFiles::LogFor(const std::string& port, std::time_t when) {
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
   const std::string base = LogNameForPort(port) + "-" + stamp;
+  // Names carry their second: those of an earlier second can no longer be asked for, and a
+  // station that runs for weeks keeps no name per update.
+  if (stamp != usedStamp_) {
+    used_ = {std::string(kCheckStem) + ".log"};
+    usedStamp_ = stamp;
+  }
   // The name is claimed on disk: a log of an earlier run, or of another station on the same
   // folder, is never written over.
   for (int n = 1;; ++n) {

@@ -311,12 +311,35 @@ bool SqlStore::Unit(const std::string& id, UpdateRow& row, std::string& error) {
   return true;
 }
 
+// Summed up by the database: a record of months is a few rows per port, day and result here,
+// not every update (a dashboard asks for this every few seconds).
 std::vector<StatsRow> SqlStore::Stats(StatsBy by, std::string& error) {
-  HistoryFilter all;
-  all.limit = 0;
-  const std::vector<UpdateRow> rows = History(all, error);
-  if (!error.empty()) return {};
-  return StatsOf(rows, by);
+  constexpr const char* kKeys =
+      "port, substr(start_utc, 1, 10), image_sha256, image_path, host, result, reason";
+  std::vector<SqlRow> rows;
+  if (!Query(std::string("SELECT ") + kKeys +
+                 ", count(*), sum(duration), max(duration), sum(retries) FROM updates GROUP BY " +
+                 kKeys,
+             {}, rows, error)) {
+    return {};
+  }
+  std::vector<RowTally> tallies;
+  for (const SqlRow& c : rows) {
+    RowTally t;
+    t.row.port = c[0].value_or("");
+    t.row.startUtc = c[1].value_or("");
+    t.row.imageSha256 = c[2].value_or("");
+    t.row.imagePath = c[3].value_or("");
+    t.row.host = c[4].value_or("");
+    t.row.result = c[5].value_or("");
+    t.row.reason = c[6].value_or("");
+    t.count = static_cast<int>(Number(c[7]));
+    t.seconds = c[8] && !c[8]->empty() ? std::stod(*c[8]) : 0;
+    t.slowest = c[9] && !c[9]->empty() ? std::stod(*c[9]) : 0;
+    t.retries = static_cast<int>(Number(c[10]));
+    tallies.push_back(std::move(t));
+  }
+  return StatsOf(tallies, by);
 }
 
 }  // namespace gpsfw::station::record
