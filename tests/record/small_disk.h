@@ -6,9 +6,12 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace gpsfw::test {
 
@@ -20,6 +23,7 @@ class SmallDisk {
     mounted_ = geteuid() == 0 && mount("tmpfs", where_.c_str(), "tmpfs", 0, options.c_str()) == 0;
   }
   ~SmallDisk() {
+    StopFilling();
     if (mounted_) umount2(where_.c_str(), MNT_DETACH);
   }
   SmallDisk(const SmallDisk&) = delete;
@@ -41,13 +45,34 @@ class SmallDisk {
       tail = std::fopen(Filler().c_str(), "ab");
     }
   }
-  void Free() { std::filesystem::remove(Filler()); }
+  // Keeps the disk full: whatever a program frees (a log it cuts short, a file it truncates)
+  // is taken again within milliseconds, until Free().
+  void KeepFull() {
+    Fill();
+    filling_ = true;
+    filler_ = std::thread([this] {
+      while (filling_) {
+        Fill();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    });
+  }
+  void Free() {
+    StopFilling();
+    std::filesystem::remove(Filler());
+  }
 
  private:
   std::string Filler() const { return where_ + "/filler"; }
+  void StopFilling() {
+    filling_ = false;
+    if (filler_.joinable()) filler_.join();
+  }
 
   std::string where_;
   bool mounted_ = false;
+  std::atomic<bool> filling_{false};
+  std::thread filler_;
 };
 
 }  // namespace gpsfw::test
