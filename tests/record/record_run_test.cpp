@@ -231,14 +231,26 @@ TEST_F(RecordRun, AnImageOtherThanTheExpectedOneIsOneRefusedRow) {
   std::vector<std::string> argv = Station(receivers.Ports(), dir.File("rec.db"));
   argv.insert(argv.end(), {"--expect-sha256", std::string(64, 'A')});
   Program station(argv, dir.File("station.out"));
-  EXPECT_EQ(station.Wait(kRunBound), 1);
+  EXPECT_EQ(station.Wait(kRunBound), 3);
   EXPECT_NE(Out("station.out").find("not the expected " + std::string(64, 'a')), std::string::npos)
       << Out("station.out");
   EXPECT_NE(Out("station.out").find("no port was touched"), std::string::npos);
+  // A service restarted in a loop refuses the same image again: no row per start.
+  for (int start = 0; start < 2; ++start) {
+    Program again(argv, dir.File("again.out"));
+    EXPECT_EQ(again.Wait(kRunBound), 3) << Out("again.out");
+  }
   const std::vector<UpdateRow> rows = Rows(dir.File("rec.db"));
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].result, "refused");
   EXPECT_EQ(rows[0].port, "");
+  // Another image refused is news: a row of its own.
+  Program other(
+      {ProgramPath("gpsfwstation"), "-i", images.bare, "--log-dir", dir.File("logs"), "--db",
+       dir.File("rec.db"), "--plain", "--expect-sha256", std::string(64, 'A'), receivers.Port(0)},
+      dir.File("other.out"));
+  EXPECT_EQ(other.Wait(kRunBound), 3) << Out("other.out");
+  EXPECT_EQ(Rows(dir.File("rec.db")).size(), 2u);
   EXPECT_EQ(receivers.Stop().find("flash verified"), std::string::npos);
 }
 

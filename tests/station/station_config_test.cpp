@@ -1,6 +1,8 @@
 // The station's options from a service's configuration file, and the dashboard's address.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "tests/support/log_capture.h"
@@ -50,6 +52,9 @@ TEST(StationConfig, ALineItDoesNotKnowIsRefusedWithItsPlace) {
       {"watch=maybe\n", ":1: watch is yes or no, not 'maybe'"},
       {"image=\n", ":1: image needs a value"},
       {"just words\n", ":1: not key=value"},
+      // A key given twice would silently flash the second image.
+      {"image=a.bin\nwatch=yes\nimage=b.bin\n", ":3: image is given twice, on lines 1 and 3"},
+      {"operator=a\noperator = a\n", ":2: operator is given twice, on lines 1 and 2"},
   };
   for (const Case& c : cases) {
     const std::string path = Written(dir, c.text);
@@ -61,6 +66,33 @@ TEST(StationConfig, ALineItDoesNotKnowIsRefusedWithItsPlace) {
     }
   }
   EXPECT_THROW(WithConfig({"--config", dir.File("missing.conf")}), UsageError);
+}
+
+TEST(StationConfig, ACommentAfterAValueIsNoPartOfIt) {
+  test::TempDir dir;
+  const std::string path = Written(dir,
+                                   "operator=line1 # night shift\n"
+                                   "image=/srv/fw#2.bin\t# the release of May\n"
+                                   "ports=/dev/ttyUSB*\n"
+                                   "ports=/dev/ttyACM*  #and the CDC ones\n"
+                                   "watch=yes # all day\n");
+  EXPECT_EQ(WithConfig({"--config", path}),
+            (Args{"--operator", "line1", "--image", "/srv/fw#2.bin", "--ports", "/dev/ttyUSB*",
+                  "--ports", "/dev/ttyACM*", "--watch"}));
+}
+
+// Only a regular file is read: a FIFO would hold the station for ever, a folder says nothing.
+TEST(StationConfig, OnlyARegularFileIsRead) {
+  test::TempDir dir;
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  for (const std::string& path : {dir.File("fifo"), dir.path(), std::string("/dev/null")}) {
+    try {
+      WithConfig({"--config", path});
+      ADD_FAILURE() << path;
+    } catch (const UsageError& e) {
+      EXPECT_EQ(std::string(e.what()), "--config: " + path + " is not a regular file");
+    }
+  }
 }
 
 TEST(HttpAddress, LoopbackUnlessAnAddressSaysOtherwise) {

@@ -145,7 +145,7 @@ TEST_F(StationRun, ARefusedImageTouchesNoPort) {
   std::vector<std::string> argv = Station({pty.slavePath()});
   argv[2] = dir.File("bad.bin");
   Program station(argv, dir.File("station.out"));
-  EXPECT_EQ(station.Wait(30), 1);
+  EXPECT_EQ(station.Wait(30), 3);
   EXPECT_NE(Output().find("FAILED."), std::string::npos) << Output();
   EXPECT_NE(Output().find("no port was touched"), std::string::npos) << Output();
   EXPECT_EQ(pty.Receive(), "");

@@ -115,6 +115,11 @@ int RunStation(const StationOptions& options) {
   if (!options.report.empty()) CheckReportPath(options.report);
   StopSignals signals;  // a Ctrl-C during the check stops the station before any port
   UnitFiles files(options.logDir);
+  // Loaders that a station killed outright left running: waited for, never raced.
+  const RunningNotes notes(options.logDir);
+  const std::vector<LeftLoader> left = notes.TakeOver();
+  std::set<std::string> adopted;
+  for (const LeftLoader& loader : left) adopted.insert(loader.recordId);
   const RecordContext context{HostName(),
                               options.operatorName.empty() ? LoginName() : options.operatorName};
   // The record's writer calls the dashboard's history reader back: the reader is made before
@@ -124,7 +129,7 @@ int RunStation(const StationOptions& options) {
   std::unique_ptr<record::RecordWriter> record;
   if (!options.db.empty()) {
     std::string error;
-    record = OpenStationRecord(options, context, error);
+    record = OpenStationRecord(options, context, adopted, error);
     if (record == nullptr) {
       std::cerr << "gpsfwstation: " << error << "; no port was touched\n";
       return kExitFailed;
@@ -141,7 +146,7 @@ int RunStation(const StationOptions& options) {
       RecordRefusedImage(*record, board, context, refusal);
       std::cerr << RecordSummary(*record, options);
     }
-    return kExitFailed;
+    return kExitRefused;
   }
   board.start = Clock::now();
   board.watching = options.watch;
@@ -159,8 +164,9 @@ int RunStation(const StationOptions& options) {
   patterns.insert(patterns.end(), options.patterns.begin(), options.patterns.end());
   PortWatch watch(patterns);
   Station station({&options, loader, &files, view.get(), &signals, options.watch ? &watch : nullptr,
-                   record.get(), context},
+                   record.get(), &notes, context},
                   board);
+  station.Adopt(left);
   if (!options.watch) {
     const std::vector<std::string> ports = PortsNow(options);
     if (ports.empty()) return kExitFailed;

@@ -31,22 +31,40 @@ bool Stoppable(const Unit& unit) {
   return unit.result == Result::kRunning && !unit.timedOut && !unit.stopped;
 }
 
+// An adopted loader is no child of this station, but still the leader of its own group.
+void SignalUnit(Unit& unit, int signal) {
+  if (unit.adoptedPid > 0) {
+    kill(-unit.adoptedPid, signal);
+  } else {
+    unit.loader.SignalGroup(signal);
+  }
+}
+
 void AskToStop(Unit& unit, Clock::time_point now) {
   NoteStop(unit);
-  unit.loader.SignalGroup(SIGTERM);
+  SignalUnit(unit, SIGTERM);
   unit.killAt = now + kStopGrace;
 }
 
 }  // namespace
 
 void Station::Begin(const std::vector<std::string>& ports) {
-  board_.expected = static_cast<int>(ports.size());
   OnSignals();  // a stop that came during the check of the image: nothing starts
-  if (board_.stopping) return;
+  std::map<std::string, std::string> devices;  // device -> the first name it was given
   for (const std::string& port : ports) {
+    const std::string device = DeviceKey(port);
+    const auto named = devices.emplace(device, port);
+    if (!named.second) {
+      parts_.view->Note(board_,
+                        port + ": the same device as " + named.first->second + ", flashed once");
+      continue;
+    }
+    ++board_.expected;
+    if (board_.stopping) continue;
     PortState& state = ports_[port];
-    if (state.running != nullptr || state.flashed) continue;  // named twice
     state.present = true;
+    // A loader adopted on the device is this port's update.
+    if (state.running != nullptr || state.flashed || RunningOn(device) != nullptr) continue;
     StartUnit(port);
   }
 }
@@ -96,9 +114,24 @@ void Station::Turn() {
   }
   if (ready > 0) ReadPipes(fds, owners);
   if (reapDue_) ReapAll();
+  CheckAdopted();
   CheckDeadlines(Clock::now());
   StartDue(Clock::now());
+  NoteRecordLoss();
+  ForgetOldUnits();
   parts_.view->Refresh(board_, Clock::now());
+}
+
+// The record's writer says a loss on standard error itself, at once; the views and the
+// dashboard show it as well, for as long as it lasts.
+void Station::NoteRecordLoss() {
+  const size_t unkept = parts_.record != nullptr ? parts_.record->Unkept() : 0;
+  if (unkept == board_.recordUnkept) return;
+  board_.recordUnkept = unkept;
+  parts_.view->Note(board_, unkept == 0 ? "Record: every row is on disk again"
+                                        : "Record: " + std::to_string(unkept) +
+                                              " row(s) kept in memory alone (the database and "
+                                              "the spool both fail), tried again every 2 s");
 }
 
 Clock::time_point Station::NextWake(Clock::time_point now) const {
@@ -125,6 +158,7 @@ void Station::StartUnit(const std::string& port) {
   unit->startWall = WallClock::now();
   unit->logPath = parts_.files->LogFor(port, WallClock::to_time_t(unit->startWall));
   unit->recordId = NewRowId();
+  unit->device = DeviceKey(port);
   NoteImageChange();
   // Every loader flashes the copy checked at the start, whatever happened to the file since.
   const std::string& image =
@@ -143,6 +177,12 @@ void Station::StartUnit(const std::string& port) {
   parts_.view->Started(board_, started);
   if (started.startError.empty()) {
     UnitFiles::NoteLoader(started.tmpDir, started.loader.Pid());
+    if (parts_.notes != nullptr) {
+      const double epoch =
+          std::chrono::duration<double>(started.startWall.time_since_epoch()).count();
+      started.notePath = parts_.notes->Write({started.loader.Pid(), port, started.logPath,
+                                              started.recordId, started.tmpDir, epoch, ""});
+    }
     state.running = &started;
   } else {
     EndUnit(started);
@@ -170,7 +210,9 @@ void Station::ReadPipes(const std::vector<pollfd>& fds, const std::vector<Unit*>
 void Station::ReapAll() {
   reapDue_ = false;
   for (const auto& unit : board_.units) {
-    if (unit->result == Result::kRunning && unit->loader.Reap()) EndUnit(*unit);
+    if (unit->result == Result::kRunning && unit->adoptedPid == 0 && unit->loader.Reap()) {
+      EndUnit(*unit);
+    }
   }
 }
 
@@ -189,7 +231,8 @@ void Station::EndUnit(Unit& unit) {
     unit.loader.CloseErr();
   }
   UnitFiles::RemoveTempDir(unit.tmpDir);
-  unit.status = unit.startError.empty() ? unit.loader.Status() : -1;
+  RunningNotes::Remove(unit.notePath);
+  if (unit.adoptedPid == 0) unit.status = unit.startError.empty() ? unit.loader.Status() : -1;
   unit.end = Clock::now();
   unit.endWall = WallClock::now();
   unit.result = Decide(unit);
@@ -201,6 +244,13 @@ void Station::EndUnit(Unit& unit) {
   if (parts_.record != nullptr) parts_.record->Finish(RowOf(unit, board_, parts_.context));
   parts_.view->Ended(board_, unit);
   SaveReport();
+}
+
+// A station that watches for weeks keeps what it needs of its old units in counts alone.
+// A run without --watch is bounded by its ports: it lists every one.
+void Station::ForgetOldUnits() {
+  if (!board_.watching) return;
+  for (const auto& unit : board_.DropOldEnded()) parts_.view->Forget(*unit);
 }
 
 // The report is rewritten after every ended unit: a station that loses its power keeps the
@@ -234,7 +284,7 @@ void Station::CheckDeadlines(Clock::time_point now) {
       AskToStop(*unit, now);
       parts_.view->Note(board_, unit->port + ": not done within its time limit, stopping it");
     } else if (unit->killAt != Clock::time_point{} && now >= unit->killAt) {
-      unit->loader.SignalGroup(SIGKILL);
+      SignalUnit(*unit, SIGKILL);
       unit->killAt = Clock::time_point{};
     }
   }
@@ -244,7 +294,9 @@ void Station::StartDue(Clock::time_point now) {
   for (auto& [port, state] : ports_) {
     if (!state.pending || now < state.startAt) continue;
     state.pending = false;
-    if (state.present && state.running == nullptr && !state.flashed && !board_.stopping) {
+    // The same device under another name (a link and its /dev name) is flashed once.
+    if (state.present && state.running == nullptr && !state.flashed && !board_.stopping &&
+        RunningOn(DeviceKey(port)) == nullptr) {
       StartUnit(port);
     }
   }
@@ -304,7 +356,7 @@ void Station::StopRunning(int signal) {
     if (signal == SIGKILL) {
       NoteStop(*unit);
       unit->stopped = true;
-      unit->loader.SignalGroup(SIGKILL);
+      SignalUnit(*unit, SIGKILL);
     } else if (!unit->stopped) {
       unit->stopped = true;
       AskToStop(*unit, now);

@@ -9,6 +9,7 @@
 #include "tools/gpsfwstation/board.h"
 #include "tools/gpsfwstation/port_watch.h"
 #include "tools/gpsfwstation/record/record_writer.h"
+#include "tools/gpsfwstation/running_notes.h"
 #include "tools/gpsfwstation/station_options.h"
 #include "tools/gpsfwstation/stop_signals.h"
 #include "tools/gpsfwstation/unit_files.h"
@@ -25,6 +26,7 @@ struct StationParts {
   StopSignals* signals = nullptr;
   PortWatch* watch = nullptr;              // nullptr unless --watch
   record::RecordWriter* record = nullptr;  // nullptr without --db
+  const RunningNotes* notes = nullptr;     // nullptr: the loaders cannot be adopted
   RecordContext context;
 };
 
@@ -35,8 +37,11 @@ class Station {
  public:
   Station(const StationParts& parts, Board& board) : parts_(parts), board_(board) {}
 
+  // Takes over the loaders a dead station left running: their ports are not flashed again
+  // while they run, and their rows are completed from their logs when they end.
+  void Adopt(const std::vector<LeftLoader>& loaders);
   // Starts a unit on each port now (ports named on the command line and the matches of
-  // --ports without --watch).
+  // --ports without --watch); a device named twice (a link and its /dev name) once.
   void Begin(const std::vector<std::string>& ports);
   // Runs until every unit has ended and no port is waited for.
   void Run();
@@ -55,6 +60,8 @@ class Station {
   void Turn();
   Clock::time_point NextWake(Clock::time_point now) const;
   void StartUnit(const std::string& port);
+  const Unit* RunningOn(const std::string& device) const;
+  void CheckAdopted();
   void ReadPipes(const std::vector<pollfd>& fds, const std::vector<Unit*>& owners);
   void ReapAll();
   void EndUnit(Unit& unit);
@@ -66,6 +73,8 @@ class Station {
   void StopRunning(int signal);
   void NoteImageChange();
   void SaveReport();
+  void NoteRecordLoss();
+  void ForgetOldUnits();
 
   StationParts parts_;
   Board& board_;

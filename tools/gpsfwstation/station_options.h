@@ -6,9 +6,13 @@
 
 namespace gpsfw::station {
 
+// The station's exit statuses. A service restarts the station after 1 (a failed unit, or a
+// setup that may work again: a record's server not up yet), never after 2 or 3, which a
+// restart cannot mend.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;  // a unit failed, the image was refused, or no setup
-inline constexpr int kExitUsage = 2;
+inline constexpr int kExitFailed = 1;   // a unit failed, or the station could not set up
+inline constexpr int kExitUsage = 2;    // a mistake on the command line or in --config
+inline constexpr int kExitRefused = 3;  // the image was refused: no port was touched
 
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 
 #include "tools/gpsfwstation/board.h"
@@ -11,12 +12,14 @@
 namespace gpsfw::station {
 
 // Opens the record that --db names, brings its schema up to date, notes this station's
-// start and marks the rows that a dead station of this host left running as interrupted.
+// start and marks the rows that a dead station of this host left running as interrupted
+// (except those in `adopted`, whose loaders still run).
 // nullptr with the reason when the record cannot be opened or written: the station then
 // ends before any port is touched. Rows the record could not take go to a spool in the log
 // folder.
 std::unique_ptr<record::RecordWriter> OpenStationRecord(const StationOptions& options,
                                                         const RecordContext& context,
+                                                        const std::set<std::string>& adopted,
                                                         std::string& error);
 
 // One row for the station, not one per port, for an image it refused.

@@ -116,7 +116,7 @@ void SyncFolderOf(const std::string& path) {
 }  // namespace
 
 int ExitStatusOf(const Board& board) {
-  const int units = static_cast<int>(board.units.size());
+  const int units = static_cast<int>(board.Updates());
   return board.Count().completed == units && units >= board.expected ? kExitOk : kExitFailed;
 }
 
@@ -138,6 +138,11 @@ std::string SummaryText(const Board& board, Clock::time_point now) {
   const double elapsed = std::chrono::duration<double>(now - board.start).count();
   std::string text = "Summary: " + ImageLine(board.image) + "\n" + TotalsLine(board, false) + ", " +
                      SecondsText(elapsed) + "\n";
+  if (board.forgottenUnits > 0) {
+    text += "The first " + std::to_string(board.forgottenUnits) +
+            " ended updates are counted above but not listed (their logs, and the record, "
+            "have them)\n";
+  }
   text += table.TitleRow() + "\n";
   for (const auto& unit : board.units) text += table.UnitRow(*unit) + "\n";
   return text + FailedLines(board) + AdapterLines(board);
@@ -160,7 +165,7 @@ nlohmann::ordered_json ReportJson(const Board& board, Clock::time_point now) {
       {"end", IsoTime(endWall)},
       {"duration", std::chrono::duration<double>(now - board.start).count()},
       {"totals",
-       {{"updates", board.units.size()},
+       {{"updates", board.Updates()},
         {"completed", totals.completed},
         {"failed", totals.failed},
         {"running", totals.running}}},

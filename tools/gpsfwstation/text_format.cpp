@@ -55,7 +55,7 @@ std::string ImageLine(const ImageFacts& image) {
 
 std::string TotalsLine(const Board& board, bool state) {
   const Totals totals = board.Count();
-  const size_t updates = board.units.size();
+  const size_t updates = board.Updates();
   std::string line = std::to_string(updates) + (updates == 1 ? " update: " : " updates: ") +
                      std::to_string(totals.completed) + " completed, " +
                      std::to_string(totals.failed) + " failed, " + std::to_string(totals.running) +

@@ -22,6 +22,9 @@ struct Unit {
   std::string logPath;
   std::string tmpDir;
   std::string recordId;  // the unit's row in the record
+  std::string device;    // the device behind the port: one unit per device at a time
+  std::string notePath;  // the note that lets a next station adopt the loader
+  int adoptedPid = 0;    // a loader a dead station left running, which this one waits for
   int connection = 1;    // the how-many-th connection of the port this station flashed
   Clock::time_point start;
   Clock::time_point end;

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "tools/gpsfwstation/record/sql_store.h"
+
 namespace gpsfw::station {
 namespace {
 
@@ -45,24 +47,27 @@ void WritePid(const std::string& dir, int pid) {
   close(fd);
 }
 
-// True when the folder names a process that is still there (or names none it can read).
-bool Alive(const std::filesystem::path& dir) {
-  const std::string text = ReadSmall(dir / kPidFile);
-  if (text.empty()) return true;
-  const int pid = std::atoi(text.c_str());
-  return pid <= 0 || kill(pid, 0) == 0 || errno != ESRCH;
+// The process a folder's pid file names, 0 when it names none.
+int PidOf(const std::filesystem::path& dir) {
+  return std::atoi(ReadSmall(dir / kPidFile).c_str());
+}
+
+bool ProcessThere(int pid) {
+  return pid > 0 && (kill(pid, 0) == 0 || errno != ESRCH);
 }
 
 // The folders that stations killed outright left in the temporary folder, once their
-// loaders have ended as well.
+// loaders have ended as well. A folder without a loader's pid (the image's copy, the check's
+// folder) holds no loader; a station's pid taken again by another program is no station.
 void RemoveDeadStationsFolders(const std::string& base) {
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
     if (entry.path().filename().string().rfind("gpsfwstation.", 0) != 0) continue;
-    if (!std::filesystem::exists(entry.path() / kPidFile) || Alive(entry.path())) continue;
+    const int station = PidOf(entry.path());
+    if (station <= 0 || station == getpid() || record::StationAlive(station)) continue;
     bool loaderAlive = false;
     for (const auto& unit : std::filesystem::directory_iterator(entry.path(), ec)) {
-      loaderAlive = loaderAlive || (unit.is_directory() && Alive(unit.path()));
+      loaderAlive = loaderAlive || (unit.is_directory() && ProcessThere(PidOf(unit.path())));
     }
     if (!loaderAlive) std::filesystem::remove_all(entry.path(), ec);
   }
@@ -101,6 +106,8 @@ UnitFiles::UnitFiles(const std::string& logDir) : logDir_(logDir) {
 UnitFiles::~UnitFiles() {
   std::error_code ignored;
   std::filesystem::remove_all(tempRoot_, ignored);
+  // The folders of loaders this station adopted, now that they have ended.
+  RemoveDeadStationsFolders(TempBase());
 }
 
 std::string UnitFiles::CheckLog() const {
@@ -113,6 +120,12 @@ std::string UnitFiles::LogFor(const std::string& port, std::time_t when) {
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
   const std::string base = LogNameForPort(port) + "-" + stamp;
+  // Names carry their second: those of an earlier second can no longer be asked for, and a
+  // station that runs for weeks keeps no name per update.
+  if (stamp != usedStamp_) {
+    used_ = {std::string(kCheckStem) + ".log"};
+    usedStamp_ = stamp;
+  }
   // The name is claimed on disk: a log of an earlier run, or of another station on the same
   // folder, is never written over.
   for (int n = 1;; ++n) {

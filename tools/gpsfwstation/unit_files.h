@@ -40,7 +40,8 @@ class UnitFiles {
   std::string logDir_;
   std::string tempRoot_;
   int tempDirs_ = 0;
-  std::set<std::string> used_;  // the log file names given out
+  std::set<std::string> used_;  // the log file names given out in the second of usedStamp_
+  std::string usedStamp_;
 };
 
 }  // namespace gpsfw::station

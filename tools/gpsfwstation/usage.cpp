@@ -49,15 +49,17 @@ Options:
                          default $GPSFW_HTTP_TOKEN
   --config FILE          options from FILE, one key=value per line (image=fw.bin,
                          ports=/dev/ttyUSB*, watch=yes, db=..., http=..., operator=...;
-                         '#' starts a comment); options on the command line win
+                         '#' starts a comment, also after a value; a key once,
+                         ports again); options on the command line win
   -h, --help             this text
   --version              the version
 
 Ctrl-C stops starting new updates and lets the running ones finish; a second Ctrl-C
 (or SIGTERM, SIGHUP) stops them (each loader restores its port) and prints the summary.
 
-Exit status: 0 when every port's update completed, 1 when one did not, the image was
-refused or the station could not start, 2 for a mistake on the command line.
+Exit status: 0 when every port's update completed, 1 when one did not or the station
+could not start, 2 for a mistake on the command line or in --config, 3 when the image
+was refused (no port was touched).
 )";
 }
 

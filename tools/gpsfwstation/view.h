@@ -23,6 +23,8 @@ class View {
   virtual Clock::time_point NextRefresh(Clock::time_point now) const = 0;
   // Draws the last state, before the summary.
   virtual void Finish(const Board& board, Clock::time_point now) = 0;
+  // The board no longer keeps `unit` (an old ended one): whatever the view keeps of it goes.
+  virtual void Forget(const Unit&) {}
 };
 
 // The rewritten table on a terminal (written to `fd`).

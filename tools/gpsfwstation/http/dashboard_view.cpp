@@ -45,6 +45,7 @@ class DashboardView : public View {
   }
 
   void Finish(const Board& board, Clock::time_point now) override { Publish(board, now); }
+  void Forget(const Unit& unit) override { tails_.erase(&unit); }
 
  private:
   void Publish(const Board& board, Clock::time_point now) {
@@ -106,6 +107,10 @@ class ViewPair : public View {
   void Finish(const Board& board, Clock::time_point now) override {
     a_->Finish(board, now);
     b_->Finish(board, now);
+  }
+  void Forget(const Unit& unit) override {
+    a_->Forget(unit);
+    b_->Forget(unit);
   }
 
  private:

@@ -28,17 +28,18 @@ struct Group {
   std::map<std::string, int> reasons;
 };
 
-void Add(Group& g, const UpdateRow& row) {
-  ++g.stats.total;
+void Add(Group& g, const RowTally& t) {
+  const UpdateRow& row = t.row;
+  g.stats.total += t.count;
   if (row.result == "running") return;
-  ++g.ended;
-  g.totalSeconds += row.durationSeconds;
-  g.stats.slowestSeconds = std::max(g.stats.slowestSeconds, row.durationSeconds);
-  g.stats.retries += row.retries;
+  g.ended += t.count;
+  g.totalSeconds += t.seconds;
+  g.stats.slowestSeconds = std::max(g.stats.slowestSeconds, t.slowest);
+  g.stats.retries += t.retries;
   if (row.result == "completed") {
-    ++g.stats.completed;
+    g.stats.completed += t.count;
   } else {
-    ++g.reasons[row.reason.empty() ? row.result : row.reason];
+    g.reasons[row.reason.empty() ? row.result : row.reason] += t.count;
   }
 }
 
@@ -54,11 +55,19 @@ void Close(Group& g) {
 }  // namespace
 
 std::vector<StatsRow> StatsOf(const std::vector<UpdateRow>& rows, StatsBy by) {
-  std::map<std::string, Group> groups;
+  std::vector<RowTally> tallies;
   for (const UpdateRow& row : rows) {
-    Group& g = groups[KeyOf(row, by)];
-    g.stats.key = KeyOf(row, by);
-    Add(g, row);
+    tallies.push_back({row, 1, row.durationSeconds, row.durationSeconds, row.retries});
+  }
+  return StatsOf(tallies, by);
+}
+
+std::vector<StatsRow> StatsOf(const std::vector<RowTally>& tallies, StatsBy by) {
+  std::map<std::string, Group> groups;
+  for (const RowTally& t : tallies) {
+    Group& g = groups[KeyOf(t.row, by)];
+    g.stats.key = KeyOf(t.row, by);
+    Add(g, t);
   }
   int ended = 0;
   int failed = 0;

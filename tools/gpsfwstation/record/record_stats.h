@@ -16,4 +16,15 @@ inline constexpr int kOutlierMinFailures = 2;
 // still running count in `total` only.
 std::vector<StatsRow> StatsOf(const std::vector<UpdateRow>& rows, StatsBy by);
 
+// Rows alike in every key and in their result and reason, counted together: what the
+// database sums up, so that the statistics of a record of months are not read row by row.
+struct RowTally {
+  UpdateRow row;  // the keys, the result and the reason
+  int count = 0;
+  double seconds = 0;  // summed
+  double slowest = 0;
+  int retries = 0;  // summed
+};
+std::vector<StatsRow> StatsOf(const std::vector<RowTally>& tallies, StatsBy by);
+
 }  // namespace gpsfw::station::record

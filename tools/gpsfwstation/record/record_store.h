@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,14 @@ class RecordStore {
   // The row of an ended update, with its outcome; also inserts it when Begin never reached
   // the store (a row written from the spool).
   virtual bool Finish(const UpdateRow& row, std::string& error) = 0;
-  // Rows a dead station of `host` left "running" become "interrupted"; returns how many.
-  virtual int MarkInterrupted(const std::string& host, std::string& error) = 0;
+  // The station's one row for an image it refused, unless the latest row of the same host
+  // and operator is already a refusal of the same image (a service restarted in a loop).
+  virtual bool Refuse(const UpdateRow& row, std::string& error) = 0;
+  // Rows a dead station of `host` left "running" become "interrupted" (or take the outcome
+  // their logs give); returns how many. The rows in `adopted` are left alone: their loaders
+  // still run, and the station that adopted them ends their rows itself.
+  virtual int MarkInterrupted(const std::string& host, const std::set<std::string>& adopted,
+                              std::string& error) = 0;
 
   virtual std::vector<UpdateRow> History(const HistoryFilter& filter, std::string& error) = 0;
   virtual bool Unit(const std::string& id, UpdateRow& row, std::string& error) = 0;

@@ -1,10 +1,18 @@
 #include "tools/gpsfwstation/record/record_writer.h"
 
 #include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 
 #include "tools/gpsfwstation/record/row_json.h"
 #include "tools/gpsfwstation/record/sql_store.h"
@@ -16,6 +24,7 @@ namespace {
 // that is back, rarely enough that a station does not hammer one that is not.
 constexpr auto kRetryPause = std::chrono::seconds(2);
 constexpr const char* kSpoolPrefix = "gpsfwstation-record-";
+constexpr const char* kOpNames[] = {"begin", "finish", "refuse"};
 
 std::string HostName() {
   char name[256] = {};
@@ -49,13 +58,31 @@ std::string ReadLog(const std::string& path) {
   return text;
 }
 
-bool AppendSynced(const std::string& path, const std::string& text) {
+// Appends whole lines or nothing: a write cut short by a full disk is taken back, so that
+// the next append does not glue a row onto a cut one (a reader could then take neither).
+// A write the disk took but could not sync (delayed allocation) counts as not written.
+bool AppendSynced(const std::string& path, const std::string& text, std::string& error) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const bool whole = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  const bool synced = fdatasync(fd) == 0;
+  if (fd < 0) {
+    error = strerror(errno);
+    return false;
+  }
+  struct stat before {};
+  const bool sized = fstat(fd, &before) == 0;
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const bool kept = done == text.size() && fdatasync(fd) == 0;
+  if (!kept) {
+    error = errno != 0 ? strerror(errno) : "written short";
+    if (sized && ftruncate(fd, before.st_size) == 0) fdatasync(fd);
+  }
   close(fd);
-  return whole && synced;
+  return kept;
 }
 
 void Clean(UpdateRow& r) {
@@ -92,79 +119,186 @@ void RecordWriter::AdoptSpools(const std::string& dir) {
     const int pid = SpoolPid(name);
     if (pid == 0 || pid == getpid() || StationAlive(pid)) continue;
     std::ifstream in(entry.path());
+    size_t unread = 0;
     for (std::string line; std::getline(in, line);) {
       try {
         const nlohmann::json j = nlohmann::json::parse(line);
-        Push({j.at("op") == "finish", RowFromJson(j.at("row"))}, true);
+        Op op;
+        op.kind = j.at("op") == "begin"    ? Kind::kBegin
+                  : j.at("op") == "refuse" ? Kind::kRefuse
+                                           : Kind::kFinish;
+        op.row = RowFromJson(j.at("row"));
+        op.adopted = true;
+        Push(std::move(op));
       } catch (const nlohmann::json::exception&) {
-        // A line cut by the power cut that ended its station: the row is in the lines before.
+        // A line cut by the power cut that ended its station: kept aside, and said.
+        unread += line.empty() ? 0 : 1;
       }
     }
-    // Removed once its rows are in this station's spool.
+    // Removed once its rows are in this station's spool; one with lines that could not be
+    // read is kept beside, under another name that no station adopts again.
     adopted_.push_back(entry.path().string());
+    if (unread > 0) unreadFiles_.push_back(entry.path().string() + ".unread");
+    unreadLines_ += unread;
   }
 }
 
+RecordWriter::Op RecordWriter::OpOf(Kind kind, const UpdateRow& row) {
+  Op op;
+  op.kind = kind;
+  op.row = row;
+  return op;
+}
+
 void RecordWriter::Begin(const UpdateRow& row) {
-  Push({false, row}, true);
+  Push(OpOf(Kind::kBegin, row));
 }
 
 void RecordWriter::Finish(const UpdateRow& row) {
-  Push({true, row}, true);
+  Push(OpOf(Kind::kFinish, row));
+}
+
+void RecordWriter::Refuse(const UpdateRow& row) {
+  Push(OpOf(Kind::kRefuse, row));
 }
 
 // The station's loop only hands the row over: the spool's disk write, the log's read and the
 // database are all the writer thread's, so that a hundred units ending at once are reaped at
 // once.
-void RecordWriter::Push(Op op, bool toSpool) {
+void RecordWriter::Push(Op op) {
   std::lock_guard<std::mutex> lock(mutex_);
-  incoming_.push_back({std::move(op), toSpool});
+  incoming_.push_back(std::move(op));
   wake_.notify_all();
 }
 
 // Moves what came in to the queue, written to the spool first: one write and one sync for
-// however many rows came together.
+// however many rows came together. What the spool cannot take waits in memory.
 void RecordWriter::Spool(std::unique_lock<std::mutex>& lock) {
-  std::deque<Incoming> batch;
+  std::deque<Op> batch;
   batch.swap(incoming_);
   lock.unlock();
   std::string lines;
-  for (Incoming& in : batch) {
-    if (in.op.finish && in.op.row.log.empty() && !in.op.row.logPath.empty()) {
-      in.op.row.log = ReadLog(in.op.row.logPath);
+  for (Op& op : batch) {
+    if (op.kind == Kind::kFinish && op.row.log.empty() && !op.row.logPath.empty()) {
+      op.row.log = ReadLog(op.row.logPath);
     }
-    Clean(in.op.row);
-    if (!in.toSpool) continue;
-    lines += nlohmann::ordered_json{{"op", in.op.finish ? "finish" : "begin"},
-                                    {"row", RowJson(in.op.row, true)}}
-                 .dump() +
-             "\n";
+    Clean(op.row);
+    op.line = nlohmann::ordered_json{{"op", kOpNames[static_cast<int>(op.kind)]},
+                                     {"row", RowJson(op.row, true)}}
+                  .dump() +
+              "\n";
+    lines += op.line;
   }
   std::string error;
-  if (!lines.empty() && !AppendSynced(spoolPath_, lines)) {
-    error = "cannot write the spool " + spoolPath_;
+  const bool kept = lines.empty() || AppendSynced(spoolPath_, lines, error);
+  lock.lock();
+  for (Op& op : batch) {
+    op.spooled = kept;
+    queue_.push_back(std::move(op));
   }
-  if (error.empty()) {
-    for (const std::string& path : adopted_) unlink(path.c_str());
+  AfterSpoolWrite(kept, error, lock);
+}
+
+// Writes again the ops that the spool could not take before (a disk that was full).
+void RecordWriter::Respool(std::unique_lock<std::mutex>& lock) {
+  std::vector<Op*> ops;
+  std::string lines;
+  for (Op& op : queue_) {
+    if (op.spooled) continue;
+    ops.push_back(&op);
+    lines += op.line;
+  }
+  if (ops.empty()) return;
+  // Only this thread changes the queue, and a deque keeps its elements where they are.
+  lock.unlock();
+  std::string error;
+  const bool kept = AppendSynced(spoolPath_, lines, error);
+  lock.lock();
+  for (Op* op : ops) op->spooled = kept;
+  AfterSpoolWrite(kept, error, lock);
+}
+
+// The spools of dead stations go once everything in the queue is in this station's spool.
+void RecordWriter::AfterSpoolWrite(bool kept, const std::string& error,
+                                   std::unique_lock<std::mutex>& lock) {
+  spoolError_ = kept ? "" : "cannot write the spool " + spoolPath_ + ": " + error;
+  const bool all =
+      std::all_of(queue_.begin(), queue_.end(), [](const Op& op) { return op.spooled; });
+  if (!kept || !all || adopted_.empty()) return;
+  std::vector<std::string> adopted;
+  adopted.swap(adopted_);
+  lock.unlock();
+  for (const std::string& path : adopted) {
+    const std::string aside = path + ".unread";
+    if (std::find(unreadFiles_.begin(), unreadFiles_.end(), aside) == unreadFiles_.end() ||
+        rename(path.c_str(), aside.c_str()) != 0) {
+      unlink(path.c_str());
+    }
   }
   lock.lock();
-  if (error.empty()) adopted_.clear();
-  if (!error.empty()) lastError_ = error;
-  for (Incoming& in : batch) queue_.push_back(std::move(in.op));
+}
+
+size_t RecordWriter::Unkept() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return UnkeptRows().size();
+}
+
+std::vector<std::string> RecordWriter::UnkeptLines() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> lines;
+  for (const Op* op : UnkeptRows()) lines.push_back(op->line);
+  return lines;
+}
+
+// Each row whose latest op is on no disk: a row whose end is only in memory is not kept,
+// although its start is. A row still in a dead station's spool is kept there.
+std::vector<const RecordWriter::Op*> RecordWriter::UnkeptRows() const {
+  std::map<std::string, const Op*> latest;
+  for (const Op& op : queue_) latest[op.row.id] = &op;
+  std::vector<const Op*> rows;
+  for (const auto& entry : latest) {
+    if (!entry.second->spooled && !entry.second->adopted) rows.push_back(entry.second);
+  }
+  return rows;
+}
+
+std::string RecordWriter::Unread() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (unreadLines_ == 0) return "";
+  std::string files;
+  for (const std::string& path : unreadFiles_) files += (files.empty() ? "" : ", ") + path;
+  return std::to_string(unreadLines_) + " line" + (unreadLines_ == 1 ? "" : "s") +
+         " of the spools of dead stations could not be read (kept in " + files + ")";
+}
+
+std::string RecordWriter::SpoolError() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return spoolError_;
+}
+
+// Said at once, whatever the view: rows that live in this process alone are lost with it.
+void RecordWriter::SayLoss() {
+  const size_t unkept = UnkeptRows().size();
+  if (unkept > 0 && !lossSaid_) {
+    std::fprintf(stderr,
+                 "gpsfwstation: %zu record row%s kept in memory alone: the record (%s) and the "
+                 "spool (%s) both fail; tried again every %d s, and lost if the station ends "
+                 "before either works\n",
+                 unkept, unkept == 1 ? " is" : "s are", lastError_.c_str(), spoolError_.c_str(),
+                 static_cast<int>(kRetryPause.count()));
+    lossSaid_ = true;
+  } else if (unkept == 0 && lossSaid_) {
+    std::fprintf(stderr, "gpsfwstation: the record rows kept in memory alone are on disk again\n");
+    lossSaid_ = false;
+  }
 }
 
 size_t RecordWriter::Waiting() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  size_t rows = 0;
-  for (const Op& op : queue_) rows += op.finish ? 1 : 0;
   // A row begun and not yet ended waits as well, once.
-  for (const Op& op : queue_) {
-    if (op.finish) continue;
-    bool ended = false;
-    for (const Op& other : queue_) ended = ended || (other.finish && other.row.id == op.row.id);
-    rows += ended ? 0 : 1;
-  }
-  return rows;
+  std::set<std::string> ids;
+  for (const Op& op : queue_) ids.insert(op.row.id);
+  return ids.size();
 }
 
 std::string RecordWriter::LastError() const {
@@ -179,7 +313,15 @@ bool RecordWriter::Drain(std::chrono::milliseconds bound) {
 }
 
 bool RecordWriter::Write(const Op& op, std::string& error) {
-  return op.finish ? store_->Finish(op.row, error) : store_->Begin(op.row, error);
+  switch (op.kind) {
+    case Kind::kBegin:
+      return store_->Begin(op.row, error);
+    case Kind::kFinish:
+      return store_->Finish(op.row, error);
+    case Kind::kRefuse:
+      return store_->Refuse(op.row, error);
+  }
+  return false;
 }
 
 void RecordWriter::ClearSpool() {
@@ -213,7 +355,7 @@ void RecordWriter::Work() {
     if (written) {
       queue_.pop_front();
       lastError_.clear();
-      if (op.finish && onFinishWritten_) {
+      if (op.kind != Kind::kBegin && onFinishWritten_) {
         const std::function<void()> callback = onFinishWritten_;
         lock.unlock();
         callback();
@@ -223,9 +365,12 @@ void RecordWriter::Work() {
         ClearSpool();
         drained_.notify_all();
       }
+      SayLoss();
       continue;
     }
     lastError_ = error;
+    Respool(lock);
+    SayLoss();
     if (stop_) return;
     wake_.wait_for(lock, kRetryPause, [this] { return stop_; });
     if (stop_) return;

@@ -30,9 +30,19 @@ class RecordWriter {
 
   void Begin(const UpdateRow& row);
   void Finish(const UpdateRow& row);
+  // The station's row for an image it refused; not added when the latest row of the same
+  // host and operator already refused the same image (a service restarted in a loop).
+  void Refuse(const UpdateRow& row);
   // Rows not yet in the database, and why the latest attempt failed ("" when it did not).
   size_t Waiting() const;
   std::string LastError() const;
+  // Rows that are neither in the database nor in the spool (both failed): they live in this
+  // process alone and are tried again; and their spool lines, for a last word on their loss.
+  size_t Unkept() const;
+  std::vector<std::string> UnkeptLines() const;
+  std::string SpoolError() const;
+  // What could not be read of the spools of dead stations, "" when they were whole.
+  std::string Unread() const;
   // Waits at most `bound` for the queue to empty; true when it did. What is left stays in
   // the spool.
   bool Drain(std::chrono::milliseconds bound);
@@ -42,16 +52,21 @@ class RecordWriter {
   void OnFinishWritten(std::function<void()> callback);
 
  private:
+  enum class Kind { kBegin, kFinish, kRefuse };
   struct Op {
-    bool finish = false;
+    Kind kind = Kind::kBegin;
     UpdateRow row;
+    std::string line;      // the op as a line of the spool
+    bool spooled = false;  // the line is on disk, synced
+    bool adopted = false;  // the line is in a dead station's spool, kept until ours has it
   };
-  struct Incoming {
-    Op op;
-    bool toSpool = true;
-  };
-  void Push(Op op, bool toSpool);
+  static Op OpOf(Kind kind, const UpdateRow& row);
+  void Push(Op op);
   void Spool(std::unique_lock<std::mutex>& lock);
+  void Respool(std::unique_lock<std::mutex>& lock);
+  void AfterSpoolWrite(bool kept, const std::string& error, std::unique_lock<std::mutex>& lock);
+  std::vector<const Op*> UnkeptRows() const;
+  void SayLoss();
   void AdoptSpools(const std::string& dir);
   void Work();
   bool Write(const Op& op, std::string& error);
@@ -62,12 +77,16 @@ class RecordWriter {
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable drained_;
-  std::deque<Incoming> incoming_;  // handed over, not yet in the spool
-  std::deque<Op> queue_;           // in the spool, not yet in the database
-  bool busy_ = false;              // the thread is writing the queue's first op
+  std::deque<Op> incoming_;  // handed over, not yet in the spool
+  std::deque<Op> queue_;     // in the spool, not yet in the database
+  bool busy_ = false;        // the thread is writing the queue's first op
   bool stop_ = false;
   std::string lastError_;
+  std::string spoolError_;            // why the latest spool write failed, "" once it works
+  bool lossSaid_ = false;             // the rows kept in memory alone were said on standard error
   std::vector<std::string> adopted_;  // spools of dead stations, until their rows are in ours
+  std::vector<std::string> unreadFiles_;  // where the spools with unreadable lines are kept
+  size_t unreadLines_ = 0;
   std::function<void()> onFinishWritten_;
   std::thread thread_;
 };

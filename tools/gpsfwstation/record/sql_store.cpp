@@ -224,7 +224,24 @@ bool SqlStore::Finish(const UpdateRow& row, std::string& error) {
   return Transaction([&](std::string& e) { return Exec(UpsertSql(), ParamsOf(row), e); }, error);
 }
 
-int SqlStore::MarkInterrupted(const std::string& host, std::string& error) {
+bool SqlStore::Refuse(const UpdateRow& row, std::string& error) {
+  return Transaction(
+      [&](std::string& e) {
+        std::vector<SqlRow> last;
+        if (!Query("SELECT result, image_sha256 FROM updates WHERE host = $1 AND operator = $2 "
+                   "ORDER BY start_utc DESC, id LIMIT 1",
+                   {CleanText(row.host), CleanText(row.operatorName)}, last, e)) {
+          return false;
+        }
+        const bool repeated = !last.empty() && last[0][0].value_or("") == "refused" &&
+                              last[0][1].value_or("") == row.imageSha256;
+        return repeated || Exec(UpsertSql(), ParamsOf(row), e);
+      },
+      error);
+}
+
+int SqlStore::MarkInterrupted(const std::string& host, const std::set<std::string>& adopted,
+                              std::string& error) {
   int marked = 0;
   const bool ok = Transaction(
       [&](std::string& e) {
@@ -237,6 +254,7 @@ int SqlStore::MarkInterrupted(const std::string& host, std::string& error) {
         for (const SqlRow& columns : rows) {
           UpdateRow row = RowOf(columns);
           if (StationAlive(row.stationPid) && row.stationPid != getpid()) continue;
+          if (adopted.count(row.id) != 0) continue;
           row.endUtc = UtcNow();
           if (!row.logPath.empty()) row.log = LogAsItIs(row.logPath);
           TakeOutcomeFromLog(row);
@@ -293,12 +311,35 @@ bool SqlStore::Unit(const std::string& id, UpdateRow& row, std::string& error) {
   return true;
 }
 
+// Summed up by the database: a record of months is a few rows per port, day and result here,
+// not every update (a dashboard asks for this every few seconds).
 std::vector<StatsRow> SqlStore::Stats(StatsBy by, std::string& error) {
-  HistoryFilter all;
-  all.limit = 0;
-  const std::vector<UpdateRow> rows = History(all, error);
-  if (!error.empty()) return {};
-  return StatsOf(rows, by);
+  constexpr const char* kKeys =
+      "port, substr(start_utc, 1, 10), image_sha256, image_path, host, result, reason";
+  std::vector<SqlRow> rows;
+  if (!Query(std::string("SELECT ") + kKeys +
+                 ", count(*), sum(duration), max(duration), sum(retries) FROM updates GROUP BY " +
+                 kKeys,
+             {}, rows, error)) {
+    return {};
+  }
+  std::vector<RowTally> tallies;
+  for (const SqlRow& c : rows) {
+    RowTally t;
+    t.row.port = c[0].value_or("");
+    t.row.startUtc = c[1].value_or("");
+    t.row.imageSha256 = c[2].value_or("");
+    t.row.imagePath = c[3].value_or("");
+    t.row.host = c[4].value_or("");
+    t.row.result = c[5].value_or("");
+    t.row.reason = c[6].value_or("");
+    t.count = static_cast<int>(Number(c[7]));
+    t.seconds = c[8] && !c[8]->empty() ? std::stod(*c[8]) : 0;
+    t.slowest = c[9] && !c[9]->empty() ? std::stod(*c[9]) : 0;
+    t.retries = static_cast<int>(Number(c[10]));
+    tallies.push_back(std::move(t));
+  }
+  return StatsOf(tallies, by);
 }
 
 }  // namespace gpsfw::station::record

@@ -18,7 +18,9 @@ class SqlStore : public RecordStore {
  public:
   bool Begin(const UpdateRow& row, std::string& error) override;
   bool Finish(const UpdateRow& row, std::string& error) override;
-  int MarkInterrupted(const std::string& host, std::string& error) override;
+  bool Refuse(const UpdateRow& row, std::string& error) override;
+  int MarkInterrupted(const std::string& host, const std::set<std::string>& adopted,
+                      std::string& error) override;
   std::vector<UpdateRow> History(const HistoryFilter& filter, std::string& error) override;
   bool Unit(const std::string& id, UpdateRow& row, std::string& error) override;
   std::vector<StatsRow> Stats(StatsBy by, std::string& error) override;

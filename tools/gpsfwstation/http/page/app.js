@@ -127,6 +127,10 @@
 
     const notes = [];
     if (st.stopping) notes.push('Stopping: no new update starts; the running ones finish.');
+    if (st.recordUnkept > 0) {
+      notes.push(`${st.recordUnkept} record row(s) are in the station's memory alone: the ` +
+                 'database and the spool both fail (a full disk?). They are lost if it stops.');
+    }
     if (st.imageChanged) {
       notes.push(
           'The image file changed on disk since the station started: it still flashes its own copy.');
