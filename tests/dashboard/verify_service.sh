@@ -12,6 +12,8 @@ grep -q '^ExecStart=.* --config /etc/gpsfwstation/%i.conf' "$unit"
 # It restarts after a failure, never after a mistake (2) or a refused image (3).
 grep -qx 'Restart=on-failure' "$unit"
 grep -qx 'RestartPreventExitStatus=2 3' "$unit"
+# A dead station's loaders are left running for the restarted station to adopt.
+grep -qx 'KillMode=process' "$unit"
 # The statuses it names are the station's own.
 "$2" --help | grep -q '2 for a mistake on the command line or in --config, 3 when the image'
 set +e
