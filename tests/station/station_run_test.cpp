@@ -114,7 +114,9 @@ TEST_F(StationRun, AWatchedPortIsFlashedOncePerConnection) {
   const auto completed = [&](size_t logs) {
     return [&, logs] {
       size_t done = 0;
-      for (const auto& entry : std::filesystem::directory_iterator(dir.File("logs"))) {
+      // The station makes its log folder as it starts: until then, no update has ended.
+      std::error_code absent;
+      for (const auto& entry : std::filesystem::directory_iterator(dir.File("logs"), absent)) {
         const std::string name = entry.path().filename().string();
         done += name.rfind(log + "-", 0) == 0 &&
                 ReadFile(entry.path().string()).find("RetCode: 0") != std::string::npos;
