@@ -1,0 +1,244 @@
+// The web page (build-web/site) in Debian's Chromium, its port a fake Web Serial
+// (fake_serial.js) relayed to gpsfwsim on a pty (relay.mjs), every flash verified by the
+// simulator.
+//
+//   node tests/web/web.test.mjs
+//
+//   GPSFW_BIN       folder of gpsfwload, gpsfwsim, gpsfwimg (build/bin)
+//   GPSFW_WEB_SITE  the page's folder (build-web/site)
+//   GPSFW_WEB_KEEP  keep the work folder even when the test passed
+//
+// A browser without Web Serial is told which browsers have it; an image the check refuses
+// is refused in the page; a whole update's downloaded log equals gpsfwload's log of the same
+// image and receiver; a receiver restart in mid-programming and an unplug of three seconds
+// both end verified. The page weighs at most 1 MB and asks for nothing but its own files.
+import assert from 'node:assert/strict';
+import {spawn} from 'node:child_process';
+import {closeSync, copyFileSync, existsSync, mkdtempSync, openSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync} from 'node:fs';
+import {tmpdir} from 'node:os';
+import {dirname, join, resolve} from 'node:path';
+import {createRequire} from 'node:module';
+import {fileURLToPath} from 'node:url';
+
+import {startRelay} from './relay.mjs';
+
+const here = dirname(fileURLToPath(import.meta.url));
+const root = resolve(here, '../..');
+// The dashboard's browser test installs playwright-core (tests/browser/package.json).
+const {chromium} = createRequire(join(root, 'tests/browser/package.json'))('playwright-core');
+const bin = resolve(process.env.GPSFW_BIN || join(root, 'build/bin'));
+const site = resolve(process.env.GPSFW_WEB_SITE || join(root, 'build-web/site'));
+const work = mkdtempSync(join(tmpdir(), 'gpsfw-web-'));
+const children = new Set();
+const say = (text) => console.log(`web test: ${text}`);
+const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
+const kMaxSiteBytes = 1024 * 1024;
+const kUpdateMs = 120000;
+
+async function until(what, ms, probe) {
+  const end = Date.now() + ms;
+  for (;;) {
+    const value = await probe();
+    if (value) return value;
+    if (Date.now() > end) throw new Error(`timed out after ${ms / 1000} s waiting for ${what}`);
+    await sleep(100);
+  }
+}
+
+function start(name, program, args) {
+  const out = join(work, `${name}.out`);
+  const fd = openSync(out, 'w');
+  const child = spawn(join(bin, program), args, {cwd: work, stdio: ['ignore', fd, fd]});
+  closeSync(fd);
+  child.out = out;
+  child.ended = new Promise((done) => child.on('exit', (code) => done(code)));
+  children.add(child);
+  child.ended.then(() => children.delete(child));
+  return child;
+}
+
+async function run(program, args) {
+  const child = start(`${program}-${Date.now()}`, program, args);
+  const code = await Promise.race([child.ended, sleep(kUpdateMs).then(() => 'timeout')]);
+  assert.equal(code, 0, `${program} ${args.join(' ')}\n${readFileSync(child.out, 'utf8')}`);
+}
+
+async function makeImages() {
+  const parts = join(work, 'parts');
+  await run('gpsfwimg', [
+    'sample', '--pfld-size', '4096', '--fw-size', '49152', '--sfld-size', '2048', '--out-dir', parts
+  ]);
+  await run('gpsfwimg', [
+    'build', '--pfld', join(parts, 'PFLD.bin'), '--fw', join(parts, 'FW.bin'), '--sfld',
+    join(parts, 'SFLD.srec'), '-o', join(work, 'fw.bin')
+  ]);
+  // Three bytes of the FW section changed: its checksum fails.
+  const bad = readFileSync(join(work, 'fw.bin'));
+  bad.fill(0x5a, 0x4100, 0x4103);
+  writeFileSync(join(work, 'bad.bin'), bad);
+}
+
+// A receiver at LINK that exits once the host lets go: 0 when its flash verified.
+async function startReceiver(name, faults = []) {
+  const link = join(work, name);
+  const sim = start(name, 'gpsfwsim', [
+    '--link', link, '--once', '--expect', join(work, 'fw.bin'), '--time-limit', '150',
+    '--power-on-baud', '4800', ...faults
+  ]);
+  await until(`gpsfwsim at ${link}`, 10000, () => existsSync(link));
+  sim.link = link;
+  return sim;
+}
+
+async function verified(sim) {
+  const code = await Promise.race([sim.ended, sleep(15000).then(() => 'timeout')]);
+  assert.equal(code, 0, `the receiver's flash: ${readFileSync(sim.out, 'utf8')}`);
+}
+
+async function openPage(browser, relay, initScript) {
+  const context = await browser.newContext({acceptDownloads: true});
+  await context.addInitScript(initScript);
+  const page = await context.newPage();
+  page.asked = [];
+  page.on('request', (request) => page.asked.push(request.url()));
+  page.on('pageerror', (error) => say(`page error: ${error.message}`));
+  await page.goto(relay.url);
+  return page;
+}
+
+// Picks the image, connects, runs the update; resolves once the page says how it ended.
+async function updateThroughPage(page, during = async () => {}) {
+  await page.setInputFiles('#image', join(work, 'fw.bin'));
+  await until('the check', 30000, () => page.textContent('#check-verdict'));
+  assert.match(await page.textContent('#check-verdict'), /can be loaded/);
+  await page.click('#connect');
+  await page.click('#update');
+  await during();
+  await page.waitForSelector('#messages li.ok, #messages li:has-text("failed")',
+                             {timeout: kUpdateMs});
+  return page.evaluate(() => window.gpsfwLastRun);
+}
+
+async function downloadLog(page) {
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click('#download')]);
+  assert.equal(download.suggestedFilename(), 'grelm.txt');
+  const path = join(work, `page-${Date.now()}.txt`);
+  await download.saveAs(path);
+  return readFileSync(path, 'utf8');
+}
+
+async function checkWeightAndRequests(page, relay) {
+  const files = readdirSync(site).sort();
+  assert.deepEqual(files, ['gpsfwload.js', 'gpsfwload.wasm', 'index.html', 'style.css']);
+  const bytes = files.reduce((sum, f) => sum + statSync(join(site, f)).size, 0);
+  say(`the page weighs ${bytes} bytes`);
+  assert.ok(bytes <= kMaxSiteBytes, `the page weighs ${bytes} bytes`);
+  const origin = new URL(relay.url);
+  for (const url of page.asked) {
+    const asked = new URL(url);
+    if (asked.protocol === 'blob:') continue;
+    assert.equal(asked.host, origin.host, `a request elsewhere: ${url}`);
+  }
+}
+
+async function noSerialCase(browser, relay) {
+  const page = await openPage(browser, relay, 'delete Navigator.prototype.serial;');
+  await page.waitForSelector('#no-serial', {state: 'visible'});
+  assert.match(await page.textContent('#no-serial'), /Chrome.*Edge.*Opera/s);
+  assert.equal(await page.isDisabled('#connect'), true);
+  await page.context().close();
+  say('a browser without Web Serial is told which browsers have it');
+}
+
+async function refusedImageCase(page) {
+  await page.setInputFiles('#image', join(work, 'bad.bin'));
+  await until('the check of bad.bin', 30000, () => page.textContent('#check-verdict'));
+  assert.match(await page.textContent('#check-verdict'), /refused/);
+  assert.match(await page.textContent('#check'), /FW CRC: .* FAILED\./);
+  assert.match(await page.textContent('#check'), /checksum is wrong/);
+  assert.equal(await page.isDisabled('#update'), true);
+  say('an image the check refuses is refused in the page');
+}
+
+async function wholeUpdateCase(page, relay) {
+  const sim = await startReceiver('gps-page');
+  relay.attach(sim.link);
+  const result = await updateThroughPage(page);
+  await relay.detach();
+  assert.equal(result.code, 0);
+  await verified(sim);
+  const pageLog = await downloadLog(page);
+  // The same image and receiver through the command-line loader.
+  const reference = await startReceiver('gps-cli');
+  await run('gpsfwload', ['-i', 'fw.bin', '-p', reference.link, '-l', 'cli.txt']);
+  await verified(reference);
+  assert.equal(pageLog, readFileSync(join(work, 'cli.txt'), 'utf8'));
+  const costs = result.speedChanges.map((c) => `${c.from}->${c.to}: ${c.ms.toFixed(1)} ms`);
+  say(`whole update verified, its log equal to gpsfwload's; speed changes ${costs.join(', ')}`);
+  assert.ok(result.speedChanges.length >= 2, 'the update changes speed at least twice');
+}
+
+async function restartCase(page, relay) {
+  const sim = await startReceiver('gps-restart', ['--reset', 'flash:10']);
+  relay.attach(sim.link);
+  const result = await updateThroughPage(page);
+  await relay.detach();
+  assert.equal(result.code, 0);
+  await verified(sim);
+  say('a receiver restart in mid-programming ends verified');
+}
+
+async function unplugCase(page, relay) {
+  const sim = await startReceiver('gps-unplug');
+  relay.attach(sim.link);
+  const result = await updateThroughPage(page, async () => {
+    await until('programming', kUpdateMs,
+                async () => /Programming/.test(await page.textContent('#phase')));
+    await page.evaluate(() => window.fakeSerial.unplug());
+    await sleep(3000);
+    await page.evaluate(() => window.fakeSerial.plug());
+  });
+  await relay.detach();
+  assert.equal(result.code, 0);
+  assert.match(await page.textContent('#log'), /Serial port lost, waiting for it\.\.\.\r\nSerial port back\./);
+  await verified(sim);
+  say('an unplug of three seconds ends verified');
+}
+
+async function main() {
+  await makeImages();
+  const relay = await startRelay(site);
+  const browser = await chromium.launch({
+    executablePath: '/usr/bin/chromium',
+    args: [
+      '--no-sandbox', '--disable-background-networking', '--disable-component-update',
+      '--disable-sync', '--no-first-run'
+    ]
+  });
+  let passed = false;
+  try {
+    await noSerialCase(browser, relay);
+    const page = await openPage(browser, relay, {path: join(here, 'fake_serial.js')});
+    await refusedImageCase(page);
+    await wholeUpdateCase(page, relay);
+    await restartCase(page, relay);
+    await unplugCase(page, relay);
+    await checkWeightAndRequests(page, relay);
+    passed = true;
+  } finally {
+    await browser.close();
+    await relay.close();
+    for (const child of children) child.kill('SIGKILL');
+    if (passed && !process.env.GPSFW_WEB_KEEP) {
+      rmSync(work, {recursive: true, force: true});
+    } else {
+      say(`work folder kept: ${work}`);
+    }
+  }
+  say('passed');
+}
+
+main().catch((error) => {
+  console.error(`web test: FAILED: ${error.stack || error}`);
+  process.exit(1);
+});
