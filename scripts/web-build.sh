@@ -24,7 +24,7 @@ if [ -z "${EM_CACHE:-}" ] && [ ! -w /usr/share/emscripten/cache ]; then
   export EM_CACHE
 fi
 
-build=build-web
+build="build-web"
 launcher=""
 command -v ccache >/dev/null 2>&1 && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 # shellcheck disable=SC2086 # an empty launcher is no argument

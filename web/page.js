@@ -9,6 +9,7 @@
   const kProgram = '/gpsfwload';  // the loader looks for an sfld.hex beside itself
   const kLogPath = '/work/grelm.txt';
   const kPortName = 'web-serial';
+  const kLiveLogMs = 500;
   // The USB-serial chips receivers are wired through: FTDI, Silicon Labs CP210x, WCH CH340,
   // Prolific PL2303.
   const kPortFilters = [
@@ -58,6 +59,7 @@
         return {};
       }
     });
+    state.core = core;
     core.FS.mkdir(kWorkDir);
     core.FS.chdir(kWorkDir);
     for (const [path, bytes] of Object.entries(files)) core.FS.writeFile(path, bytes);
@@ -74,12 +76,21 @@
     const returned = core.ccall(
         'gpsfw_web_run', 'number', ['number', 'number'], [argv.length, table], {async: true});
     const code = await Promise.race([returned, exited]);
-    let log = null;
+    return {code, log: readLog(core), out, err};
+  }
+
+  function readLog(core) {
     try {
-      log = core.FS.readFile(kLogPath);
+      return core.FS.readFile(kLogPath);
     } catch (ignored) {
+      return null;
     }
-    return {code, log, out, err};
+  }
+
+  function showLiveLog() {
+    if (!state.core) return;
+    const log = readLog(state.core);
+    if (log) $('log').textContent = new TextDecoder().decode(log);
   }
 
   function say(text, kind = 'note') {
@@ -191,6 +202,8 @@
       case 'start': progress.total = event.bytes; break;
       case 'phase':
         $('phase').textContent = kPhaseNames[event.phase] || event.phase;
+        // A flash stage that starts again (after a restart, an unplug) programs from the start.
+        if (event.phase === 'erasing') Object.assign(progress, {sent: 0, since: 0});
         if (event.phase === 'programming' && progress.since === 0) progress.since = event.t;
         break;
       case 'wake': progress.wakes = event.count; break;
@@ -229,13 +242,20 @@
     const args = ['-i', plainName(state.image.name, 'image.bin'), '-p', kPortName, '--events', '-'];
     const giveUp = $('give-up').value.trim();
     if (giveUp !== '') args.push('--give-up-after', giveUp);
+    // The log as the loader writes it, line by line, while the run goes on.
+    const watch = setInterval(() => showLiveLog(), kLiveLogMs);
     let result;
     try {
       result = await runLoader(args, files(), onEvent, (text) => say(text, 'bad'), line);
+    } catch (error) {
+      result = {code: -1, log: readLog(state.core), out: []};
+      say(`The loader stopped: ${error}`, 'bad');
     } finally {
+      clearInterval(watch);
       await line.release();
       state.port = line.port;
       state.line = null;
+      state.core = null;
       state.running = false;
       refresh();
     }
@@ -247,7 +267,7 @@
     }
     const verdict = result.code === 0 ? 'The update is complete.' :
         line.cancelled ? 'The update was cancelled.' : `The update failed (code ${result.code}).`;
-    say(verdict, result.code === 0 ? 'ok' : 'bad');
+    say(verdict, result.code === 0 ? 'ok verdict' : 'bad verdict');
     window.gpsfwLastRun = {code: result.code, speedChanges: changes, events: result.out};
   }
 

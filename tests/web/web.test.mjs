@@ -114,8 +114,7 @@ async function updateThroughPage(page, during = async () => {}) {
   await page.click('#connect');
   await page.click('#update');
   await during();
-  await page.waitForSelector('#messages li.ok, #messages li:has-text("failed")',
-                             {timeout: kUpdateMs});
+  await page.waitForSelector('#messages li.verdict', {timeout: kUpdateMs});
   return page.evaluate(() => window.gpsfwLastRun);
 }
 
@@ -173,6 +172,8 @@ async function wholeUpdateCase(page, relay) {
   await run('gpsfwload', ['-i', 'fw.bin', '-p', reference.link, '-l', 'cli.txt']);
   await verified(reference);
   assert.equal(pageLog, readFileSync(join(work, 'cli.txt'), 'utf8'));
+  const done = result.events.map((line) => JSON.parse(line)).find((e) => e.type === 'done');
+  say(`the page's update took ${done.duration.toFixed(1)} s`);
   const costs = result.speedChanges.map((c) => `${c.from}->${c.to}: ${c.ms.toFixed(1)} ms`);
   say(`whole update verified, its log equal to gpsfwload's; speed changes ${costs.join(', ')}`);
   assert.ok(result.speedChanges.length >= 2, 'the update changes speed at least twice');
@@ -205,6 +206,25 @@ async function unplugCase(page, relay) {
   say('an unplug of three seconds ends verified');
 }
 
+// Cancel ends the run as an interrupt ends gpsfwload: the port closed, the log's last lines.
+async function cancelCase(page, relay) {
+  const sim = await startReceiver('gps-cancel');
+  relay.attach(sim.link);
+  const result = await updateThroughPage(page, async () => {
+    await until('programming', kUpdateMs,
+                async () => /Programming/.test(await page.textContent('#phase')));
+    await page.focus('#cancel');
+    await page.keyboard.press('Enter');
+  });
+  await relay.detach();
+  assert.equal(result.code, 130);
+  assert.match(await page.textContent('#messages li.verdict'), /cancelled/);
+  assert.match(await downloadLog(page), /\r\nInterrupted by signal 2\r\nRetCode: -7\r\n$/);
+  // No update completed, so the simulator waits on for one.
+  sim.kill('SIGKILL');
+  say('Cancel, pressed from the keyboard, ends the run with the log of an interrupt');
+}
+
 async function main() {
   await makeImages();
   const relay = await startRelay(site);
@@ -223,6 +243,7 @@ async function main() {
     await wholeUpdateCase(page, relay);
     await restartCase(page, relay);
     await unplugCase(page, relay);
+    await cancelCase(page, relay);
     await checkWeightAndRequests(page, relay);
     passed = true;
   } finally {
