@@ -7,9 +7,7 @@
 // hands the page back to the browser; the page's Cancel ends it within one slice.
 // clang-format off
 EM_JS(double, web_now_ms, (), { return performance.now(); });
-EM_ASYNC_JS(void, web_sleep_ms, (uint32_t ms), {
-  await new Promise((done) => setTimeout(done, ms));
-});
+EM_ASYNC_JS(void, web_sleep_ms, (uint32_t ms), { await pagePause(ms); });
 // clang-format on
 
 namespace gpsfw::platform {
