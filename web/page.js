@@ -28,7 +28,8 @@
     done: 'Done'
   };
 
-  const state = {image: null, sfld: null, imageOk: false, port: null, line: null, running: false};
+  const state =
+      {image: null, sfld: null, imageOk: false, port: null, line: null, running: false, checks: 0};
   const compiled = WebAssembly.compileStreaming(fetch('gpsfwload.wasm'));
 
   // One run of the loader on a fresh instance: `args` after the program's name, `files` as
@@ -59,7 +60,7 @@
         return {};
       }
     });
-    state.core = core;
+    if (line) state.core = core;
     core.FS.mkdir(kWorkDir);
     core.FS.chdir(kWorkDir);
     for (const [path, bytes] of Object.entries(files)) core.FS.writeFile(path, bytes);
@@ -103,7 +104,7 @@
   // Only the file's own name reaches the loader, so that the log names it as a command line
   // run in the file's folder would.
   function plainName(name, fallback) {
-    const base = String(name).replace(/^.*[\\/]/, '').replace(/[^\w.+-]/g, '_');
+    const base = String(name).replace(/^.*[\\/]/, '').replace(/[\0-\x1f]/g, '_');
     return base && base !== '.' && base !== '..' ? base : fallback;
   }
 
@@ -119,12 +120,21 @@
   }
 
   async function checkImage(file) {
+    const ticket = ++state.checks;  // only the last image picked is shown
     state.image = await readFile(file);
     state.imageOk = false;
+    refresh();
     $('image-name').textContent = state.image.name;
     $('check').textContent = 'Checking...';
-    const result = await runLoader(
-        ['-i', plainName(state.image.name, 'image.bin'), '--check'], files(), () => {}, () => {});
+    let result;
+    try {
+      result = await runLoader(
+          ['-i', plainName(state.image.name, 'image.bin'), '--check'], files(), () => {}, () => {});
+    } catch (error) {
+      // The usual cause: a server that does not send gpsfwload.wasm as application/wasm.
+      result = {code: -1, out: [`The page's program could not run: ${error}`], err: []};
+    }
+    if (ticket !== state.checks) return;
     const report = [...result.out, ...result.err].join('\n');
     state.imageOk = result.code === 0;
     $('check').textContent = report;
@@ -260,6 +270,8 @@
       refresh();
     }
     showLog(result.log);
+    // The loader names the port it could not open; the browser knows why.
+    if (line.lastError) say(`The browser could not open the port: ${line.lastError}`, 'bad');
     const changes = line.speedChanges;
     if (changes.length > 0) {
       const total = changes.reduce((sum, c) => sum + c.ms, 0);

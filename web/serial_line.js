@@ -62,7 +62,7 @@ class SerialLine {
     this.writer = null;
     this.writing = Promise.resolve();
     this.speedChanges = [];  // {from, to, ms}: what each change of speed cost
-    this.onLost = () => {};
+    this.lastError = '';     // why the last open failed
     this.onDisconnect = (event) => {
       if (event.target === this.port) this.markLost();
     };
@@ -90,6 +90,7 @@ class SerialLine {
       return 0;
     }
     this.baud = baud;
+    this.lastError = '';
     this.isOpen = true;
     this.lost = false;
     this.writer = this.port.writable.getWriter();
@@ -148,7 +149,6 @@ class SerialLine {
   markLost() {
     if (this.lost) return;
     this.lost = true;
-    this.onLost();
     this.wake();
   }
 
