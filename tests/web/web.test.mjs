@@ -7,6 +7,8 @@
 //   GPSFW_BIN       folder of gpsfwload, gpsfwsim, gpsfwimg (build/bin)
 //   GPSFW_WEB_SITE  the page's folder (build-web/site)
 //   GPSFW_WEB_KEEP  keep the work folder even when the test passed
+//   GPSFW_WEB_COMPARE  "FAULTS;FAULTS...": instead of the cases below, compare the page's log
+//                   with gpsfwload's under each set of gpsfwsim fault options
 //
 // A browser without Web Serial is told which browsers have it; an image the check refuses
 // is refused in the page; a whole update's downloaded log equals gpsfwload's log of the same
@@ -162,27 +164,43 @@ async function refusedImageCase(page) {
   say('an image the check refuses is refused in the page');
 }
 
-async function wholeUpdateCase(page, relay) {
-  const sim = await startReceiver('gps-page');
+// One update through the page and one through gpsfwload, each against a receiver of its own
+// with the same `faults`: both verified, and their logs equal. The page's run, and the times.
+async function compareWithLoader(page, relay, name, faults) {
+  const sim = await startReceiver(`${name}-page`, faults);
   relay.attach(sim.link);
   const result = await updateThroughPage(page);
   await relay.detach();
   assert.equal(result.code, 0);
   await verified(sim);
   const pageLog = await downloadLog(page);
-  // The same image and receiver through the command-line loader.
-  const reference = await startReceiver('gps-cli');
-  await run('gpsfwload',
-            ['-i', 'fw.bin', '-p', reference.link, '-l', 'cli.txt', '--events', 'cli.jsonl']);
+  const reference = await startReceiver(`${name}-cli`, faults);
+  await run('gpsfwload', [
+    '-i', 'fw.bin', '-p', reference.link, '-l', `${name}-cli.txt`, '--events', `${name}.jsonl`
+  ]);
   await verified(reference);
-  assert.equal(pageLog, readFileSync(join(work, 'cli.txt'), 'utf8'));
+  assert.equal(pageLog, readFileSync(join(work, `${name}-cli.txt`), 'utf8'), name);
   const took = (lines) => lines.map((line) => JSON.parse(line)).find((e) => e.type === 'done');
-  const cli = took(readFileSync(join(work, 'cli.jsonl'), 'utf8').trim().split('\n'));
-  say(`the update took ${took(result.events).duration.toFixed(1)} s in the page, ` +
-      `${cli.duration.toFixed(1)} s with gpsfwload`);
+  const cli = took(readFileSync(join(work, `${name}.jsonl`), 'utf8').trim().split('\n'));
+  say(`${name}: the update took ${took(result.events).duration.toFixed(1)} s in the page, ` +
+      `${cli.duration.toFixed(1)} s with gpsfwload; their logs are equal`);
+  return result;
+}
+
+async function wholeUpdateCase(page, relay) {
+  const result = await compareWithLoader(page, relay, 'whole', []);
   const costs = result.speedChanges.map((c) => `${c.from}->${c.to}: ${c.ms.toFixed(1)} ms`);
-  say(`whole update verified, its log equal to gpsfwload's; speed changes ${costs.join(', ')}`);
+  say(`speed changes ${costs.join(', ')}`);
   assert.ok(result.speedChanges.length >= 2, 'the update changes speed at least twice');
+}
+
+// GPSFW_WEB_COMPARE="FAULTS;FAULTS...": gpsfwsim's fault options, one set per comparison,
+// each run through the page and through gpsfwload (instead of the usual cases).
+async function compareCases(page, relay, sets) {
+  let k = 0;
+  for (const set of sets) {
+    await compareWithLoader(page, relay, `compare${k++}`, set.trim().split(/\s+/).filter(Boolean));
+  }
 }
 
 async function restartCase(page, relay) {
@@ -245,12 +263,16 @@ async function main() {
   try {
     await noSerialCase(browser, relay);
     const page = await openPage(browser, relay, {path: join(here, 'fake_serial.js')});
-    await refusedImageCase(page);
-    await wholeUpdateCase(page, relay);
-    await restartCase(page, relay);
-    await unplugCase(page, relay);
-    await cancelCase(page, relay);
-    await checkWeightAndRequests(page, relay);
+    if (process.env.GPSFW_WEB_COMPARE) {
+      await compareCases(page, relay, process.env.GPSFW_WEB_COMPARE.split(';'));
+    } else {
+      await refusedImageCase(page);
+      await wholeUpdateCase(page, relay);
+      await restartCase(page, relay);
+      await unplugCase(page, relay);
+      await cancelCase(page, relay);
+      await checkWeightAndRequests(page, relay);
+    }
     passed = true;
   } finally {
     await browser.close();
