@@ -105,6 +105,9 @@ class SerialLine {
     this.isOpen = false;
     await settle(this.writing, kSettleMs);
     if (this.writer) {
+      // Closing the stream, unlike letting it go, waits until its bytes have left the adapter:
+      // the receiver hears the last bytes at the speed they were sent at.
+      await settle(this.writer.close(), kSettleMs);
       try {
         this.writer.releaseLock();
       } catch (ignored) {
