@@ -140,6 +140,10 @@ async function checkWeightAndRequests(page, relay) {
     if (asked.protocol === 'blob:') continue;
     assert.equal(asked.host, origin.host, `a request elsewhere: ${url}`);
   }
+  // A phone's width: nothing wider than the screen (the log and the report scroll inside).
+  await page.setViewportSize({width: 360, height: 740});
+  const overflow = await page.evaluate(() => document.documentElement.scrollWidth - innerWidth);
+  assert.ok(overflow <= 0, `the page is ${overflow} px wider than a phone's screen`);
   // The relay's own address (/line) is the test's fake port's, not the page's.
   const own = new Set(['/', '/gpsfwload.js', '/gpsfwload.wasm', '/style.css', '/line']);
   assert.deepEqual(relay.requests.filter((path) => !own.has(path)), []);
