@@ -121,11 +121,12 @@
 
   async function checkImage(file) {
     const ticket = ++state.checks;  // only the last image picked is shown
-    state.image = await readFile(file);
     state.imageOk = false;
     refresh();
-    $('image-name').textContent = state.image.name;
+    $('image-name').textContent = file.name;
+    $('check-verdict').textContent = '';
     $('check').textContent = 'Checking...';
+    state.image = await readFile(file);
     let result;
     try {
       result = await runLoader(

@@ -108,11 +108,18 @@ async function openPage(browser, relay, initScript) {
   return page;
 }
 
+// Picks the image in `work` and waits for the page's verdict on it.
+async function checkInPage(page, name) {
+  await page.setInputFiles('#image', join(work, name));
+  return until(`the check of ${name}`, 30000, async () => {
+    const shown = await page.textContent('#image-name');
+    return shown === name && page.textContent('#check-verdict');
+  });
+}
+
 // Picks the image, connects, runs the update; resolves once the page says how it ended.
 async function updateThroughPage(page, during = async () => {}) {
-  await page.setInputFiles('#image', join(work, 'fw.bin'));
-  await until('the check', 30000, () => page.textContent('#check-verdict'));
-  assert.match(await page.textContent('#check-verdict'), /can be loaded/);
+  assert.match(await checkInPage(page, 'fw.bin'), /can be loaded/);
   await page.click('#connect');
   await page.click('#update');
   await during();
@@ -159,9 +166,7 @@ async function noSerialCase(browser, relay) {
 }
 
 async function refusedImageCase(page) {
-  await page.setInputFiles('#image', join(work, 'bad.bin'));
-  await until('the check of bad.bin', 30000, () => page.textContent('#check-verdict'));
-  assert.match(await page.textContent('#check-verdict'), /refused/);
+  assert.match(await checkInPage(page, 'bad.bin'), /refused/);
   assert.match(await page.textContent('#check'), /FW CRC: .* FAILED\./);
   assert.match(await page.textContent('#check'), /checksum is wrong/);
   assert.equal(await page.isDisabled('#update'), true);
