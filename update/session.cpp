@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "image/image_objects.h"
 #include "link/port_loss.h"
 #include "platform/clock.h"
 #include "protocol/host_timing.h"
@@ -108,7 +107,7 @@ void AskForPfldVersion(PollLoop& loop) {
 // The boot loader starts the SFLD after its end record; the SFLD announces itself with
 // SYNC_CODE to the next polls.
 void StartSfld(PollLoop& loop) {
-  if (!UploadSfld(loop.run, SfldReader())) {
+  if (!UploadSfld(loop.run, loop.run.sfld)) {
     Observe().OnRetry("SFLD upload failed", "polling the boot loader again");
     Observe().OnPhase(UpdatePhase::kPolling);
     return;
@@ -210,8 +209,8 @@ void WakeTarget(RunState& run) {
 
 bool RunSession(RunState& run) {
   SerialLink& link = run.link;
-  LogImageExtent(SfldReader().Extent());
-  SfldReader().Rewind();
+  LogImageExtent(run.sfld.Extent());
+  run.sfld.Rewind();
   WakeTarget(run);
   PollLoop loop{run};
   char noise[kReplyBuffer];

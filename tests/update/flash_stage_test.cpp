@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "image/image_objects.h"
 #include "protocol/host_timing.h"
 #include "protocol/link_codes.h"
 #include "tests/support/log_capture.h"
