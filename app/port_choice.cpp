@@ -56,7 +56,7 @@ void CheckAdapterLatency(const SerialLink& link, const char* portName) {
   char device[kDeviceCapacity];
   if (!platform::DevicePathForPort(portName, device, sizeof device)) return;
   platform::AdapterLatency found;
-  const platform::LowLatency status = platform::Serial().LowLatencyOf(link.port);
+  const platform::LowLatency status = link.driver->LowLatencyOf(link.port);
   if (!platform::AdapterLatencyWarning(device, "/sys", status, &found)) return;
   char advice[kAdviceCapacity];
   if (!platform::FormatLatencyWarning(advice, sizeof advice, device, found.timerMs)) return;

@@ -171,7 +171,7 @@ int RunWithLog(const LoaderOptions& options) {
   RunState run;
   const uint64_t seconds = options.giveUpAfterSeconds;
   if (seconds != 0) run.giveUpAtUs = platform::NowUs() + seconds * 1000000;
-  if (!OpenPort(run.link, portName, kOpeningBaud)) {
+  if (!OpenPort(run.link, platform::Serial(), portName, kOpeningBaud)) {
     TellPortFailed(options.port != nullptr ? options.port : kDefaultPortName);
     return kRunPortFailed;
   }

@@ -105,7 +105,7 @@ bool EraseProgress(SerialLink& link) {
         LogWide(L"FLASH erase failure.");
         return false;
       }
-      ReportWaiting("the erase's next sector report", lastReportUs);
+      ReportWaiting(link.waiting, "the erase's next sector report", lastReportUs);
       continue;
     }
     lastReportUs = platform::NowUs();

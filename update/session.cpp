@@ -68,7 +68,7 @@ struct PollLoop {
       const uint32_t slice = gap < kQuietSliceMs ? gap : kQuietSliceMs;
       platform::SleepMs(slice);
       gap -= slice;
-      ReportWaiting("a quiet line before the next poll", since);
+      ReportWaiting(run.link.waiting, "a quiet line before the next poll", since);
     }
   }
 };
@@ -228,7 +228,7 @@ bool RunSession(RunState& run) {
     platform::SleepMs(kReplyPauseMs);
     uint8_t first = 0;
     if (!ReadByte(link, first)) {
-      ReportWaiting("an answer from the receiver", run.progressUs);
+      ReportWaiting(run.link.waiting, "an answer from the receiver", run.progressUs);
       loop.NotAnswered();
       continue;
     }
