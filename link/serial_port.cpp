@@ -5,7 +5,6 @@
 #include "link/port_loss.h"
 #include "platform/clock.h"
 #include "platform/line_speeds.h"
-#include "platform/paths.h"
 #include "platform/serial_driver.h"
 #include "platform/text.h"
 #include "protocol/host_timing.h"
@@ -17,7 +16,6 @@ namespace gpsfw {
 namespace {
 
 constexpr uint64_t kReadByteSpanUs = kReadAttempts * (kReadAttemptMs + kReadPauseMs) * 1000;
-constexpr size_t kDevicePathCapacity = 256;
 
 void Saw(const SerialLink& link, WireDirection direction, const uint8_t* bytes, size_t count) {
   Observe().OnWire(direction, bytes, count, link.baud);
@@ -38,13 +36,11 @@ bool IsAcceptedBaud(uint32_t baud) {
   return platform::IsLineSpeed(baud) && baud >= kSlowestBaud && baud <= kFastestBaud;
 }
 
-int OpenDevice(platform::SerialDriver& driver, const wchar_t* name) {
-  if (std::wcslen(name) > kMaxPortName) return -1;
+int OpenDevice(platform::SerialDriver& driver, const wchar_t* device) {
+  if (std::wcslen(device) > kMaxPortName) return -1;
   char narrow[kMaxPortName + 1];
-  platform::NarrowFromWide(narrow, sizeof narrow, name);
-  char device[kDevicePathCapacity];
-  if (!platform::DevicePathForPort(narrow, device, sizeof device)) return -1;
-  return driver.Open(device);
+  platform::NarrowFromWide(narrow, sizeof narrow, device);
+  return driver.Open(narrow);
 }
 
 // Waits for a byte until `deadline`. A port that has gone away is waited for; one that only
@@ -73,14 +69,14 @@ bool RecoveredFromLoss(SerialLink& link) {
 
 }  // namespace
 
-bool OpenPort(SerialLink& link, platform::SerialDriver& driver, const wchar_t* name,
+bool OpenPort(SerialLink& link, platform::SerialDriver& driver, const wchar_t* device,
               uint32_t baud) {
   link = SerialLink{};
   if (!IsAcceptedBaud(baud)) {
     ReportMessage(L"Incorrect baud.", L"Error", kMessageError);
     return false;
   }
-  PortHandle port = OpenDevice(driver, name);
+  PortHandle port = OpenDevice(driver, device);
   if (port < 0) {
     ReportMessage(L"Can not open serial port 1.", L"Error", kMessageError);
     return false;

@@ -47,8 +47,10 @@ struct SerialLink {
   WaitingPace waiting;
 };
 
-// True when the port opened at `baud` through `driver`; the link is left closed otherwise.
-bool OpenPort(SerialLink& link, platform::SerialDriver& driver, const wchar_t* name, uint32_t baud);
+// True when the port at the device path `device` (platform::PortTarget::device) opened at
+// `baud` through `driver`; the link is left closed otherwise.
+bool OpenPort(SerialLink& link, platform::SerialDriver& driver, const wchar_t* device,
+              uint32_t baud);
 void ClosePort(SerialLink& link);
 bool SetBaud(SerialLink& link, uint32_t baud);
 bool ReadByte(SerialLink& link, uint8_t& byte);

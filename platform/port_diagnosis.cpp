@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/paths.h"
 #include "platform/serial_port_list.h"
 
 namespace gpsfw::platform {
@@ -31,16 +30,6 @@ void Add(PortDiagnosis* out, const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(out->text + used, sizeof out->text - used, format, args);
   va_end(args);
-}
-
-// "COM3" or "gps1": the handheld's port names need their colon.
-bool LacksItsColon(const char* name) {
-  const bool com = strncasecmp(name, "COM", 3) == 0;
-  if (!com && strncasecmp(name, "GPS", 3) != 0) return false;
-  const char* digits = name + 3;
-  if (!std::isdigit(static_cast<unsigned char>(*digits))) return false;
-  while (std::isdigit(static_cast<unsigned char>(*digits))) ++digits;
-  return *digits == '\0';
 }
 
 // The serial ports there are, without opening any of them.
@@ -171,21 +160,21 @@ void Probe(PortDiagnosis* out, const char* device, const struct stat& info) {
 
 }  // namespace
 
-void DiagnosePort(const char* portName, PortDiagnosis* out) {
+void DiagnosePort(const PortTarget& port, PortDiagnosis* out) {
   *out = PortDiagnosis{};
-  char device[kDeviceCapacity];
-  if (!DevicePathForPort(portName, device, sizeof device)) {
-    Add(out, "serial port '%s' cannot be opened: the name is too long", portName);
+  if (!port.fits) {
+    Add(out, "serial port '%s' cannot be opened: the name is too long", port.given);
     return;
   }
-  Add(out, "serial port '%s'", portName);
-  if (std::strcmp(device, portName) != 0) Add(out, " (%s)", device);
+  const char* device = port.device;
+  Add(out, "serial port '%s'", port.given);
+  if (std::strcmp(device, port.given) != 0) Add(out, " (%s)", device);
   struct stat info {};
   if (::stat(device, &info) != 0) {
     const int error = errno;
     out->code = error == ENOENT ? "port_not_found" : "port_unusable";
     Add(out, " cannot be opened: %s", std::strerror(error));
-    if (LacksItsColon(portName)) Add(out, "; '%s:' (with its colon) names a port", portName);
+    if (port.lacksColon) Add(out, "; '%s:' (with its colon) names a port", port.given);
     if (error == ENOENT) ListPorts(out);
     return;
   }
@@ -198,11 +187,9 @@ void DiagnosePort(const char* portName, PortDiagnosis* out) {
   Probe(out, device, info);
 }
 
-int DescribePortHolders(const char* portName, char* text, size_t capacity) {
+int DescribePortHolders(const char* device, char* text, size_t capacity) {
   if (capacity > 0) text[0] = '\0';
-  char device[kDeviceCapacity];
   char resolved[PATH_MAX];
-  if (!DevicePathForPort(portName, device, sizeof device)) return 0;
   // /proc names the device itself, not the link the port was given by.
   const char* canonical = ::realpath(device, resolved) != nullptr ? resolved : device;
   return ListHolders(canonical, text, capacity);

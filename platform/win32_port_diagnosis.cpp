@@ -2,13 +2,12 @@
 
 #include <cstdio>
 
-#include "platform/paths.h"
 #include "platform/port_diagnosis.h"
 
 namespace gpsfw::platform {
 
 // Windows names the cause in the error of the open the loader made.
-void DiagnosePort(const char* portName, PortDiagnosis* out) {
+void DiagnosePort(const PortTarget& port, PortDiagnosis* out) {
   *out = PortDiagnosis{};
   const DWORD error = ::GetLastError();
   const char* why = "it cannot be opened";
@@ -27,11 +26,11 @@ void DiagnosePort(const char* portName, PortDiagnosis* out) {
       break;
   }
   std::snprintf(out->text, sizeof out->text, "serial port '%s' cannot be opened: %s (error %lu)",
-                portName, why, static_cast<unsigned long>(error));
+                port.given, why, static_cast<unsigned long>(error));
 }
 
 // Windows opens a serial port for one program at a time: no other can hold it beside the loader.
-int DescribePortHolders(const char* /*portName*/, char* text, size_t capacity) {
+int DescribePortHolders(const char* /*device*/, char* text, size_t capacity) {
   if (capacity > 0) text[0] = '\0';
   return 0;
 }

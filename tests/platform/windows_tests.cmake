@@ -8,6 +8,7 @@ set(GPSFW_TEST_LEFT_OUT
     support/process.cpp
     support/sample_images.cpp
     platform/paths_test.cpp
+    platform/port_target_test.cpp
     platform/program_search_test.cpp
     platform/serial_port_pty_test.cpp
     platform/stop_signals_test.cpp
