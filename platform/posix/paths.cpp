@@ -6,7 +6,7 @@
 
 #include "platform/port_name.h"
 #include "platform/program_identity.h"
-#include "platform/program_search.h"
+#include "platform/posix/program_search.h"
 
 namespace gpsfw::platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/win32_posix.h"
+#include "platform/win32/win32_posix.h"
 
 #include <sys/stat.h>
 #include <windows.h>

@@ -1,9 +1,9 @@
-#include "platform/win32_serial_driver.h"
+#include "platform/win32/win32_serial_driver.h"
 
 #include <algorithm>
 
 #include "platform/host_serial_driver.h"
-#include "platform/win32_line_settings.h"
+#include "platform/win32/win32_line_settings.h"
 
 // How Wine's serial emulation on a Unix tty differs from Windows, seen under Wine 8: the read
 // time-outs are timed by Wine itself (close to the values set, but not to the tick),

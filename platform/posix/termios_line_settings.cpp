@@ -1,4 +1,4 @@
-#include "platform/termios_line_settings.h"
+#include "platform/posix/termios_line_settings.h"
 
 #include <sys/ioctl.h>
 

@@ -1,4 +1,4 @@
-#include "platform/win32_comm_api.h"
+#include "platform/win32/win32_comm_api.h"
 
 #include <mmsystem.h>
 

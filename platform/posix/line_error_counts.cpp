@@ -1,4 +1,4 @@
-#include "platform/line_error_counts.h"
+#include "platform/posix/line_error_counts.h"
 
 #include <sys/ioctl.h>
 

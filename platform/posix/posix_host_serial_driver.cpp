@@ -1,5 +1,5 @@
 #include "platform/host_serial_driver.h"
-#include "platform/termios_serial_driver.h"
+#include "platform/posix/termios_serial_driver.h"
 
 namespace gpsfw::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/deadline_poll.h"
+#include "platform/posix/deadline_poll.h"
 
 #include <poll.h>
 

@@ -1,4 +1,4 @@
-#include "platform/win32_line_settings.h"
+#include "platform/win32/win32_line_settings.h"
 
 namespace gpsfw::platform {
 namespace {

@@ -4,8 +4,8 @@
 
 #include "platform/port_name.h"
 #include "platform/serial_port_list.h"
-#include "platform/win32_registry.h"
-#include "platform/win32_usb_identity.h"
+#include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_usb_identity.h"
 
 // Windows lists every COM port it has made in HARDWARE\DEVICEMAP\SERIALCOMM: the kernel's
 // device as the value's name, the port name as its text.

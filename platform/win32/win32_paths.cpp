@@ -5,7 +5,7 @@
 #include "platform/paths.h"
 #include "platform/port_name.h"
 #include "platform/program_identity.h"
-#include "platform/win32_text.h"
+#include "platform/win32/win32_text.h"
 
 namespace gpsfw::platform {
 namespace {

@@ -3,7 +3,7 @@
 #include "platform/adapter_latency.h"
 #include "platform/port_name.h"
 #include "platform/serial_port_list.h"
-#include "platform/win32_usb_identity.h"
+#include "platform/win32/win32_usb_identity.h"
 
 namespace gpsfw::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/tty_calls.h"
+#include "platform/posix/tty_calls.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

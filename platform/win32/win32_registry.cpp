@@ -1,4 +1,4 @@
-#include "platform/win32_registry.h"
+#include "platform/win32/win32_registry.h"
 
 namespace gpsfw::platform {
 namespace {

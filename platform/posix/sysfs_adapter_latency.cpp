@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "platform/adapter_latency.h"
-#include "platform/sysfs_files.h"
+#include "platform/posix/sysfs_files.h"
 
 namespace gpsfw::platform {
 namespace {

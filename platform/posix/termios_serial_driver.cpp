@@ -1,4 +1,4 @@
-#include "platform/termios_serial_driver.h"
+#include "platform/posix/termios_serial_driver.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,12 +11,12 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/deadline_poll.h"
-#include "platform/line_error_counts.h"
+#include "platform/posix/deadline_poll.h"
+#include "platform/posix/line_error_counts.h"
 #include "platform/low_latency.h"
 #include "platform/stop_signals.h"
-#include "platform/termios_line_settings.h"
-#include "platform/tty_calls.h"
+#include "platform/posix/termios_line_settings.h"
+#include "platform/posix/tty_calls.h"
 #include "platform/unique_fd.h"
 
 namespace gpsfw::platform {

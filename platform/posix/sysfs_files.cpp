@@ -1,4 +1,4 @@
-#include "platform/sysfs_files.h"
+#include "platform/posix/sysfs_files.h"
 
 #include <fcntl.h>
 #include <limits.h>

@@ -9,7 +9,7 @@
 
 #include "platform/port_name.h"
 #include "platform/serial_port_list.h"
-#include "platform/sysfs_files.h"
+#include "platform/posix/sysfs_files.h"
 #include "platform/unique_fd.h"
 
 // Linux's view of a serial port: /sys/class/tty/<name> for every tty, with a `device` link

@@ -1,4 +1,4 @@
-#include "platform/win32_usb_identity.h"
+#include "platform/win32/win32_usb_identity.h"
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "platform/port_name.h"
-#include "platform/win32_registry.h"
+#include "platform/win32/win32_registry.h"
 
 namespace gpsfw::platform {
 namespace {

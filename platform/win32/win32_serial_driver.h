@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "platform/serial_driver.h"
-#include "platform/win32_comm_api.h"
+#include "platform/win32/win32_comm_api.h"
 
 namespace gpsfw::platform {
 
