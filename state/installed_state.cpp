@@ -1,4 +1,4 @@
-#include "app/installed_state.h"
+#include "state/installed_state.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -7,8 +7,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/version.h"
-#include "front/json_text.h"
 #include "image/image_digest.h"
 #include "platform/file_replace.h"
 
@@ -23,11 +21,6 @@ namespace gpsfw {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The fields of one installed image, in the order the file and the views give them.
-constexpr const char* kFields[] = {"image",          "size",       "crc32",       "sha256",
-                                   "boot_loader",    "sfld",       "flash_type",  "time",
-                                   "loader_version", "image_copy", "log_complete"};
 
 bool SyncFile(std::FILE* file) {
   if (std::fflush(file) != 0) return false;
@@ -87,11 +80,11 @@ bool KeepCopy(const char* image, const fs::path& copy) {
 
 std::string StateText(const StateFields& now, const StateFields& before) {
   std::string text = "# gpsfwload --state: the firmware the receiver runs, and the one before\n";
-  for (const char* key : kFields) {
+  for (const char* key : kStateFields) {
     const auto found = now.find(key);
     if (found != now.end()) text += std::string(key) + "=" + found->second + "\n";
   }
-  for (const char* key : kFields) {
+  for (const char* key : kStateFields) {
     const auto found = before.find(key);
     if (found != before.end()) text += std::string("previous.") + key + "=" + found->second + "\n";
   }
@@ -132,8 +125,9 @@ bool Refuse(std::string& why, const std::string& what, int error) {
 
 }  // namespace
 
-bool WriteInstalledState(const char* statePath, const char* imagePath,
-                         const ReceiverIdentity& identity, bool logComplete, std::string& why) {
+bool WriteInstalledState(const char* statePath, const CompletedImage& completed, std::string& why) {
+  const char* imagePath = completed.imagePath;
+  const ReceiverIdentity& identity = *completed.identity;
   const std::string cannot = std::string("the state file ") + statePath + " cannot be written";
   ImageDigest digest;
   if (!DigestFile(imagePath, digest)) {
@@ -143,7 +137,7 @@ bool WriteInstalledState(const char* statePath, const char* imagePath,
   StateFields old;
   StateFields before;
   if (ReadStateFile(statePath, old)) {
-    for (const char* key : kFields) {
+    for (const char* key : kStateFields) {
       if (old.count(key) != 0) before[key] = old[key];
     }
   }
@@ -163,9 +157,9 @@ bool WriteInstalledState(const char* statePath, const char* imagePath,
                      {"crc32", crc},
                      {"sha256", digest.sha256},
                      {"time", UtcNow()},
-                     {"loader_version", kLoaderVersion},
+                     {"loader_version", completed.loaderVersion},
                      {"image_copy", copy.string()},
-                     {"log_complete", logComplete ? "true" : "false"}};
+                     {"log_complete", completed.logComplete ? "true" : "false"}};
   if (identity.bootLoader[0] != '\0') now["boot_loader"] = identity.bootLoader;
   if (identity.sfld[0] != '\0') now["sfld"] = identity.sfld;
   if (identity.flashTypeKnown) now["flash_type"] = std::to_string(identity.flashType);
@@ -180,77 +174,6 @@ bool WriteInstalledState(const char* statePath, const char* imagePath,
   SyncFolder(fs::path(statePath).parent_path());
   DropOldCopies(folder, now, before);
   return true;
-}
-
-namespace {
-
-void JsonImage(const StateFields& fields, const std::string& prefix) {
-  bool first = true;
-  auto field = [&](const char* key, bool number) {
-    const auto found = fields.find(prefix + key);
-    if (found == fields.end()) return;
-    std::printf("%s\"%s\":", first ? "" : ",", key);
-    first = false;
-    if (number) {
-      std::fputs(found->second.c_str(), stdout);
-    } else {
-      WriteJsonString(stdout, found->second.c_str());
-    }
-  };
-  for (const char* key : {"image", "size", "crc32", "sha256"}) {
-    field(key, std::string(key) == "size");
-  }
-  std::printf("%s\"identity\":{", first ? "" : ",");
-  bool inner = true;
-  for (const char* key : {"boot_loader", "sfld", "flash_type"}) {
-    const auto found = fields.find(prefix + key);
-    if (found == fields.end()) continue;
-    std::printf("%s\"%s\":", inner ? "" : ",", key);
-    inner = false;
-    if (std::string(key) == "flash_type") {
-      std::fputs(found->second.c_str(), stdout);
-    } else {
-      WriteJsonString(stdout, found->second.c_str());
-    }
-  }
-  std::fputs("}", stdout);
-  first = false;
-  for (const char* key : {"time", "loader_version", "image_copy"}) field(key, false);
-  field("log_complete", true);
-}
-
-}  // namespace
-
-int ShowState(const char* statePath, bool json) {
-  StateFields fields;
-  if (!ReadStateFile(statePath, fields) || fields.count("sha256") == 0) {
-    std::fprintf(stderr, "gpsfwload: no state in %s: the file is missing or unreadable\n",
-                 statePath);
-    return 1;
-  }
-  if (!json) {
-    for (const char* key : kFields) {
-      if (fields.count(key) != 0) std::printf("%s: %s\n", key, fields[key].c_str());
-    }
-    for (const char* key : kFields) {
-      const std::string name = std::string("previous.") + key;
-      if (fields.count(name) != 0) std::printf("%s: %s\n", name.c_str(), fields[name].c_str());
-    }
-    return 0;
-  }
-  std::fputs("{", stdout);
-  JsonImage(fields, "");
-  if (fields.count("previous.sha256") != 0) {
-    std::fputs(",\"previous\":{", stdout);
-    JsonImage(fields, "previous.");
-    std::fputs("}", stdout);
-    if (fields.count("previous.image_copy") != 0) {
-      std::fputs(",\"previous_image\":", stdout);
-      WriteJsonString(stdout, fields["previous.image_copy"].c_str());
-    }
-  }
-  std::fputs("}\n", stdout);
-  return 0;
 }
 
 }  // namespace gpsfw

@@ -14,17 +14,26 @@ namespace gpsfw {
 // key=value; it is replaced in one step, and never names a copy that is not there.
 using StateFields = std::map<std::string, std::string>;
 
+// The fields of one kept state the run knows: the fields of the image itself are read from
+// the file again.
+struct CompletedImage {
+  const char* imagePath;
+  const ReceiverIdentity* identity;
+  // False records that the run's progress log lost lines (log_complete=false).
+  bool logComplete;
+  const char* loaderVersion;
+};
+
+// The fields of one installed image, in the order the file and the views give them.
+inline constexpr const char* kStateFields[] = {
+    "image",      "size", "crc32",          "sha256",     "boot_loader", "sfld",
+    "flash_type", "time", "loader_version", "image_copy", "log_complete"};
+
 // False with the reason in `why` (naming the file and the system's error) when the state
-// cannot be written; the state before is then left as it was. `logComplete` false records
-// that the run's progress log lost lines (log_complete=false).
-bool WriteInstalledState(const char* statePath, const char* imagePath,
-                         const ReceiverIdentity& identity, bool logComplete, std::string& why);
+// cannot be written; the state before is then left as it was.
+bool WriteInstalledState(const char* statePath, const CompletedImage& completed, std::string& why);
 
 // The fields of a state file; false when it cannot be read.
 bool ReadStateFile(const char* statePath, StateFields& fields);
-
-// `gpsfwload --show-state FILE [--json]`: the state on standard output; 0, or 1 with a
-// message naming the file when it cannot be read.
-int ShowState(const char* statePath, bool json);
 
 }  // namespace gpsfw
