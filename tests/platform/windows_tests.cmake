@@ -5,6 +5,7 @@
 set(GPSFW_TEST_AREAS platform protocol report link app sim)
 set(GPSFW_TEST_LEFT_OUT
     app/run_loader_test.cpp
+    link/adapter_follow_test.cpp
     support/process.cpp
     support/sample_images.cpp
     platform/paths_test.cpp
