@@ -51,6 +51,7 @@ constexpr LongSlot kLongSlots[] = {{"--image", 0}, {"--port", 1}, {"--log", 2}};
 constexpr LongOption kLongOptions[] = {
     {"--events", &LoaderOptions::events},
     {"--trace", &LoaderOptions::trace},
+    {"--reason-file", &LoaderOptions::reasonFile},
     {"--give-up-after", &LoaderOptions::giveUpAfter},
     {"--state", &LoaderOptions::state},
     {"--show-state", &LoaderOptions::showState},
@@ -220,6 +221,9 @@ that --give-up-after gives has passed.
   -q, --quiet     nothing on the console
   --events FILE   the update's events as JSON Lines (- for standard output)
   --trace FILE    every byte on the wire, time-stamped
+  --reason-file FILE
+                  at the end, a failed run's reason as one line "CODE MESSAGE" in
+                  FILE; empty after a run that succeeded
   --check         prepare the image and tell what an update would do; send nothing;
                   no log unless -l names one
   --json          with --check: the report as one JSON object on standard output;

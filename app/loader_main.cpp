@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "app/command_line.h"
-#include "app/installed_state.h"
 #include "app/run_loader.h"
 #include "app/version.h"
 #include "front/front_end.h"
@@ -14,6 +13,8 @@
 #include "platform/stop_signals.h"
 #include "report/failure_reason.h"
 #include "report/progress_log.h"
+#include "state/installed_state.h"
+#include "state/state_view.h"
 
 namespace gpsfw {
 namespace {
@@ -53,8 +54,9 @@ class StateRecord : public CompletedUpdate {
     if (options_.state == nullptr) return 0;
     std::string why;
     const RunFacts& facts = front_.Facts();
-    if (WriteInstalledState(options_.state, options_.image, facts.identity,
-                            facts.logComplete && ProgressLogComplete(), why)) {
+    const CompletedImage completed{options_.image, &facts.identity,
+                                   facts.logComplete && ProgressLogComplete(), kLoaderVersion};
+    if (WriteInstalledState(options_.state, completed, why)) {
       return 0;
     }
     if (options_.quiet)

@@ -10,7 +10,7 @@
 
 #include "app/loader_main.h"
 #include "platform/paths.h"
-#include "platform/win32_text.h"
+#include "platform/win32/win32_text.h"
 
 namespace {
 

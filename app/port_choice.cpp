@@ -13,7 +13,6 @@ namespace gpsfw {
 namespace {
 
 constexpr size_t kAdviceCapacity = 1024;
-constexpr size_t kDeviceCapacity = 4096;
 
 void TellAmbiguous(std::FILE* notices, const char* serial, const platform::SerialPortList& list) {
   std::fprintf(notices, "gpsfwload: several serial ports have the USB serial number %s:", serial);
@@ -52,11 +51,9 @@ bool ChoosePort(const char* given, char* out, size_t capacity, std::FILE* notice
   return platform::CopyFitting(out, capacity, given);
 }
 
-void CheckAdapterLatency(const SerialLink& link, const char* portName) {
-  char device[kDeviceCapacity];
-  if (!platform::DevicePathForPort(portName, device, sizeof device)) return;
+void CheckAdapterLatency(const SerialLink& link, const char* device) {
   platform::AdapterLatency found;
-  const platform::LowLatency status = platform::Serial().LowLatencyOf(link.port);
+  const platform::LowLatency status = link.driver->LowLatencyOf(link.port);
   if (!platform::AdapterLatencyWarning(device, "/sys", status, &found)) return;
   char advice[kAdviceCapacity];
   if (!platform::FormatLatencyWarning(advice, sizeof advice, device, found.timerMs)) return;

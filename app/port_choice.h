@@ -15,6 +15,7 @@ bool ChoosePort(const char* given, char* out, size_t capacity, std::FILE* notice
 
 // Tells the observer, once the port is open, when the adapter behind it holds received bytes
 // longer than the protocol's turns can afford and the port could not be set to low latency.
-void CheckAdapterLatency(const SerialLink& link, const char* portName);
+// `device` is the port's device path (platform::PortTarget::device).
+void CheckAdapterLatency(const SerialLink& link, const char* device);
 
 }  // namespace gpsfw

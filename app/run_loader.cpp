@@ -15,6 +15,7 @@
 #include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/port_diagnosis.h"
+#include "platform/port_target.h"
 #include "platform/serial_port_list.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
@@ -113,22 +114,22 @@ bool OpenLog(const char* path, const char* imagePath) {
   return false;
 }
 
-void TellPortFailed(const char* portName) {
+void TellPortFailed(const platform::PortTarget& port) {
   platform::PortDiagnosis diagnosis;
-  platform::DiagnosePort(portName, &diagnosis);
+  platform::DiagnosePort(port, &diagnosis);
   ReportFailure(MakeReason(diagnosis.code, "%s", diagnosis.text));
 }
 
 // A terminal, a GPS daemon or a modem manager reading the port takes the receiver's answers,
 // and the update would only see silence: they are named before the first wake-up.
-void TellPortShared(const char* port) {
+void TellPortShared(const platform::PortTarget& port) {
   char holders[256];
-  if (platform::DescribePortHolders(port, holders, sizeof holders) == 0) return;
+  if (platform::DescribePortHolders(port.device, holders, sizeof holders) == 0) return;
   Observe().OnPortShared(holders);
   ReportWarning(MakeReason("port_shared",
                            "other programs have %s open too and may take the receiver's answers: "
                            "%s; the update goes on",
-                           port, holders));
+                           port.chosen, holders));
 }
 
 int PrepareAndRun(RunState& run, const wchar_t* imagePath) {
@@ -152,13 +153,20 @@ void TellGaveUp(unsigned long seconds, const RunState& run) {
                           : "the receiver's flash was not touched"));
 }
 
+// The -p text, resolved once into what it names; the run hands the result down.
+void ResolveGivenPort(const LoaderOptions& options, platform::PortTarget* port) {
+  const char* given = options.port != nullptr ? options.port : kDefaultPortName;
+  char chosen[kPathCapacity];
+  (void)ChoosePort(given, chosen, sizeof chosen, options.quiet || options.check ? nullptr : stderr);
+  (void)platform::ResolvePort(given, chosen, port);
+}
+
 int RunWithLog(const LoaderOptions& options) {
   LogWide(kBanner);
-  char port[kPathCapacity];
-  (void)ChoosePort(options.port != nullptr ? options.port : kDefaultPortName, port, sizeof port,
-                   options.quiet || options.check ? nullptr : stderr);
-  wchar_t portName[kPathCapacity];
-  platform::WideFromNarrow(portName, kPathCapacity, port);
+  platform::PortTarget port;
+  ResolveGivenPort(options, &port);
+  wchar_t device[kPathCapacity];
+  platform::WideFromNarrow(device, kPathCapacity, port.device);
   if (options.image == nullptr) {
     LogWide(L"FW image file (-i parameter) missed");
     return kRunNoImageOption;
@@ -171,14 +179,14 @@ int RunWithLog(const LoaderOptions& options) {
   RunState run;
   const uint64_t seconds = options.giveUpAfterSeconds;
   if (seconds != 0) run.giveUpAtUs = platform::NowUs() + seconds * 1000000;
-  if (!OpenPort(run.link, portName, kOpeningBaud)) {
-    TellPortFailed(options.port != nullptr ? options.port : kDefaultPortName);
+  if (!OpenPort(run.link, platform::Serial(), device, kOpeningBaud)) {
+    TellPortFailed(port);
     return kRunPortFailed;
   }
   StoppableRun stoppable(run);
   run.link.giveUpAtUs = run.giveUpAtUs;
-  if (options.port != nullptr) run.link.usbSerial = platform::UsbSerialOf(options.port);
-  CheckAdapterLatency(run.link, port);
+  if (port.usbSerial[0] != '\0') run.link.usbSerial = port.usbSerial;
+  CheckAdapterLatency(run.link, port.device);
   TellPortShared(port);
   const int code = PrepareAndRun(run, imagePath);
   ClosePort(run.link);

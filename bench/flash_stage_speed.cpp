@@ -33,7 +33,6 @@
 #include <vector>
 
 #include "app/run_loader.h"
-#include "image/image_objects.h"
 #include "platform/low_latency.h"
 #include "platform/paths.h"
 #include "protocol/host_timing.h"

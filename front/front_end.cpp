@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "front/quoted_text.h"
+#include "front/reason_file.h"
 #include "front/spared_files.h"
 #include "platform/clock.h"
 #include "report/output_file.h"
@@ -74,6 +75,12 @@ bool FrontEnd::Configure(const LoaderOptions& options, const char* logPath) {
   spared.Add(options.events);
   if (!OpenOutput(options.trace, "wire trace", spared, &outputs.trace)) return false;
   Own(outputs.trace, traceFile_);
+  spared.Add(options.trace);
+  std::FILE* reason = nullptr;
+  if (!OpenOutput(options.reasonFile, "reason file", spared, &reason)) return false;
+  Own(reason, reasonFile_);
+  reason_ = reason;
+  reasonPath_ = options.reasonFile;
   if (!options.quiet) outputs.notes = stderr;
   if (options.check) {
     outputs.check = stdout;
@@ -268,6 +275,17 @@ void FrontEnd::OnOutputLost(LostOutput what, const char* path, int error) {
 
 void FrontEnd::OnDone(int returnCode) {
   Each([&](Observer* view) { view->OnDone(returnCode); });
+  if (reason_ == nullptr) return;
+  errno = 0;
+  bool written = WriteReasonLine(reason_, returnCode, facts_);
+  if (reason_ != stdout) written = std::fclose(reasonFile_.release()) == 0 && written;
+  reason_ = nullptr;
+  // A script that finds the file empty takes the run for one without a reason: a loss
+  // is said at once, also under -q.
+  if (written) return;
+  std::fputs("gpsfwload: the reason file ", stderr);
+  WriteQuoted(stderr, reasonPath_ != nullptr ? reasonPath_ : "");
+  std::fprintf(stderr, " could not be written: %s\n", strerror(errno != 0 ? errno : EIO));
 }
 
 }  // namespace gpsfw

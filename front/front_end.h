@@ -109,6 +109,9 @@ class FrontEnd : public Observer {
   std::FILE* notes_ = nullptr;
   File eventsFile_{nullptr, &std::fclose};
   File traceFile_{nullptr, &std::fclose};
+  File reasonFile_{nullptr, &std::fclose};
+  std::FILE* reason_ = nullptr;  // --reason-file's stream until the run's end
+  const char* reasonPath_ = nullptr;
   Output outputs_[2];
   const char* eventsPath_ = nullptr;
   const char* tracePath_ = nullptr;

@@ -86,56 +86,58 @@ void WriteJsonString(std::FILE* out, const char* text) {
   WriteJsonString(out, text, std::strlen(text));
 }
 
-JsonLine::JsonLine(std::FILE* out, uint64_t microseconds, const char* type) : out_(out) {
+JsonObject::JsonObject(std::FILE* out) : out_(out) {
   std::fputc('{', out_);
-  std::fputs("\"t\":", out_);
-  std::fprintf(out_, "%" PRIu64 ".%06" PRIu64, microseconds / 1000000, microseconds % 1000000);
+}
+
+JsonLine::JsonLine(std::FILE* out, uint64_t microseconds, const char* type) : JsonObject(out) {
+  Seconds("t", microseconds);
   Text("type", type);
 }
 
-JsonLine::~JsonLine() {
+JsonObject::~JsonObject() {
   std::fputs("}\n", out_);
   std::fflush(out_);
 }
 
-void JsonLine::Name(const char* name) {
+void JsonObject::Name(const char* name) {
   if (!first_) std::fputc(',', out_);
   first_ = false;
   WriteJsonString(out_, name);
   std::fputc(':', out_);
 }
 
-JsonLine& JsonLine::Text(const char* name, const char* value) {
+JsonObject& JsonObject::Text(const char* name, const char* value) {
   Name(name);
   WriteJsonString(out_, value != nullptr ? value : "");
   return *this;
 }
 
-JsonLine& JsonLine::Int(const char* name, long long value) {
+JsonObject& JsonObject::Int(const char* name, long long value) {
   Name(name);
   std::fprintf(out_, "%lld", value);
   return *this;
 }
 
-JsonLine& JsonLine::Bool(const char* name, bool value) {
+JsonObject& JsonObject::Bool(const char* name, bool value) {
   Name(name);
   std::fputs(value ? "true" : "false", out_);
   return *this;
 }
 
-JsonLine& JsonLine::Address(const char* name, uint32_t value) {
+JsonObject& JsonObject::Address(const char* name, uint32_t value) {
   Name(name);
   std::fprintf(out_, "\"0x%08" PRIX32 "\"", value);
   return *this;
 }
 
-JsonLine& JsonLine::Seconds(const char* name, uint64_t microseconds) {
+JsonObject& JsonObject::Seconds(const char* name, uint64_t microseconds) {
   Name(name);
   std::fprintf(out_, "%" PRIu64 ".%06" PRIu64, microseconds / 1000000, microseconds % 1000000);
   return *this;
 }
 
-JsonLine& JsonLine::Texts(const char* name, const char* const* values, size_t count) {
+JsonObject& JsonObject::Texts(const char* name, const char* const* values, size_t count) {
   Name(name);
   std::fputc('[', out_);
   for (size_t i = 0; i < count; ++i) {
@@ -146,14 +148,14 @@ JsonLine& JsonLine::Texts(const char* name, const char* const* values, size_t co
   return *this;
 }
 
-JsonLine& JsonLine::Begin(const char* name) {
+JsonObject& JsonObject::Begin(const char* name) {
   Name(name);
   std::fputc('{', out_);
   first_ = true;
   return *this;
 }
 
-JsonLine& JsonLine::End() {
+JsonObject& JsonObject::End() {
   std::fputc('}', out_);
   first_ = false;
   return *this;

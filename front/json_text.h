@@ -20,30 +20,40 @@ size_t Utf8SequenceLength(const unsigned char* text, size_t length);
 
 // One JSON object on one line, built field by field and written as it is built; the line
 // ends, and the stream is flushed, when the object goes out of scope. Example:
-//   JsonLine(out, t, "wake").Int("count", 2);
-class JsonLine {
+//   JsonObject(out).Text("image", name).Int("size", 4096);
+class JsonObject {
  public:
-  JsonLine(std::FILE* out, uint64_t microseconds, const char* type);
-  ~JsonLine();
-  JsonLine(const JsonLine&) = delete;
-  JsonLine& operator=(const JsonLine&) = delete;
+  explicit JsonObject(std::FILE* out);
+  ~JsonObject();
+  JsonObject(const JsonObject&) = delete;
+  JsonObject& operator=(const JsonObject&) = delete;
 
-  JsonLine& Text(const char* name, const char* value);
-  JsonLine& Int(const char* name, long long value);
-  JsonLine& Bool(const char* name, bool value);
+  JsonObject& Text(const char* name, const char* value);
+  JsonObject& Int(const char* name, long long value);
+  JsonObject& Bool(const char* name, bool value);
   // An address or a range end as a string, "0x10000000".
-  JsonLine& Address(const char* name, uint32_t value);
+  JsonObject& Address(const char* name, uint32_t value);
   // Seconds with microsecond resolution, 12.345678.
-  JsonLine& Seconds(const char* name, uint64_t microseconds);
-  JsonLine& Texts(const char* name, const char* const* values, size_t count);
+  JsonObject& Seconds(const char* name, uint64_t microseconds);
+  JsonObject& Texts(const char* name, const char* const* values, size_t count);
   // A nested object: the fields written until End() go inside it.
-  JsonLine& Begin(const char* name);
-  JsonLine& End();
+  JsonObject& Begin(const char* name);
+  JsonObject& End();
+
+ protected:
+  std::FILE* out_;
 
  private:
   void Name(const char* name);
-  std::FILE* out_;
-  bool first_ = false;  // the next field opens an object and takes no comma
+  bool first_ = true;  // the next field opens an object and takes no comma
+};
+
+// An event: a JsonObject that starts with the time since the run began and its type.
+// Example:
+//   JsonLine(out, t, "wake").Int("count", 2);
+class JsonLine : public JsonObject {
+ public:
+  JsonLine(std::FILE* out, uint64_t microseconds, const char* type);
 };
 
 }  // namespace gpsfw

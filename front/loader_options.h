@@ -10,6 +10,8 @@ struct LoaderOptions {
   const char* log = nullptr;     // -l / -L
   const char* events = nullptr;  // --events FILE ("-" for standard output)
   const char* trace = nullptr;   // --trace FILE
+  // --reason-file FILE: a failed run's reason as "CODE MESSAGE" on one line
+  const char* reasonFile = nullptr;
   // --give-up-after SECONDS as given, and its value; 0 keeps trying for ever.
   const char* giveUpAfter = nullptr;
   const char* state = nullptr;      // --state FILE: what was installed, after a completed update

@@ -12,7 +12,6 @@
 
 #include "app/run_loader.h"
 #include "fuzz/fuzz_file.h"
-#include "image/image_objects.h"
 #include "link/port_loss.h"
 #include "platform/clock.h"
 #include "platform/serial_driver.h"
@@ -194,9 +193,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   gpsfw::platform::InstallSerialDriver(nullptr);
   gpsfw::platform::InstallClock(nullptr);
-  gpsfw::FirmwareImage().Close();
-  gpsfw::SfldReader().Close();
-  gpsfw::PfldMode = false;
   if (code == 0 && ProgrammedByHost(line.Written(), image.programmed.size()) != image.programmed) {
     std::abort();  // success claimed without the whole image sent
   }

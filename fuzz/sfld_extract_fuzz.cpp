@@ -3,7 +3,6 @@
 #include <cwchar>
 
 #include "fuzz/fuzz_file.h"
-#include "image/image_objects.h"
 #include "image/sfld_loader.h"
 #include "platform/text.h"
 
@@ -17,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   wchar_t widePath[4096];
   gpsfw::platform::WideFromNarrow(widePath, 4096, path.c_str());
-  gpsfw::LoadSfld(widePath);
-  gpsfw::SfldReader().Close();
+  gpsfw::SRecReader reader;
+  gpsfw::LoadSfld(widePath, reader);
   return 0;
 }

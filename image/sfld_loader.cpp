@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "image/image_objects.h"
 #include "image/wide_format.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -94,7 +93,7 @@ bool OpenFallback(SRecReader& reader, char* first, size_t capacity) {
 
 }  // namespace
 
-bool LoadSfld(const wchar_t* imagePath, SfldOrigin* origin) {
+bool LoadSfld(const wchar_t* imagePath, SRecReader& reader, SfldOrigin* origin) {
   LogWide(L"Opening SFLD ...");
   char tempPath[kPathCapacity];
   platform::UniqueFd extracted;
@@ -102,7 +101,6 @@ bool LoadSfld(const wchar_t* imagePath, SfldOrigin* origin) {
   int tempError = 0;
   const bool found = SfldTempPath(tempPath, sizeof tempPath) &&
                      ExtractSfld(imagePath, tempPath, &extracted, &notReplaced, &tempError);
-  SRecReader& reader = SfldReader();
   char path[kPathCapacity];
   bool opened = false;
   if (found) {

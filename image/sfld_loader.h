@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/srec_reader.h"
 #include "platform/unique_fd.h"
 
 namespace gpsfw {
@@ -61,10 +62,10 @@ struct SfldOrigin {
   int tempError = 0;
 };
 
-// Opens and scans the process-wide SFLD reader on the image's SFLD tail or else on the
-// first fallback file that opens, logging each step. True when the reader is ready.
-// `origin`, when given, is told where the SFLD comes from once that is known.
-bool LoadSfld(const wchar_t* imagePath, SfldOrigin* origin = nullptr);
+// Opens and scans `reader` on the image's SFLD tail or else on the first fallback file that
+// opens, logging each step. True when the reader is ready. `origin`, when given, is told
+// where the SFLD comes from once that is known.
+bool LoadSfld(const wchar_t* imagePath, SRecReader& reader, SfldOrigin* origin = nullptr);
 
 // The directory of the running program with its trailing '/'.
 void ProgramDirectory(char* out, size_t capacity);

@@ -26,7 +26,7 @@ void FollowAdapter(const SerialLink& link) {
   }
   char device[sizeof found->device];
   if (platform::PortNameOfListed(*found, device, sizeof device)) {
-    (void)platform::Serial().Retarget(link.port, device);
+    (void)link.driver->Retarget(link.port, device);
   }
 }
 
@@ -40,7 +40,7 @@ bool TakePortLoss(SerialLink& link) {
 
 void RecoverLostPort(SerialLink& link) {
   const PortHandle port = link.port;
-  if (port == INVALID_PORT || !platform::Serial().Lost(port)) return;
+  if (port == INVALID_PORT || !link.driver->Lost(port)) return;
   link.lossPending = true;
   LogWide(L"Serial port lost, waiting for it...");
   Observe().OnPortLost();
@@ -48,13 +48,13 @@ void RecoverLostPort(SerialLink& link) {
   // A device that comes back is opened again under its name; until then there is nothing
   // to do but look now and then.
   const uint64_t since = platform::NowUs();
-  while (!platform::Serial().Reopen(port)) {
+  while (!link.driver->Reopen(port)) {
     // A run that gives up at some time leaves the wait then, its port still lost; the
     // session ends at its next look at the time.
     if (link.giveUpAtUs != 0 && platform::NowUs() >= link.giveUpAtUs) return;
     platform::SleepMs(kLostPortCheckMs);
     FollowAdapter(link);
-    ReportWaiting("the serial port to come back", since);
+    ReportWaiting(link.waiting, "the serial port to come back", since);
   }
   LogWide(L"Serial port back.");
   Observe().OnPortBack();

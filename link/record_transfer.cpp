@@ -33,8 +33,8 @@ const wchar_t* RejectionMessage(uint8_t byte) {
 }
 
 void DiscardBothDirections(SerialLink& link) {
-  PurgePort(link.port, PURGE_RXABORT | PURGE_RXCLEAR);
-  PurgePort(link.port, PURGE_TXABORT | PURGE_TXCLEAR);
+  PurgePort(link, PURGE_RXABORT | PURGE_RXCLEAR);
+  PurgePort(link, PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
 void SendFrame(SerialLink& link, const RecordPacket& packet) {
@@ -50,7 +50,7 @@ void LogAccepted(const RecordPacket& packet) {
 // The target keeps sending REC_WAIT_CODE while it still waits for the frame; past the
 // tolerance the frame is taken as lost and sent again, once per further REC_WAIT_CODE.
 void ResendAfterFlood(SerialLink& link, const RecordPacket& packet) {
-  FlushPort(link.port);
+  FlushPort(link);
   DiscardBothDirections(link);
   platform::SleepMs(kResendPauseMs);
   LogWide(L"REC_WAIT break");
@@ -59,8 +59,8 @@ void ResendAfterFlood(SerialLink& link, const RecordPacket& packet) {
 
 constexpr RecordVerdict kNoVerdict{RecordOutcome::kNoVerdict, 0};
 
-void TellWaitingForVerdict(const RecordPacket& packet, uint64_t sinceUs) {
-  if (!WaitingReportDue()) return;
+void TellWaitingForVerdict(SerialLink& link, const RecordPacket& packet, uint64_t sinceUs) {
+  if (!WaitingReportDue(link.waiting)) return;
   char what[48];
   std::snprintf(what, sizeof what, "the verdict on record 0x%08X",
                 static_cast<unsigned>(packet.address));
@@ -74,7 +74,7 @@ RecordVerdict AwaitVerdict(SerialLink& link, const RecordPacket& packet) {
     uint8_t byte = 0;
     if (!ReadByte(link, byte)) {
       if (platform::NowUs() >= deadline || PortLossPending(link)) return kNoVerdict;
-      TellWaitingForVerdict(packet, deadline - kVerdictLimitUs);
+      TellWaitingForVerdict(link, packet, deadline - kVerdictLimitUs);
       platform::SleepMs(kEmptyReadPauseMs);
       continue;
     }
@@ -138,16 +138,6 @@ RecordVerdict SendRecordChecked(SerialLink& link, const RecordPacket& packet) {
   LogWide(L"Repeat Sending Record.");
   RecoveryPass(link);
   return verdict;
-}
-
-bool SendRecord(PortHandle port, const RecordPacket& packet) {
-  SerialLink link{port};
-  return SendRecord(link, packet);
-}
-
-RecordVerdict SendRecordChecked(PortHandle port, const RecordPacket& packet) {
-  SerialLink link{port};
-  return SendRecordChecked(link, packet);
 }
 
 }  // namespace gpsfw

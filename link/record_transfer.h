@@ -21,8 +21,4 @@ bool SendRecord(SerialLink& link, const RecordPacket& packet);
 // for a record. The record itself is not sent again.
 RecordVerdict SendRecordChecked(SerialLink& link, const RecordPacket& packet);
 
-// For a caller without a run: on a link of their own (serial_port.h).
-bool SendRecord(PortHandle port, const RecordPacket& packet);
-RecordVerdict SendRecordChecked(PortHandle port, const RecordPacket& packet);
-
 }  // namespace gpsfw

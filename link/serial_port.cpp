@@ -5,7 +5,6 @@
 #include "link/port_loss.h"
 #include "platform/clock.h"
 #include "platform/line_speeds.h"
-#include "platform/paths.h"
 #include "platform/serial_driver.h"
 #include "platform/text.h"
 #include "protocol/host_timing.h"
@@ -16,10 +15,7 @@
 namespace gpsfw {
 namespace {
 
-using platform::Serial;
-
 constexpr uint64_t kReadByteSpanUs = kReadAttempts * (kReadAttemptMs + kReadPauseMs) * 1000;
-constexpr size_t kDevicePathCapacity = 256;
 
 void Saw(const SerialLink& link, WireDirection direction, const uint8_t* bytes, size_t count) {
   Observe().OnWire(direction, bytes, count, link.baud);
@@ -40,13 +36,11 @@ bool IsAcceptedBaud(uint32_t baud) {
   return platform::IsLineSpeed(baud) && baud >= kSlowestBaud && baud <= kFastestBaud;
 }
 
-int OpenDevice(const wchar_t* name) {
-  if (std::wcslen(name) > kMaxPortName) return -1;
+int OpenDevice(platform::SerialDriver& driver, const wchar_t* device) {
+  if (std::wcslen(device) > kMaxPortName) return -1;
   char narrow[kMaxPortName + 1];
-  platform::NarrowFromWide(narrow, sizeof narrow, name);
-  char device[kDevicePathCapacity];
-  if (!platform::DevicePathForPort(narrow, device, sizeof device)) return -1;
-  return Serial().Open(device);
+  platform::NarrowFromWide(narrow, sizeof narrow, device);
+  return driver.Open(narrow);
 }
 
 // Waits for a byte until `deadline`. A port that has gone away is waited for; one that only
@@ -55,11 +49,11 @@ void WaitForReadable(SerialLink& link, uint64_t deadline) {
   const uint64_t now = platform::NowUs();
   if (now >= deadline) return;
   const uint64_t ms = (deadline - now + 999) / 1000;
-  if (Serial().WaitReadable(link.port, static_cast<uint32_t>(ms)) !=
+  if (link.driver->WaitReadable(link.port, static_cast<uint32_t>(ms)) !=
       platform::WaitResult::kHungUp) {
     return;
   }
-  if (Serial().Lost(link.port)) {
+  if (link.driver->Lost(link.port)) {
     RecoverLostPort(link);
   } else {
     platform::SleepMs(ms < kReadPauseMs ? static_cast<uint32_t>(ms) : kReadPauseMs);
@@ -68,46 +62,48 @@ void WaitForReadable(SerialLink& link, uint64_t deadline) {
 
 // After a failed call: true when the device has gone, which has then been waited for.
 bool RecoveredFromLoss(SerialLink& link) {
-  if (!Serial().Lost(link.port)) return false;
+  if (!link.driver->Lost(link.port)) return false;
   RecoverLostPort(link);
   return true;
 }
 
 }  // namespace
 
-bool OpenPort(SerialLink& link, const wchar_t* name, uint32_t baud) {
+bool OpenPort(SerialLink& link, platform::SerialDriver& driver, const wchar_t* device,
+              uint32_t baud) {
   link = SerialLink{};
   if (!IsAcceptedBaud(baud)) {
     ReportMessage(L"Incorrect baud.", L"Error", kMessageError);
     return false;
   }
-  PortHandle port = OpenDevice(name);
+  PortHandle port = OpenDevice(driver, device);
   if (port < 0) {
     ReportMessage(L"Can not open serial port 1.", L"Error", kMessageError);
     return false;
   }
-  if (!Serial().Configure(port, baud)) {
+  if (!driver.Configure(port, baud)) {
     LogWide(L"SetCommState return error");
-    Serial().Close(port);
+    driver.Close(port);
     return false;
   }
+  link.driver = &driver;
   link.port = port;
   link.baud = baud;
   // Time-outs and the event mask have no separate step: the driver's reads carry the
   // time-outs themselves, and there are no events to wait for.
-  PurgePort(port, PURGE_ALL);
+  PurgePort(link, PURGE_ALL);
   return true;
 }
 
 void ClosePort(SerialLink& link) {
   if (link.port == INVALID_PORT) return;
-  Serial().Close(link.port);
+  link.driver->Close(link.port);
   link.port = INVALID_PORT;
 }
 
-uint32_t CheckLineErrors(PortHandle port) {
+uint32_t CheckLineErrors(SerialLink& link) {
   uint32_t flags = 0;
-  if (!Serial().TakeLineErrors(port, &flags) || flags == 0) return 0;
+  if (!link.driver->TakeLineErrors(link.port, &flags) || flags == 0) return 0;
   wchar_t line[32];
   std::swprintf(line, sizeof line / sizeof line[0], L"Comm error: 0x%08X:", flags);
   LogWide(line);
@@ -127,11 +123,11 @@ bool ReadByte(SerialLink& link, uint8_t& byte) {
   const uint64_t lastRead = platform::NowUs() + kReadByteSpanUs - kReadAttemptMs * 1000;
   for (uint64_t attempt = 0; attempt < kReadAttempts; ++attempt) {
     if (PortLossPending(link)) return false;
-    CheckLineErrors(link.port);
+    CheckLineErrors(link);
     WaitForReadable(link, lastRead);
     if (PortLossPending(link)) return false;
     uint8_t received = 0;
-    const long n = Serial().Read(link.port, &received, 1);
+    const long n = link.driver->Read(link.port, &received, 1);
     if (n == 1) {
       Saw(link, WireDirection::kFromTarget, &received, 1);
       byte = received;
@@ -149,7 +145,7 @@ bool WaitForByte(SerialLink& link, uint8_t expected) {
   while (ReadByte(link, byte)) {
     if (byte == expected) return true;
     if (platform::NowUs() >= deadline) return false;
-    ReportWaiting("the receiver's reply", deadline - kWaitForByteLimitUs);
+    ReportWaiting(link.waiting, "the receiver's reply", deadline - kWaitForByteLimitUs);
   }
   return false;
 }
@@ -157,8 +153,8 @@ bool WaitForByte(SerialLink& link, uint8_t expected) {
 void WriteByte(SerialLink& link, uint8_t byte) {
   // A byte for a receiver that went away with its port is of no use to it any more.
   while (!PortLossPending(link)) {
-    CheckLineErrors(link.port);
-    if (Serial().Write(link.port, &byte, 1) == 1) {
+    CheckLineErrors(link);
+    if (link.driver->Write(link.port, &byte, 1) == 1) {
       Saw(link, WireDirection::kToTarget, &byte, 1);
       return;
     }
@@ -168,9 +164,9 @@ void WriteByte(SerialLink& link, uint8_t byte) {
 }
 
 bool WriteBlock(SerialLink& link, const uint8_t* bytes, size_t length) {
-  CheckLineErrors(link.port);
+  CheckLineErrors(link);
   while (length > 0 && !PortLossPending(link)) {
-    const long taken = Serial().Write(link.port, bytes, length);
+    const long taken = link.driver->Write(link.port, bytes, length);
     if (taken < 0) {
       if (RecoveredFromLoss(link)) break;
       platform::SleepMs(kBlockRetryMs);
@@ -187,8 +183,8 @@ bool WriteBlock(SerialLink& link, const uint8_t* bytes, size_t length) {
 
 size_t ReadBlock(SerialLink& link, uint8_t* buffer, size_t size) {
   if (PortLossPending(link)) return 0;
-  CheckLineErrors(link.port);
-  const long n = Serial().Read(link.port, buffer, size);
+  CheckLineErrors(link);
+  const long n = link.driver->Read(link.port, buffer, size);
   if (n < 0) RecoveredFromLoss(link);
   if (n <= 0) return 0;
   Saw(link, WireDirection::kFromTarget, buffer, static_cast<size_t>(n));
@@ -196,70 +192,28 @@ size_t ReadBlock(SerialLink& link, uint8_t* buffer, size_t size) {
   return static_cast<size_t>(n);
 }
 
-void PurgePort(PortHandle port, uint32_t set) {
+void PurgePort(SerialLink& link, uint32_t set) {
   // With synchronous I/O there is nothing in flight to abort. The transmit queue is left
   // alone: the protocol purges it only after a drain or after the target has answered, so
   // a UART has nothing left in it, while a pty would lose bytes its other end has not read.
-  if ((set & PURGE_RXCLEAR) != 0) Serial().PurgeReceive(port);
+  if ((set & PURGE_RXCLEAR) != 0) link.driver->PurgeReceive(link.port);
 }
 
-void FlushPort(PortHandle port) {
-  Serial().Drain(port);
+void FlushPort(SerialLink& link) {
+  link.driver->Drain(link.port);
 }
 
 bool SetBaud(SerialLink& link, uint32_t baud) {
-  FlushPort(link.port);
+  FlushPort(link);
   platform::SleepMs(kBaudSettleMs);
-  PurgePort(link.port, PURGE_ALL);
-  const bool accepted = Serial().Configure(link.port, baud);
+  PurgePort(link, PURGE_ALL);
+  const bool accepted = link.driver->Configure(link.port, baud);
   if (accepted) link.baud = baud;
   uint32_t ignored = 0;
-  Serial().TakeLineErrors(link.port, &ignored);
-  PurgePort(link.port, PURGE_TXCLEAR | PURGE_RXCLEAR);
-  PurgePort(link.port, PURGE_TXABORT);
+  link.driver->TakeLineErrors(link.port, &ignored);
+  PurgePort(link, PURGE_TXCLEAR | PURGE_RXCLEAR);
+  PurgePort(link, PURGE_TXABORT);
   return accepted;
-}
-
-PortHandle OpenPort(const wchar_t* name, uint32_t baud) {
-  SerialLink link;
-  OpenPort(link, name, baud);
-  return link.port;
-}
-
-void ClosePort(PortHandle& port) {
-  SerialLink link{port};
-  ClosePort(link);
-  port = link.port;
-}
-
-bool SetBaud(PortHandle port, uint32_t baud) {
-  SerialLink link{port};
-  return SetBaud(link, baud);
-}
-
-bool ReadByte(PortHandle port, uint8_t& byte) {
-  SerialLink link{port};
-  return ReadByte(link, byte);
-}
-
-bool WaitForByte(PortHandle port, uint8_t expected) {
-  SerialLink link{port};
-  return WaitForByte(link, expected);
-}
-
-void WriteByte(PortHandle port, uint8_t byte) {
-  SerialLink link{port};
-  WriteByte(link, byte);
-}
-
-bool WriteBlock(PortHandle port, const uint8_t* bytes, size_t length) {
-  SerialLink link{port};
-  return WriteBlock(link, bytes, length);
-}
-
-size_t ReadBlock(PortHandle port, uint8_t* buffer, size_t size) {
-  SerialLink link{port};
-  return ReadBlock(link, buffer, size);
 }
 
 }  // namespace gpsfw

@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/serial_driver.h"
 #include "platform/serial_port_list.h"
+#include "report/waiting.h"
 
 namespace gpsfw {
 
@@ -23,6 +25,9 @@ inline constexpr size_t kMaxPortName = 99;
 // One run's serial port and what the run knows of its line. Owned by the run; every
 // operation that reads or writes takes it.
 struct SerialLink {
+  // The driver the port was opened through, given by OpenPort; every call on the port goes
+  // to it, also the reopen of a port that went away.
+  platform::SerialDriver* driver = nullptr;
   PortHandle port = INVALID_PORT;
   uint32_t baud = 0;         // the rate the line runs at, for the observer's trace
   bool lossPending = false;  // the device went away and came back (port_loss.h)
@@ -38,10 +43,14 @@ struct SerialLink {
   // among the ports under `portRoots`.
   const char* usbSerial = nullptr;
   platform::PortRoots portRoots = platform::kSystemPortRoots;
+  // When the run's long waits last told the observer what they wait for.
+  WaitingPace waiting;
 };
 
-// True when the port opened at `baud`; the link is left closed otherwise.
-bool OpenPort(SerialLink& link, const wchar_t* name, uint32_t baud);
+// True when the port at the device path `device` (platform::PortTarget::device) opened at
+// `baud` through `driver`; the link is left closed otherwise.
+bool OpenPort(SerialLink& link, platform::SerialDriver& driver, const wchar_t* device,
+              uint32_t baud);
 void ClosePort(SerialLink& link);
 bool SetBaud(SerialLink& link, uint32_t baud);
 bool ReadByte(SerialLink& link, uint8_t& byte);
@@ -50,20 +59,8 @@ void WriteByte(SerialLink& link, uint8_t byte);
 bool WriteBlock(SerialLink& link, const uint8_t* bytes, size_t length);
 // `buffer` holds at least size + 1 bytes: a zero byte is stored behind what was read.
 size_t ReadBlock(SerialLink& link, uint8_t* buffer, size_t size);
-uint32_t CheckLineErrors(PortHandle port);
-void PurgePort(PortHandle port, uint32_t set);
-void FlushPort(PortHandle port);
-
-// For a caller that speaks to a receiver without a run (a test, a tool): each call works on
-// a link of its own, so the trace sees no rate and a port loss is not carried to the next
-// call.
-PortHandle OpenPort(const wchar_t* name, uint32_t baud);
-void ClosePort(PortHandle& port);
-bool SetBaud(PortHandle port, uint32_t baud);
-bool ReadByte(PortHandle port, uint8_t& byte);
-bool WaitForByte(PortHandle port, uint8_t expected);
-void WriteByte(PortHandle port, uint8_t byte);
-bool WriteBlock(PortHandle port, const uint8_t* bytes, size_t length);
-size_t ReadBlock(PortHandle port, uint8_t* buffer, size_t size);
+uint32_t CheckLineErrors(SerialLink& link);
+void PurgePort(SerialLink& link, uint32_t set);
+void FlushPort(SerialLink& link);
 
 }  // namespace gpsfw

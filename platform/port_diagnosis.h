@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "platform/port_target.h"
+
 namespace gpsfw::platform {
 
 // Why a serial port could not be opened, found out after the loader's own open failed: a
@@ -14,12 +16,13 @@ struct PortDiagnosis {
   char text[768] = {};
 };
 
-// `portName` as given to -p.
-void DiagnosePort(const char* portName, PortDiagnosis* out);
+// `port` as resolved at the start of the run.
+void DiagnosePort(const PortTarget& port, PortDiagnosis* out);
 
 // Other programs that hold the port open (a terminal, a GPS daemon, a modem manager probing
 // a new device), which would take the receiver's answers: "PID 123 (minicom), PID 456
 // (gpsd)" in `text`, the first few of them; their count, 0 where the system cannot tell.
-int DescribePortHolders(const char* portName, char* text, size_t capacity);
+// `device` is the port's device path (PortTarget::device).
+int DescribePortHolders(const char* device, char* text, size_t capacity);
 
 }  // namespace gpsfw::platform

@@ -7,24 +7,22 @@ namespace gpsfw {
 namespace {
 
 constexpr uint64_t kWaitingReportUs = 1000000;
-uint64_t g_lastReportUs = 0;
-bool g_reported = false;
 
 }  // namespace
 
-bool WaitingReportDue() {
+bool WaitingReportDue(WaitingPace& pace) {
   const uint64_t now = platform::NowUs();
-  // A clock that went back (a new run in virtual time) starts the count again.
-  if (g_reported && now >= g_lastReportUs && now - g_lastReportUs < kWaitingReportUs) {
+  // A clock that went back starts the count again.
+  if (pace.reported && now >= pace.lastReportUs && now - pace.lastReportUs < kWaitingReportUs) {
     return false;
   }
-  g_reported = true;
-  g_lastReportUs = now;
+  pace.reported = true;
+  pace.lastReportUs = now;
   return true;
 }
 
-void ReportWaiting(const char* what, uint64_t sinceUs) {
-  if (WaitingReportDue()) Observe().OnWaiting(what, sinceUs);
+void ReportWaiting(WaitingPace& pace, const char* what, uint64_t sinceUs) {
+  if (WaitingReportDue(pace)) Observe().OnWaiting(what, sinceUs);
 }
 
 }  // namespace gpsfw

@@ -18,4 +18,12 @@ cmake --build build-asan -j2
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan -j2 --output-on-failure
 
+# ctest runs each test in a process of its own; a fixture that leaves state behind for the
+# next test (a folder it removed, an installed driver, an environment variable) only shows
+# when a whole program runs its tests one after the other in one process.
+for program in test_app test_front; do
+  echo "== build/bin/$program as one process"
+  build/bin/$program
+done
+
 echo "All tests passed, plain and sanitized."

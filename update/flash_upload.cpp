@@ -3,7 +3,6 @@
 #include <cstring>
 #include <cwchar>
 
-#include "image/image_objects.h"
 #include "link/port_loss.h"
 #include "link/record_transfer.h"
 #include "platform/clock.h"
@@ -106,7 +105,7 @@ bool EraseProgress(SerialLink& link) {
         LogWide(L"FLASH erase failure.");
         return false;
       }
-      ReportWaiting("the erase's next sector report", lastReportUs);
+      ReportWaiting(link.waiting, "the erase's next sector report", lastReportUs);
       continue;
     }
     lastReportUs = platform::NowUs();
@@ -133,7 +132,7 @@ bool EraseProgress(SerialLink& link) {
 }
 
 bool ProgramFlash(RunState& run, ImageSource& source) {
-  if (PfldMode && !EnterBootMode(run.link)) return false;
+  if (run.pfldMode && !EnterBootMode(run.link)) return false;
   LogWide(L"FLASHProgram Begin");
   source.Rewind();
   Observe().OnPhase(UpdatePhase::kErasing);
@@ -154,7 +153,7 @@ bool FlashUpload(RunState& run) {
     NoteVersion(run, VersionSource::kSfld, VersionReport(version));
     QueryFlashType(run, reply);
   }
-  if (version == nullptr || !ProgramFlash(run, FirmwareImage())) {
+  if (version == nullptr || !ProgramFlash(run, run.firmware)) {
     LogWide(L"FLASH upload failed.");
     return false;
   }

@@ -2,7 +2,6 @@
 
 #include "image/container_check.h"
 #include "image/image_file_check.h"
-#include "image/image_objects.h"
 #include "image/sfld_loader.h"
 #include "image/wide_format.h"
 #include "platform/text.h"
@@ -53,22 +52,17 @@ PreparedFacts FactsOf(RunState& run, ImageSource& image) {
   facts.extent = image.Extent();
   facts.eraseStart = facts.extent.start;
   facts.eraseEnd = EraseEnd(facts.extent);
-  facts.pfldMode = PfldMode;
+  facts.pfldMode = run.pfldMode;
   facts.flash = CountRecords(image, run.packet);
   facts.sfldFromTail = run.sfldOrigin.fromTail;
   facts.sfldPath = run.sfldOrigin.path;
   facts.sfldNotReplaced = run.sfldOrigin.notReplaced;
-  facts.sfldExtent = SfldReader().Extent();
-  facts.sfld = CountRecords(SfldReader(), run.packet);
+  facts.sfldExtent = run.sfld.Extent();
+  facts.sfld = CountRecords(run.sfld, run.packet);
   return facts;
 }
 
 }  // namespace
-
-bool PrepareImage(const wchar_t* imagePath) {
-  RunState run;
-  return PrepareImage(run, imagePath);
-}
 
 bool PrepareImage(RunState& run, const wchar_t* imagePath) {
   char narrowPath[kPathCapacity];
@@ -77,7 +71,7 @@ bool PrepareImage(RunState& run, const wchar_t* imagePath) {
   FailureReason why;
   const bool usable = ImageFileUsable(narrowPath, &why);
   if (!usable) ReportImageFailure(narrowPath, why);
-  if (!LoadSfld(imagePath, &run.sfldOrigin)) {
+  if (!LoadSfld(imagePath, run.sfld, &run.sfldOrigin)) {
     // An image cut short has no tail either: its own cause is the one the user can act on.
     FailureReason cut;
     if (usable && BinaryImageCutShort(narrowPath, &cut)) ReportImageFailure(narrowPath, cut);
@@ -93,13 +87,13 @@ bool PrepareImage(RunState& run, const wchar_t* imagePath) {
                              "instead",
                              narrowPath, run.sfldOrigin.path));
   }
-  ImageSource& image = FirmwareImage();
+  ImageSource& image = run.firmware;
   if (!image.Open(narrowPath)) {
     LogWithPath(L"File open error (%ls)", imagePath);
     if (usable) ReportImageFailure(narrowPath, MakeReason("image_unreadable", "cannot be read"));
     return false;
   }
-  PfldMode = false;
+  run.pfldMode = false;
   LogWithPath(L"Opening '%ls' ...", imagePath);
   if (!image.Scan()) {
     LogWithPath(L"Image Format Error (%ls)", imagePath);
@@ -121,7 +115,7 @@ bool PrepareImage(RunState& run, const wchar_t* imagePath) {
   ReportMessage(L"PFLD update requiered.\r\nContinue ?", L" Warning: Unsafe mode",
                 kMessageQuestion);
   LogWide(L"PFLD mode ... On");
-  PfldMode = true;
+  run.pfldMode = true;
   LogWide(L"Complete");
   run.prepared = FactsOf(run, image);
   return true;

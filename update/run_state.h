@@ -2,7 +2,9 @@
 
 #include <cstdint>
 
+#include "image/image_source.h"
 #include "image/sfld_loader.h"
+#include "image/srec_reader.h"
 #include "link/serial_port.h"
 #include "protocol/record_packet.h"
 #include "report/prepared_facts.h"
@@ -31,6 +33,13 @@ struct RunState {
   uint64_t progressUs = 0;
   // What the receiver's replies told of it so far.
   ReceiverIdentity identity;
+  // The images the run sends, opened by image preparation and closed with the run: the
+  // firmware image for the flash stage, the SFLD for the boot loader.
+  ImageSource firmware;
+  SRecReader sfld;
+  // True when the target's PFLD area is rewritten as well: flash programming then asks the
+  // target to enter its boot mode first.
+  bool pfldMode = false;
 };
 
 // Notes progress now.

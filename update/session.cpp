@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "image/image_objects.h"
 #include "link/port_loss.h"
 #include "platform/clock.h"
 #include "protocol/host_timing.h"
@@ -69,7 +68,7 @@ struct PollLoop {
       const uint32_t slice = gap < kQuietSliceMs ? gap : kQuietSliceMs;
       platform::SleepMs(slice);
       gap -= slice;
-      ReportWaiting("a quiet line before the next poll", since);
+      ReportWaiting(run.link.waiting, "a quiet line before the next poll", since);
     }
   }
 };
@@ -108,7 +107,7 @@ void AskForPfldVersion(PollLoop& loop) {
 // The boot loader starts the SFLD after its end record; the SFLD announces itself with
 // SYNC_CODE to the next polls.
 void StartSfld(PollLoop& loop) {
-  if (!UploadSfld(loop.run, SfldReader())) {
+  if (!UploadSfld(loop.run, loop.run.sfld)) {
     Observe().OnRetry("SFLD upload failed", "polling the boot loader again");
     Observe().OnPhase(UpdatePhase::kPolling);
     return;
@@ -210,8 +209,8 @@ void WakeTarget(RunState& run) {
 
 bool RunSession(RunState& run) {
   SerialLink& link = run.link;
-  LogImageExtent(SfldReader().Extent());
-  SfldReader().Rewind();
+  LogImageExtent(run.sfld.Extent());
+  run.sfld.Rewind();
   WakeTarget(run);
   PollLoop loop{run};
   char noise[kReplyBuffer];
@@ -229,7 +228,7 @@ bool RunSession(RunState& run) {
     platform::SleepMs(kReplyPauseMs);
     uint8_t first = 0;
     if (!ReadByte(link, first)) {
-      ReportWaiting("an answer from the receiver", run.progressUs);
+      ReportWaiting(run.link.waiting, "an answer from the receiver", run.progressUs);
       loop.NotAnswered();
       continue;
     }

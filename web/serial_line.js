@@ -1,5 +1,5 @@
 // The one serial port the user granted, as the loader's web serial driver
-// (platform/web_serial_driver.cpp) uses it: a receive buffer that a read loop fills, writes
+// (platform/web/web_serial_driver.cpp) uses it: a receive buffer that a read loop fills, writes
 // queued in order, the speed set by closing and opening the port again, and a port that went
 // away found again when it comes back.
 'use strict';

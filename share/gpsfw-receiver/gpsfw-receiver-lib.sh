@@ -19,99 +19,29 @@
 #
 #   gpsfw_flash IMAGE
 #       Flashes IMAGE: the loader with -p PORT (when set), --give-up-after, --state, -l
-#       LOG_DIR/gpsfwload.log, --events LOG_DIR/events.jsonl and --progress; everything it
-#       prints goes to stderr. Returns 0 once the update completed and the state was written.
-#       Otherwise prints "gpsfw-receiver: update failed: REASON (loader status N)" on stderr,
-#       REASON being the loader's own (the "done" event's reason and message), and returns the
-#       loader's status (1 when the loader could not be started).
+#       LOG_DIR/gpsfwload.log, --events LOG_DIR/events.jsonl, --reason-file LOG_DIR/reason
+#       and --progress; everything it prints goes to stderr. Returns 0 once the update
+#       completed and the state was written. Otherwise prints "gpsfw-receiver: update failed:
+#       REASON (loader status N)" on stderr, REASON being the loader's own (its reason code and
+#       message), and returns the loader's status (1 when the loader could not be started).
 #
 #   gpsfw_installed_sha256     prints the SHA-256 of the installed image; fails when no state
 #   gpsfw_installed_image      prints the path of the installed image's kept copy, or fails
 #   gpsfw_previous_image       prints the path of the kept copy of the image installed before
 #                              the current one, or fails
-#   gpsfw_state_field PATH     prints one field of `gpsfwload --show-state STATE --json`,
-#                              nested keys joined by '.', e.g. identity.boot_loader; fails when
-#                              the state or the field is missing
+#   gpsfw_state_field PATH     prints one field of the state, named as in
+#                              `gpsfwload --show-state STATE --json` with nested keys joined by
+#                              '.', e.g. identity.boot_loader; fails when the state or the
+#                              field is missing
 #
 # Every function needs gpsfw_conf_load first. The library defines only names that start with
 # gpsfw_ / GPSFW_ (its scratch variables start with _gpsfw_), and is safe under set -eu.
 
 GPSFW_DEFAULT_CONF=/etc/gpsfw-receiver.conf
 
-# _gpsfw_json_flat: each JSON object on standard input as lines of path=value, nested keys
-# joined by '.', array items by their index. Escapes are decoded, except \uXXXX which stays as
-# written; a newline, return or tab in a value becomes a blank so that each value is one line.
-# Status 3 when the text is not JSON.
-_gpsfw_json_flat() {
-  awk '
-    function blank() { while (pos <= n && index(" \t\r\n", substr(s, pos, 1)) > 0) pos++ }
-    function text(   out, c) {
-      out = ""
-      pos++
-      while (pos <= n) {
-        c = substr(s, pos, 1)
-        if (c == "\"") { pos++; return out }
-        if (c == "\\") {
-          pos++
-          c = substr(s, pos, 1)
-          if (c == "n" || c == "r" || c == "t" || c == "b" || c == "f") c = " "
-          else if (c == "u") c = "\\u"
-          out = out c
-          pos++
-          continue
-        }
-        out = out c
-        pos++
-      }
-      bad = 1
-      return out
-    }
-    function item(path,   c, key, start, index_) {
-      blank()
-      c = substr(s, pos, 1)
-      if (c == "{" || c == "[") {
-        pos++
-        blank()
-        if (substr(s, pos, 1) == (c == "{" ? "}" : "]")) { pos++; return }
-        index_ = 0
-        while (pos <= n && !bad) {
-          blank()
-          if (c == "{") {
-            if (substr(s, pos, 1) != "\"") { bad = 1; return }
-            key = text()
-            blank()
-            if (substr(s, pos, 1) != ":") { bad = 1; return }
-            pos++
-          } else {
-            key = index_++
-          }
-          item(path == "" ? key : path "." key)
-          blank()
-          if (substr(s, pos, 1) == (c == "{" ? "}" : "]")) { pos++; return }
-          if (substr(s, pos, 1) != ",") { bad = 1; return }
-          pos++
-        }
-        bad = 1
-        return
-      }
-      if (c == "\"") { c = text(); print path "=" c; return }
-      start = pos
-      while (pos <= n && index(",}] \t\r\n", substr(s, pos, 1)) == 0) pos++
-      if (pos == start) { bad = 1; return }
-      print path "=" substr(s, start, pos - start)
-    }
-    {
-      s = $0; n = length(s); pos = 1; bad = 0
-      blank()
-      if (pos > n) next
-      item("")
-      if (bad) exit 3
-    }'
-}
-
-# _gpsfw_pick PATH: the value of PATH in _gpsfw_json_flat's output on standard input.
+# _gpsfw_pick KEY: the value of "KEY: value" among the lines on standard input.
 _gpsfw_pick() {
-  awk -v want="$1" 'index($0, want "=") == 1 { print substr($0, length(want) + 2); found = 1; exit }
+  awk -v want="$1: " 'index($0, want) == 1 { print substr($0, length(want) + 1); found = 1; exit }
     END { exit found ? 0 : 1 }'
 }
 
@@ -288,10 +218,12 @@ gpsfw_flash() {
   fi
   _gpsfw_log=$GPSFW_LOG_DIR/gpsfwload.log
   _gpsfw_events=$GPSFW_LOG_DIR/events.jsonl
-  # A stale events file must not lend its reason to a run that wrote none.
-  rm -f "$_gpsfw_events"
+  _gpsfw_reason_file=$GPSFW_LOG_DIR/reason
+  # A stale reason must not be lent to a run that wrote none.
+  rm -f "$_gpsfw_events" "$_gpsfw_reason_file"
   set -- "$GPSFW_LOADER" -i "$_gpsfw_image" --give-up-after "$GPSFW_GIVE_UP_AFTER" \
-    --state "$GPSFW_STATE" -l "$_gpsfw_log" --events "$_gpsfw_events" --progress
+    --state "$GPSFW_STATE" -l "$_gpsfw_log" --events "$_gpsfw_events" \
+    --reason-file "$_gpsfw_reason_file" --progress
   if [ -n "$GPSFW_PORT" ]; then set -- "$@" -p "$GPSFW_PORT"; fi
   echo "gpsfw-receiver: flashing $_gpsfw_image to the receiver on $(_gpsfw_port_name) (giving up after $GPSFW_GIVE_UP_AFTER s)" >&2
   _gpsfw_status=0
@@ -301,16 +233,16 @@ gpsfw_flash() {
     return 0
   fi
   _gpsfw_reason=""
-  if [ -s "$_gpsfw_events" ]; then
-    _gpsfw_done=$(tail -n 1 "$_gpsfw_events" | _gpsfw_json_flat 2>/dev/null || true)
-    if printf '%s\n' "$_gpsfw_done" | grep -qx 'type=done'; then
-      _gpsfw_code=$(printf '%s\n' "$_gpsfw_done" | _gpsfw_pick reason || true)
-      _gpsfw_message=$(printf '%s\n' "$_gpsfw_done" | _gpsfw_pick message || true)
-      if [ -n "$_gpsfw_code" ] && [ -n "$_gpsfw_message" ]; then
-        _gpsfw_reason="$_gpsfw_code: $_gpsfw_message"
-      else
-        _gpsfw_reason="$_gpsfw_code$_gpsfw_message"
-      fi
+  # One line, "CODE MESSAGE", when the run ended with a reason.
+  if [ -s "$_gpsfw_reason_file" ]; then
+    IFS= read -r _gpsfw_line <"$_gpsfw_reason_file" || true
+    _gpsfw_code=${_gpsfw_line%% *}
+    _gpsfw_message=${_gpsfw_line#"$_gpsfw_code"}
+    _gpsfw_message=${_gpsfw_message# }
+    if [ -n "$_gpsfw_code" ] && [ -n "$_gpsfw_message" ]; then
+      _gpsfw_reason="$_gpsfw_code: $_gpsfw_message"
+    else
+      _gpsfw_reason="$_gpsfw_code$_gpsfw_message"
     fi
   fi
   [ -n "$_gpsfw_reason" ] || _gpsfw_reason=$(_gpsfw_status_text "$_gpsfw_status")
@@ -322,8 +254,16 @@ gpsfw_flash() {
 gpsfw_state_field() {
   _gpsfw_need_conf || return 2
   [ -f "$GPSFW_STATE" ] || return 1
-  _gpsfw_json=$("$GPSFW_LOADER" --show-state "$GPSFW_STATE" --json 2>/dev/null) || return 1
-  printf '%s\n' "$_gpsfw_json" | _gpsfw_json_flat | _gpsfw_pick "$1"
+  # The "key: value" lines name the receiver's fields without "identity." and the copy of
+  # the image before as previous.image_copy.
+  case $1 in
+    identity.*) _gpsfw_key=${1#identity.} ;;
+    previous.identity.*) _gpsfw_key=previous.${1#previous.identity.} ;;
+    previous_image) _gpsfw_key=previous.image_copy ;;
+    *) _gpsfw_key=$1 ;;
+  esac
+  _gpsfw_lines=$("$GPSFW_LOADER" --show-state "$GPSFW_STATE" 2>/dev/null) || return 1
+  printf '%s\n' "$_gpsfw_lines" | _gpsfw_pick "$_gpsfw_key"
 }
 
 gpsfw_installed_sha256() {

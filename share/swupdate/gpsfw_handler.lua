@@ -131,9 +131,10 @@ local function file_sha256(path)
 end
 
 -- The loader on IMAGE_PATH, its phases in SWUpdate's log and its programming as SWUpdate's
--- progress. The progress log and the events go to LOG-DIR/gpsfwload.log and
--- LOG-DIR/events.jsonl, as the other update systems write them; a rollback's to
--- gpsfwload-rollback.log and events-rollback.jsonl, so that the failed run's stay. With
+-- progress. The progress log, the events and the failure's reason go to
+-- LOG-DIR/gpsfwload.log, LOG-DIR/events.jsonl and LOG-DIR/reason, as the other update systems
+-- write them; a rollback's to gpsfwload-rollback.log, events-rollback.jsonl and
+-- reason-rollback, so that the failed run's stay. With
 -- KEEP_STATE the loader records the image in the state file once it is installed.
 local function run_loader(settings, image_path, name, keep_state)
   local suffix = name == "" and "" or "-" .. name
@@ -142,6 +143,7 @@ local function run_loader(settings, image_path, name, keep_state)
     image = image_path,
     log = settings["log-dir"] .. "/gpsfwload" .. suffix .. ".log",
     events = settings["log-dir"] .. "/events" .. suffix .. ".jsonl",
+    reason = settings["log-dir"] .. "/reason" .. suffix,
     give_up_after = settings["give-up-after"],
     port = settings.port,
     state = keep_state and settings.state or nil,

@@ -32,8 +32,9 @@ function M.capture(command)
   return output, code
 end
 
--- The value of KEY in one line of the loader's events (JSON): a string with its escapes
--- decoded, or the text of a number; nil when the line does not hold KEY.
+-- The value of KEY in one line of the loader's events, for the progress they show: a string
+-- with its escapes decoded, or the text of a number; nil when the line does not hold KEY.
+-- The failure's reason comes from the plain line of --reason-file instead.
 local function json_field(line, key)
   local _, last = line:find('"' .. key .. '":', 1, true)
   if not last then return nil end
@@ -60,22 +61,39 @@ local function json_field(line, key)
   return nil
 end
 
+-- The reason in the one line of --reason-file, "CODE MESSAGE", as "CODE: MESSAGE"; nil when
+-- the file is missing or empty.
+local function read_reason(path)
+  local file = io.open(path, "r")
+  if not file then return nil end
+  local line = file:read("l")
+  file:close()
+  if not line or line == "" then return nil end
+  local code, message = line:match("^(%S+) (.*)$")
+  if code and message ~= "" then return code .. ": " .. message end
+  return line
+end
+
 -- Runs the loader and follows its events until it ends. OPTIONS:
 --   loader, image, log, events  the program, the image, the progress log, the events file
+--   reason                      the file for the failure's reason (--reason-file)
 --   give_up_after               seconds
 --   port                        the serial port; nil or "" for the loader's default
 --   state                       the state file to record the image in once it is installed;
 --                               nil to leave the state as it is
 -- OBSERVER's functions, each optional: phase(NAME) as the loader enters a phase;
 -- programmed(PERCENT) as the flash records are accepted.
--- Returns the loader's exit status and, when it failed, its reason: the "done" event's reason
--- code and message, or what the status means when the loader ended before saying.
+-- Returns the loader's exit status and, when it failed, its reason: the reason code and
+-- message of --reason-file, or what the status means when the loader ended before saying.
 function M.run(options, observer)
   local command = quote(options.loader) .. " -i " .. quote(options.image)
     .. " -l " .. quote(options.log) .. " --events - --give-up-after "
     .. quote(options.give_up_after)
   if options.port and options.port ~= "" then command = command .. " -p " .. quote(options.port) end
   if options.state then command = command .. " --state " .. quote(options.state) end
+  command = command .. " --reason-file " .. quote(options.reason)
+  -- A stale reason must not be lent to a run that wrote none.
+  os.remove(options.reason)
   command = command .. " </dev/null"
 
   local events = io.open(options.events, "w")
@@ -84,7 +102,7 @@ function M.run(options, observer)
     if events then events:close() end
     return 127, STATUS_TEXT[127]
   end
-  local records, reason = nil, nil
+  local records = nil
   local last_percent = -1
   for line in pipe:lines() do
     if events then
@@ -104,18 +122,12 @@ function M.run(options, observer)
         if percent ~= last_percent and observer.programmed then observer.programmed(percent) end
         last_percent = percent
       end
-    elseif kind == "done" then
-      local code, message = json_field(line, "reason"), json_field(line, "message")
-      if code and message then
-        reason = code .. ": " .. message
-      else
-        reason = code or message
-      end
     end
   end
   if events then events:close() end
   local _, how, status = pipe:close()
   if how == "signal" then status = 128 + status end
+  local reason = read_reason(options.reason)
   if status ~= 0 and not reason then
     reason = STATUS_TEXT[status]
       or (status > 128 and status < 247 and "the loader was stopped by signal " .. (status - 128))

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "image/image_objects.h"
 #include "platform/paths.h"
 #include "report/observer.h"
 #include "sim/receiver.h"
@@ -35,11 +34,7 @@ std::string Log(const std::vector<std::string>& lines) {
 class RunLoaderTest : public ::testing::Test {
  protected:
   RunLoaderTest() { platform::OverrideModuleFileName(dir.File("gpsfwload").c_str()); }
-  ~RunLoaderTest() override {
-    platform::OverrideModuleFileName(nullptr);
-    FirmwareImage().Close();
-    SfldReader().Close();
-  }
+  ~RunLoaderTest() override { platform::OverrideModuleFileName(nullptr); }
   int Run(std::vector<std::string> args) {
     args.insert(args.begin(), "gpsfwload");
     std::vector<char*> argv;
@@ -183,9 +178,6 @@ TEST(RunLoaderPaths, LongImagePathIsUsedWholeInAnyOrder) {
       sim::ScopedVirtualTransport installed(transport);
       EXPECT_EQ(RunLoader(options), kRunOk);
     }
-    FirmwareImage().Close();
-    SfldReader().Close();
-    PfldMode = false;
     EXPECT_TRUE(receiver.Result().updateCompleted);
     EXPECT_NE(ReadFile(log).find("\r\nOpening '" + image + "' ...\r\n"), std::string::npos);
   }

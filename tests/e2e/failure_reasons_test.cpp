@@ -196,8 +196,8 @@ TEST_F(LoaderFailure, EveryFailureNamesItsCause) {
   }
 
   // A port another program holds: the holder is named.
-  PortHandle held = OpenPort(wide, 57600);
-  ASSERT_NE(held, INVALID_PORT);
+  SerialLink held;
+  ASSERT_TRUE(OpenPort(held, platform::Serial(), wide, 57600));
   EXPECT_EQ(Loader({"-i", images.container, "-p", pty.name}, loader), 254);
   ClosePort(held);
   EXPECT_NE(done.find("\"reason\":\"port_busy\""), std::string::npos) << done;

@@ -71,8 +71,8 @@ TEST_F(LoaderProcess, PortHeldByAnotherLoaderExitsWith254) {
   close(slave);
   wchar_t wide[256];
   platform::WideFromNarrow(wide, 256, name);
-  PortHandle held = OpenPort(wide, 57600);
-  ASSERT_NE(held, INVALID_PORT);
+  SerialLink held;
+  ASSERT_TRUE(OpenPort(held, platform::Serial(), wide, 57600));
   EXPECT_EQ(Loader({"-i", "/x.bin", "-p", name, "-l", dir.File("g.txt")}), 254);
   ClosePort(held);
   close(master);

@@ -7,7 +7,6 @@
 
 #include "app/run_loader.h"
 #include "front/front_end.h"
-#include "image/image_objects.h"
 #include "sim/virtual_transport.h"
 #include "tests/support/process.h"
 #include "tests/support/scoped_env.h"
@@ -77,10 +76,6 @@ FrontRun RunWithFrontEnd(const TempDir& dir, const sim::ReceiverConfig& config,
     run.log = SplitLines(ReadFile(log), "\r\n");
     run.virtualSeconds = static_cast<double>(transport.NowNs()) / 1e9;
   }
-  FirmwareImage().Close();
-  SfldReader().Close();
-  PfldMode = false;
-
   run.console = CloseAndRead(outputs.console, dir.File("console"));
   if (views.events) run.events = ReadFile(events);
   if (views.trace) run.trace = ReadFile(trace);

@@ -40,7 +40,8 @@ TEST_F(ImageTool, BuildThenInfoAndPrepareAgree) {
 
   test::LogCapture log;
   const std::string path = File("image.bin");
-  EXPECT_TRUE(PrepareImage(std::wstring(path.begin(), path.end()).c_str()));
+  RunState run;
+  EXPECT_TRUE(PrepareImage(run, std::wstring(path.begin(), path.end()).c_str()));
   EXPECT_EQ(log.Lines()[1], "SFLD section found");
   // The tail went out as written: the sample text, with line ends chosen for whole words.
   const std::string extracted = test::ReadFile(File("sfld_tmp.hex"));

@@ -8,7 +8,6 @@
 #include <iterator>
 
 #include "image/container_layout.h"
-#include "image/image_objects.h"
 #include "platform/paths.h"
 
 namespace gpsfw::test {
@@ -122,14 +121,7 @@ bool HaveProgram(const char* name) {
   return Run(std::string("command -v ") + name + " >/dev/null 2>&1") == 0;
 }
 
-void ResetImageObjects() {
-  FirmwareImage().Close();
-  SfldReader().Close();
-  PfldMode = false;
-}
-
 ImageFixtureState::ImageFixtureState() {
-  ResetImageObjects();
   if (const char* t = std::getenv("TMPDIR")) {
     hadTmpdir_ = true;
     savedTmpdir_ = t;
@@ -140,7 +132,6 @@ ImageFixtureState::ImageFixtureState() {
 }
 
 ImageFixtureState::~ImageFixtureState() {
-  ResetImageObjects();
   platform::OverrideModuleFileName(nullptr);
   if (hadTmpdir_) {
     setenv("TMPDIR", savedTmpdir_.c_str(), 1);

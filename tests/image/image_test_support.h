@@ -85,6 +85,4 @@ class ImageFixtureState {
   bool hadTmpdir_ = false;
 };
 
-void ResetImageObjects();
-
 }  // namespace gpsfw::test

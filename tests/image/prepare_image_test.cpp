@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 
-#include "image/image_objects.h"
 #include "image/sfld_loader.h"
 #include "tests/image/image_test_support.h"
 #include "tools/container_writer/container_writer.h"
@@ -25,7 +25,7 @@ class PrepareImageTest : public ::testing::Test {
   std::vector<std::string> Prepare(const std::string& path, bool expected) {
     test::LogCapture log;
     const std::wstring wide(path.begin(), path.end());
-    EXPECT_EQ(PrepareImage(wide.c_str()), expected);
+    EXPECT_EQ(PrepareImage(*run_, wide.c_str()), expected);
     return log.Lines();
   }
   std::string Image(const Bytes& bytes) {
@@ -57,7 +57,11 @@ class PrepareImageTest : public ::testing::Test {
             "FW   section found at: 0x10004000, 0x10005000", fw};
   }
 
+  // A run of its own for each preparation, as the loader makes one per update.
+  void Reset() { run_ = std::make_unique<RunState>(); }
+
   test::ImageFixtureState state_;
+  std::unique_ptr<RunState> run_ = std::make_unique<RunState>();
   std::string imagePath_ = state_.dir.File("firmware.bin");
 };
 
@@ -68,10 +72,10 @@ TEST_F(PrepareImageTest, GoodBinaryWithTail) {
   const auto lines = Prepare(Image(image), true);
   EXPECT_EQ(lines,
             Cat(Sfld(kFound), Binary(Cat(GoodCheck(check), {"PFLD mode ... On", "Complete"}))));
-  EXPECT_TRUE(PfldMode);
-  EXPECT_EQ(SfldReader().Extent().start, 0u);
-  EXPECT_EQ(SfldReader().Extent().size, 96u);
-  EXPECT_EQ(FirmwareImage().Extent().size, 0x5000u);
+  EXPECT_TRUE(run_->pfldMode);
+  EXPECT_EQ(run_->sfld.Extent().start, 0u);
+  EXPECT_EQ(run_->sfld.Extent().size, 96u);
+  EXPECT_EQ(run_->firmware.Extent().size, 0x5000u);
 }
 
 TEST_F(PrepareImageTest, GoodBinaryWithoutTailLoadsSfldHex) {
@@ -81,7 +85,7 @@ TEST_F(PrepareImageTest, GoodBinaryWithoutTailLoadsSfldHex) {
   EXPECT_EQ(lines,
             Cat(Sfld(kSkipped), Binary(Cat(GoodCheck(image), {"PFLD mode ... On", "Complete"}))));
   EXPECT_EQ(access(state_.dir.File("sfld_tmp.hex").c_str(), F_OK), -1);
-  EXPECT_EQ(SfldReader().Extent().size, 64u);
+  EXPECT_EQ(run_->sfld.Extent().size, 64u);
 }
 
 TEST_F(PrepareImageTest, GoodImageWithPfldChecksumZero) {
@@ -93,7 +97,7 @@ TEST_F(PrepareImageTest, GoodImageWithPfldChecksumZero) {
   PlaceSfldHex(test::SampleSfld());
   const auto lines = Prepare(Image(image), true);
   EXPECT_EQ(lines[6], "PFLD CRC: 0x00000000 PASSED.");
-  EXPECT_TRUE(PfldMode);
+  EXPECT_TRUE(run_->pfldMode);
 }
 
 TEST_F(PrepareImageTest, FailureRows) {
@@ -110,21 +114,21 @@ TEST_F(PrepareImageTest, FailureRows) {
   EXPECT_EQ(lines.back().substr(0, 8), "FW CRC: ");
   EXPECT_EQ(lines.back().substr(lines.back().size() - 7), "FAILED.");
 
-  test::ResetImageObjects();
+  Reset();
   lines = Prepare(Image(truncated), false);
   EXPECT_EQ(lines.back().substr(lines.back().size() - 19), " 0x00000000 FAILED.");
 
-  test::ResetImageObjects();
+  Reset();
   lines = Prepare(Image(noFwHeader), false);
   EXPECT_EQ(lines, Cat(Sfld(kSkipped), {"Opening '" + imagePath_ + "' ...",
                                         "Image Format Error (" + imagePath_ + ")"}));
 
-  test::ResetImageObjects();
-  PfldMode = true;
+  Reset();
+  run_->pfldMode = true;
   unlink(imagePath_.c_str());
   lines = Prepare(imagePath_, false);
   EXPECT_EQ(lines, Cat(Sfld(kSkipped), {"File open error (" + imagePath_ + ")"}));
-  EXPECT_TRUE(PfldMode);
+  EXPECT_TRUE(run_->pfldMode);
 }
 
 TEST_F(PrepareImageTest, SfldFailures) {
@@ -132,7 +136,7 @@ TEST_F(PrepareImageTest, SfldFailures) {
   auto lines = Prepare(imagePath_, false);
   EXPECT_EQ(lines, (std::vector<std::string>{"Opening SFLD ...", kSkipped,
                                              "Can not open '" + sfldHex + "'"}));
-  test::ResetImageObjects();
+  Reset();
   PlaceSfldHex("S3 not a record\r\n");
   lines = Prepare(imagePath_, false);
   EXPECT_EQ(lines, (std::vector<std::string>{"Opening SFLD ...", kSkipped, "Incorrect SFLD."}));
@@ -157,7 +161,7 @@ TEST_F(PrepareImageTest, SRecordImageMadeByObjcopy) {
   test::WriteBytes(data, test::PseudoRandom(5000, 4));  // last line holds 8 bytes
   for (const char* base : {"0x10000000", "0x10004000"}) {
     SCOPED_TRACE(base);
-    test::ResetImageObjects();
+    Reset();
     const std::string srec = state_.dir.File("image.srec");
     ASSERT_EQ(test::Run("cd " + state_.dir.path() +
                         " && objcopy -I binary -O srec --srec-forceS3 --srec-len 32 "
@@ -173,7 +177,7 @@ TEST_F(PrepareImageTest, SRecordImageMadeByObjcopy) {
                              "Image Size: 5000 bytes"});
     if (accepted) expected = Cat(expected, {"PFLD mode ... On", "Complete"});
     EXPECT_EQ(lines, expected);
-    EXPECT_EQ(PfldMode, accepted);
+    EXPECT_EQ(run_->pfldMode, accepted);
   }
 }
 
@@ -186,7 +190,7 @@ TEST_F(PrepareImageTest, ImageThatIsNoRegularFileIsRefusedAtOnce) {
   const std::string folder = state_.dir.File("folder.bin");
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
   for (const std::string& path : {fifo, folder, std::string("/dev/null")}) {
-    test::ResetImageObjects();
+    Reset();
     EXPECT_EQ(Prepare(path, false), Cat(Sfld(kSkipped), {"File open error (" + path + ")"}));
   }
 }
@@ -211,7 +215,7 @@ TEST_F(PrepareImageTest, SfldIsLookedForBesideTheProgramThenInTheSharedFolder) {
     uint32_t sfldSize;  // 0: not loaded
   };
   for (const Case c : {Case{false, true, 96}, Case{true, true, 64}, Case{false, false, 0}}) {
-    test::ResetImageObjects();
+    Reset();
     std::filesystem::remove(state_.ProgramDir() + "/sfld.hex");
     std::filesystem::remove(shared);
     if (c.beside) PlaceSfldHex(test::SampleSfld(2));
@@ -221,7 +225,7 @@ TEST_F(PrepareImageTest, SfldIsLookedForBesideTheProgramThenInTheSharedFolder) {
     EXPECT_EQ(lines[2], c.sfldSize != 0 ? std::string("Complete")
                                         : "Can not open '" + state_.ProgramDir() + "/sfld.hex'");
     if (c.sfldSize != 0) {
-      EXPECT_EQ(SfldReader().Extent().size, c.sfldSize);
+      EXPECT_EQ(run_->sfld.Extent().size, c.sfldSize);
     }
   }
 }
@@ -233,8 +237,8 @@ TEST_F(PrepareImageTest, AnotherExtractionLeavesThisRunsSfldAsItWas) {
   Bytes own = test::GoodContainer(0x800, 0x1000);
   tool::AppendSfld(own, ownText);
   ASSERT_EQ(Prepare(Image(own), true)[1], kFound);
-  SfldReader().Rewind();
-  const test::Delivery before = test::Drain(SfldReader());
+  run_->sfld.Rewind();
+  const test::Delivery before = test::Drain(run_->sfld);
 
   const std::string otherText = test::SampleSfld(40, 0x1000);
   Bytes other = test::GoodContainer(0x800, 0x1000);
@@ -245,8 +249,8 @@ TEST_F(PrepareImageTest, AnotherExtractionLeavesThisRunsSfldAsItWas) {
   for (int pass = 0; pass < 3; ++pass) {
     ASSERT_TRUE(ExtractSfldTo(otherImage.c_str(), temp.c_str(), nullptr));
     EXPECT_EQ(test::ReadFile(temp), otherText);
-    SfldReader().Rewind();
-    const test::Delivery after = test::Drain(SfldReader());
+    run_->sfld.Rewind();
+    const test::Delivery after = test::Drain(run_->sfld);
     EXPECT_TRUE(after.ok);
     EXPECT_EQ(after.runs, before.runs);
   }

@@ -65,7 +65,7 @@ TEST(AdapterFollow, ALostPortChosenByItsSerialIsReopenedUnderTheAdaptersNewNode)
   SerialLink link;
   wchar_t name[256];
   platform::WideFromNarrow(name, 256, (host.Dev() + "/ttyUSB7").c_str());
-  ASSERT_TRUE(OpenPort(link, name, 115200));
+  ASSERT_TRUE(OpenPort(link, platform::Serial(), name, 115200));
   link.usbSerial = "A10K1ABC";
   link.portRoots = host.Roots();
   link.giveUpAtUs = platform::NowUs() + 20'000'000;

@@ -62,7 +62,7 @@ class RecordTransferTest : public ::testing::Test {
     const uint16_t data[] = {0x01, 0x02, 0x03};
     Append(*packet, 0x10004000, 3, data);
     Seal(*packet);
-    port = OpenPort(L"/dev/ttyFAKE", 19200);
+    OpenPort(port, line, L"/dev/ttyFAKE", 19200);
     line.written.clear();
     line.sleeps.clear();
   }
@@ -81,7 +81,7 @@ class RecordTransferTest : public ::testing::Test {
   LogCapture log;
   ScriptedLine line;
   std::unique_ptr<RecordPacket> packet;
-  PortHandle port = INVALID_PORT;
+  SerialLink port;
 };
 
 TEST_F(RecordTransferTest, AcceptedRecordIsAnnouncedSentAndLogged) {
@@ -117,7 +117,8 @@ TEST_F(RecordTransferTest, EachRejectionIsLoggedThenRecoveryEndsOnRecWait) {
   for (const auto& [code, message] : rejections) {
     LogCapture caseLog;
     ScriptedLine caseLine;
-    PortHandle casePort = OpenPort(L"/dev/ttyFAKE", 19200);
+    SerialLink casePort;
+    OpenPort(casePort, caseLine, L"/dev/ttyFAKE", 19200);
     ScriptedTarget target(caseLine, packet->length, {{code, REC_WAIT_CODE}});
     EXPECT_FALSE(SendRecordChecked(casePort, *packet).Accepted()) << message;
     EXPECT_EQ(caseLog.Lines(), (Lines{message, "Repeat Sending Record."}));
@@ -143,7 +144,8 @@ TEST_F(RecordTransferTest, VerdictTellsHowTheExchangeEnded) {
   for (const Case& c : cases) {
     LogCapture caseLog;
     ScriptedLine caseLine;
-    PortHandle casePort = OpenPort(L"/dev/ttyFAKE", 19200);
+    SerialLink casePort;
+    OpenPort(casePort, caseLine, L"/dev/ttyFAKE", 19200);
     ScriptedTarget target(caseLine, packet->length, {c.reply});
     target.answerAnnouncement = c.announced;
     const RecordVerdict verdict = SendRecordChecked(casePort, *packet);
@@ -176,7 +178,8 @@ TEST_F(RecordTransferTest, RecWaitFloodResendsTheFrameOncePerFurtherRecWait) {
   for (const Case& c : cases) {
     LogCapture caseLog;
     ScriptedLine caseLine;
-    PortHandle casePort = OpenPort(L"/dev/ttyFAKE", 19200);
+    SerialLink casePort;
+    OpenPort(casePort, caseLine, L"/dev/ttyFAKE", 19200);
     ScriptedTarget target(caseLine, packet->length, c.replies);
     EXPECT_TRUE(SendRecord(casePort, *packet)) << c.recWaits;
     const size_t resends = c.replies.size() - 1;

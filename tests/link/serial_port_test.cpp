@@ -21,8 +21,9 @@ constexpr uint64_t kMs = 1000;
 
 class SerialPortTest : public ::testing::Test {
  protected:
-  PortHandle Open() {
-    PortHandle port = OpenPort(L"/dev/ttyFAKE", 57600);
+  SerialLink Open() {
+    SerialLink port;
+    OpenPort(port, line, L"/dev/ttyFAKE", 57600);
     line.sleeps.clear();
     line.readCalls = 0;
     return port;
@@ -50,7 +51,9 @@ TEST_F(SerialPortTest, OpenFailuresAreLoggedAndLeaveNoPort) {
     ScriptedLine caseLine;
     caseLine.failOpen = c.failOpen;
     caseLine.failConfigure = c.failConfigure;
-    EXPECT_EQ(OpenPort(L"/dev/ttyFAKE", c.baud), INVALID_PORT) << c.name;
+    SerialLink port;
+    EXPECT_FALSE(OpenPort(port, caseLine, L"/dev/ttyFAKE", c.baud)) << c.name;
+    EXPECT_EQ(port.port, INVALID_PORT) << c.name;
     EXPECT_EQ(caseLog.Lines(), c.logged) << c.name;
     EXPECT_EQ(!caseLine.openedDevice.empty(), c.deviceOpened) << c.name;
   }
@@ -58,11 +61,12 @@ TEST_F(SerialPortTest, OpenFailuresAreLoggedAndLeaveNoPort) {
 
 TEST_F(SerialPortTest, OpensAtEveryAcceptedRate) {
   for (uint32_t baud : {4800u, 9600u, 19200u, 38400u, 57600u, 115200u}) {
-    PortHandle port = OpenPort(L"/dev/ttyFAKE", baud);
-    EXPECT_NE(port, INVALID_PORT) << baud;
+    SerialLink port;
+    EXPECT_TRUE(OpenPort(port, line, L"/dev/ttyFAKE", baud)) << baud;
+    EXPECT_NE(port.port, INVALID_PORT) << baud;
     EXPECT_EQ(line.configured.back(), baud);
     ClosePort(port);
-    EXPECT_EQ(port, INVALID_PORT);
+    EXPECT_EQ(port.port, INVALID_PORT);
     ClosePort(port);
   }
   EXPECT_TRUE(log.Lines().empty());
@@ -70,13 +74,14 @@ TEST_F(SerialPortTest, OpensAtEveryAcceptedRate) {
 
 TEST_F(SerialPortTest, OverlongDeviceNameIsRefusedLikeAMissingDevice) {
   const std::wstring name(kMaxPortName + 1, L'x');
-  EXPECT_EQ(OpenPort(name.c_str(), 57600), INVALID_PORT);
+  SerialLink port;
+  EXPECT_FALSE(OpenPort(port, line, name.c_str(), 57600));
   EXPECT_TRUE(line.openedDevice.empty());
   EXPECT_EQ(log.Lines(), Lines{"Can not open serial port 1."});
 }
 
 TEST_F(SerialPortTest, LineErrorsAreLoggedInFixedOrderBeforeTheRead) {
-  PortHandle port = Open();
+  SerialLink port = Open();
   line.QueueLineErrors(platform::kCeFrame | platform::kCeOverrun);
   line.Arrive({0x42});
   uint8_t byte = 0;
@@ -89,7 +94,7 @@ TEST_F(SerialPortTest, LineErrorsAreLoggedInFixedOrderBeforeTheRead) {
 }
 
 TEST_F(SerialPortTest, ReadByteOnSilentLineWaitsTheSpanOfTenAttemptsWithOneRead) {
-  PortHandle port = Open();
+  SerialLink port = Open();
   uint8_t byte = 0;
   EXPECT_FALSE(ReadByte(port, byte));
   EXPECT_EQ(line.readCalls, 1);
@@ -97,7 +102,7 @@ TEST_F(SerialPortTest, ReadByteOnSilentLineWaitsTheSpanOfTenAttemptsWithOneRead)
 }
 
 TEST_F(SerialPortTest, ReadByteTakesAByteThatArrivesDuringThePause) {
-  PortHandle port = Open();
+  SerialLink port = Open();
   line.Arrive({0x77}, 350);
   uint8_t byte = 0;
   EXPECT_TRUE(ReadByte(port, byte));
@@ -107,7 +112,7 @@ TEST_F(SerialPortTest, ReadByteTakesAByteThatArrivesDuringThePause) {
 }
 
 TEST_F(SerialPortTest, HungUpPortPausesWithPlainSleeps) {
-  PortHandle port = Open();
+  SerialLink port = Open();
   line.hungUp = true;
   uint8_t byte = 0;
   EXPECT_FALSE(ReadByte(port, byte));
@@ -116,7 +121,7 @@ TEST_F(SerialPortTest, HungUpPortPausesWithPlainSleeps) {
 }
 
 TEST_F(SerialPortTest, WaitForByteDropsOtherBytes) {
-  PortHandle port = Open();
+  SerialLink port = Open();
   line.Arrive({0x24, 0x44, 0x55, 0x99});
   EXPECT_TRUE(WaitForByte(port, 0x55));
   uint8_t byte = 0;
@@ -125,7 +130,7 @@ TEST_F(SerialPortTest, WaitForByteDropsOtherBytes) {
 }
 
 TEST_F(SerialPortTest, WaitForByteGivesUpAfterTenSecondsOfOtherBytes) {
-  PortHandle port = Open();
+  SerialLink port = Open();
   for (uint64_t t = 0; t < 60'000; t += 50) line.ArriveAt(t * kMs, 0x24);
   EXPECT_FALSE(WaitForByte(port, 0x55));
   EXPECT_GE(line.now(), 10'000 * kMs);
@@ -133,13 +138,13 @@ TEST_F(SerialPortTest, WaitForByteGivesUpAfterTenSecondsOfOtherBytes) {
 }
 
 TEST_F(SerialPortTest, WaitForByteOnSilenceFailsAfterAboutOneSecond) {
-  PortHandle port = Open();
+  SerialLink port = Open();
   EXPECT_FALSE(WaitForByte(port, 0x55));
   EXPECT_EQ(line.now(), 1020 * kMs);
 }
 
 TEST_F(SerialPortTest, WriteBlockRetriesUntilEveryByteIsTaken) {
-  PortHandle port = Open();
+  SerialLink port = Open();
   line.maxPerWrite = 3;
   std::vector<uint8_t> block(14);
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i);
@@ -149,7 +154,7 @@ TEST_F(SerialPortTest, WriteBlockRetriesUntilEveryByteIsTaken) {
 }
 
 TEST_F(SerialPortTest, ReadBlockTerminatesWhatItRead) {
-  PortHandle port = Open();
+  SerialLink port = Open();
   line.Arrive({'1', '2', '3', '4', '5'});
   uint8_t buffer[256];
   buffer[5] = 0xEE;
@@ -159,7 +164,7 @@ TEST_F(SerialPortTest, ReadBlockTerminatesWhatItRead) {
 }
 
 TEST_F(SerialPortTest, ReadBlockEndsAtAGapOfMoreThanOneMillisecond) {
-  PortHandle port = Open();
+  SerialLink port = Open();
   line.Arrive({'a', 'b'});
   line.Arrive({'c'}, 5);
   uint8_t buffer[16];
@@ -168,7 +173,7 @@ TEST_F(SerialPortTest, ReadBlockEndsAtAGapOfMoreThanOneMillisecond) {
 }
 
 TEST_F(SerialPortTest, SetBaudDrainsWaitsAndReportsTheDriversVerdict) {
-  PortHandle port = Open();
+  SerialLink port = Open();
   line.drains = 0;
   EXPECT_TRUE(SetBaud(port, 19200));
   EXPECT_EQ(line.configured.back(), 19200u);

@@ -1,4 +1,4 @@
-#include "platform/program_search.h"
+#include "platform/posix/program_search.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -21,13 +21,13 @@ TEST(SerialPortOnPty, OpensOnceAndRefusesASecondLoader) {
   wchar_t name[128];
   platform::WideFromNarrow(name, 128, pty.slavePath().c_str());
 
-  PortHandle first = OpenPort(name, 57600);
-  ASSERT_NE(first, INVALID_PORT);
+  SerialLink first;
+  ASSERT_TRUE(OpenPort(first, platform::Serial(), name, 57600));
   const termios seen = pty.SlaveSettings();
   EXPECT_EQ(cfgetospeed(&seen), B57600);
 
-  PortHandle second = OpenPort(name, 57600);
-  EXPECT_EQ(second, INVALID_PORT);
+  SerialLink second;
+  EXPECT_FALSE(OpenPort(second, platform::Serial(), name, 57600));
   EXPECT_EQ(log.Lines(), std::vector<std::string>{"Can not open serial port 1."});
   ClosePort(first);
 }

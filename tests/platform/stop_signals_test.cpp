@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "platform/clock.h"
-#include "platform/deadline_poll.h"
+#include "platform/posix/deadline_poll.h"
 
 namespace gpsfw::platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/termios_serial_driver.h"
+#include "platform/posix/termios_serial_driver.h"
 
 #include <sys/stat.h>
 #include <termios.h>
@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/line_error_counts.h"
+#include "platform/posix/line_error_counts.h"
 #include "tests/platform/pty_pair.h"
 #include "tests/support/log_capture.h"
 

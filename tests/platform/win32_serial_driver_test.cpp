@@ -1,4 +1,4 @@
-#include "platform/win32_serial_driver.h"
+#include "platform/win32/win32_serial_driver.h"
 
 #include <cstring>
 #include <string>
@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32_line_settings.h"
+#include "platform/win32/win32_line_settings.h"
 
 namespace gpsfw::platform {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "platform/win32_text.h"
+#include "platform/win32/win32_text.h"
 
 namespace gpsfw::platform {
 namespace {

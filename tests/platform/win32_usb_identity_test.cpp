@@ -1,4 +1,4 @@
-#include "platform/win32_usb_identity.h"
+#include "platform/win32/win32_usb_identity.h"
 
 #include <gtest/gtest.h>
 

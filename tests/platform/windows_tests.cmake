@@ -5,9 +5,11 @@
 set(GPSFW_TEST_AREAS platform protocol report link app sim)
 set(GPSFW_TEST_LEFT_OUT
     app/run_loader_test.cpp
+    link/adapter_follow_test.cpp
     support/process.cpp
     support/sample_images.cpp
     platform/paths_test.cpp
+    platform/port_target_test.cpp
     platform/program_search_test.cpp
     platform/serial_port_pty_test.cpp
     platform/stop_signals_test.cpp

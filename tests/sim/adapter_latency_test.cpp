@@ -21,7 +21,7 @@ using platform::WaitResult;
 SimTime HeldFor(SimHost& host, uint8_t poll) {
   const size_t before = host.transport.Wire().size();
   host.Send(poll);
-  if (Serial().WaitReadable(host.port, 100) != WaitResult::kReadable) return kNever;
+  if (Serial().WaitReadable(host.link.port, 100) != WaitResult::kReadable) return kNever;
   const std::vector<WireEvent>& wire = host.transport.Wire();
   for (size_t i = before; i < wire.size(); ++i) {
     if (wire[i].direction == Direction::kTargetToHost) return host.Now() - wire[i].endNs;
@@ -62,16 +62,16 @@ TEST(AdapterLatency, ALoneByteWaitsForTheTimer) {
     SimHost host(ReceiverConfig(), options);
     host.Wake();
     const bool granted = c.lowLatency && c.configuredMs > 0;
-    EXPECT_EQ(Serial().LowLatencyOf(host.port),
+    EXPECT_EQ(Serial().LowLatencyOf(host.link.port),
               granted ? platform::LowLatency::kOn : platform::LowLatency::kNotAsked);
-    if (c.release) host.transport.ReleaseLowLatency(host.port);
+    if (c.release) host.transport.ReleaseLowLatency(host.link.port);
     if (c.reopen) {
-      ClosePort(host.port);
-      host.port = OpenPort(L"sim", 19200);
+      ClosePort(host.link);
+      OpenPort(host.link, platform::Serial(), L"sim", 19200);
     }
     EXPECT_EQ(HeldFor(host, REC_POLL_CODE), c.heldNs);
     uint8_t answer = 0;
-    EXPECT_EQ(Serial().Read(host.port, &answer, 1), 1);
+    EXPECT_EQ(Serial().Read(host.link.port, &answer, 1), 1);
     EXPECT_EQ(answer, REC_POLL_CODE);
   }
 }
@@ -99,13 +99,14 @@ TEST(AdapterLatency, SixtyTwoBytesGoAtOnceAndTheRestAfterTheTimer) {
   host.Send(VER_QUERY_CODE);
   uint8_t buffer[128];
   // The first packet goes with the 62nd byte, without waiting for the timer.
-  ASSERT_EQ(Serial().WaitReadable(host.port, 100), WaitResult::kReadable);
+  ASSERT_EQ(Serial().WaitReadable(host.link.port, 100), WaitResult::kReadable);
   EXPECT_EQ(host.Now(), Arrivals(host, from).at(AdapterBuffer::kPacketBytes - 1));
-  EXPECT_EQ(Serial().Read(host.port, buffer, sizeof buffer), long(AdapterBuffer::kPacketBytes));
+  EXPECT_EQ(Serial().Read(host.link.port, buffer, sizeof buffer),
+            long(AdapterBuffer::kPacketBytes));
   // The other 18 wait for the timer that the first of them started.
-  ASSERT_EQ(Serial().WaitReadable(host.port, 100), WaitResult::kReadable);
+  ASSERT_EQ(Serial().WaitReadable(host.link.port, 100), WaitResult::kReadable);
   EXPECT_EQ(host.Now(), Arrivals(host, from).at(AdapterBuffer::kPacketBytes) + MsToNs(16));
-  EXPECT_EQ(Serial().Read(host.port, buffer, sizeof buffer), 18);
+  EXPECT_EQ(Serial().Read(host.link.port, buffer, sizeof buffer), 18);
 }
 
 }  // namespace

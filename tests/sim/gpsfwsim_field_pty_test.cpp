@@ -35,8 +35,8 @@ TEST(GpsfwsimInTheField, StreamsNmeaThroughAnAdapterAndReportsIt) {
                    dir.File("sim.out"));
   ASSERT_TRUE(WaitForLink(link));
   const std::wstring name(link.begin(), link.end());
-  PortHandle port = OpenPort(name.c_str(), 19200);
-  ASSERT_NE(port, INVALID_PORT);
+  SerialLink port;
+  ASSERT_TRUE(OpenPort(port, platform::Serial(), name.c_str(), 19200));
   std::string heard;
   for (int i = 0; i < 15; ++i) {
     platform::SleepMs(100);

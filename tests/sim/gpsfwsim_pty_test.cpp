@@ -42,22 +42,22 @@ bool WaitForLink(const std::string& path) {
   return gpsfw::test::WaitForPath(path);
 }
 
-PortHandle Open(const std::string& path) {
+bool Open(SerialLink& port, const std::string& path) {
   const std::wstring name(path.begin(), path.end());
-  return OpenPort(name.c_str(), 57600);
+  return OpenPort(port, platform::Serial(), name.c_str(), 57600);
 }
 
 // The wake sequence at 57600, then 19200 from there on. The simulator learns the rate of
 // the host's bytes from the pty's settings when it reads them; the pause gives it time to
 // read on a busy machine before the rate changes.
-void Wake(PortHandle port) {
+void Wake(SerialLink& port) {
   SetBaud(port, 57600);
   WriteBlock(port, WAKE_SEQUENCE, sizeof WAKE_SEQUENCE);
   platform::SleepMs(100);
   SetBaud(port, 19200);
 }
 
-std::string Answer(PortHandle port, uint8_t poll) {
+std::string Answer(SerialLink& port, uint8_t poll) {
   WriteByte(port, poll);
   platform::SleepMs(200);
   uint8_t buffer[256];
@@ -73,8 +73,8 @@ TEST(GpsfwsimOnPty, AnswersTheLoadersSerialPortAndCleansUp) {
       dir.File("sim.out"));
   ASSERT_TRUE(WaitForLink(link));
 
-  PortHandle port = Open(link);
-  ASSERT_NE(port, INVALID_PORT);
+  SerialLink port;
+  ASSERT_TRUE(Open(port, link));
   Wake(port);
   EXPECT_EQ(Answer(port, SYNC_CODE), "$VER BL 2.04\r\n");
   EXPECT_EQ(Answer(port, REC_POLL_CODE), "D");
@@ -84,8 +84,7 @@ TEST(GpsfwsimOnPty, AnswersTheLoadersSerialPortAndCleansUp) {
   ClosePort(port);
 
   // A second run of the host on the same link.
-  port = Open(link);
-  ASSERT_NE(port, INVALID_PORT);
+  ASSERT_TRUE(Open(port, link));
   SetBaud(port, 19200);
   EXPECT_EQ(Answer(port, REC_POLL_CODE), "D");
   ClosePort(port);
@@ -105,8 +104,8 @@ TEST(GpsfwsimOnPty, OnceEndsWithTheVerdictOnTheFlash) {
   ChildProcess sim({kSimulator, "--link", link, "--once", "--time-limit", "120"},
                    dir.File("sim.out"));
   ASSERT_TRUE(WaitForLink(link));
-  PortHandle port = Open(link);
-  ASSERT_NE(port, INVALID_PORT);
+  SerialLink port;
+  ASSERT_TRUE(Open(port, link));
   Wake(port);
   EXPECT_EQ(Answer(port, PFLD_VER_CODE), std::string(1, REC_WAIT_CODE));
   EXPECT_TRUE(SendRecord(port, DataRecord(0x20000000, Pattern(64))));
@@ -131,7 +130,7 @@ TEST(GpsfwsimOnPty, OnceEndsWithTheVerdictOnTheFlash) {
 
 // The short update of the test above up to its last record, as a host process runs it on its
 // own: true when every answer came as it should.
-bool UpToTheEndRecord(PortHandle port) {
+bool UpToTheEndRecord(SerialLink& port) {
   Wake(port);
   bool ok = Answer(port, PFLD_VER_CODE) == std::string(1, REC_WAIT_CODE);
   ok = ok && SendRecord(port, DataRecord(0x20000000, Pattern(64))) && SendRecord(port, EndRecord());
@@ -146,7 +145,7 @@ bool UpToTheEndRecord(PortHandle port) {
   return ok && SendRecord(port, DataRecord(0x10000000, Pattern(16)));
 }
 
-bool ShortUpdate(PortHandle port) {
+bool ShortUpdate(SerialLink& port) {
   return UpToTheEndRecord(port) && SendRecord(port, EndRecord());
 }
 
@@ -158,8 +157,8 @@ enum class HostEnd { kExitsHoldingExclusive, kKilled };
 pid_t StartCarelessHost(const std::string& link, HostEnd end, int report) {
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
-  PortHandle port = Open(link);
-  const uint8_t ok = port != INVALID_PORT && ShortUpdate(port) ? 1 : 0;
+  SerialLink port;
+  const uint8_t ok = Open(port, link) && ShortUpdate(port) ? 1 : 0;
   (void)!::write(report, &ok, 1);
   if (end == HostEnd::kExitsHoldingExclusive) ::_exit(0);
   for (;;) ::pause();
@@ -219,9 +218,9 @@ TEST(GpsfwsimOnPty, OnceWaitsForAHostThatReadsTheLastVerdictLate) {
   ChildProcess sim({kSimulator, "--link", link, "--once", "--time-limit", "60"},
                    dir.File("sim.out"));
   ASSERT_TRUE(WaitForLink(link));
-  PortHandle port = Open(link);
-  ASSERT_NE(port, INVALID_PORT);
-  EXPECT_EQ(::ioctl(port, TIOCNXCL), 0);
+  SerialLink port;
+  ASSERT_TRUE(Open(port, link));
+  EXPECT_EQ(::ioctl(port.port, TIOCNXCL), 0);
   gpsfw::test::Awaiting("the answers of a short update");
   EXPECT_TRUE(UpToTheEndRecord(port));
   WriteByte(port, SYNC_CODE);
@@ -299,22 +298,21 @@ TEST(GpsfwsimOnPty, UnpluggedPortHangsUpAndComesBackAtTheLink) {
                     "--report", dir.File("report.json")},
                    dir.File("sim.out"));
   ASSERT_TRUE(WaitForLink(link));
-  PortHandle port = Open(link);
-  ASSERT_NE(port, INVALID_PORT);
+  SerialLink port;
+  ASSERT_TRUE(Open(port, link));
   Wake(port);
   EXPECT_EQ(Answer(port, SYNC_CODE), "$VER BL 2.04\r\n");
   platform::WaitResult result = platform::WaitResult::kTimeout;
   for (int i = 0; i < 100 && result != platform::WaitResult::kHungUp; ++i) {
-    result = platform::Serial().WaitReadable(port, 100);
-    if (result == platform::WaitResult::kReadable) platform::Serial().PurgeReceive(port);
+    result = platform::Serial().WaitReadable(port.port, 100);
+    if (result == platform::WaitResult::kReadable) platform::Serial().PurgeReceive(port.port);
   }
   EXPECT_EQ(result, platform::WaitResult::kHungUp);
   EXPECT_FALSE(Exists(link));
   ClosePort(port);
 
   ASSERT_TRUE(WaitForLink(link));
-  port = Open(link);
-  ASSERT_NE(port, INVALID_PORT);
+  ASSERT_TRUE(Open(port, link));
   SetBaud(port, 19200);
   EXPECT_EQ(Answer(port, SYNC_CODE), "$VER BL 2.04\r\n");
   ClosePort(port);

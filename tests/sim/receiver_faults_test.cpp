@@ -54,7 +54,7 @@ TEST(ReceiverFaults, FloodsRecWaitUntilTheHostSendsTheFrameAgain) {
   SimHost host(WithFaults(faults));
   host.Wake();
   host.Ask(PFLD_VER_CODE);
-  EXPECT_TRUE(SendRecord(host.port, DataRecord(kSfldBase, Pattern(40))));
+  EXPECT_TRUE(SendRecord(host.link, DataRecord(kSfldBase, Pattern(40))));
   const std::vector<uint8_t> frame = [] {
     const RecordPacket packet = DataRecord(kSfldBase, Pattern(40));
     return std::vector<uint8_t>(packet.frame, packet.frame + packet.length);

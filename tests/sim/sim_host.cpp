@@ -14,19 +14,19 @@ constexpr uint32_t kSfldAddress = 0x20000000;
 
 SimHost::SimHost(const ReceiverConfig& config, VirtualTransportOptions options)
     : receiver(config), transport(receiver, options), installed(transport) {
-  port = OpenPort(L"sim", 57600);
+  OpenPort(link, platform::Serial(), L"sim", 57600);
 }
 
 SimHost::~SimHost() {
-  ClosePort(port);
+  ClosePort(link);
 }
 
 void SimHost::Send(const std::vector<uint8_t>& bytes) {
-  if (!bytes.empty()) WriteBlock(port, bytes.data(), bytes.size());
+  if (!bytes.empty()) WriteBlock(link, bytes.data(), bytes.size());
 }
 
 void SimHost::Send(const RecordPacket& packet) {
-  WriteBlock(port, packet.frame, packet.length);
+  WriteBlock(link, packet.frame, packet.length);
 }
 
 std::vector<uint8_t> SimHost::Collect(uint32_t ms) {
@@ -34,9 +34,9 @@ std::vector<uint8_t> SimHost::Collect(uint32_t ms) {
   const uint64_t deadline = transport.NowUs() + uint64_t{ms} * 1000;
   while (transport.NowUs() < deadline) {
     const uint32_t left = static_cast<uint32_t>((deadline - transport.NowUs() + 999) / 1000);
-    if (platform::Serial().WaitReadable(port, left) != platform::WaitResult::kReadable) break;
+    if (platform::Serial().WaitReadable(link.port, left) != platform::WaitResult::kReadable) break;
     uint8_t buffer[256];
-    const long n = platform::Serial().Read(port, buffer, sizeof buffer);
+    const long n = platform::Serial().Read(link.port, buffer, sizeof buffer);
     if (n > 0) bytes.insert(bytes.end(), buffer, buffer + n);
   }
   return bytes;
@@ -50,25 +50,25 @@ std::vector<uint8_t> SimHost::Ask(uint8_t byte, uint32_t ms) {
 void SimHost::Wake() {
   for (uint32_t wakeBaud : {4800u, 57600u}) {
     Baud(wakeBaud);
-    WriteBlock(port, WAKE_SEQUENCE, sizeof WAKE_SEQUENCE);
+    WriteBlock(link, WAKE_SEQUENCE, sizeof WAKE_SEQUENCE);
     Baud(19200);
     for (int i = 0; i < kWakeSyncs; ++i) {
       if (i > 0) platform::SleepMs(kWakeSyncPauseMs);
-      WriteByte(port, SYNC_CODE);
+      WriteByte(link, SYNC_CODE);
     }
   }
   Collect(200);
 }
 
 int SimHost::Record(const RecordPacket& packet, uint32_t ms) {
-  PurgePort(port, PURGE_ALL);
+  PurgePort(link, PURGE_ALL);
   Send(SYNC_CODE);
-  if (!WaitForByte(port, REC_WAIT_CODE)) return -1;
+  if (!WaitForByte(link, REC_WAIT_CODE)) return -1;
   Send(packet);
   const uint64_t deadline = transport.NowUs() + uint64_t{ms} * 1000;
   uint8_t byte = 0;
   while (transport.NowUs() < deadline) {
-    if (!ReadByte(port, byte)) continue;
+    if (!ReadByte(link, byte)) continue;
     if (byte != REC_WAIT_CODE) return byte;
   }
   return -1;
@@ -93,13 +93,13 @@ std::vector<uint8_t> SimHost::Erase(uint32_t start, uint32_t end) {
   Send(SYNC_CODE);
   platform::SleepMs(10);
   Send(ERASE_CODE);
-  WaitForByte(port, SYNC_CODE);
+  WaitForByte(link, SYNC_CODE);
   const int verdict = Record(EraseRecord(start, end));
   std::vector<uint8_t> answers{static_cast<uint8_t>(verdict)};
   if (verdict != SYNC_CODE) return answers;
   // Sector reports until the erase ends, as the loader reads them.
   uint8_t byte = SECTOR_ERASED_CODE;
-  while (byte == SECTOR_ERASED_CODE && ReadByte(port, byte)) answers.push_back(byte);
+  while (byte == SECTOR_ERASED_CODE && ReadByte(link, byte)) answers.push_back(byte);
   return answers;
 }
 

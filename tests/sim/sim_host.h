@@ -19,7 +19,7 @@ class SimHost {
                    VirtualTransportOptions options = {});
   ~SimHost();
 
-  void Baud(uint32_t baud) { SetBaud(port, baud); }
+  void Baud(uint32_t baud) { SetBaud(link, baud); }
   void Send(const std::vector<uint8_t>& bytes);
   void Send(uint8_t byte) { Send(std::vector<uint8_t>{byte}); }
   void Send(const RecordPacket& packet);
@@ -47,7 +47,7 @@ class SimHost {
   Receiver receiver;
   VirtualTransport transport;
   ScopedVirtualTransport installed;
-  PortHandle port = INVALID_PORT;
+  SerialLink link;
 };
 
 // A sealed data record of `data` at `address`.

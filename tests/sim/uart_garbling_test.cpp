@@ -86,8 +86,8 @@ TEST(Garbling, FollowsEveryRateChangeOfEitherSide) {
   // Back at 19200 it is heard, but the host switches away while the answer is on the line.
   host.Baud(19200);
   const size_t before = host.transport.Wire().size();
-  platform::Serial().Write(host.port, &SYNC_CODE, 1);
-  platform::Serial().Configure(host.port, 115200);
+  platform::Serial().Write(host.link.port, &SYNC_CODE, 1);
+  platform::Serial().Configure(host.link.port, 115200);
   const std::vector<uint8_t> heard = host.Collect(100);
   EXPECT_NE(heard, Bytes("$VER BL 2.04\r\n"));
 

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "image/image_objects.h"
 #include "protocol/host_timing.h"
 #include "protocol/link_codes.h"
 #include "tests/support/log_capture.h"
@@ -49,7 +48,7 @@ TEST(EraseProgress, SectorReportsAndTheirEnd) {
     LogCapture log;
     ScriptedLine line;
     SerialLink link;
-    OpenPort(link, L"/dev/ttyFAKE", 115200);
+    OpenPort(link, line, L"/dev/ttyFAKE", 115200);
     // A slow erase: the reports come seconds apart, and the host keeps waiting.
     uint32_t delay = 0;
     for (uint8_t b : c.target) line.Arrive({b}, delay += 3000);
@@ -62,7 +61,7 @@ TEST(EraseProgress, CounterWrapsAtSixteenBits) {
   LogCapture log;
   ScriptedLine line;
   SerialLink link;
-  OpenPort(link, L"/dev/ttyFAKE", 115200);
+  OpenPort(link, line, L"/dev/ttyFAKE", 115200);
   for (int i = 0; i < 65537; ++i) line.ArriveAt(i * 100 * kMs, SECTOR_ERASED_CODE);
   line.ArriveAt(65537 * 100 * kMs, SYNC_CODE);
   EXPECT_TRUE(EraseProgress(link));
@@ -77,7 +76,7 @@ TEST(WakeTarget, WakeSequencesAtBothRatesThenSyncBurstsAtPollRate) {
   LogCapture log;
   ScriptedLine line;
   RunState run;
-  OpenPort(run.link, L"/dev/ttyFAKE", 57600);
+  OpenPort(run.link, line, L"/dev/ttyFAKE", 57600);
   WakeTarget(run);
   EXPECT_EQ(log.Lines(), Lines{"Waiting for target answer at 19200..."});
   const Bytes wake(WAKE_SEQUENCE, WAKE_SEQUENCE + 7);
@@ -110,7 +109,7 @@ TEST(Session, TargetThatNeverAnswersIsPolledAndWokenAgainForever) {
   LogCapture log;
   ScriptedLine line;
   RunState run;
-  OpenPort(run.link, L"/dev/ttyFAKE", 57600);
+  OpenPort(run.link, line, L"/dev/ttyFAKE", 57600);
   line.written.clear();
   line.stopAtUs = 600'000 * kMs;
   EXPECT_THROW(RunSession(run), ScriptedLine::Stop);
@@ -165,7 +164,7 @@ TEST(Session, StrayProtocolBytesForeverStillWakeTheReceiverAgain) {
   LogCapture log;
   ScriptedLine line;
   RunState run;
-  OpenPort(run.link, L"/dev/ttyFAKE", 57600);
+  OpenPort(run.link, line, L"/dev/ttyFAKE", 57600);
   const uint8_t stray[] = {REC_WAIT_CODE, SYNC_CODE, REC_POLL_CODE, '$'};
   size_t next = 0;
   line.onHostByte = [&](uint8_t) { line.Arrive({stray[next++ % 4]}, 5); };

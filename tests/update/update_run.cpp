@@ -7,7 +7,6 @@
 #include <filesystem>
 
 #include "app/run_loader.h"
-#include "image/image_objects.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/serial_driver.h"
@@ -124,9 +123,6 @@ UpdateRun RunUpdate(const TempDir& dir, const sim::ReceiverConfig& config, const
     run.log = SplitLines(ReadFile(log));
     run.virtualSeconds = static_cast<double>(transport.NowNs()) / 1e9;
   }
-  FirmwareImage().Close();
-  SfldReader().Close();
-  PfldMode = false;
   platform::OverrideModuleFileName(nullptr);
   if (previousTmp.empty()) {
     unsetenv("TMPDIR");

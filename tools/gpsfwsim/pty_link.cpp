@@ -12,7 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "platform/termios_line_settings.h"
+#include "platform/posix/termios_line_settings.h"
 
 namespace gpsfw::simtool {
 namespace {
