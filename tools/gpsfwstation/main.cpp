@@ -10,16 +10,16 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "tools/gpsfwstation/cli/record_commands.h"
+#include "tools/gpsfwstation/cli/serve_command.h"
+#include "tools/gpsfwstation/console/summary.h"
 #include "tools/gpsfwstation/http/dashboard_server.h"
 #include "tools/gpsfwstation/http/dashboard_view.h"
 #include "tools/gpsfwstation/http/history_reader.h"
-#include "tools/gpsfwstation/image_check.h"
 #include "tools/gpsfwstation/record/utc_time.h"
-#include "tools/gpsfwstation/record_commands.h"
-#include "tools/gpsfwstation/serve_command.h"
-#include "tools/gpsfwstation/station.h"
-#include "tools/gpsfwstation/station_record.h"
-#include "tools/gpsfwstation/summary.h"
+#include "tools/gpsfwstation/run/image_check.h"
+#include "tools/gpsfwstation/run/station.h"
+#include "tools/gpsfwstation/run/station_record.h"
 
 namespace gpsfw::station {
 namespace {

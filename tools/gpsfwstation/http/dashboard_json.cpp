@@ -2,10 +2,10 @@
 
 #include <fstream>
 
+#include "tools/gpsfwstation/console/text_format.h"
 #include "tools/gpsfwstation/record/row_json.h"
-#include "tools/gpsfwstation/text_format.h"
-#include "tools/gpsfwstation/unit.h"
-#include "tools/gpsfwstation/unit_row.h"
+#include "tools/gpsfwstation/run/unit.h"
+#include "tools/gpsfwstation/run/unit_row.h"
 
 namespace gpsfw::station {
 namespace {
