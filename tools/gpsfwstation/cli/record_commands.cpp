@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "tools/gpsfwstation/cli/option_table.h"
 #include "tools/gpsfwstation/cli/station_options.h"
 #include "tools/gpsfwstation/record/record_store.h"
 #include "tools/gpsfwstation/record/row_json.h"
@@ -33,16 +34,6 @@ std::string DefaultDb() {
   const char* env = std::getenv("GPSFW_STATION_DB");
   return env != nullptr && *env != '\0' ? env : "gpsfwstation.db";
 }
-
-struct Args {
-  std::vector<std::string> list;
-  size_t next = 0;
-  bool More() const { return next < list.size(); }
-  std::string Value(const std::string& option) {
-    if (next >= list.size()) throw UsageError(option + " needs a value");
-    return list[next++];
-  }
-};
 
 std::string Seconds(double s) {
   char text[32];
@@ -105,40 +96,70 @@ std::unique_ptr<record::RecordStore> Open(const std::string& db) {
   return store;
 }
 
-int History(Args& a) {
+// What `history` was asked for.
+struct HistoryRequest {
   record::HistoryFilter filter;
   std::string db = DefaultDb(), unit, format;
-  while (a.More()) {
-    const std::string arg = a.list[a.next++];
-    if (arg == "--db")
-      db = a.Value(arg);
-    else if (arg == "--since")
-      filter.since = a.Value(arg);
-    else if (arg == "--until")
-      filter.until = a.Value(arg);
-    else if (arg == "--port")
-      filter.port = a.Value(arg);
-    else if (arg == "--result")
-      filter.result = a.Value(arg);
-    else if (arg == "--image")
-      filter.image = a.Value(arg);
-    else if (arg == "--unit")
-      unit = a.Value(arg);
-    else if (arg == "--csv" || arg == "--json")
-      format = arg;
-    else if (arg == "--limit") {
-      const std::string n = a.Value(arg);
-      if (n.empty() || n.size() > 9 || n.find_first_not_of("0123456789") != std::string::npos) {
-        throw UsageError("--limit needs a count, not '" + n + "'");
-      }
-      filter.limit = std::stoi(n);
-    } else if (arg == "-h" || arg == "--help") {
-      std::cout << kHistoryUsage;
-      return kExitOk;
-    } else {
-      throw UsageError("history: unknown option " + arg);
-    }
+  bool help = false;
+};
+
+int Limit(const std::string& n) {
+  if (n.empty() || n.size() > 9 || n.find_first_not_of("0123456789") != std::string::npos) {
+    throw UsageError("--limit needs a count, not '" + n + "'");
   }
+  return std::stoi(n);
+}
+
+// Sets a text field (or an optional one) from an option's value.
+template <typename Field>
+OptionRow Into(std::vector<std::string> names, Field& field) {
+  return {std::move(names), true,
+          [&field](const std::string&, const std::string& value) { field = value; }};
+}
+
+// A command's --help: answered at once, whatever follows.
+OptionRow Help(bool& help) {
+  return {{"-h", "--help"},
+          false,
+          [&help](const std::string&, const std::string&) { help = true; },
+          true};
+}
+
+void Refuse(const std::string& command, const std::string& arg) {
+  throw UsageError(command + ": unknown option " + arg);
+}
+
+HistoryRequest ParseHistory(const std::vector<std::string>& args) {
+  HistoryRequest r;
+  const std::vector<OptionRow> table = {
+      Into({"--db"}, r.db),
+      Into({"--since"}, r.filter.since),
+      Into({"--until"}, r.filter.until),
+      Into({"--port"}, r.filter.port),
+      Into({"--result"}, r.filter.result),
+      Into({"--image"}, r.filter.image),
+      Into({"--unit"}, r.unit),
+      {{"--csv", "--json"},
+       false,
+       [&r](const std::string& option, const std::string&) { r.format = option; }},
+      {{"--limit"},
+       true,
+       [&r](const std::string&, const std::string& value) { r.filter.limit = Limit(value); }},
+      Help(r.help)};
+  ParseOptions(args, table, [](const std::string& arg) { Refuse("history", arg); });
+  return r;
+}
+
+int History(const std::vector<std::string>& args) {
+  const HistoryRequest request = ParseHistory(args);
+  if (request.help) {
+    std::cout << kHistoryUsage;
+    return kExitOk;
+  }
+  const std::string& db = request.db;
+  const std::string& unit = request.unit;
+  const std::string& format = request.format;
+  const record::HistoryFilter& filter = request.filter;
   auto store = Open(db);
   if (store == nullptr) return kExitFailed;
   std::string error;
@@ -180,31 +201,26 @@ std::string Reasons(const record::StatsRow& s) {
   return text.empty() ? "-" : text;
 }
 
-int Stats(Args& a) {
+record::StatsBy By(const std::string& what) {
+  if (what == "port") return record::StatsBy::kPort;
+  if (what == "day") return record::StatsBy::kDay;
+  if (what == "image") return record::StatsBy::kImage;
+  if (what == "station") return record::StatsBy::kStation;
+  throw UsageError("--by takes port, day, image or station, not '" + what + "'");
+}
+
+int Stats(const std::vector<std::string>& args) {
   std::string db = DefaultDb();
   record::StatsBy by = record::StatsBy::kPort;
-  while (a.More()) {
-    const std::string arg = a.list[a.next++];
-    if (arg == "--db") {
-      db = a.Value(arg);
-    } else if (arg == "--by") {
-      const std::string what = a.Value(arg);
-      if (what == "port")
-        by = record::StatsBy::kPort;
-      else if (what == "day")
-        by = record::StatsBy::kDay;
-      else if (what == "image")
-        by = record::StatsBy::kImage;
-      else if (what == "station")
-        by = record::StatsBy::kStation;
-      else
-        throw UsageError("--by takes port, day, image or station, not '" + what + "'");
-    } else if (arg == "-h" || arg == "--help") {
-      std::cout << kStatsUsage;
-      return kExitOk;
-    } else {
-      throw UsageError("stats: unknown option " + arg);
-    }
+  bool help = false;
+  const std::vector<OptionRow> table = {
+      Into({"--db"}, db),
+      {{"--by"}, true, [&by](const std::string&, const std::string& value) { by = By(value); }},
+      Help(help)};
+  ParseOptions(args, table, [](const std::string& arg) { Refuse("stats", arg); });
+  if (help) {
+    std::cout << kStatsUsage;
+    return kExitOk;
   }
   auto store = Open(db);
   if (store == nullptr) return kExitFailed;
@@ -224,10 +240,10 @@ int Stats(Args& a) {
   return kExitOk;
 }
 
-int Guarded(int (*command)(Args&), const std::vector<std::string>& args, const char* usage) {
-  Args a{args};
+int Guarded(int (*command)(const std::vector<std::string>&), const std::vector<std::string>& args,
+            const char* usage) {
   try {
-    return command(a);
+    return command(args);
   } catch (const UsageError& e) {
     std::cerr << "gpsfwstation: " << e.what() << "\n" << usage;
     return kExitUsage;

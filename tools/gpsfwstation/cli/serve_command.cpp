@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "tools/gpsfwstation/cli/option_table.h"
 #include "tools/gpsfwstation/cli/station_options.h"
 #include "tools/gpsfwstation/http/dashboard_server.h"
 #include "tools/gpsfwstation/http/history_reader.h"
@@ -26,29 +27,34 @@ constexpr const char* kServeUsage =
     "PostgreSQL connection string. An address beyond loopback needs a token (also from\n"
     "$GPSFW_HTTP_TOKEN). Runs until SIGINT or SIGTERM.\n";
 
-StationOptions ParseServe(const std::vector<std::string>& args) {
-  StationOptions options;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "-h" || arg == "--help") {
-      options.help = true;
-      continue;
-    }
-    if (arg != "--db" && arg != "--http" && arg != "--http-token") {
-      throw UsageError("serve: unknown argument " + arg);
-    }
-    if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
-    const std::string& value = args[++i];
-    (arg == "--db" ? options.db : arg == "--http" ? options.http : options.httpToken) = value;
-  }
+// What `serve` is given: where the record is, where to listen, and the token.
+struct ServeOptions {
+  std::string db, http, httpToken;
+  bool help = false;
+};
+
+ServeOptions ParseServe(const std::vector<std::string>& args) {
+  ServeOptions options;
+  const auto into = [](std::string& field) {
+    return [&field](const std::string&, const std::string& value) { field = value; };
+  };
+  const std::vector<OptionRow> table = {
+      {{"-h", "--help"},
+       false,
+       [&options](const std::string&, const std::string&) { options.help = true; }},
+      {{"--db"}, true, into(options.db)},
+      {{"--http"}, true, into(options.http)},
+      {{"--http-token"}, true, into(options.httpToken)}};
+  ParseOptions(args, table,
+               [](const std::string& arg) { throw UsageError("serve: unknown argument " + arg); });
   if (options.help) return options;
   if (options.db.empty()) throw UsageError("serve needs --db WHERE");
   if (options.http.empty()) throw UsageError("serve needs --http ADDR:PORT");
-  CheckHttp(options);
+  CheckHttp(options.http, options.httpToken);
   return options;
 }
 
-int Serve(const StationOptions& options) {
+int Serve(const ServeOptions& options) {
   std::string error;
   // Found missing or unreadable at once, rather than as an empty page.
   if (record::OpenRecordForReading(options.db, error) == nullptr) {
@@ -80,7 +86,7 @@ int Serve(const StationOptions& options) {
 }  // namespace
 
 int RunServeCommand(const std::vector<std::string>& args) {
-  StationOptions options;
+  ServeOptions options;
   try {
     options = ParseServe(args);
   } catch (const UsageError& e) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "tools/gpsfwstation/cli/option_table.h"
 #include "tools/gpsfwstation/cli/station_config.h"
 #include "tools/gpsfwstation/http/http_address.h"
 #include "tools/gpsfwstation/http/http_token.h"
@@ -34,88 +35,79 @@ std::string Sha256Text(const std::string& option, std::string text) {
   return text;
 }
 
-class Parser {
- public:
-  explicit Parser(const std::vector<std::string>& args) : args_(args) {}
+// Sets a text field of the options from an option's value.
+OptionRow Text(std::vector<std::string> names, std::string StationOptions::*field,
+               StationOptions& options) {
+  return {std::move(names), true, [&options, field](const std::string&, const std::string& value) {
+            options.*field = value;
+          }};
+}
 
-  StationOptions Run() {
-    while (next_ < args_.size()) Take(args_[next_++]);
-    return options_;
-  }
+OptionRow Flag(std::vector<std::string> names, bool StationOptions::*field,
+               StationOptions& options) {
+  return {std::move(names), false,
+          [&options, field](const std::string&, const std::string&) { options.*field = true; }};
+}
 
- private:
-  std::string Value(const std::string& option) {
-    if (next_ >= args_.size()) throw UsageError(option + " needs a value");
-    return args_[next_++];
-  }
+OptionRow Seconds(std::string name, double StationOptions::*field, bool zeroAllowed,
+                  StationOptions& options) {
+  return {{std::move(name)},
+          true,
+          [&options, field, zeroAllowed](const std::string& option, const std::string& value) {
+            options.*field = ParseSeconds(option, value, zeroAllowed);
+          }};
+}
 
-  bool Flag(const std::string& arg) {
-    if (arg == "-h" || arg == "--help") return options_.help = true;
-    if (arg == "--version") return options_.version = true;
-    if (arg == "--watch") return options_.watch = true;
-    if (arg == "--plain") return options_.plain = true;
-    return false;
-  }
+// The run's options, one row each.
+std::vector<OptionRow> StationTable(StationOptions& o) {
+  using S = StationOptions;
+  return {Flag({"-h", "--help"}, &S::help, o),
+          Flag({"--version"}, &S::version, o),
+          Flag({"--watch"}, &S::watch, o),
+          Flag({"--plain"}, &S::plain, o),
+          Text({"-i", "--image"}, &S::image, o),
+          {{"--ports"},
+           true,
+           [&o](const std::string&, const std::string& value) { o.patterns.push_back(value); }},
+          Text({"--log-dir"}, &S::logDir, o),
+          Text({"--report"}, &S::report, o),
+          Text({"--loader"}, &S::loader, o),
+          Text({"--db"}, &S::db, o),
+          Text({"--operator"}, &S::operatorName, o),
+          {{"--expect-sha256"},
+           true,
+           [&o](const std::string& option, const std::string& value) {
+             o.expectSha256 = Sha256Text(option, value);
+           }},
+          Text({"--http"}, &S::http, o),
+          Text({"--http-token"}, &S::httpToken, o),
+          Seconds("--unit-timeout", &S::unitTimeoutSeconds, false, o),
+          Seconds("--settle", &S::settleSeconds, true, o)};
+}
 
-  bool WithValue(const std::string& arg) {
-    if (arg == "-i" || arg == "--image") {
-      options_.image = Value(arg);
-    } else if (arg == "--ports") {
-      options_.patterns.push_back(Value(arg));
-    } else if (arg == "--log-dir") {
-      options_.logDir = Value(arg);
-    } else if (arg == "--report") {
-      options_.report = Value(arg);
-    } else if (arg == "--loader") {
-      options_.loader = Value(arg);
-    } else if (arg == "--db") {
-      options_.db = Value(arg);
-    } else if (arg == "--operator") {
-      options_.operatorName = Value(arg);
-    } else if (arg == "--expect-sha256") {
-      options_.expectSha256 = Sha256Text(arg, Value(arg));
-    } else if (arg == "--http") {
-      options_.http = Value(arg);
-    } else if (arg == "--http-token") {
-      options_.httpToken = Value(arg);
-    } else if (arg == "--unit-timeout") {
-      options_.unitTimeoutSeconds = ParseSeconds(arg, Value(arg), false);
-    } else if (arg == "--settle") {
-      options_.settleSeconds = ParseSeconds(arg, Value(arg), true);
-    } else {
-      return false;
-    }
-    return true;
-  }
-
-  void Take(const std::string& arg) {
-    if (Flag(arg) || WithValue(arg)) return;
-    if (arg.size() > 1 && arg[0] == '-') throw UsageError("unknown option " + arg);
-    if (arg.empty()) throw UsageError("an empty port name");
-    options_.ports.push_back(arg);
-  }
-
-  const std::vector<std::string>& args_;
-  size_t next_ = 0;
-  StationOptions options_;
-};
+// What no row names is a port, unless it looks like an option.
+void TakePort(StationOptions& options, const std::string& arg) {
+  if (arg.size() > 1 && arg[0] == '-') throw UsageError("unknown option " + arg);
+  if (arg.empty()) throw UsageError("an empty port name");
+  options.ports.push_back(arg);
+}
 
 }  // namespace
 
-void CheckHttp(StationOptions& options) {
-  if (options.httpToken.empty()) {
+void CheckHttp(const std::string& http, std::string& httpToken) {
+  if (httpToken.empty()) {
     const char* token = std::getenv("GPSFW_HTTP_TOKEN");
-    if (token != nullptr) options.httpToken = token;
+    if (token != nullptr) httpToken = token;
   }
-  if (options.http.empty()) return;
+  if (http.empty()) return;
   // Anyone on the network could watch the line, and read its logs: only with a token.
-  if (!ParseHttpAddress(options.http).loopback && options.httpToken.empty()) {
-    throw UsageError("--http " + options.http +
+  if (!ParseHttpAddress(http).loopback && httpToken.empty()) {
+    throw UsageError("--http " + http +
                      " listens beyond this machine: give --http-token TOKEN (or set "
                      "GPSFW_HTTP_TOKEN)");
   }
-  if (!options.httpToken.empty() && !TokenProblem(options.httpToken).empty()) {
-    throw UsageError(TokenProblem(options.httpToken) + " (--http-token or GPSFW_HTTP_TOKEN)");
+  if (!httpToken.empty() && !TokenProblem(httpToken).empty()) {
+    throw UsageError(TokenProblem(httpToken) + " (--http-token or GPSFW_HTTP_TOKEN)");
   }
 }
 
@@ -127,13 +119,15 @@ void CheckTogether(StationOptions& options) {
   if (options.ports.empty() && options.patterns.empty()) {
     throw UsageError("no port: name ports, or give --ports GLOB");
   }
-  CheckHttp(options);
+  CheckHttp(options.http, options.httpToken);
 }
 
 }  // namespace
 
 StationOptions ParseStationOptions(const std::vector<std::string>& args) {
-  StationOptions options = Parser(WithConfig(args)).Run();
+  StationOptions options;
+  ParseOptions(WithConfig(args), StationTable(options),
+               [&options](const std::string& arg) { TakePort(options, arg); });
   if (!options.help && !options.version) CheckTogether(options);
   return options;
 }

@@ -46,6 +46,6 @@ StationOptions ParseStationOptions(const std::vector<std::string>& args);
 const char* UsageText();
 // Takes the dashboard's token from the environment when not given, and refuses an address
 // beyond loopback without one. Throws UsageError.
-void CheckHttp(StationOptions& options);
+void CheckHttp(const std::string& http, std::string& httpToken);
 
 }  // namespace gpsfw::station
