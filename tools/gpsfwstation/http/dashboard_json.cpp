@@ -1,4 +1,5 @@
 #include "tools/gpsfwstation/http/dashboard_json.h"
+#include "tools/gpsfwstation/record/path_name.h"
 
 #include <fstream>
 
@@ -23,11 +24,6 @@ int FailedOf(const record::StatsRow& row) {
   int failed = 0;
   for (const auto& reason : row.reasons) failed += reason.second;
   return failed;
-}
-
-std::string BaseName(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 ordered_json UnitJson(const Unit& unit, const LogTails& tails, Clock::time_point now) {
@@ -80,7 +76,7 @@ ordered_json StateJson(const Board& board, const DashboardInfo& info, const LogT
             {"imageChanged", board.imageChanged},
             {"recordUnkept", board.recordUnkept}}},
           {"image",
-           {{"name", record::CleanText(BaseName(board.image.path))},
+           {{"name", record::CleanText(record::BaseName(board.image.path))},
             {"path", record::CleanText(board.image.path)},
             {"size", board.image.size},
             {"crc32", Crc32Text(board.image.crc32)},
@@ -135,7 +131,7 @@ ordered_json HistoryJson(const std::vector<record::UpdateRow>& rows,
                     {"start", r.startUtc},
                     {"end", r.endUtc},
                     {"seconds", r.durationSeconds},
-                    {"image", record::CleanText(BaseName(r.imagePath))},
+                    {"image", record::CleanText(record::BaseName(r.imagePath))},
                     {"sha256", r.imageSha256},
                     {"bootLoader", record::CleanText(r.identity.bootLoader)},
                     {"sfld", record::CleanText(r.identity.sfld)},

@@ -1,4 +1,5 @@
 #include "tools/gpsfwstation/run/image_check.h"
+#include "tools/gpsfwstation/record/path_name.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -44,8 +45,7 @@ class Snapshot {
  public:
   Snapshot(const std::string& dir, const std::string& image) {
     if (dir.empty()) return;
-    const size_t slash = image.find_last_of('/');
-    path_ = dir + "/" + (slash == std::string::npos ? image : image.substr(slash + 1));
+    path_ = dir + "/" + record::BaseName(image);
     fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd_ < 0) throw std::runtime_error("cannot copy the image to " + path_);
   }

@@ -1,4 +1,5 @@
 #include "tools/gpsfwstation/run/port_watch.h"
+#include "tools/gpsfwstation/record/path_name.h"
 
 #include <algorithm>
 #include <cctype>
@@ -84,7 +85,7 @@ PortWatch::PortWatch(std::vector<std::string> patterns) {
   for (std::string& glob : patterns) {
     Pattern pattern;
     pattern.folder = FolderOf(glob);
-    pattern.name = glob.substr(glob.rfind('/') == std::string::npos ? 0 : glob.rfind('/') + 1);
+    pattern.name = record::BaseName(glob);
     pattern.glob = std::move(glob);
     patterns_.push_back(std::move(pattern));
   }
