@@ -47,12 +47,12 @@ ordered_json UnitJson(const Unit& unit, const LogTails& tails, Clock::time_point
       {"phase", ended ? LastPhase(unit) : unit.progress.phase},
       {"percent", ended ? -1 : unit.progress.Percent()},
       {"rate", ended ? 0.0 : unit.progress.Rate()},
-      {"secondsLeft", ended ? -1.0 : unit.progress.SecondsLeft()},
+      {"seconds_left", ended ? -1.0 : unit.progress.SecondsLeft()},
       {"retries", unit.progress.retries},
       {"wakes", unit.progress.wakes},
       {"seconds", unit.Seconds(now)},
       {"result", ResultKey(unit.result)},
-      {"resultText", ResultText(unit.result)},
+      {"result_text", ResultText(unit.result)},
       {"reason", ended && unit.result != Result::kCompleted ? record::CleanText(FailureReason(unit))
                                                             : std::string()},
       {"code", ended ? ordered_json(LoaderReturnCode(unit)) : ordered_json()},
@@ -73,8 +73,8 @@ ordered_json StateJson(const Board& board, const DashboardInfo& info, const LogT
             {"started", info.started},
             {"elapsed", std::chrono::duration<double>(now - board.start).count()},
             {"stopping", board.stopping},
-            {"imageChanged", board.imageChanged},
-            {"recordUnkept", board.recordUnkept}}},
+            {"image_changed", board.imageChanged},
+            {"record_unkept", board.recordUnkept}}},
           {"image",
            {{"name", record::CleanText(record::BaseName(board.image.path))},
             {"path", record::CleanText(board.image.path)},
@@ -106,7 +106,8 @@ ordered_json ServeStateJson(const DashboardInfo& info, double elapsed,
             {"started", info.started},
             {"elapsed", elapsed},
             {"stopping", false},
-            {"imageChanged", false}}},
+            {"image_changed", false},
+            {"record_unkept", 0}}},
           {"image", nullptr},
           {"totals",
            {{"completed", completed},
@@ -133,7 +134,7 @@ ordered_json HistoryJson(const std::vector<record::UpdateRow>& rows,
                     {"seconds", r.durationSeconds},
                     {"image", record::CleanText(record::BaseName(r.imagePath))},
                     {"sha256", r.imageSha256},
-                    {"bootLoader", record::CleanText(r.identity.bootLoader)},
+                    {"boot_loader", record::CleanText(r.identity.bootLoader)},
                     {"sfld", record::CleanText(r.identity.sfld)},
                     {"retries", r.retries},
                     {"wakes", r.wakes},
@@ -146,7 +147,7 @@ ordered_json HistoryJson(const std::vector<record::UpdateRow>& rows,
                      {"failed", p.failed},
                      {"yield", Yield(p.completed, p.failed)}});
   }
-  return {{"source", source}, {"rows", list}, {"perPort", ports}};
+  return {{"source", source}, {"rows", list}, {"per_port", ports}};
 }
 
 std::vector<PortYield> YieldOf(const std::vector<record::UpdateRow>& rows) {
