@@ -41,12 +41,12 @@ function unitAt(i, now) {
     phase: 'waking',
     percent: -1,
     rate: -1,
-    secondsLeft: -1,
+    seconds_left: -1,
     retries: 0,
     wakes: 1,
     seconds: Math.max(0, t),
     result: 'running',
-    resultText: 'running',
+    result_text: 'running',
     reason: '',
     code: null,
     log: [],
@@ -57,7 +57,7 @@ function unitAt(i, now) {
     unit.phase = 'waking';
   else if (t < 5)
     Object.assign(
-        unit, {phase: 'sfld_upload', percent: ((t - 2) / 3) * 100, rate: 1900, secondsLeft: 5 - t});
+        unit, {phase: 'sfld_upload', percent: ((t - 2) / 3) * 100, rate: 1900, seconds_left: 5 - t});
   else if (t < 6)
     unit.phase = 'erasing';
   else if (failing && t < 9)
@@ -65,7 +65,7 @@ function unitAt(i, now) {
       phase: 'programming',
       percent: ((t - 6) / 8) * 30,
       rate: 11200,
-      secondsLeft: 14 - t,
+      seconds_left: 14 - t,
       retries: Math.floor(t - 6)
     });
   else if (failing) {
@@ -73,7 +73,7 @@ function unitAt(i, now) {
       phase: 'programming',
       percent: -1,
       result: 'failed',
-      resultText: 'failed',
+      result_text: 'failed',
       seconds: 9,
       code: 4,
       reason: 'the receiver refused record 0 (0x81) three times </pre><b>bold?</b>',
@@ -86,12 +86,12 @@ function unitAt(i, now) {
   } else if (t < 14)
     Object.assign(
         unit,
-        {phase: 'programming', percent: ((t - 6) / 8) * 100, rate: 11400.5, secondsLeft: 14 - t});
+        {phase: 'programming', percent: ((t - 6) / 8) * 100, rate: 11400.5, seconds_left: 14 - t});
   else
     Object.assign(unit, {
       phase: 'done',
       result: 'completed',
-      resultText: 'completed',
+      result_text: 'completed',
       seconds: 14,
       code: 0,
       log: ['done']
@@ -117,7 +117,7 @@ function state() {
         seconds: u.seconds,
         image: 'fw.bin',
         sha256: 'ab'.repeat(32),
-        bootLoader: 'BL 2.04',
+        boot_loader: 'BL 2.04',
         sfld: 'SFLD 1.10',
         retries: u.retries,
         wakes: 1,
@@ -136,7 +136,7 @@ function state() {
       started: new Date(started).toISOString(),
       elapsed: (now - started) / 1000,
       stopping: false,
-      imageChanged: false
+      image_changed: false
     },
     image: {
       name: 'fw.bin',
@@ -168,7 +168,7 @@ function historyJson() {
                         };
                       })
                       .filter((p) => p.completed + p.failed > 0);
-  return {source: 'this run', rows: history.slice(0, 50), perPort};
+  return {source: 'this run', rows: history.slice(0, 50), per_port: perPort};
 }
 
 const types = {

@@ -35,7 +35,7 @@ TEST(DashboardYield, CountsEndedUnitsOnly) {
   const std::vector<PortYield> fromRecord = YieldOf(record::StatsOf(rows, record::StatsBy::kPort));
   const std::vector<PortYield> fromRun = YieldOf(rows);
   for (const auto& [source, perPort] : {std::pair{"record", fromRecord}, {"run", fromRun}}) {
-    const nlohmann::ordered_json json = HistoryJson({}, perPort, source)["perPort"];
+    const nlohmann::ordered_json json = HistoryJson({}, perPort, source)["per_port"];
     for (const auto& port : json) {
       const std::string name = port["port"];
       const bool ended = want.at(name).completed + want.at(name).failed > 0;

@@ -103,7 +103,7 @@ TEST(DashboardServer, ServesTheLatestStateAndHistory) {
   EXPECT_EQ(state.Field("Content-Type"), "application/json");
   EXPECT_EQ(state.Field("Cache-Control"), "no-store");
   const HttpReply history = dashboard.Get("/api/history");
-  EXPECT_EQ(history.body, R"({"source":"this run","rows":[],"perPort":[]})");
+  EXPECT_EQ(history.body, R"({"source":"this run","rows":[],"per_port":[]})");
   // Nothing on the page changes anything.
   const HttpReply post = test::Exchange(
       dashboard.server->Port(),

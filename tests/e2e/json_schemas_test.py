@@ -2,11 +2,11 @@
 """Every JSON document the programs print is checked against its schema in docs/schema/.
 
 The documents come from real runs: an update of a simulated receiver through a station with
-a report and a record, a direct update with --events and --state, --check, --list-ports,
---show-state and the record's history. A key renamed in a program and not in its schema (or
+a report, a record and its dashboard, a direct update with --events and --state, --check,
+--list-ports, --show-state, the record's history and the dashboard of `serve`. A key renamed in a program and not in its schema (or
 the other way round) fails here.
 
-Usage: json_schemas_test.py BIN_DIR SOURCE_DIR
+Usage: json_schemas_test.py BIN_DIR SOURCE_DIR [dashboard]
 """
 import json
 import os
@@ -14,10 +14,13 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
 
 import jsonschema
 
 BIN, SOURCE = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+# A station built without a web server has no dashboard to fetch.
+DASHBOARD = sys.argv[3:] == ["dashboard"]
 SCHEMAS = os.path.join(SOURCE, "docs", "schema")
 failures = []
 
@@ -70,6 +73,73 @@ def start_receivers(work, image, count):
     return sim, links
 
 
+# Straight to the loopback dashboard, whatever proxy the environment names.
+OPENER = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+
+
+def fetch(url):
+    with OPENER.open(url, timeout=10) as answer:
+        return json.loads(answer.read().decode("utf-8"))
+
+
+def dashboard_url(process):
+    """The address the program says its dashboard is at (it chose a free port)."""
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        line = process.stderr.readline().decode(errors="replace")
+        if not line and process.poll() is not None:
+            break
+        if "dashboard at " in line:
+            return line.split("dashboard at ", 1)[1].strip()
+    process.kill()
+    sys.exit("no dashboard address on standard error")
+
+
+def watch_dashboard(args, cwd, until_rows=None):
+    """Every distinct /api/state and /api/history the dashboard answers while the program runs
+    (a station: until it ends; serve: until its history has `until_rows` rows, then stopped)."""
+    process = subprocess.Popen(args, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    seen = {"state": [], "history": []}
+    try:
+        url = dashboard_url(process)
+        deadline = time.monotonic() + 120
+        while process.poll() is None and time.monotonic() < deadline:
+            try:
+                for name in seen:
+                    document = fetch(f"{url}api/{name}")
+                    if document not in seen[name]:
+                        seen[name].append(document)
+            except (OSError, ValueError):
+                continue  # the station ended between two requests
+            if until_rows is not None and len(seen["history"][-1]["rows"]) >= until_rows:
+                break
+            time.sleep(0.05)
+    finally:
+        process.terminate()
+        process.wait(timeout=30)
+        process.stderr.close()
+    seen["status"] = process.returncode
+    if not seen["state"] or not seen["history"]:
+        failures.append(f"{args[0]}: no dashboard document was fetched")
+    return seen
+
+
+def check_dashboard(seen, what):
+    for number, state in enumerate(seen["state"], 1):
+        check("dashboard-state.schema.json", state, f"{what}: /api/state {number}")
+    for number, history in enumerate(seen["history"], 1):
+        check("dashboard-history.schema.json", history, f"{what}: /api/history {number}")
+
+
+def check_station_dashboards(dashboard, record, work):
+    check_dashboard(dashboard, "the station's dashboard")
+    if not any(u["result"] == "running" for d in dashboard["state"] for u in d["units"]):
+        failures.append("the station's dashboard never showed its unit running")
+    served = watch_dashboard([f"{BIN}/gpsfwstation", "serve", "--db", record, "--http",
+                              "127.0.0.1:0"], work, until_rows=1)
+    check_dashboard(served, "serve's dashboard")
+
+
 def main():
     with tempfile.TemporaryDirectory(prefix="gpsfw-schemas-") as work:
         parts = os.path.join(work, "parts")
@@ -102,8 +172,14 @@ def main():
 
             report = os.path.join(work, "report.json")
             record = os.path.join(work, "record.db")
-            run([f"{BIN}/gpsfwstation", "-i", image, "--plain", "--log-dir", work, "--report",
-                 report, "--db", record, links[1]], cwd=work)
+            station = [f"{BIN}/gpsfwstation", "-i", image, "--plain", "--log-dir", work,
+                       "--report", report, "--db", record, links[1]]
+            if DASHBOARD:
+                dashboard = watch_dashboard(station + ["--http", "127.0.0.1:0"], work)
+                if dashboard["status"] != 0:
+                    sys.exit(f"the station ended with {dashboard['status']}")
+            else:
+                run(station, cwd=work)
         finally:
             sim.kill()
             sim.wait()
@@ -114,6 +190,8 @@ def main():
         unit = json.loads(run([f"{BIN}/gpsfwstation", "history", "--db", record, "--unit",
                                history[0]["id"], "--json"]))
         check("history-row.schema.json", unit, "history --unit --json")
+        if DASHBOARD:
+            check_station_dashboards(dashboard, record, work)
 
     if failures:
         print("\n".join(failures), file=sys.stderr)

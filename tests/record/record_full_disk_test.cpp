@@ -11,7 +11,7 @@
 #include "tests/station/station_harness.h"
 #include "tests/support/sample_images.h"
 #include "tools/gpsfwstation/record/record_store.h"
-#include "tools/gpsfwstation/unit_row.h"
+#include "tools/gpsfwstation/run/unit_row.h"
 
 namespace gpsfw::test {
 namespace {

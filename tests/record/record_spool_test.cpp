@@ -10,8 +10,8 @@
 #include "tools/gpsfwstation/record/record_store.h"
 #include "tools/gpsfwstation/record/record_writer.h"
 #include "tools/gpsfwstation/record/row_json.h"
-#include "tools/gpsfwstation/station_record.h"
-#include "tools/gpsfwstation/unit_row.h"
+#include "tools/gpsfwstation/run/station_record.h"
+#include "tools/gpsfwstation/run/unit_row.h"
 
 namespace gpsfw::test {
 namespace {

@@ -2,8 +2,8 @@
 // counts stay.
 #include <gtest/gtest.h>
 
-#include "tools/gpsfwstation/board.h"
-#include "tools/gpsfwstation/summary.h"
+#include "tools/gpsfwstation/console/summary.h"
+#include "tools/gpsfwstation/run/board.h"
 
 namespace gpsfw::station {
 namespace {

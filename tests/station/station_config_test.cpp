@@ -7,9 +7,9 @@
 
 #include "tests/support/log_capture.h"
 #include "tests/support/scoped_env.h"
+#include "tools/gpsfwstation/cli/station_config.h"
+#include "tools/gpsfwstation/cli/station_options.h"
 #include "tools/gpsfwstation/http/http_address.h"
-#include "tools/gpsfwstation/station_config.h"
-#include "tools/gpsfwstation/station_options.h"
 
 namespace gpsfw::station {
 namespace {

@@ -10,8 +10,8 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/sample_images.h"
 #include "tests/support/scoped_env.h"
-#include "tools/gpsfwstation/running_notes.h"
-#include "tools/gpsfwstation/unit_files.h"
+#include "tools/gpsfwstation/run/running_notes.h"
+#include "tools/gpsfwstation/run/unit_files.h"
 
 namespace gpsfw::test {
 namespace {

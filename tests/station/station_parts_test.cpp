@@ -10,12 +10,12 @@
 
 #include "image/image_digest.h"
 #include "tests/support/log_capture.h"
-#include "tools/gpsfwstation/image_check.h"
-#include "tools/gpsfwstation/live_table.h"
-#include "tools/gpsfwstation/port_watch.h"
-#include "tools/gpsfwstation/station_options.h"
-#include "tools/gpsfwstation/text_format.h"
-#include "tools/gpsfwstation/unit_files.h"
+#include "tools/gpsfwstation/cli/station_options.h"
+#include "tools/gpsfwstation/console/live_table.h"
+#include "tools/gpsfwstation/console/text_format.h"
+#include "tools/gpsfwstation/run/image_check.h"
+#include "tools/gpsfwstation/run/port_watch.h"
+#include "tools/gpsfwstation/run/unit_files.h"
 
 namespace gpsfw::station {
 namespace {

@@ -9,9 +9,9 @@
 
 #include "tests/support/log_capture.h"
 #include "tests/support/process.h"
-#include "tools/gpsfwstation/port_identity.h"
-#include "tools/gpsfwstation/station_options.h"
-#include "tools/gpsfwstation/summary.h"
+#include "tools/gpsfwstation/cli/station_options.h"
+#include "tools/gpsfwstation/console/summary.h"
+#include "tools/gpsfwstation/run/port_identity.h"
 
 namespace gpsfw::station {
 namespace {

@@ -19,7 +19,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/process.h"
 #include "tests/support/sample_images.h"
-#include "tools/gpsfwstation/unit_files.h"
+#include "tools/gpsfwstation/run/unit_files.h"
 
 namespace gpsfw::test {
 namespace {

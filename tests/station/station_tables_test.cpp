@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/gpsfwstation/live_table.h"
-#include "tools/gpsfwstation/summary.h"
+#include "tools/gpsfwstation/console/live_table.h"
+#include "tools/gpsfwstation/console/summary.h"
 
 namespace gpsfw::station {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/gpsfwstation/unit.h"
-#include "tools/gpsfwstation/unit_progress.h"
+#include "tools/gpsfwstation/run/unit.h"
+#include "tools/gpsfwstation/run/unit_progress.h"
 
 namespace gpsfw::station {
 namespace {

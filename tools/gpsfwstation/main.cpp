@@ -10,23 +10,20 @@
 #include <vector>
 
 #include "platform/paths.h"
-#include "tools/gpsfwstation/http/dashboard_server.h"
+#include "tools/gpsfwstation/cli/record_commands.h"
+#include "tools/gpsfwstation/cli/serve_command.h"
+#include "tools/gpsfwstation/console/summary.h"
+#include "tools/gpsfwstation/http/dashboard.h"
 #include "tools/gpsfwstation/http/dashboard_view.h"
-#include "tools/gpsfwstation/http/history_reader.h"
-#include "tools/gpsfwstation/image_check.h"
 #include "tools/gpsfwstation/record/utc_time.h"
-#include "tools/gpsfwstation/record_commands.h"
-#include "tools/gpsfwstation/serve_command.h"
-#include "tools/gpsfwstation/station.h"
-#include "tools/gpsfwstation/station_record.h"
-#include "tools/gpsfwstation/summary.h"
+#include "tools/gpsfwstation/run/image_check.h"
+#include "tools/gpsfwstation/run/station.h"
+#include "tools/gpsfwstation/run/station_record.h"
 
 namespace gpsfw::station {
 namespace {
 
 constexpr char kVersion[] = "gpsfwstation " GPSFW_VERSION;
-// How long the dashboard may take to read the record's last rows before the station goes.
-constexpr auto kLastHistoryBound = std::chrono::seconds(2);
 
 std::string LoaderPath(const StationOptions& options) {
   if (!options.loader.empty()) return options.loader;
@@ -77,33 +74,68 @@ std::unique_ptr<View> ChooseView(const StationOptions& options) {
   return MakePlainView(stdout);
 }
 
-// The dashboard beside the console's view: its own view of the board, the record's history
-// read apart when there is a record, and the web server. Bound before any port is touched, so
-// that a taken address ends the station at once.
-std::unique_ptr<DashboardServer> StartDashboard(const StationOptions& options,
-                                                const RecordContext& context, const Board& board,
-                                                DashboardHub& hub, record::RecordWriter* record,
-                                                std::unique_ptr<HistoryReader>& history,
-                                                std::unique_ptr<View>& view, std::string& error) {
-  const HttpAddress address = ParseHttpAddress(options.http);
-  const DashboardInfo info{context.host, context.operatorName, options.watch ? "watch" : "ports",
-                           record::UtcText(board.startWall)};
-  // With a record, the history is read back once each ended row has reached it; without
-  // one, the view keeps this run's history itself.
+// What a run holds before its first port: the loader, the folders, the loaders a station
+// killed outright left running (waited for, never raced) and who runs it.
+struct RunSetup {
+  RunSetup(const StationOptions& options, std::string loaderPath)
+      : loader(std::move(loaderPath)),
+        files(options.logDir),
+        notes(options.logDir),
+        left(notes.TakeOver()),
+        context{HostName(), options.operatorName.empty() ? LoginName() : options.operatorName} {}
+
+  std::set<std::string> Adopted() const {
+    std::set<std::string> ids;
+    for (const LeftLoader& loader : left) ids.insert(loader.recordId);
+    return ids;
+  }
+
+  std::string loader;
+  StopSignals signals;  // a Ctrl-C during the check stops the station before any port
+  UnitFiles files;
+  const RunningNotes notes;
+  const std::vector<LeftLoader> left;
+  const RecordContext context;
+};
+
+// The image read and checked on the station's own copy; a refusal is said and recorded.
+bool ImageAccepted(const StationOptions& options, RunSetup& setup, record::RecordWriter* record,
+                   Board& board) {
+  board.startWall = WallClock::now();
+  board.image = ReadImageFacts(options.image, setup.files.NewTempDir());
+  const std::string refusal = ImageRefusal(setup.loader, options, board.image, setup.files);
+  if (refusal.empty()) return true;
+  std::cerr << "gpsfwstation: the image " << options.image << " is refused (" << refusal
+            << "); no port was touched\n";
   if (record != nullptr) {
-    history = std::make_unique<HistoryReader>(options.db, hub);
-    HistoryReader* reader = history.get();
-    record->OnFinishWritten([reader] { reader->Changed(); });
+    RecordRefusedImage(*record, board, setup.context, refusal);
+    std::cerr << RecordSummary(*record, options);
   }
-  view = MakeViewPair(std::move(view),
-                      MakeDashboardView(hub, info, context, record == nullptr, nullptr));
-  view->Refresh(board, Clock::now());
-  std::unique_ptr<DashboardServer> server =
-      StartDashboardServer(DashboardSettingsFor(address, options.httpToken), hub, error);
-  if (server != nullptr) {
-    std::cerr << "gpsfwstation: dashboard at " << HttpUrl(address, server->Port()) << "\n";
+  return false;
+}
+
+// The station's loop over the ports, then the summary, the record's and the report.
+int Flash(const StationOptions& options, RunSetup& setup, record::RecordWriter* record, View& view,
+          Board& board) {
+  std::vector<std::string> patterns = options.ports;
+  patterns.insert(patterns.end(), options.patterns.begin(), options.patterns.end());
+  PortWatch watch(patterns);
+  Station station({&options, setup.loader, &setup.files, &view, &setup.signals,
+                   options.watch ? &watch : nullptr, record, &setup.notes, setup.context},
+                  board);
+  station.Adopt(setup.left);
+  if (!options.watch) {
+    const std::vector<std::string> ports = PortsNow(options);
+    if (ports.empty()) return kExitFailed;
+    station.Begin(ports);
   }
-  return server;
+  station.Run();
+  view.Finish(board, Clock::now());
+  std::cout << SummaryText(board, Clock::now());
+  if (record != nullptr) std::cout << RecordSummary(*record, options, board.stopping);
+  std::cout << std::flush;
+  if (!options.report.empty()) WriteReport(options.report, ReportJson(board, Clock::now()));
+  return ExitStatusOf(board);
 }
 
 int RunStation(const StationOptions& options) {
@@ -113,74 +145,33 @@ int RunStation(const StationOptions& options) {
     return kExitFailed;
   }
   if (!options.report.empty()) CheckReportPath(options.report);
-  StopSignals signals;  // a Ctrl-C during the check stops the station before any port
-  UnitFiles files(options.logDir);
-  // Loaders that a station killed outright left running: waited for, never raced.
-  const RunningNotes notes(options.logDir);
-  const std::vector<LeftLoader> left = notes.TakeOver();
-  std::set<std::string> adopted;
-  for (const LeftLoader& loader : left) adopted.insert(loader.recordId);
-  const RecordContext context{HostName(),
-                              options.operatorName.empty() ? LoginName() : options.operatorName};
-  // The record's writer calls the dashboard's history reader back: the reader is made before
-  // the writer, so that it is gone after it.
-  DashboardHub hub;
-  std::unique_ptr<HistoryReader> history;
+  RunSetup setup(options, loader);
   std::unique_ptr<record::RecordWriter> record;
+  std::string error;
   if (!options.db.empty()) {
-    std::string error;
-    record = OpenStationRecord(options, context, adopted, error);
+    record = OpenStationRecord(options, setup.context, setup.Adopted(), error);
     if (record == nullptr) {
       std::cerr << "gpsfwstation: " << error << "; no port was touched\n";
       return kExitFailed;
     }
   }
   Board board;
-  board.startWall = WallClock::now();
-  board.image = ReadImageFacts(options.image, files.NewTempDir());
-  const std::string refusal = ImageRefusal(loader, options, board.image, files);
-  if (!refusal.empty()) {
-    std::cerr << "gpsfwstation: the image " << options.image << " is refused (" << refusal
-              << "); no port was touched\n";
-    if (record != nullptr) {
-      RecordRefusedImage(*record, board, context, refusal);
-      std::cerr << RecordSummary(*record, options);
-    }
-    return kExitRefused;
-  }
+  if (!ImageAccepted(options, setup, record.get(), board)) return kExitRefused;
   board.start = Clock::now();
   board.watching = options.watch;
   std::unique_ptr<View> view = ChooseView(options);
-  std::unique_ptr<DashboardServer> dashboard;
+  std::unique_ptr<Dashboard> dashboard;
   if (!options.http.empty()) {
-    std::string error;
-    dashboard = StartDashboard(options, context, board, hub, record.get(), history, view, error);
+    dashboard = Dashboard::Start(options, setup.context, board, record.get(), error);
     if (dashboard == nullptr) {
       std::cerr << "gpsfwstation: the dashboard: " << error << "; no port was touched\n";
       return kExitFailed;
     }
+    view = MakeViewPair(std::move(view), dashboard->TakeView());
   }
-  std::vector<std::string> patterns = options.ports;
-  patterns.insert(patterns.end(), options.patterns.begin(), options.patterns.end());
-  PortWatch watch(patterns);
-  Station station({&options, loader, &files, view.get(), &signals, options.watch ? &watch : nullptr,
-                   record.get(), &notes, context},
-                  board);
-  station.Adopt(left);
-  if (!options.watch) {
-    const std::vector<std::string> ports = PortsNow(options);
-    if (ports.empty()) return kExitFailed;
-    station.Begin(ports);
-  }
-  station.Run();
-  view->Finish(board, Clock::now());
-  std::cout << SummaryText(board, Clock::now());
-  if (record != nullptr) std::cout << RecordSummary(*record, options, board.stopping);
-  std::cout << std::flush;
-  if (!options.report.empty()) WriteReport(options.report, ReportJson(board, Clock::now()));
-  if (history != nullptr) history->Settle(kLastHistoryBound);
-  if (dashboard != nullptr) dashboard->Stop();
-  return ExitStatusOf(board);
+  const int status = Flash(options, setup, record.get(), *view, board);
+  if (dashboard != nullptr) dashboard->Finish();
+  return status;
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 #include "tools/gpsfwstation/http/dashboard_json.h"
+#include "tools/gpsfwstation/record/path_name.h"
 
 #include <fstream>
 
+#include "tools/gpsfwstation/console/text_format.h"
 #include "tools/gpsfwstation/record/row_json.h"
-#include "tools/gpsfwstation/text_format.h"
-#include "tools/gpsfwstation/unit.h"
-#include "tools/gpsfwstation/unit_row.h"
+#include "tools/gpsfwstation/run/unit.h"
+#include "tools/gpsfwstation/run/unit_row.h"
 
 namespace gpsfw::station {
 namespace {
@@ -23,11 +24,6 @@ int FailedOf(const record::StatsRow& row) {
   int failed = 0;
   for (const auto& reason : row.reasons) failed += reason.second;
   return failed;
-}
-
-std::string BaseName(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 ordered_json UnitJson(const Unit& unit, const LogTails& tails, Clock::time_point now) {
@@ -51,12 +47,12 @@ ordered_json UnitJson(const Unit& unit, const LogTails& tails, Clock::time_point
       {"phase", ended ? LastPhase(unit) : unit.progress.phase},
       {"percent", ended ? -1 : unit.progress.Percent()},
       {"rate", ended ? 0.0 : unit.progress.Rate()},
-      {"secondsLeft", ended ? -1.0 : unit.progress.SecondsLeft()},
+      {"seconds_left", ended ? -1.0 : unit.progress.SecondsLeft()},
       {"retries", unit.progress.retries},
       {"wakes", unit.progress.wakes},
       {"seconds", unit.Seconds(now)},
       {"result", ResultKey(unit.result)},
-      {"resultText", ResultText(unit.result)},
+      {"result_text", ResultText(unit.result)},
       {"reason", ended && unit.result != Result::kCompleted ? record::CleanText(FailureReason(unit))
                                                             : std::string()},
       {"code", ended ? ordered_json(LoaderReturnCode(unit)) : ordered_json()},
@@ -77,10 +73,10 @@ ordered_json StateJson(const Board& board, const DashboardInfo& info, const LogT
             {"started", info.started},
             {"elapsed", std::chrono::duration<double>(now - board.start).count()},
             {"stopping", board.stopping},
-            {"imageChanged", board.imageChanged},
-            {"recordUnkept", board.recordUnkept}}},
+            {"image_changed", board.imageChanged},
+            {"record_unkept", board.recordUnkept}}},
           {"image",
-           {{"name", record::CleanText(BaseName(board.image.path))},
+           {{"name", record::CleanText(record::BaseName(board.image.path))},
             {"path", record::CleanText(board.image.path)},
             {"size", board.image.size},
             {"crc32", Crc32Text(board.image.crc32)},
@@ -110,7 +106,8 @@ ordered_json ServeStateJson(const DashboardInfo& info, double elapsed,
             {"started", info.started},
             {"elapsed", elapsed},
             {"stopping", false},
-            {"imageChanged", false}}},
+            {"image_changed", false},
+            {"record_unkept", 0}}},
           {"image", nullptr},
           {"totals",
            {{"completed", completed},
@@ -135,9 +132,9 @@ ordered_json HistoryJson(const std::vector<record::UpdateRow>& rows,
                     {"start", r.startUtc},
                     {"end", r.endUtc},
                     {"seconds", r.durationSeconds},
-                    {"image", record::CleanText(BaseName(r.imagePath))},
+                    {"image", record::CleanText(record::BaseName(r.imagePath))},
                     {"sha256", r.imageSha256},
-                    {"bootLoader", record::CleanText(r.identity.bootLoader)},
+                    {"boot_loader", record::CleanText(r.identity.bootLoader)},
                     {"sfld", record::CleanText(r.identity.sfld)},
                     {"retries", r.retries},
                     {"wakes", r.wakes},
@@ -150,7 +147,7 @@ ordered_json HistoryJson(const std::vector<record::UpdateRow>& rows,
                      {"failed", p.failed},
                      {"yield", Yield(p.completed, p.failed)}});
   }
-  return {{"source", source}, {"rows", list}, {"perPort", ports}};
+  return {{"source", source}, {"rows", list}, {"per_port", ports}};
 }
 
 std::vector<PortYield> YieldOf(const std::vector<record::UpdateRow>& rows) {

@@ -6,8 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/gpsfwstation/board.h"
 #include "tools/gpsfwstation/record/update_row.h"
+#include "tools/gpsfwstation/run/board.h"
 
 namespace gpsfw::station {
 

@@ -38,7 +38,7 @@ constexpr auto kStreamQuiet = std::chrono::milliseconds(1000);
 constexpr size_t kStreamBlock = 16 * 1024;
 constexpr size_t kThreadStack = 512 * 1024;
 constexpr auto kStreamsEndBound = std::chrono::seconds(1);
-constexpr char kNoHistory[] = R"({"source":"this run","rows":[],"perPort":[]})";
+constexpr char kNoHistory[] = R"({"source":"this run","rows":[],"per_port":[]})";
 
 // One connection's place: counted against the client bound or only answered 503.
 struct ClientSlot {

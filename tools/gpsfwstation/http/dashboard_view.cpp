@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "tools/gpsfwstation/unit.h"
+#include "tools/gpsfwstation/run/unit.h"
 
 namespace gpsfw::station {
 namespace {

@@ -3,10 +3,10 @@
 #include <functional>
 #include <memory>
 
+#include "tools/gpsfwstation/console/view.h"
 #include "tools/gpsfwstation/http/dashboard_hub.h"
 #include "tools/gpsfwstation/http/dashboard_json.h"
-#include "tools/gpsfwstation/unit_row.h"
-#include "tools/gpsfwstation/view.h"
+#include "tools/gpsfwstation/run/unit_row.h"
 
 namespace gpsfw::station {
 

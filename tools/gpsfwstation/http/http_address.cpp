@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "tools/gpsfwstation/station_options.h"
+#include "tools/gpsfwstation/cli/station_options.h"
 
 namespace gpsfw::station {
 namespace {

@@ -1,4 +1,5 @@
 #include "tools/gpsfwstation/record/record_stats.h"
+#include "tools/gpsfwstation/record/path_name.h"
 
 #include <algorithm>
 #include <map>
@@ -13,8 +14,7 @@ std::string KeyOf(const UpdateRow& row, StatsBy by) {
     case StatsBy::kDay:
       return row.startUtc.substr(0, 10);
     case StatsBy::kImage:
-      return row.imageSha256.substr(0, 12) + " " +
-             row.imagePath.substr(row.imagePath.find_last_of('/') + 1);
+      return row.imageSha256.substr(0, 12) + " " + BaseName(row.imagePath);
     case StatsBy::kStation:
       return row.host;
   }

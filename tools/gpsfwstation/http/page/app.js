@@ -127,11 +127,11 @@
 
     const notes = [];
     if (st.stopping) notes.push('Stopping: no new update starts; the running ones finish.');
-    if (st.recordUnkept > 0) {
-      notes.push(`${st.recordUnkept} record row(s) are in the station's memory alone: the ` +
+    if (st.record_unkept > 0) {
+      notes.push(`${st.record_unkept} record row(s) are in the station's memory alone: the ` +
                  'database and the spool both fail (a full disk?). They are lost if it stops.');
     }
-    if (st.imageChanged) {
+    if (st.image_changed) {
       notes.push(
           'The image file changed on disk since the station started: it still flashes its own copy.');
     }
@@ -251,10 +251,10 @@
 
     const running = result === 'running';
     cells.rate.textContent = running && percent !== null ? rate(unit.rate) : dash;
-    cells.left.textContent = running ? duration(unit.secondsLeft) : duration(unit.seconds);
+    cells.left.textContent = running ? duration(unit.seconds_left) : duration(unit.seconds);
     cells.left.dataset.label = running ? 'Left' : 'Took';
     cells.retries.textContent = text(unit.retries);
-    cells.result.textContent = text(unit.resultText || unit.result);
+    cells.result.textContent = text(unit.result_text || unit.result);
 
     // An ended update that did not complete opens, like a button, onto its reason and log.
     const log = Array.isArray(unit.log) ? unit.log.map(String) : [];
@@ -274,7 +274,7 @@
     }
     const code = isNum(unit.code) ? ` (exit status ${unit.code})` : '';
     cells.reason.textContent =
-        `${unit.reason ? String(unit.reason) : text(unit.resultText)}${code}`;
+        `${unit.reason ? String(unit.reason) : text(unit.result_text)}${code}`;
     cells.log.textContent = log.length ? log.join('\n') : 'No log lines.';
     showDetails(row, cells, details);
   }
@@ -335,7 +335,7 @@
       cell(tr, 'Result', text(r.result).replace(/_/g, ' '), 'result');
       cell(tr, 'Seconds', isNum(r.seconds) ? r.seconds.toFixed(1) : dash, 'num');
       cell(tr, 'Retries', text(r.retries), 'num');
-      cell(tr, 'Boot loader', text(r.bootLoader));
+      cell(tr, 'Boot loader', text(r.boot_loader));
       cell(tr, 'SFLD', text(r.sfld));
       const image = cell(tr, 'Image', text(r.image));
       if (r.sha256) image.title = String(r.sha256);
@@ -346,7 +346,7 @@
     }));
     $('history').hidden = rowsData.length === 0;
 
-    const perPort = Array.isArray(history.perPort) ? history.perPort : [];
+    const perPort = Array.isArray(history.per_port) ? history.per_port : [];
     $('per-port').tBodies[0].replaceChildren(...perPort.map((p) => {
       const tr = el('tr');
       cell(tr, 'Port', text(p.port), 'port');

@@ -1,0 +1,66 @@
+#include "tools/gpsfwstation/cli/station_options.h"
+
+namespace gpsfw::station {
+
+const char* UsageText() {
+  return R"(gpsfwstation: flashes one firmware image to many GPS receivers at once.
+
+Usage: gpsfwstation -i IMAGE [options] [PORT...]
+       gpsfwstation history [--db WHERE] [filters] | stats [--db WHERE] [--by WHAT]
+         (questions answered from the record: see 'gpsfwstation history --help')
+       gpsfwstation serve --db WHERE --http ADDR:PORT [--http-token TOKEN]
+         (the record's dashboard, without flashing anything)
+       gpsfwstation --config FILE [options]
+
+The image is copied once into a private folder and that copy is checked with
+'gpsfwload --check' and flashed; a refused image touches no port.
+Then one gpsfwload runs per port, each in a process group of its own, with its own
+progress log and TMPDIR; the station reads each loader's event stream. On a terminal
+one row per port is rewritten in place; otherwise one line per port and phase change.
+A summary table ends the run.
+
+Ports:
+  PORT...                a serial port each (/dev/ttyUSB0, GPS1:, a pty link)
+  --ports GLOB           every port that matches GLOB (/dev/ttyUSB*,
+                         '/dev/serial/by-path/*'); may be given again
+  --watch                keep running: flash every matching port that appears, once
+                         per connection (a port is flashed again only after it went
+                         away and came back); the wildcards must be in the last part
+  --settle SECONDS       wait this long after a port appears before it is flashed (1)
+
+Options:
+  -i, --image IMAGE      the firmware image (binary container or S-record file)
+  --log-dir DIR          the loaders' logs, one per update: DIR/<port>-<UTC start>.log,
+                         '/' in the port's path made '_', never written over
+                         (default: the working directory)
+  --report FILE          write the summary as JSON, again after every ended update
+  --db WHERE             keep one row per update in a record: an SQLite file, or a
+                         PostgreSQL connection string (postgresql://user@host/db)
+  --operator NAME        the operator the record names (the login name)
+  --expect-sha256 HEX    refuse any image whose SHA-256 is not HEX
+  --unit-timeout SECONDS a port whose update has not ended by then fails; its loader
+                         is stopped (600)
+  --loader PATH          the loader to run (gpsfwload beside gpsfwstation)
+  --plain                plain lines also on a terminal
+  --http ADDR:PORT       serve a live dashboard in the browser (:8080 is loopback only;
+                         0.0.0.0:8080 listens on every address and needs a token).
+                         /api/state and /api/history answer in JSON, /events streams
+  --http-token TOKEN     every request must carry TOKEN (?token= or a Bearer header);
+                         default $GPSFW_HTTP_TOKEN
+  --config FILE          options from FILE, one key=value per line (image=fw.bin,
+                         ports=/dev/ttyUSB*, watch=yes, db=..., http=..., operator=...;
+                         '#' starts a comment, also after a value; a key once,
+                         ports again); options on the command line win
+  -h, --help             this text
+  --version              the version
+
+Ctrl-C stops starting new updates and lets the running ones finish; a second Ctrl-C
+(or SIGTERM, SIGHUP) stops them (each loader restores its port) and prints the summary.
+
+Exit status: 0 when every port's update completed, 1 when one did not or the station
+could not start, 2 for a mistake on the command line or in --config, 3 when the image
+was refused (no port was touched).
+)";
+}
+
+}  // namespace gpsfw::station
