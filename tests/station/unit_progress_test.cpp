@@ -6,6 +6,7 @@
 
 #include "tools/gpsfwstation/run/unit.h"
 #include "tools/gpsfwstation/run/unit_progress.h"
+#include "tools/gpsfwstation/run/unit_row.h"
 
 namespace gpsfw::station {
 namespace {
@@ -116,6 +117,35 @@ TEST(UnitEvents, EveryPhaseOfAReadIsSeenAndLinesMaySpanReads) {
   EXPECT_EQ(unit.progress.badLines, 1);
   EXPECT_EQ(unit.progress.phase, "sfld_upload");
   EXPECT_TRUE(unit.pendingLine.empty());
+}
+
+// A loader that could not keep its log still flashed its receiver: the unit completes, the
+// station says the loss at once, once, and the row carries it beside its result.
+TEST(UnitEvents, ALostLogIsSaidOnceAndKeptInTheCompletedRow) {
+  Unit unit;
+  unit.port = "/dev/ttyUSB3";
+  const std::string lost =
+      R"({"t":4.2,"type":"output_lost","output":"log","path":"/logs/gps3.log",)"
+      R"("message":"No space left on device"})";
+  const std::string done =
+      R"({"t":9.1,"type":"done","code":0,"duration":9.1,"bytes":8192,"retries":0,)"
+      R"("log_complete":false,"identity":{}})";
+  testing::internal::CaptureStderr();
+  TakeEvents(unit, lost + "\n" + lost + "\n" + done + "\n", [] {});
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "gpsfwstation: /dev/ttyUSB3: the loader could not write the progress log "
+            "/logs/gps3.log: No space left on device\n");
+  unit.status = 0;
+  unit.result = Decide(unit);
+  ASSERT_EQ(unit.result, Result::kCompleted);
+  Board board;
+  board.image.path = "fw.bin";
+  const record::UpdateRow row = RowOf(unit, board, RecordContext());
+  EXPECT_EQ(row.result, "completed");
+  EXPECT_EQ(row.reason, "");
+  EXPECT_EQ(row.message,
+            "the loader's progress log is incomplete: the progress log /logs/gps3.log: No space "
+            "left on device");
 }
 
 struct VerdictCase {

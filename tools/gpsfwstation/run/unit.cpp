@@ -1,5 +1,7 @@
 #include "tools/gpsfwstation/run/unit.h"
 
+#include <iostream>
+
 namespace gpsfw::station {
 namespace {
 
@@ -112,7 +114,13 @@ void TakeEvents(Unit& unit, const std::string& bytes, const std::function<void()
        from = newline + 1) {
     unit.pendingLine.append(bytes, from, newline - from);
     if (unit.pendingLine.size() <= kMaxLine) {
+      const bool keptAll = unit.progress.outputLost.empty();
       if (ApplyEvent(unit.progress, unit.pendingLine)) onPhase();
+      // A loader that cannot keep its log goes on flashing; the station says it at once.
+      if (keptAll && !unit.progress.outputLost.empty()) {
+        std::cerr << "gpsfwstation: " << unit.port << ": the loader could not write "
+                  << unit.progress.outputLost << "\n";
+      }
     } else {
       ++unit.progress.badLines;
     }

@@ -73,6 +73,20 @@ void OnDone(UnitProgress& p, const json& event) {
     p.doneReason = event.at("reason").get<std::string>();
     p.doneMessage = event.at("message").get<std::string>();
   }
+  if (event.contains("log_complete") && !event.at("log_complete").get<bool>()) {
+    p.logComplete = false;
+  }
+}
+
+void OnOutputLost(UnitProgress& p, const json& event) {
+  const std::string output = event.at("output").get<std::string>();
+  if (output == "log") p.logComplete = false;
+  if (!p.outputLost.empty()) return;
+  const std::string what = output == "log"      ? "the progress log "
+                           : output == "events" ? "the event stream "
+                                                : "the " + output + " ";
+  p.outputLost =
+      what + event.at("path").get<std::string>() + ": " + event.at("message").get<std::string>();
 }
 
 bool Apply(UnitProgress& p, const json& event) {
@@ -93,6 +107,8 @@ bool Apply(UnitProgress& p, const json& event) {
     OnIdentity(p, event);
   } else if (type == "done") {
     OnDone(p, event);
+  } else if (type == "output_lost") {
+    OnOutputLost(p, event);
   }
   return false;
 }

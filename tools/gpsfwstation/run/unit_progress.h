@@ -29,6 +29,11 @@ struct UnitProgress {
   uint64_t doneBytes = 0;
   std::string doneReason;   // a failed run's reason code, "" when the loader gave none
   std::string doneMessage;  // and its text
+  // The first output the loader could not write ("the progress log /x/gps0.log: No space
+  // left on device"), "" while all is kept; and whether its log is whole, as the done event
+  // tells it. A completed update stays completed: the receiver runs the new image.
+  std::string outputLost;
+  bool logComplete = true;
   // What the receiver told of itself (identity events, and the done event's copy).
   std::string bootLoader;
   std::string sfld;

@@ -71,6 +71,10 @@ record::UpdateRow RowOf(const Unit& unit, const Board& board, const RecordContex
     row.reason =
         unit.progress.doneReason.empty() ? ResultKey(unit.result) : unit.progress.doneReason;
     row.message = FailureReason(unit);
+  } else if (!unit.progress.logComplete) {
+    // Completed all the same: the row keeps its result and says what is missing.
+    row.message = "the loader's progress log is incomplete" +
+                  (unit.progress.outputLost.empty() ? "" : ": " + unit.progress.outputLost);
   }
   // The log is read by the record's writer, off the station's loop.
   return row;
