@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/spawn_program.h"
+
 namespace {
 
 using Steady = std::chrono::steady_clock;
@@ -56,19 +58,8 @@ int ActAsLoader(int argc, char** argv) {
   return 0;
 }
 
-pid_t Spawn(const std::vector<std::string>& args, const std::string& output) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
+pid_t Spawn(const std::vector<std::string>& args, const std::string& outputPath = "/dev/null") {
+  return gpsfw::bench::SpawnProgram(args, outputPath);
 }
 
 long RssKiB(pid_t pid) {
