@@ -61,7 +61,8 @@ def run(args, **kw):
 def start_receivers(work, image, count):
     pattern = os.path.join(work, "gps%d")
     sim = subprocess.Popen([f"{BIN}/gpsfwsim", "--link", pattern, "--count", str(count),
-                            "--expect", image, "--time-limit", "300"],
+                            "--expect", image, "--time-limit", "300", "--report",
+                            os.path.join(work, "sim-report.json")],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     links = [pattern % i for i in range(count)]
     deadline = time.monotonic() + 30
@@ -181,8 +182,15 @@ def main():
             else:
                 run(station, cwd=work)
         finally:
-            sim.kill()
-            sim.wait()
+            # The simulator writes its report as it ends on SIGTERM.
+            sim.terminate()
+            try:
+                sim.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                sim.kill()
+                sim.wait()
+        with open(os.path.join(work, "sim-report.json"), encoding="utf-8") as f:
+            check("sim-report.schema.json", json.load(f), "gpsfwsim --report")
         with open(report, encoding="utf-8") as f:
             check("station-report.schema.json", json.load(f), "station --report")
         history = json.loads(run([f"{BIN}/gpsfwstation", "history", "--db", record, "--json"]))
