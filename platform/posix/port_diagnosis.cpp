@@ -74,13 +74,37 @@ void AddGroupHint(PortDiagnosis* out, gid_t gid) {
       name, name);
 }
 
-// True when process `pid` has `device` open, from /proc/PID/fd.
+// True when descriptor `fd` of process `pid` is the master of pseudo-terminal `device`
+// (/dev/pts/N): the kernel tells the pty's number as "tty-index" in the descriptor's fdinfo.
+bool IsMasterOf(long pid, const char* fd, const char* device) {
+  const char* number = std::strrchr(device, '/');
+  if (std::strncmp(device, "/dev/pts/", 9) != 0 || number == nullptr) return false;
+  char path[320];
+  std::snprintf(path, sizeof path, "/proc/%ld/fdinfo/%s", pid, fd);
+  std::FILE* info = std::fopen(path, "r");
+  if (info == nullptr) return false;
+  char line[128];
+  bool master = false;
+  while (std::fgets(line, sizeof line, info) != nullptr) {
+    long index = -1;
+    if (std::sscanf(line, "tty-index: %ld", &index) == 1) {
+      master = index == std::strtol(number + 1, nullptr, 10);
+    }
+  }
+  std::fclose(info);
+  return master;
+}
+
+// True when process `pid` has `device` open, from /proc/PID/fd. The process at the other end
+// of a pseudo-terminal (a simulated receiver) holds its master too: it is the peer the loader
+// talks to, not a program that takes the receiver's answers.
 bool Holds(long pid, const char* device) {
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%ld/fd", pid);
   DIR* fds = ::opendir(path);
   if (fds == nullptr) return false;
   bool holds = false;
+  bool peer = false;
   while (const dirent* fd = ::readdir(fds)) {
     char link[352];
     char target[kDeviceCapacity];
@@ -89,9 +113,10 @@ bool Holds(long pid, const char* device) {
     if (n <= 0) continue;
     target[n] = '\0';
     if (std::strcmp(target, device) == 0) holds = true;
+    if (std::strstr(target, "ptmx") != nullptr && IsMasterOf(pid, fd->d_name, device)) peer = true;
   }
   ::closedir(fds);
-  return holds;
+  return holds && !peer;
 }
 
 // "PID 123 (minicom), PID 456 (gpsd)": the processes other than this one that hold `device`

@@ -1,5 +1,6 @@
 // What lies around an update and is not the image's or the receiver's doing: a second
 // loader on the same log, a temporary folder that cannot take a file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/mount.h>
@@ -68,6 +69,8 @@ TEST(PortShared, AnotherReaderOfThePortIsNamedBeforeTheFirstWakeUp) {
   char pty[256];
   ASSERT_EQ(openpty(&master, &slave, pty, nullptr, nullptr), 0);
   ::close(slave);
+  // The terminal program holds the port only, as a real one does, not the pty's far end.
+  ::fcntl(master, F_SETFD, FD_CLOEXEC);
   ChildProcess reader(
       {"/bin/sh", "-c", "echo $$ > '" + dir.File("reader.pid") + "'; exec cat '" + pty + "'"},
       "/dev/null");
@@ -92,6 +95,18 @@ TEST(PortShared, AnotherReaderOfThePortIsNamedBeforeTheFirstWakeUp) {
   EXPECT_LT(warning, events.find("\"type\":\"wake\"")) << events;
   // Nothing of it in the log, whose lines are an interface.
   EXPECT_EQ(ReadFile(dir.File("log.txt")).find("other programs"), std::string::npos);
+
+  // The simulated receiver holds the pty's far end as well as the port: it is the peer, and
+  // nobody is named.
+  ChildProcess receiver({ProgramPath("gpsfwsim"), "--link", dir.File("gps0"), "--time-limit", "30"},
+                        "/dev/null");
+  ASSERT_TRUE(WaitForPath(dir.File("gps0")));
+  ChildProcess alone({ProgramPath("gpsfwload"), "-i", images.container, "-p", dir.File("gps0"),
+                      "-l", dir.File("log2.txt"), "--give-up-after", "1"},
+                     dir.File("out2"), dir.File("err2"));
+  alone.Wait(60);
+  const std::string err2 = ReadFile(dir.File("err2"));
+  EXPECT_EQ(err2.find("other programs"), std::string::npos) << err2;
 }
 
 // A tmpfs at `path` for the test's length: read-only, or with one page taken of one.
