@@ -8,8 +8,8 @@ const char* UsageText() {
 Usage: gpsfwstation -i IMAGE [options] [PORT...]
        gpsfwstation history [--db WHERE] [filters] | stats [--db WHERE] [--by WHAT]
          (questions answered from the record: see 'gpsfwstation history --help')
-       gpsfwstation serve --db WHERE --http ADDR:PORT [--http-token TOKEN]
-         (the record's dashboard, without flashing anything)
+       gpsfwstation serve [--db WHERE] [--web DIR] --http ADDR:PORT [--http-token TOKEN]
+         (the record's dashboard, the web updater page, without flashing anything)
        gpsfwstation --config FILE [options]
 
 The image is copied once into a private folder and that copy is checked with
