@@ -47,6 +47,8 @@ Options:
                          /api/state and /api/history answer in JSON, /events streams
   --http-token TOKEN     every request must carry TOKEN (?token= or a Bearer header);
                          default $GPSFW_HTTP_TOKEN
+  --web DIR              with --http, also serve the web updater page from DIR
+                         (scripts/web-build.sh's site) under /web/
   --config FILE          options from FILE, one key=value per line (image=fw.bin,
                          ports=/dev/ttyUSB*, watch=yes, db=..., http=..., operator=...;
                          '#' starts a comment, also after a value; a key once,
