@@ -36,7 +36,7 @@ if [ ! -f tests/browser/node_modules/playwright-core/package.json ]; then
 fi
 
 build=build
-programs="gpsfwload gpsfwsim gpsfwimg"
+programs="gpsfwload gpsfwsim gpsfwimg gpsfwstation"
 built=yes
 for p in $programs; do
   [ -x "$build/bin/$p" ] || built=no
