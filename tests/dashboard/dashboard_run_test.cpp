@@ -192,6 +192,8 @@ TEST(DashboardRun, ServeWebServesThePageFilesAlone) {
   const HttpReply moved = HttpGet(port, "/web");
   EXPECT_EQ(moved.status, 301);
   EXPECT_EQ(moved.Field("Location"), "/web/");
+  EXPECT_EQ(HttpGet(port, "/").Field("Location"), "/web/");  // no record: no dashboard
+  EXPECT_EQ(HttpGet(port, "/api/state").status, 404);
   EXPECT_EQ(HttpGet(port, "/web/secret.txt").status, 404);
   EXPECT_EQ(HttpGet(port, "/web/../site/secret.txt").status, 404);
   serve.Signal(SIGTERM);
@@ -207,15 +209,23 @@ TEST(DashboardRun, ServeWebRefusesAFolderThatIsNotThePage) {
   WriteWebFiles(big);
   std::ofstream(big.File("site/gpsfwload.js"), std::ios::binary)
       << std::string(2 * 1024 * 1024 + 1, 'x');
+  const std::string station = ProgramPath("gpsfwstation");
   const struct {
-    std::string site;
+    std::vector<std::string> argv;
     std::string cause;
-  } cases[] = {{dir.File("site"), "gpsfwload.wasm: cannot read it"},
-               {big.File("site"), "gpsfwload.js: larger than 2 MB"}};
+  } cases[] = {
+      {{station, "serve", "--web", dir.File("site"), "--http", "127.0.0.1:0"},
+       "gpsfwload.wasm: cannot read it"},
+      {{station, "serve", "--web", big.File("site"), "--http", "127.0.0.1:0"},
+       "gpsfwload.js: larger than 2 MB"},
+      // A flashing station refuses it before it touches a port.
+      {{station, "-i", dir.File("fw.bin"), "--http", "127.0.0.1:0", "--web", dir.File("site"),
+        dir.File("gps0")},
+       "gpsfwload.wasm: cannot read it"},
+  };
   for (const auto& c : cases) {
-    Program serve({ProgramPath("gpsfwstation"), "serve", "--web", c.site, "--http", "127.0.0.1:0"},
-                  dir.File("out"));
-    EXPECT_EQ(serve.Wait(20), 2);
+    Program program(c.argv, dir.File("out"));
+    EXPECT_EQ(program.Wait(20), 2) << c.argv[1];
     EXPECT_NE(ReadFile(dir.File("out")).find(c.cause), std::string::npos)
         << ReadFile(dir.File("out"));
   }

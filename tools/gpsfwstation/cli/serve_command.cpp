@@ -63,6 +63,7 @@ int Serve(const ServeOptions& options) {
   std::string error;
   DashboardSettings settings =
       DashboardSettingsFor(ParseHttpAddress(options.http), options.httpToken);
+  settings.dashboard = !options.db.empty();
   // A folder that is not the page is a mistake in the command, found before anything starts.
   if (!options.web.empty() && (settings.web = LoadWebSite(options.web, error)) == nullptr) {
     std::cerr << "gpsfwstation serve: " << error << "\n";

@@ -294,6 +294,13 @@ class MicrohttpdDashboard : public DashboardServer {
   }
 
   MHD_Result Route(MHD_Connection* connection, const std::string& path) {
+    if (settings_.web != nullptr && (path == "/web" || path.rfind(kWebPrefix, 0) == 0)) {
+      return SendWebFile(connection, path);
+    }
+    if (!settings_.dashboard) {
+      if (path == "/") return SendMoved(connection, kWebPrefix);
+      return SendText(connection, MHD_HTTP_NOT_FOUND, "not found\n");
+    }
     if (path == "/") {
       return SendFixed(connection, MHD_HTTP_OK, page_.data(), page_.size(),
                        "text/html; charset=utf-8");
@@ -315,24 +322,13 @@ class MicrohttpdDashboard : public DashboardServer {
       return SendShared(connection, std::move(text));
     }
     if (path == "/events") return Stream(connection);
-    if (settings_.web != nullptr && (path == "/web" || path.rfind(kWebPrefix, 0) == 0)) {
-      return SendWebFile(connection, path);
-    }
     return SendText(connection, MHD_HTTP_NOT_FOUND, "not found\n");
   }
 
   // The folder's address without its slash is sent on to the folder, so that the page's
-  // files, named relative to it, are found; a token in the query goes along.
+  // files, named relative to it, are found.
   MHD_Result SendWebFile(MHD_Connection* connection, const std::string& path) {
-    if (path == "/web") {
-      const char* token = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token");
-      MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
-      if (response == nullptr) return MHD_NO;
-      const std::string to =
-          kWebPrefix + (token != nullptr ? "?token=" + UrlEncoded(token) : std::string());
-      MHD_add_response_header(response, "Location", to.c_str());
-      return Queue(connection, MHD_HTTP_MOVED_PERMANENTLY, response, "text/plain; charset=utf-8");
-    }
+    if (path == "/web") return SendMoved(connection, kWebPrefix);
     std::string name = path.substr(std::strlen(kWebPrefix));
     if (name.empty()) name = "index.html";
     const WebFile* file = settings_.web->Find(name);
@@ -346,6 +342,17 @@ class MicrohttpdDashboard : public DashboardServer {
       MHD_add_response_header(response, "Set-Cookie", cookie.c_str());
     }
     return Queue(connection, MHD_HTTP_OK, response, file->type, kWebPolicy);
+  }
+
+  // A token in the query goes along.
+  static MHD_Result SendMoved(MHD_Connection* connection, const std::string& to) {
+    const char* token = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token");
+    MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+    if (response == nullptr) return MHD_NO;
+    const std::string location =
+        to + (token != nullptr ? "?token=" + UrlEncoded(token) : std::string());
+    MHD_add_response_header(response, "Location", location.c_str());
+    return Queue(connection, MHD_HTTP_MOVED_PERMANENTLY, response, "text/plain; charset=utf-8");
   }
 
   // A stream that falls behind skips to the newest state; one whose browser takes nothing is

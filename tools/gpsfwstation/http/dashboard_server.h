@@ -18,6 +18,9 @@ struct DashboardSettings {
   std::chrono::milliseconds requestBound{10000};
   // The web updater page, served under /web/ when given.
   std::shared_ptr<const WebSite> web;
+  // False when there is no dashboard to show (`serve --web` without a record): the server's
+  // root then leads to the web page, and the dashboard's addresses are not found.
+  bool dashboard = true;
 };
 
 // The dashboard's web server, on threads of its own: the page, its two JSON answers and the
