@@ -10,7 +10,7 @@ set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-scripts/browser-prepare.sh web-test.sh gpsfwload gpsfwsim gpsfwimg
+scripts/browser-prepare.sh web-test.sh gpsfwload gpsfwsim gpsfwimg gpsfwstation
 build=build
 # The page is always brought up to date: it is the thing under test.
 scripts/web-build.sh >/dev/null

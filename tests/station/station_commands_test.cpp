@@ -34,7 +34,12 @@ TEST(StationCommands, EachCommandRefusesWhatItCannotUseWithItsOwnMessage) {
       {"serve unknown", RunServeCommand, {"--nope"}, 2, "serve: unknown argument --nope"},
       {"serve no value", RunServeCommand, {"--http"}, 2, "--http needs a value"},
       {"serve no http", RunServeCommand, {"--db", "a.db"}, 2, "serve needs --http ADDR:PORT"},
-      {"serve no db", RunServeCommand, {"--http", "127.0.0.1:0"}, 2, "serve needs --db WHERE"},
+      {"serve no db",
+       RunServeCommand,
+       {"--http", "127.0.0.1:0"},
+       2,
+       "serve needs --db WHERE, --web DIR or both"},
+      {"serve web no http", RunServeCommand, {"--web", "site"}, 2, "serve needs --http ADDR:PORT"},
       {"history help first", RunHistoryCommand, {"--help", "--bogus"}, 0, ""},
       {"stats help", RunStatsCommand, {"-h"}, 0, ""},
       {"serve help", RunServeCommand, {"--help"}, 0, ""},
@@ -62,6 +67,7 @@ TEST(StationCommands, TheRunRefusesLikeBefore) {
        "--settle needs a number of seconds up to 86400, not '-1'"},
       {{"-i", "fw.bin", "--expect-sha256", "ab", "p"},
        "--expect-sha256 needs the 64 hex digits of a SHA-256, not 'ab'"},
+      {{"-i", "fw.bin", "--web", "site", "p"}, "--web needs --http"},
   };
   for (const auto& [args, message] : cases) {
     try {

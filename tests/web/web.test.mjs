@@ -4,7 +4,7 @@
 //
 //   node tests/web/web.test.mjs
 //
-//   GPSFW_BIN       folder of gpsfwload, gpsfwsim, gpsfwimg (build/bin)
+//   GPSFW_BIN       folder of gpsfwload, gpsfwsim, gpsfwimg, gpsfwstation (build/bin)
 //   GPSFW_WEB_SITE  the page's folder (build-web/site)
 //   GPSFW_WEB_KEEP  keep the work folder even when the test passed
 //   GPSFW_WEB_COMPARE  "FAULTS;FAULTS...": instead of the cases below, compare the page's log
@@ -13,7 +13,8 @@
 // A browser without Web Serial is told which browsers have it; an image the check refuses
 // is refused in the page; a whole update's downloaded log equals gpsfwload's log of the same
 // image and receiver; a receiver restart in mid-programming and an unplug of three seconds
-// both end verified. The page weighs at most 1 MB and asks for nothing but its own files.
+// both end verified. The page weighs at most 1 MB and asks for nothing but its own files. The
+// station's server (gpsfwstation serve --web) serves a page that runs.
 import assert from 'node:assert/strict';
 import {spawn} from 'node:child_process';
 import {closeSync, copyFileSync, existsSync, mkdtempSync, openSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync} from 'node:fs';
@@ -258,6 +259,30 @@ async function cancelCase(page, relay) {
   say('Cancel, pressed from the keyboard, ends the run with the log of an interrupt');
 }
 
+// The page as the station serves it (gpsfwstation serve --web): its headers let it run, the
+// module compiles and checks an image, and nothing is refused by its policy.
+async function stationCase(browser) {
+  const station = start('station', 'gpsfwstation', ['serve', '--web', site, '--http', '127.0.0.1:0']);
+  const url = await until('the station\'s web page', 20000, () => {
+    const said = readFileSync(station.out, 'utf8').match(/web page at (http:\/\/127\.0\.0\.1:\d+\/web\/)/);
+    return said && said[1];
+  });
+  const context = await browser.newContext();
+  const page = await context.newPage();
+  const refused = [];
+  page.on('console', (message) => {
+    if (/Content.Security.Policy|Refused/i.test(message.text())) refused.push(message.text());
+  });
+  await page.goto(url.replace(/\/$/, ''));
+  assert.equal(page.url(), url);
+  assert.match(await checkInPage(page, 'fw.bin'), /can be loaded/);
+  assert.deepEqual(refused, []);
+  await context.close();
+  station.kill('SIGTERM');
+  assert.equal(await station.ended, 0);
+  say('the page served by the station runs and checks an image');
+}
+
 async function main() {
   await makeImages();
   const relay = await startRelay(site);
@@ -271,6 +296,7 @@ async function main() {
   let passed = false;
   try {
     await noSerialCase(browser, relay);
+    await stationCase(browser);
     const page = await openPage(browser, relay, {path: join(here, 'fake_serial.js')});
     if (process.env.GPSFW_WEB_COMPARE) {
       await compareCases(page, relay, process.env.GPSFW_WEB_COMPARE.split(';'));

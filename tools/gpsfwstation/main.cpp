@@ -15,6 +15,7 @@
 #include "tools/gpsfwstation/console/summary.h"
 #include "tools/gpsfwstation/http/dashboard.h"
 #include "tools/gpsfwstation/http/dashboard_view.h"
+#include "tools/gpsfwstation/http/web_site.h"
 #include "tools/gpsfwstation/record/utc_time.h"
 #include "tools/gpsfwstation/run/image_check.h"
 #include "tools/gpsfwstation/run/station.h"
@@ -145,9 +146,15 @@ int RunStation(const StationOptions& options) {
     return kExitFailed;
   }
   if (!options.report.empty()) CheckReportPath(options.report);
+  std::string error;
+  // A folder that is not the page is a mistake in the command, found before anything starts.
+  std::shared_ptr<const WebSite> web;
+  if (!options.web.empty() && (web = LoadWebSite(options.web, error)) == nullptr) {
+    std::cerr << "gpsfwstation: " << error << "\n";
+    return kExitUsage;
+  }
   RunSetup setup(options, loader);
   std::unique_ptr<record::RecordWriter> record;
-  std::string error;
   if (!options.db.empty()) {
     record = OpenStationRecord(options, setup.context, setup.Adopted(), error);
     if (record == nullptr) {
@@ -162,7 +169,7 @@ int RunStation(const StationOptions& options) {
   std::unique_ptr<View> view = ChooseView(options);
   std::unique_ptr<Dashboard> dashboard;
   if (!options.http.empty()) {
-    dashboard = Dashboard::Start(options, setup.context, board, record.get(), error);
+    dashboard = Dashboard::Start(options, web, setup.context, board, record.get(), error);
     if (dashboard == nullptr) {
       std::cerr << "gpsfwstation: the dashboard: " << error << "; no port was touched\n";
       return kExitFailed;

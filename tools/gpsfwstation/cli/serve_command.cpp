@@ -21,15 +21,17 @@ namespace gpsfw::station {
 namespace {
 
 constexpr const char* kServeUsage =
-    "usage: gpsfwstation serve --db WHERE --http ADDR:PORT [--http-token TOKEN]\n"
+    "usage: gpsfwstation serve [--db WHERE] [--web DIR] --http ADDR:PORT [--http-token TOKEN]\n"
     "Serves the dashboard of a record without flashing anything: its last 50 updates, each\n"
     "port's yield and the totals, read again every few seconds. WHERE is an SQLite file or a\n"
-    "PostgreSQL connection string. An address beyond loopback needs a token (also from\n"
-    "$GPSFW_HTTP_TOKEN). Runs until SIGINT or SIGTERM.\n";
+    "PostgreSQL connection string. --web DIR also serves the web updater page (DIR holds\n"
+    "index.html, gpsfwload.js, gpsfwload.wasm and style.css) under /web/; without --db, only\n"
+    "the page. An address beyond loopback needs a token (also from $GPSFW_HTTP_TOKEN). Runs\n"
+    "until SIGINT or SIGTERM.\n";
 
 // What `serve` is given: where the record is, where to listen, and the token.
 struct ServeOptions {
-  std::string db, http, httpToken;
+  std::string db, web, http, httpToken;
   bool help = false;
 };
 
@@ -43,12 +45,15 @@ ServeOptions ParseServe(const std::vector<std::string>& args) {
        false,
        [&options](const std::string&, const std::string&) { options.help = true; }},
       {{"--db"}, true, into(options.db)},
+      {{"--web"}, true, into(options.web)},
       {{"--http"}, true, into(options.http)},
       {{"--http-token"}, true, into(options.httpToken)}};
   ParseOptions(args, table,
                [](const std::string& arg) { throw UsageError("serve: unknown argument " + arg); });
   if (options.help) return options;
-  if (options.db.empty()) throw UsageError("serve needs --db WHERE");
+  if (options.db.empty() && options.web.empty()) {
+    throw UsageError("serve needs --db WHERE, --web DIR or both");
+  }
   if (options.http.empty()) throw UsageError("serve needs --http ADDR:PORT");
   CheckHttp(options.http, options.httpToken);
   return options;
@@ -56,23 +61,32 @@ ServeOptions ParseServe(const std::vector<std::string>& args) {
 
 int Serve(const ServeOptions& options) {
   std::string error;
+  DashboardSettings settings =
+      DashboardSettingsFor(ParseHttpAddress(options.http), options.httpToken);
+  settings.dashboard = !options.db.empty();
+  // A folder that is not the page is a mistake in the command, found before anything starts.
+  if (!options.web.empty() && (settings.web = LoadWebSite(options.web, error)) == nullptr) {
+    std::cerr << "gpsfwstation serve: " << error << "\n";
+    return kExitUsage;
+  }
   // Found missing or unreadable at once, rather than as an empty page.
-  if (record::OpenRecordForReading(options.db, error) == nullptr) {
+  if (!options.db.empty() && record::OpenRecordForReading(options.db, error) == nullptr) {
     std::cerr << "gpsfwstation serve: " << error << "\n";
     return kExitFailed;
   }
   StopSignals signals;
   DashboardHub hub;
   const DashboardInfo info{HostName(), LoginName(), "serve", record::UtcNow()};
-  HistoryReader reader(options.db, hub, &info);
-  const HttpAddress address = ParseHttpAddress(options.http);
-  std::unique_ptr<DashboardServer> server =
-      StartDashboardServer(DashboardSettingsFor(address, options.httpToken), hub, error);
+  std::unique_ptr<HistoryReader> reader;
+  if (!options.db.empty()) reader = std::make_unique<HistoryReader>(options.db, hub, &info);
+  std::unique_ptr<DashboardServer> server = StartDashboardServer(settings, hub, error);
   if (server == nullptr) {
     std::cerr << "gpsfwstation serve: " << error << "\n";
     return kExitFailed;
   }
-  std::cerr << "gpsfwstation: dashboard at " << HttpUrl(address, server->Port()) << "\n";
+  const std::string url = HttpUrl(settings.address, server->Port());
+  if (!options.db.empty()) std::cerr << "gpsfwstation: dashboard at " << url << "\n";
+  if (settings.web != nullptr) std::cerr << "gpsfwstation: web page at " << url << "web/\n";
   for (;;) {
     pollfd fd{signals.Fd(), POLLIN, 0};
     if (poll(&fd, 1, -1) < 0 && errno != EINTR) break;

@@ -81,6 +81,7 @@ std::vector<OptionRow> StationTable(StationOptions& o) {
            }},
           Text({"--http"}, &S::http, o),
           Text({"--http-token"}, &S::httpToken, o),
+          Text({"--web"}, &S::web, o),
           Seconds("--unit-timeout", &S::unitTimeoutSeconds, false, o),
           Seconds("--settle", &S::settleSeconds, true, o)};
 }
@@ -120,6 +121,7 @@ void CheckTogether(StationOptions& options) {
     throw UsageError("no port: name ports, or give --ports GLOB");
   }
   CheckHttp(options.http, options.httpToken);
+  if (!options.web.empty() && options.http.empty()) throw UsageError("--web needs --http");
 }
 
 }  // namespace

@@ -35,6 +35,7 @@ struct StationOptions {
   std::string expectSha256;  // --expect-sha256: the only image this station may flash
   std::string http;          // --http ADDR:PORT: serve the dashboard; "" for none
   std::string httpToken;     // --http-token, or else $GPSFW_HTTP_TOKEN
+  std::string web;           // --web DIR: the web updater page beside the dashboard
   bool watch = false;
   bool plain = false;  // plain lines even on a terminal
   bool help = false;

@@ -8,8 +8,8 @@ const char* UsageText() {
 Usage: gpsfwstation -i IMAGE [options] [PORT...]
        gpsfwstation history [--db WHERE] [filters] | stats [--db WHERE] [--by WHAT]
          (questions answered from the record: see 'gpsfwstation history --help')
-       gpsfwstation serve --db WHERE --http ADDR:PORT [--http-token TOKEN]
-         (the record's dashboard, without flashing anything)
+       gpsfwstation serve [--db WHERE] [--web DIR] --http ADDR:PORT [--http-token TOKEN]
+         (the record's dashboard, the web updater page, without flashing anything)
        gpsfwstation --config FILE [options]
 
 The image is copied once into a private folder and that copy is checked with
@@ -47,6 +47,8 @@ Options:
                          /api/state and /api/history answer in JSON, /events streams
   --http-token TOKEN     every request must carry TOKEN (?token= or a Bearer header);
                          default $GPSFW_HTTP_TOKEN
+  --web DIR              with --http, also serve the web updater page from DIR
+                         (scripts/web-build.sh's site) under /web/
   --config FILE          options from FILE, one key=value per line (image=fw.bin,
                          ports=/dev/ttyUSB*, watch=yes, db=..., http=..., operator=...;
                          '#' starts a comment, also after a value; a key once,

@@ -20,6 +20,7 @@ struct DashboardShared {
 };
 
 std::unique_ptr<Dashboard> Dashboard::Start(const StationOptions& options,
+                                            std::shared_ptr<const WebSite> web,
                                             const RecordContext& context, const Board& board,
                                             record::RecordWriter* record, std::string& error) {
   std::unique_ptr<Dashboard> dashboard(new Dashboard);
@@ -36,11 +37,13 @@ std::unique_ptr<Dashboard> Dashboard::Start(const StationOptions& options,
   dashboard->view_ = MakeDashboardView(shared->hub, info, context, record == nullptr, nullptr);
   dashboard->view_->Refresh(board, Clock::now());
   const HttpAddress address = ParseHttpAddress(options.http);
-  dashboard->server_ =
-      StartDashboardServer(DashboardSettingsFor(address, options.httpToken), shared->hub, error);
+  DashboardSettings settings = DashboardSettingsFor(address, options.httpToken);
+  settings.web = std::move(web);
+  dashboard->server_ = StartDashboardServer(settings, shared->hub, error);
   if (dashboard->server_ == nullptr) return nullptr;
-  std::cerr << "gpsfwstation: dashboard at " << HttpUrl(address, dashboard->server_->Port())
-            << "\n";
+  const std::string url = HttpUrl(address, dashboard->server_->Port());
+  std::cerr << "gpsfwstation: dashboard at " << url << "\n";
+  if (settings.web != nullptr) std::cerr << "gpsfwstation: web page at " << url << "web/\n";
   return dashboard;
 }
 

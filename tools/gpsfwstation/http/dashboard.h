@@ -13,6 +13,7 @@ namespace gpsfw::station {
 
 class DashboardServer;
 struct DashboardShared;
+struct WebSite;
 
 // The dashboard of a run: its hub, the record's history read apart when there is a record, its
 // view of the board and its web server. The hub and the history reader are shared with the
@@ -23,6 +24,7 @@ class Dashboard {
   // Bound before any port is touched, so that a taken address ends the station at once.
   // nullptr with the reason in `error`.
   static std::unique_ptr<Dashboard> Start(const StationOptions& options,
+                                          std::shared_ptr<const WebSite> web,
                                           const RecordContext& context, const Board& board,
                                           record::RecordWriter* record, std::string& error);
   ~Dashboard();

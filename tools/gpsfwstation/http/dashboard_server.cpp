@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "tools/gpsfwstation/http/event_stream.h"
+#include "tools/gpsfwstation/http/http_token.h"
 #include "tools/gpsfwstation/http/listen_socket.h"
 #include "tools/gpsfwstation/http/page_assets.h"
 #include "tools/gpsfwstation/http/request_deadline.h"
@@ -39,6 +40,17 @@ constexpr size_t kStreamBlock = 16 * 1024;
 constexpr size_t kThreadStack = 512 * 1024;
 constexpr auto kStreamsEndBound = std::chrono::seconds(1);
 constexpr char kNoHistory[] = R"({"source":"this run","rows":[],"per_port":[]})";
+constexpr char kDashboardPolicy[] =
+    "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; base-uri 'none'; "
+    "form-action 'none'";
+// The web updater page runs its own script and compiles its own module, and talks to nothing
+// but the port the browser opens for it.
+constexpr char kWebPolicy[] =
+    "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; style-src 'self'; "
+    "connect-src 'self'; img-src 'self' data:; base-uri 'none'; form-action 'none'; "
+    "frame-ancestors 'none'";
+constexpr char kWebPrefix[] = "/web/";
+constexpr char kWebCookie[] = "gpsfw_web_token";
 
 // One connection's place: counted against the client bound or only answered 503.
 struct ClientSlot {
@@ -93,20 +105,18 @@ MHD_Result AddFieldSize(void* cls, MHD_ValueKind, const char* key, const char* v
 
 // The page takes nothing from elsewhere and runs no script but its own; a token in its
 // address never leaves in a Referer.
-void Harden(MHD_Response* response) {
+void Harden(MHD_Response* response, const char* policy) {
   MHD_add_response_header(response, "Cache-Control", "no-store");
   MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
   MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
-  MHD_add_response_header(response, "Content-Security-Policy",
-                          "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; "
-                          "base-uri 'none'; form-action 'none'");
+  MHD_add_response_header(response, "Content-Security-Policy", policy);
 }
 
 MHD_Result Queue(MHD_Connection* connection, unsigned status, MHD_Response* response,
-                 const char* type) {
+                 const char* type, const char* policy = kDashboardPolicy) {
   if (response == nullptr) return MHD_NO;
   MHD_add_response_header(response, "Content-Type", type);
-  Harden(response);
+  Harden(response, policy);
   const MHD_Result queued = MHD_queue_response(connection, status, response);
   MHD_destroy_response(response);
   return queued;
@@ -253,6 +263,10 @@ class MicrohttpdDashboard : public DashboardServer {
     facts.authorization =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
     facts.queryToken = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token");
+    // The page's own files ask for each other without the token in their addresses.
+    if (std::strncmp(url, kWebPrefix, std::strlen(kWebPrefix)) == 0) {
+      facts.pageCookie = MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, kWebCookie);
+    }
     const int refusal = RefusalStatus(facts, self->settings_.token);
     if (refusal != 0) return self->Refuse(connection, static_cast<unsigned>(refusal));
     const bool read = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0 ||
@@ -280,6 +294,13 @@ class MicrohttpdDashboard : public DashboardServer {
   }
 
   MHD_Result Route(MHD_Connection* connection, const std::string& path) {
+    if (settings_.web != nullptr && (path == "/web" || path.rfind(kWebPrefix, 0) == 0)) {
+      return SendWebFile(connection, path);
+    }
+    if (!settings_.dashboard) {
+      if (path == "/") return SendMoved(connection, kWebPrefix);
+      return SendText(connection, MHD_HTTP_NOT_FOUND, "not found\n");
+    }
     if (path == "/") {
       return SendFixed(connection, MHD_HTTP_OK, page_.data(), page_.size(),
                        "text/html; charset=utf-8");
@@ -302,6 +323,36 @@ class MicrohttpdDashboard : public DashboardServer {
     }
     if (path == "/events") return Stream(connection);
     return SendText(connection, MHD_HTTP_NOT_FOUND, "not found\n");
+  }
+
+  // The folder's address without its slash is sent on to the folder, so that the page's
+  // files, named relative to it, are found.
+  MHD_Result SendWebFile(MHD_Connection* connection, const std::string& path) {
+    if (path == "/web") return SendMoved(connection, kWebPrefix);
+    std::string name = path.substr(std::strlen(kWebPrefix));
+    if (name.empty()) name = "index.html";
+    const WebFile* file = settings_.web->Find(name);
+    if (file == nullptr) return SendText(connection, MHD_HTTP_NOT_FOUND, "not found\n");
+    MHD_Response* response = MHD_create_response_from_buffer(
+        file->bytes.size(), const_cast<char*>(file->bytes.data()), MHD_RESPMEM_PERSISTENT);
+    if (response == nullptr) return MHD_NO;
+    if (!settings_.token.empty()) {
+      const std::string cookie = std::string(kWebCookie) + "=" + TokenCookie(settings_.token) +
+                                 "; Path=/web/; HttpOnly; SameSite=Strict";
+      MHD_add_response_header(response, "Set-Cookie", cookie.c_str());
+    }
+    return Queue(connection, MHD_HTTP_OK, response, file->type, kWebPolicy);
+  }
+
+  // A token in the query goes along.
+  static MHD_Result SendMoved(MHD_Connection* connection, const std::string& to) {
+    const char* token = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token");
+    MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+    if (response == nullptr) return MHD_NO;
+    const std::string location =
+        to + (token != nullptr ? "?token=" + UrlEncoded(token) : std::string());
+    MHD_add_response_header(response, "Location", location.c_str());
+    return Queue(connection, MHD_HTTP_MOVED_PERMANENTLY, response, "text/plain; charset=utf-8");
   }
 
   // A stream that falls behind skips to the newest state; one whose browser takes nothing is

@@ -6,6 +6,7 @@
 
 #include "tools/gpsfwstation/http/dashboard_hub.h"
 #include "tools/gpsfwstation/http/http_address.h"
+#include "tools/gpsfwstation/http/web_site.h"
 
 namespace gpsfw::station {
 
@@ -15,10 +16,16 @@ struct DashboardSettings {
   size_t maxClients = 64;
   // From a connection (or its last answer) to its next request's whole header.
   std::chrono::milliseconds requestBound{10000};
+  // The web updater page, served under /web/ when given.
+  std::shared_ptr<const WebSite> web;
+  // False when there is no dashboard to show (`serve --web` without a record): the server's
+  // root then leads to the web page, and the dashboard's addresses are not found.
+  bool dashboard = true;
 };
 
 // The dashboard's web server, on threads of its own: the page, its two JSON answers and the
-// event stream, nothing else. Read-only: no request changes anything in the station.
+// event stream, and the web updater page's files when it has them; nothing else. Read-only: no
+// request changes anything in the station.
 class DashboardServer {
  public:
   virtual ~DashboardServer() = default;

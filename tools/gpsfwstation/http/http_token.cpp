@@ -41,4 +41,14 @@ bool SameSecret(const std::string& given, const std::string& token) {
   return diff == 0;
 }
 
+std::string TokenCookie(const std::string& token) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : token) {
+    hex += kHex[c >> 4];
+    hex += kHex[c & 15];
+  }
+  return hex;
+}
+
 }  // namespace gpsfw::station

@@ -20,4 +20,8 @@ bool BearerCredentials(const std::string& field, std::string& credentials);
 // Compares in a time that does not depend on where the texts differ.
 bool SameSecret(const std::string& given, const std::string& token);
 
+// The token as the web updater page's cookie carries it: hex, as a cookie's value takes only
+// some characters and a token may hold any.
+std::string TokenCookie(const std::string& token);
+
 }  // namespace gpsfw::station

@@ -10,6 +10,7 @@ bool CarriesToken(const RequestFacts& facts, const std::string& token) {
   if (facts.authorization != nullptr && BearerCredentials(facts.authorization, given)) {
     return SameSecret(given, token);
   }
+  if (facts.pageCookie != nullptr && SameSecret(facts.pageCookie, TokenCookie(token))) return true;
   return facts.queryToken != nullptr && SameSecret(facts.queryToken, token);
 }
 

@@ -18,6 +18,7 @@ struct RequestFacts {
   bool beyondClientBound = false;       // the connection came while the client bound was reached
   const char* authorization = nullptr;  // the Authorization field, if any
   const char* queryToken = nullptr;     // the decoded ?token=, if any
+  const char* pageCookie = nullptr;     // the web updater page's token cookie, on its files only
 };
 
 // 0 when the request may be served; otherwise the status that refuses it. The cheap checks
