@@ -22,7 +22,8 @@ void DiagnosePort(const PortTarget& port, PortDiagnosis* out);
 // Other programs that hold the port open (a terminal, a GPS daemon, a modem manager probing
 // a new device), which would take the receiver's answers: "PID 123 (minicom), PID 456
 // (gpsd)" in `text`, the first few of them; their count, 0 where the system cannot tell.
-// `device` is the port's device path (PortTarget::device).
+// `device` is the port's device path (PortTarget::device). The process at the far end of a
+// pseudo-terminal (a simulated receiver) is the loader's peer and is not counted.
 int DescribePortHolders(const char* device, char* text, size_t capacity);
 
 }  // namespace gpsfw::platform

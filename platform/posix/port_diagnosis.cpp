@@ -95,10 +95,14 @@ bool IsMasterOf(long pid, const char* fd, const char* device) {
   return master;
 }
 
-// True when process `pid` has `device` open, from /proc/PID/fd. The process at the other end
-// of a pseudo-terminal (a simulated receiver) holds its master too: it is the peer the loader
-// talks to, not a program that takes the receiver's answers.
-bool Holds(long pid, const char* device) {
+// Who is counted among a port's holders. A port that is busy names whoever holds it. A port
+// the loader could open names only the programs that may take the receiver's answers: the
+// process at the other end of a pseudo-terminal (a simulated receiver) holds its master too,
+// and is the peer the loader talks to.
+enum class Holders { kAll, kOthersThanThePeer };
+
+// True when process `pid` has `device` open, from /proc/PID/fd, and counts as `which` asks.
+bool Holds(long pid, const char* device, Holders which) {
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%ld/fd", pid);
   DIR* fds = ::opendir(path);
@@ -116,12 +120,12 @@ bool Holds(long pid, const char* device) {
     if (std::strstr(target, "ptmx") != nullptr && IsMasterOf(pid, fd->d_name, device)) peer = true;
   }
   ::closedir(fds);
-  return holds && !peer;
+  return holds && !(peer && which == Holders::kOthersThanThePeer);
 }
 
 // "PID 123 (minicom), PID 456 (gpsd)": the processes other than this one that hold `device`
 // open; the count.
-int ListHolders(const char* device, char* text, size_t capacity) {
+int ListHolders(const char* device, Holders which, char* text, size_t capacity) {
   if (capacity > 0) text[0] = '\0';
   DIR* proc = ::opendir("/proc");
   if (proc == nullptr) return 0;
@@ -131,7 +135,7 @@ int ListHolders(const char* device, char* text, size_t capacity) {
     char* end = nullptr;
     const long pid = std::strtol(entry->d_name, &end, 10);
     if (*end != '\0' || pid <= 0 || pid == self || named == kMostHoldersNamed) continue;
-    if (!Holds(pid, device)) continue;
+    if (!Holds(pid, device, which)) continue;
     char path[64];
     char name[64] = "?";
     std::snprintf(path, sizeof path, "/proc/%ld/comm", pid);
@@ -152,7 +156,9 @@ int ListHolders(const char* device, char* text, size_t capacity) {
 
 void AddHolders(PortDiagnosis* out, const char* device) {
   char holders[256];
-  if (ListHolders(device, holders, sizeof holders) > 0) Add(out, "; held by %s", holders);
+  if (ListHolders(device, Holders::kAll, holders, sizeof holders) > 0) {
+    Add(out, "; held by %s", holders);
+  }
 }
 
 // Opens the device as the loader does, to learn which step refuses it.
@@ -217,7 +223,7 @@ int DescribePortHolders(const char* device, char* text, size_t capacity) {
   char resolved[PATH_MAX];
   // /proc names the device itself, not the link the port was given by.
   const char* canonical = ::realpath(device, resolved) != nullptr ? resolved : device;
-  return ListHolders(canonical, text, capacity);
+  return ListHolders(canonical, Holders::kOthersThanThePeer, text, capacity);
 }
 
 }  // namespace gpsfw::platform
