@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fstream>
 
+#include "tools/gpsfwstation/record/path_name.h"
 #include "tools/gpsfwstation/record/record_stats.h"
 #include "tools/gpsfwstation/record/row_json.h"
 #include "tools/gpsfwstation/record/utc_time.h"
@@ -166,11 +167,19 @@ void TakeOutcomeFromLog(UpdateRow& row) {
 bool StationAlive(int pid) {
   if (pid <= 0) return false;
   if (kill(pid, 0) != 0 && errno == ESRCH) return false;
-  // A pid taken again by another program is no station.
+  // A pid taken again by another program is no station. A station run through an emulator
+  // (qemu-user on a build machine) has the emulator's name, and its own path among the first
+  // words of its command line.
   std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
   std::string name;
   if (!comm || !std::getline(comm, name)) return true;  // no /proc: trust the pid
-  return name.rfind("gpsfwstation", 0) == 0;
+  if (name.rfind("gpsfwstation", 0) == 0) return true;
+  std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+  std::string word;
+  for (int i = 0; i < 3 && std::getline(cmdline, word, '\0'); ++i) {
+    if (BaseName(word).rfind("gpsfwstation", 0) == 0) return true;
+  }
+  return false;
 }
 
 bool SqlStore::Migrate(std::string& error) {
