@@ -176,7 +176,7 @@ bool StationAlive(int pid) {
   if (name.rfind("gpsfwstation", 0) == 0) return true;
   std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
   std::string word;
-  for (int i = 0; i < 3 && std::getline(cmdline, word, '\0'); ++i) {
+  for (int i = 0; i < 6 && std::getline(cmdline, word, '\0'); ++i) {
     if (BaseName(word).rfind("gpsfwstation", 0) == 0) return true;
   }
   return false;
