@@ -44,12 +44,14 @@ nlohmann::ordered_json RowJson(const UpdateRow& r, bool withLog) {
   nlohmann::ordered_json j = {
       {"id", r.id},
       {"host", r.host},
+      {"station", r.station},
       {"station_pid", r.stationPid},
       {"operator", r.operatorName},
       {"port", r.port},
       {"port_by_id", r.portById},
       {"port_by_path", r.portByPath},
       {"usb_serial", r.usbSerial},
+      {"unit_serial", r.unitSerial},
       {"image_path", r.imagePath},
       {"image_size", r.imageSize},
       {"image_crc32", r.imageCrc32},
@@ -68,6 +70,7 @@ nlohmann::ordered_json RowJson(const UpdateRow& r, bool withLog) {
       {"wakes", r.wakes},
       {"bytes", r.bytes},
       {"log_path", r.logPath},
+      {"hook_status", r.hookStatus},
   };
   if (withLog) j["log"] = r.log;
   return j;
@@ -77,12 +80,14 @@ UpdateRow RowFromJson(const nlohmann::json& j) {
   UpdateRow r;
   r.id = j.at("id").get<std::string>();
   r.host = j.at("host").get<std::string>();
+  r.station = j.value("station", "");
   r.stationPid = j.value("station_pid", 0);
   r.operatorName = j.value("operator", "");
   r.port = j.value("port", "");
   r.portById = j.value("port_by_id", "");
   r.portByPath = j.value("port_by_path", "");
   r.usbSerial = j.value("usb_serial", "");
+  r.unitSerial = j.value("unit_serial", "");
   r.imagePath = j.value("image_path", "");
   r.imageSize = j.value("image_size", uint64_t{0});
   r.imageCrc32 = j.value("image_crc32", "");
@@ -100,6 +105,7 @@ UpdateRow RowFromJson(const nlohmann::json& j) {
   r.bytes = j.value("bytes", uint64_t{0});
   r.logPath = j.value("log_path", "");
   r.log = j.value("log", "");
+  r.hookStatus = j.value("hook_status", "");
   return r;
 }
 

@@ -31,6 +31,16 @@ const std::vector<std::vector<const char*>>& Migrations() {
        "CREATE INDEX updates_host_result ON updates (host, result)",
        "CREATE TABLE station_starts (host TEXT NOT NULL, pid INTEGER NOT NULL, "
        "start_utc TEXT NOT NULL)"},
+      // 2: the station's name, the unit's own serial number and what the factory's hook made
+      // of the row; a station's heartbeat. Rows from before keep their host as station name.
+      {"ALTER TABLE updates ADD COLUMN station TEXT",
+       "ALTER TABLE updates ADD COLUMN unit_serial TEXT",
+       "ALTER TABLE updates ADD COLUMN hook_status TEXT",
+       "UPDATE updates SET station = host WHERE station IS NULL",
+       "CREATE INDEX updates_unit_serial ON updates (unit_serial)",
+       "ALTER TABLE station_starts ADD COLUMN station TEXT",
+       "ALTER TABLE station_starts ADD COLUMN heartbeat_utc TEXT",
+       "UPDATE station_starts SET station = host WHERE station IS NULL"},
   };
   return steps;
 }
@@ -38,8 +48,9 @@ const std::vector<std::vector<const char*>>& Migrations() {
 constexpr const char* kColumns =
     "id, host, station_pid, operator, port, port_by_id, port_by_path, usb_serial, image_path, "
     "image_size, image_crc32, image_sha256, boot_loader, sfld, flash_type, start_utc, end_utc, "
-    "duration, result, return_code, reason, message, retries, wakes, bytes, log_path, log";
-constexpr int kColumnCount = 27;
+    "duration, result, return_code, reason, message, retries, wakes, bytes, log_path, log, "
+    "station, unit_serial, hook_status";
+constexpr int kColumnCount = 30;
 
 std::string Placeholders(int count) {
   std::string text;
@@ -79,7 +90,10 @@ SqlRow ParamsOf(const UpdateRow& r) {
                    std::to_string(r.wakes),
                    std::to_string(r.bytes),
                    r.logPath,
-                   r.log};
+                   r.log,
+                   r.station,
+                   r.unitSerial,
+                   r.hookStatus};
   for (SqlValue& p : params) {
     if (p) *p = CleanText(*p);
   }
@@ -118,6 +132,9 @@ UpdateRow RowOf(const SqlRow& c) {
   r.bytes = static_cast<uint64_t>(Number(c[24]));
   r.logPath = s(25);
   r.log = s(26);
+  r.station = s(27);
+  r.unitSerial = s(28);
+  r.hookStatus = s(29);
   return r;
 }
 

@@ -19,12 +19,14 @@ struct ReceiverIdentity {
 struct UpdateRow {
   std::string id;  // unique over every station and time: a spooled row is written once by it
   std::string host;
-  int stationPid = 0;  // the station process that wrote it: a live one's rows are not stale
+  std::string station;  // the station's name (--station; its host's name unless told)
+  int stationPid = 0;   // the station process that wrote it: a live one's rows are not stale
   std::string operatorName;
   std::string port;
   std::string portById;  // the port's stable names and its adapter's serial number
   std::string portByPath;
   std::string usbSerial;
+  std::string unitSerial;  // the receiver's own serial number, from its label or the factory
   std::string imagePath;
   uint64_t imageSize = 0;
   std::string imageCrc32;   // 8 hex digits
@@ -42,6 +44,9 @@ struct UpdateRow {
   uint64_t bytes = 0;
   std::string logPath;  // where the loader's progress log lies on the station
   std::string log;      // the loader's whole progress log, as text
+  // What the factory's hook made of the ended row: "" when no hook is set, "pending" until it
+  // ran, "ok", "exit N", "signal N", "timed out" or "not started: WHY".
+  std::string hookStatus;
 };
 
 struct HistoryFilter {
