@@ -1,6 +1,7 @@
--- gpsfwload for SWUpdate's gpsfw handler: runs the loader on one image and follows the events
--- it writes on standard output, telling the caller each phase and how far the programming has
--- come, and keeping the events in a file beside the progress log. Knows nothing of SWUpdate.
+-- gpsfwload for SWUpdate's gpsfw handler: runs the loader on one image and follows its plain
+-- progress lines (--progress), telling the caller each step and how far the programming has
+-- come; the loader keeps its events in a file beside the progress log. Knows nothing of
+-- SWUpdate, and reads no JSON: the reason of a failure is the plain line of --reason-file.
 
 local M = {}
 
@@ -32,33 +33,12 @@ function M.capture(command)
   return output, code
 end
 
--- The value of KEY in one line of the loader's events, for the progress they show: a string
--- with its escapes decoded, or the text of a number; nil when the line does not hold KEY.
--- The failure's reason comes from the plain line of --reason-file instead.
-local function json_field(line, key)
-  local _, last = line:find('"' .. key .. '":', 1, true)
-  if not last then return nil end
-  local at = last + 1
-  if line:sub(at, at) ~= '"' then return line:match("^(-?[%d.]+)", at) end
-  local parts = {}
-  at = at + 1
-  while at <= #line do
-    local c = line:sub(at, at)
-    if c == '"' then return table.concat(parts) end
-    if c == "\\" then
-      at = at + 1
-      c = line:sub(at, at)
-      if c == "n" or c == "r" or c == "t" then
-        c = " "
-      elseif c == "u" then
-        c = "?"
-        at = at + 4
-      end
-    end
-    parts[#parts + 1] = c
-    at = at + 1
-  end
-  return nil
+-- One of the loader's plain progress lines ("0:06  programming  50%  24576/49152 bytes ...")
+-- as its text without the time, and the programmed share when it tells one.
+local function progress_line(line)
+  local text = line:match("^%d+:%d%d%s+(.*)$") or line
+  local percent = text:match("^programming%s+(%d+)%%")
+  return text, tonumber(percent)
 end
 
 -- The reason in the one line of --reason-file, "CODE MESSAGE", as "CODE: MESSAGE"; nil when
@@ -74,57 +54,41 @@ local function read_reason(path)
   return line
 end
 
--- Runs the loader and follows its events until it ends. OPTIONS:
+-- Runs the loader and follows its progress until it ends. OPTIONS:
 --   loader, image, log, events  the program, the image, the progress log, the events file
 --   reason                      the file for the failure's reason (--reason-file)
 --   give_up_after               seconds
 --   port                        the serial port; nil or "" for the loader's default
 --   state                       the state file to record the image in once it is installed;
 --                               nil to leave the state as it is
--- OBSERVER's functions, each optional: phase(NAME) as the loader enters a phase;
--- programmed(PERCENT) as the flash records are accepted.
+-- OBSERVER's functions, each optional: phase(TEXT) with each of the loader's progress lines
+-- ("waking the receiver (wake-up 1)"); programmed(PERCENT) as the flash is programmed.
 -- Returns the loader's exit status and, when it failed, its reason: the reason code and
 -- message of --reason-file, or what the status means when the loader ended before saying.
 function M.run(options, observer)
   local command = quote(options.loader) .. " -i " .. quote(options.image)
-    .. " -l " .. quote(options.log) .. " --events - --give-up-after "
-    .. quote(options.give_up_after)
+    .. " -l " .. quote(options.log) .. " --events " .. quote(options.events)
+    .. " --progress --give-up-after " .. quote(options.give_up_after)
   if options.port and options.port ~= "" then command = command .. " -p " .. quote(options.port) end
   if options.state then command = command .. " --state " .. quote(options.state) end
   command = command .. " --reason-file " .. quote(options.reason)
   -- A stale reason must not be lent to a run that wrote none.
   os.remove(options.reason)
-  command = command .. " </dev/null"
+  -- The plain progress lines come on standard error; standard output has nothing to say.
+  command = command .. " </dev/null 2>&1 >/dev/null"
 
-  local events = io.open(options.events, "w")
   local pipe = io.popen(command, "r")
-  if not pipe then
-    if events then events:close() end
-    return 127, STATUS_TEXT[127]
-  end
-  local records = nil
+  if not pipe then return 127, STATUS_TEXT[127] end
   local last_percent = -1
   for line in pipe:lines() do
-    if events then
-      events:write(line, "\n")
-      events:flush()
-    end
-    local kind = json_field(line, "type")
-    if kind == "start" then
-      records = tonumber(json_field(line, "records"))
-    elseif kind == "phase" then
-      if observer.phase then observer.phase(json_field(line, "phase") or "?") end
-    elseif kind == "record" and records and records > 0 then
-      local index = tonumber(json_field(line, "index"))
-      if json_field(line, "stage") == "flash" and index and index >= 0
-        and json_field(line, "verdict") == "accepted" then
-        local percent = math.floor((index + 1) * 100 / records)
-        if percent ~= last_percent and observer.programmed then observer.programmed(percent) end
-        last_percent = percent
-      end
+    local text, percent = progress_line(line)
+    if percent then
+      if percent ~= last_percent and observer.programmed then observer.programmed(percent) end
+      last_percent = percent
+    elseif observer.phase and text ~= "" then
+      observer.phase(text)
     end
   end
-  if events then events:close() end
   local _, how, status = pipe:close()
   if how == "signal" then status = 128 + status end
   local reason = read_reason(options.reason)
