@@ -199,12 +199,12 @@ Measured RunPty(const std::string& dir, const std::string& image) {
   const nlohmann::json r = nlohmann::json::parse(in);
   double from = 0;
   for (const auto& run : r["line"]) {
-    if (run["direction"] == "host" && run["senderBaud"] == kFlashBaud) {
+    if (run["direction"] == "host" && run["sender_baud"] == kFlashBaud) {
       from = run["start"].get<double>();
       break;
     }
   }
-  m.seconds = r["completedAt"].get<double>() - from;
+  m.seconds = r["completed_at"].get<double>() - from;
   m.verdict = r["verification"]["text"].get<std::string>();
   return m;
 }

@@ -78,7 +78,7 @@ import json, sys
 for path in sys.argv[1:]:
     r = json.load(open(path))
     for unit in r.get("units", [r]):
-        if unit["sfld"]["uploads"] or unit["flashAttempts"] or unit["completed"]:
+        if unit["sfld"]["uploads"] or unit["flash_attempts"] or unit["completed"]:
             sys.exit(1)
 PY
 }

@@ -50,8 +50,8 @@ TEST(GpsfwsimInTheField, StreamsNmeaThroughAnAdapterAndReportsIt) {
 
   const nlohmann::json config = nlohmann::json::parse(ReadFile(dir.File("report.json")))["config"];
   EXPECT_EQ(config["nmea"]["baud"], 19200);
-  EXPECT_EQ(config["nmea"]["periodMs"], 100);
-  EXPECT_EQ(config["adapterLatencyMs"], 16);
+  EXPECT_EQ(config["nmea"]["period_ms"], 100);
+  EXPECT_EQ(config["adapter_latency_ms"], 16);
 }
 
 TEST(GpsfwsimInTheField, ExplainsAndChecksTheFieldOptions) {

@@ -80,9 +80,9 @@ json Erases(const sim::SimResult& result) {
   for (const sim::EraseEntry& erase : result.erases) {
     list.push_back({{"start", Hex32(erase.start)},
                     {"end", Hex32(erase.end)},
-                    {"firstSector", erase.firstSector},
+                    {"first_sector", erase.firstSector},
                     {"sectors", erase.sectors},
-                    {"sectorsErased", erase.sectorsErased},
+                    {"sectors_erased", erase.sectorsErased},
                     {"failed", erase.failed},
                     {"time", sim::NsToSeconds(erase.timeNs)}});
   }
@@ -112,8 +112,8 @@ json Verification(const ReportInput& input) {
   const sim::Verification& v = *input.verification;
   return {{"verified", v.verified},
           {"against", input.verifiedAgainst.empty() ? "data received" : input.verifiedAgainst},
-          {"bytesMatched", v.matched},
-          {"firstDifference", v.verified ? json() : json(Hex32(v.firstDifference))},
+          {"bytes_matched", v.matched},
+          {"first_difference", v.verified ? json() : json(Hex32(v.firstDifference))},
           {"text", v.text}};
 }
 
@@ -123,7 +123,7 @@ json Outages(const std::vector<Outage>& outages) {
     list.push_back(
         {{"gone", sim::NsToSeconds(outage.goneNs)},
          {"back", outage.backNs == sim::kNever ? json() : json(sim::NsToSeconds(outage.backNs))},
-         {"powerCycle", outage.powerCycle}});
+         {"power_cycle", outage.powerCycle}});
   }
   return list;
 }
@@ -134,8 +134,8 @@ json Line(const std::vector<sim::WireRun>& runs) {
     const size_t shown = std::min(run.bytes.size(), kRunBytesShown);
     list.push_back(
         {{"direction", run.direction == sim::Direction::kHostToTarget ? "host" : "receiver"},
-         {"senderBaud", run.senderBaud},
-         {"receiverBaud", run.receiverBaud},
+         {"sender_baud", run.senderBaud},
+         {"receiver_baud", run.receiverBaud},
          {"start", sim::NsToSeconds(run.startNs)},
          {"end", sim::NsToSeconds(run.endNs)},
          {"count", run.count},
@@ -151,17 +151,17 @@ json Config(const sim::ReceiverConfig& config, uint32_t adapterLatencyMs) {
   for (const sim::SectorRegion& region : config.flash.regions) {
     size += uint64_t{region.count} * region.size;
   }
-  return {{"powerOnBaud", config.powerOnBaud},
-          {"powerOnMs", config.faults.powerOnMs},
+  return {{"power_on_baud", config.powerOnBaud},
+          {"power_on_ms", config.faults.powerOnMs},
           {"chatter", config.chatter},
           {"nmea", config.nmea.baud == 0
                        ? json()
-                       : json{{"baud", config.nmea.baud}, {"periodMs", config.nmea.periodMs}}},
-          {"flashBase", Hex32(config.flash.base)},
-          {"flashSize", size},
-          {"bootLoaderVersion", config.bootLoaderVersion},
-          {"sfldVersion", config.sfldVersion},
-          {"adapterLatencyMs", adapterLatencyMs}};
+                       : json{{"baud", config.nmea.baud}, {"period_ms", config.nmea.periodMs}}},
+          {"flash_base", Hex32(config.flash.base)},
+          {"flash_size", size},
+          {"boot_loader_version", config.bootLoaderVersion},
+          {"sfld_version", config.sfldVersion},
+          {"adapter_latency_ms", adapterLatencyMs}};
 }
 
 }  // namespace
@@ -170,20 +170,20 @@ json ReportJson(const ReportInput& input) {
   const sim::SimResult& result = *input.result;
   return {{"port", input.port},
           {"completed", result.updateCompleted},
-          {"completedUpdates", result.completedUpdates},
-          {"completedAt", sim::NsToSeconds(result.completedNs)},
+          {"completed_updates", result.completedUpdates},
+          {"completed_at", sim::NsToSeconds(result.completedNs)},
           {"seconds", input.seconds},
           {"verification", Verification(input)},
           {"phases", Phases(result.phases)},
           {"sfld", Sfld(result)},
-          {"flashAttempts", result.flashAttempts},
+          {"flash_attempts", result.flashAttempts},
           {"records", Records(result)},
           {"erases", Erases(result)},
-          {"flashFaults", FlashFaults(result)},
+          {"flash_faults", FlashFaults(result)},
           {"events", Events(result)},
           {"outages", input.outages ? Outages(*input.outages) : json::array()},
-          {"bootLoaderPolls", result.bootLoaderPolls},
-          {"lineRunsDropped", input.runsDropped},
+          {"boot_loader_polls", result.bootLoaderPolls},
+          {"line_runs_dropped", input.runsDropped},
           {"line", Line(*input.runs)},
           {"config", Config(*input.config, input.adapterLatencyMs)}};
 }
