@@ -5,9 +5,11 @@ The station watches three receivers of gpsfwsim on ptys, with its dashboard on a
 port behind a token. Debian's prometheus scrapes its /metrics every second with that token as
 a bearer token. Once the station has ended every unit, the completed count that Prometheus
 holds, asked through its own query API, must come to the station's own count, and the image
-it names must be the station's.
+it names must be the station's. The station guide's example queries must be accepted.
 
-Usage: prometheus_scrape_test.py BIN_DIR   (BIN_DIR holds gpsfwstation, gpsfwsim, gpsfwimg)
+Usage: prometheus_scrape_test.py BIN_DIR GUIDE
+  BIN_DIR holds gpsfwstation, gpsfwsim and gpsfwimg; GUIDE is docs/station.md, whose
+  ```promql blocks are the example queries.
 """
 import json
 import os
@@ -153,9 +155,13 @@ scrape_configs:
     return f"http://127.0.0.1:{port}"
 
 
+def ask(prometheus, promql):
+    return get_json(prometheus + "/api/v1/query?" + urllib.parse.urlencode({"query": promql}))
+
+
 def query(prometheus, promql):
     """The value of a PromQL query's first sample, or None while it has none."""
-    answer = get_json(prometheus + "/api/v1/query?" + urllib.parse.urlencode({"query": promql}))
+    answer = ask(prometheus, promql)
     if not answer or answer.get("status") != "success" or not answer["data"]["result"]:
         return None
     return answer["data"]["result"][0]
@@ -176,7 +182,17 @@ def station_when_done(station_port):
     return wait_for(f"the station to end its {RECEIVERS} updates", UNITS_BOUND, done)
 
 
-def run(bin_dir, work):
+def check_guide_queries(prometheus, guide):
+    queries = re.findall(r"```promql\n(.*?)```", read(guide), re.DOTALL)
+    if len(queries) < 3:
+        fail(f"{guide}: {len(queries)} example queries (```promql blocks), 3 expected")
+    for promql in queries:
+        answer = ask(prometheus, promql)
+        if not answer or answer.get("status") != "success":
+            fail(f"{guide}: Prometheus refuses the example query\n{promql}\n{answer}")
+
+
+def run(bin_dir, guide, work):
     children = Children(work)
     try:
         image = make_image(bin_dir, work)
@@ -205,8 +221,9 @@ def run(bin_dir, work):
         if held["image"]["metric"].get("sha256") != state["image"]["sha256"]:
             fail(f"the image Prometheus holds {held['image']} is not the station's "
                  f"{state['image']['sha256']}")
+        check_guide_queries(prometheus, guide)
         print(f"Prometheus holds the station's {completed} completed update(s) "
-              f"of {RECEIVERS}, and its image")
+              f"of {RECEIVERS} and its image; the guide's queries are accepted")
     except BaseException:
         for child in children.started:
             print(f"--- {child.out}:\n{read(child.out)[-3000:]}", file=sys.stderr)
@@ -216,11 +233,11 @@ def run(bin_dir, work):
 
 
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) != 3:
         fail(__doc__)
     work = tempfile.mkdtemp(prefix="gpsfw-prometheus-")
     try:
-        run(sys.argv[1], work)
+        run(sys.argv[1], sys.argv[2], work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
