@@ -53,19 +53,25 @@ std::set<std::string> PortsOf(const Board& board) {
   return ports;
 }
 
-uint64_t Found(const std::map<Result, uint64_t>& counts, Result result) {
-  const auto it = counts.find(result);
-  return it == counts.end() ? 0 : it->second;
+// What a port's ended updates add up to; nothing yet for a port whose first one runs.
+const PortTally& TallyOf(const Board& board, const std::string& port) {
+  static const PortTally kNone;
+  const auto it = board.tally.ports.find(port);
+  return it == board.tally.ports.end() ? kNone : it->second;
+}
+
+uint64_t EndedWith(const PortTally& tally, Result result) {
+  const auto it = tally.ended.find(result);
+  return it == tally.ended.end() ? 0 : it->second;
 }
 
 void WriteEnded(std::string& out, const Board& board, const std::set<std::string>& ports) {
   Family ended(out, "gpsfwstation_updates_ended_total", "counter",
                "Updates ended since the station started, by result and port.");
   for (const std::string& port : ports) {
-    const auto it = board.tally.ports.find(port);
     for (Result result : kEndedResults) {
       ended.Label("result", ResultKey(result)).Label("port", port);
-      ended.Sample(it == board.tally.ports.end() ? 0 : Found(it->second.ended, result));
+      ended.Sample(EndedWith(TallyOf(board, port), result));
     }
   }
   Family failures(out, "gpsfwstation_update_failures_total", "counter",
@@ -100,15 +106,12 @@ void WritePortCounts(std::string& out, const Board& board, const std::set<std::s
   Family retries(out, "gpsfwstation_retries_total", "counter",
                  "Retries of the ended updates, by port.");
   for (const std::string& port : ports) {
-    const auto it = board.tally.ports.find(port);
-    retries.Label("port", port).Sample(it == board.tally.ports.end() ? 0 : it->second.retries);
+    retries.Label("port", port).Sample(TallyOf(board, port).retries);
   }
   Family wakes(out, "gpsfwstation_wakeups_total", "counter",
                "Wake-ups sent to the receivers in the ended updates, by port.");
-  for (const std::string& port : ports) {
-    const auto it = board.tally.ports.find(port);
-    wakes.Label("port", port).Sample(it == board.tally.ports.end() ? 0 : it->second.wakes);
-  }
+  for (const std::string& port : ports)
+    wakes.Label("port", port).Sample(TallyOf(board, port).wakes);
 }
 
 void WriteGauge(std::string& out, const char* name, const char* help, uint64_t value) {
