@@ -4,7 +4,7 @@ set -eu
 
 PACKAGES="cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev
 nlohmann-json3-dev srecord binutils python3 libsqlite3-dev sqlite3 libpq-dev postgresql python3-jsonschema
-libmicrohttpd-dev pkg-config systemd"
+libmicrohttpd-dev pkg-config systemd prometheus"
 
 missing=""
 for p in $PACKAGES; do

@@ -257,5 +257,33 @@ TEST(DashboardRun, ServeWebKeepsTheTokenRules) {
   EXPECT_EQ(serve.Wait(10), 0);
 }
 
+// A port that appeared waits out its settling time before its update starts: the metrics
+// count it as a unit waiting, not running.
+TEST(DashboardRun, APortSettlingIsAUnitWaitingInTheMetrics) {
+  TempDir dir;
+  const ImageFiles images = MakeImages(dir, 1024, 65536, 512);
+  Program station(
+      {ProgramPath("gpsfwstation"), "-i", images.container, "--ports", dir.File("gps*"), "--watch",
+       "--settle", "60", "--plain", "--log-dir", dir.File("logs"), "--http", "127.0.0.1:0"},
+      dir.File("station.out"));
+  const int port = DashboardPort(dir.File("station.out"));
+  ASSERT_GT(port, 0) << ReadFile(dir.File("station.out"));
+  // A receiver plugged in while the station watches.
+  Program sims(
+      {ProgramPath("gpsfwsim"), "--count", "1", "--link", dir.File("gps%d"), "--time-limit", "100"},
+      dir.File("sim.out"));
+  std::string metrics;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        metrics = HttpGet(port, "/metrics").body;
+        return metrics.find("\ngpsfwstation_units_waiting 1\n") != std::string::npos;
+      },
+      20))
+      << metrics;
+  EXPECT_NE(metrics.find("\ngpsfwstation_units_running 0\n"), std::string::npos) << metrics;
+  station.Signal(SIGTERM);
+  EXPECT_EQ(station.Wait(20), 0) << ReadFile(dir.File("station.out"));
+}
+
 }  // namespace
 }  // namespace gpsfw::test

@@ -22,6 +22,12 @@ void DashboardHub::SetHistory(std::string json) {
   changed_.notify_all();
 }
 
+void DashboardHub::SetMetrics(std::string text) {
+  auto shared = std::make_shared<const std::string>(std::move(text));
+  std::lock_guard<std::mutex> lock(mutex_);
+  now_.metrics = std::move(shared);
+}
+
 DashboardHub::Snapshot DashboardHub::Current() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return now_;

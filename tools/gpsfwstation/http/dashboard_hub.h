@@ -20,10 +20,14 @@ class DashboardHub {
     uint64_t historyVersion = 0;
     std::shared_ptr<const std::string> state;
     std::shared_ptr<const std::string> history;
+    // The station's figures for Prometheus; null where there is no station (a `serve`).
+    std::shared_ptr<const std::string> metrics;
   };
 
   void SetState(std::string json);
   void SetHistory(std::string json);
+  // Wakes no stream: the page does not show them.
+  void SetMetrics(std::string text);
   Snapshot Current() const;
   // Waits until either text is newer than `seen`, the hub is closed or `timeout` passed.
   // Returns the snapshot then; `closed` tells a server thread to end its stream.

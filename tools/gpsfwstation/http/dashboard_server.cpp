@@ -18,6 +18,7 @@
 #include "tools/gpsfwstation/http/event_stream.h"
 #include "tools/gpsfwstation/http/http_token.h"
 #include "tools/gpsfwstation/http/listen_socket.h"
+#include "tools/gpsfwstation/http/metrics_text.h"
 #include "tools/gpsfwstation/http/page_assets.h"
 #include "tools/gpsfwstation/http/request_deadline.h"
 #include "tools/gpsfwstation/http/request_gate.h"
@@ -131,13 +132,14 @@ MHD_Result SendFixed(MHD_Connection* connection, unsigned status, const char* te
 }
 
 // One of the hub's texts, held (not copied) until the response is sent.
-MHD_Result SendShared(MHD_Connection* connection, std::shared_ptr<const std::string> text) {
+MHD_Result SendShared(MHD_Connection* connection, std::shared_ptr<const std::string> text,
+                      const char* type = "application/json") {
   auto* held = new std::shared_ptr<const std::string>(std::move(text));
   MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
       (*held)->size(), const_cast<char*>((*held)->data()),
       [](void* cls) { delete static_cast<std::shared_ptr<const std::string>*>(cls); }, held);
   if (response == nullptr) delete held;
-  return Queue(connection, MHD_HTTP_OK, response, "application/json");
+  return Queue(connection, MHD_HTTP_OK, response, type);
 }
 
 MHD_Result SendText(MHD_Connection* connection, unsigned status, const std::string& text) {
@@ -322,6 +324,11 @@ class MicrohttpdDashboard : public DashboardServer {
       return SendShared(connection, std::move(text));
     }
     if (path == "/events") return Stream(connection);
+    if (path == "/metrics") {
+      std::shared_ptr<const std::string> text = hub_.Current().metrics;
+      if (!text) return SendText(connection, MHD_HTTP_NOT_FOUND, "no station, no metrics\n");
+      return SendShared(connection, std::move(text), kMetricsContentType);
+    }
     return SendText(connection, MHD_HTTP_NOT_FOUND, "not found\n");
   }
 

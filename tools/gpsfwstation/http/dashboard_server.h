@@ -23,9 +23,9 @@ struct DashboardSettings {
   bool dashboard = true;
 };
 
-// The dashboard's web server, on threads of its own: the page, its two JSON answers and the
-// event stream, and the web updater page's files when it has them; nothing else. Read-only: no
-// request changes anything in the station.
+// The dashboard's web server, on threads of its own: the page, its two JSON answers, the
+// event stream and the metrics for Prometheus, and the web updater page's files when it has
+// them; nothing else. Read-only: no request changes anything in the station.
 class DashboardServer {
  public:
   virtual ~DashboardServer() = default;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "tools/gpsfwstation/http/metrics_text.h"
 #include "tools/gpsfwstation/run/unit.h"
 
 namespace gpsfw::station {
@@ -52,6 +53,7 @@ class DashboardView : public View {
     nlohmann::ordered_json state = StateJson(board, info_, tails_, now);
     state["version"] = ++version_;
     hub_.SetState(state.dump());
+    hub_.SetMetrics(MetricsText(board));
   }
 
   // This run's ended units, newest first, as the record would list them.

@@ -6,6 +6,7 @@
 
 #include "tools/gpsfwstation/run/image_check.h"
 #include "tools/gpsfwstation/run/unit.h"
+#include "tools/gpsfwstation/run/update_tally.h"
 
 namespace gpsfw::station {
 
@@ -34,6 +35,16 @@ struct Board {
   int expected = 0;           // the ports to flash when not watching: each must have a unit
   // Record rows that neither the database nor the spool took: in this process alone.
   size_t recordUnkept = 0;
+  // Record rows not yet in the database (in the spool or, when unkept, in memory alone).
+  size_t recordWaiting = 0;
+  // Ports whose receiver is there and whose update has not started yet (settling after it
+  // appeared).
+  size_t waiting = 0;
+  // Ended updates whose hook for the factory's systems failed and has not succeeded since.
+  // Set on the station's loop by whatever runs the hooks; 0 while none does.
+  size_t hooksFailing = 0;
+  // Every ended update, as counts that outlive the units dropped above.
+  UpdateTally tally;
 
   Totals Count() const;
   // Every unit of the run, also those no longer kept.

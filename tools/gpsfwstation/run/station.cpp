@@ -118,6 +118,7 @@ void Station::Turn() {
   CheckDeadlines(Clock::now());
   StartDue(Clock::now());
   NoteRecordLoss();
+  CountWaiting();
   ForgetOldUnits();
   parts_.view->Refresh(board_, Clock::now());
 }
@@ -125,6 +126,7 @@ void Station::Turn() {
 // The record's writer says a loss on standard error itself, at once; the views and the
 // dashboard show it as well, for as long as it lasts.
 void Station::NoteRecordLoss() {
+  board_.recordWaiting = parts_.record != nullptr ? parts_.record->Waiting() : 0;
   const size_t unkept = parts_.record != nullptr ? parts_.record->Unkept() : 0;
   if (unkept == board_.recordUnkept) return;
   board_.recordUnkept = unkept;
@@ -132,6 +134,11 @@ void Station::NoteRecordLoss() {
                                         : "Record: " + std::to_string(unkept) +
                                               " row(s) kept in memory alone (the database and "
                                               "the spool both fail), tried again every 2 s");
+}
+
+void Station::CountWaiting() {
+  board_.waiting = static_cast<size_t>(std::count_if(
+      ports_.begin(), ports_.end(), [](const auto& entry) { return entry.second.pending; }));
 }
 
 Clock::time_point Station::NextWake(Clock::time_point now) const {
@@ -242,6 +249,7 @@ void Station::EndUnit(Unit& unit) {
   // back: it is flashed then, whichever of the two the turn handled first.
   state.flashed = state.present;
   if (parts_.record != nullptr) parts_.record->Finish(RowOf(unit, board_, parts_.context));
+  board_.tally.Add(unit);
   parts_.view->Ended(board_, unit);
   SaveReport();
 }

@@ -74,6 +74,7 @@ class Station {
   void NoteImageChange();
   void SaveReport();
   void NoteRecordLoss();
+  void CountWaiting();
   void ForgetOldUnits();
 
   StationParts parts_;

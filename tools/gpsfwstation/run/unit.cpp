@@ -104,6 +104,11 @@ std::string FailureReason(const Unit& unit) {
   return "exit " + std::to_string(unit.status);
 }
 
+std::string ReasonCode(const Unit& unit) {
+  if (unit.result == Result::kCompleted || unit.result == Result::kRunning) return "";
+  return unit.progress.doneReason.empty() ? ResultKey(unit.result) : unit.progress.doneReason;
+}
+
 uint64_t BytesOf(const Unit& unit) {
   return unit.progress.done ? unit.progress.doneBytes : unit.progress.flashDone;
 }

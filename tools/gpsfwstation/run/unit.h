@@ -58,6 +58,9 @@ const char* ResultKey(Result result);   // for the JSON report: "completed", "ti
 // Why a unit did not complete: "timed out while polling after 6 wake-ups", "stopped by the
 // operator", or from the loader's exit status: "port", "image", "signal 9"...
 std::string FailureReason(const Unit& unit);
+// The short code of why an ended unit did not complete, as the record keeps it: the loader's
+// own ("port_busy") where it gave one, else the result ("timed_out"); "" for a completed one.
+std::string ReasonCode(const Unit& unit);
 // The phase the update had reached: before the stop, for a unit the station stopped.
 std::string LastPhase(const Unit& unit);
 // Notes where the update stands as the station tells its loader to stop.

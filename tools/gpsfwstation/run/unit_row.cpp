@@ -68,8 +68,7 @@ record::UpdateRow RowOf(const Unit& unit, const Board& board, const RecordContex
   row.result = ResultKey(unit.result);
   row.returnCode = LoaderReturnCode(unit);
   if (unit.result != Result::kCompleted) {
-    row.reason =
-        unit.progress.doneReason.empty() ? ResultKey(unit.result) : unit.progress.doneReason;
+    row.reason = ReasonCode(unit);
     row.message = FailureReason(unit);
   } else if (!unit.progress.logComplete) {
     // Completed all the same: the row keeps its result and says what is missing.
