@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,8 @@ struct Board {
   int expected = 0;           // the ports to flash when not watching: each must have a unit
   // Record rows that neither the database nor the spool took: in this process alone.
   size_t recordUnkept = 0;
+  // Serials scanned at the dashboard for each port's next unit, by port.
+  std::map<std::string, std::string> nextSerials;
 
   Totals Count() const;
   // Every unit of the run, also those no longer kept.

@@ -49,6 +49,7 @@ record::UpdateRow RowOf(const Unit& unit, const Board& board, const RecordContex
   row.portById = unit.identity.byId;
   row.portByPath = unit.identity.byPath;
   row.usbSerial = unit.identity.usbSerial;
+  row.unitSerial = unit.unitSerial;
   row.imagePath = std::filesystem::absolute(board.image.path).lexically_normal().string();
   row.imageSize = board.image.size;
   row.imageCrc32 = Crc32Text(board.image.crc32);
@@ -70,6 +71,8 @@ record::UpdateRow RowOf(const Unit& unit, const Board& board, const RecordContex
   if (unit.result != Result::kCompleted) {
     row.reason =
         unit.progress.doneReason.empty() ? ResultKey(unit.result) : unit.progress.doneReason;
+    // A unit that got no serial was never flashed: no loader ran for it.
+    if (!unit.serialError.empty() && unit.result == Result::kFailed) row.reason = "serial_failed";
     row.message = FailureReason(unit);
   } else if (!unit.progress.logComplete) {
     // Completed all the same: the row keeps its result and says what is missing.
