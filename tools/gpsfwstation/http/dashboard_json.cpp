@@ -148,7 +148,8 @@ ordered_json HistoryJson(const std::vector<record::UpdateRow>& rows,
                     {"sfld", record::CleanText(r.identity.sfld)},
                     {"retries", r.retries},
                     {"wakes", r.wakes},
-                    {"bytes", r.bytes}});
+                    {"bytes", r.bytes},
+                    {"unit_serial", record::CleanText(r.unitSerial)}});
   }
   ordered_json ports = ordered_json::array();
   for (const PortYield& p : perPort) {

@@ -410,6 +410,7 @@
       cell(tr, 'Operator', text(r.operator));
       const code = isNum(r.code) && r.code !== 0 ? ` (${r.code})` : '';
       cell(tr, 'Reason', r.reason ? `${r.reason}${code}` : code.trim() || '', 'reason');
+      cell(tr, 'Serial', text(r.unit_serial), 'port');
       return tr;
     }));
     $('history').hidden = rowsData.length === 0;
