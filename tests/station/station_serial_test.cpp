@@ -11,6 +11,7 @@
 
 #include "tests/station/station_harness.h"
 #include "tests/support/sample_images.h"
+#include "tools/gpsfwstation/record/record_store.h"
 
 namespace gpsfw::test {
 namespace {
@@ -102,6 +103,40 @@ TEST(StationSerial, TheCommandNamesEachUnitOrFailsItUntouched) {
       nlohmann::json::parse(History(dir, {"--result", "failed", "--json"}));
   ASSERT_EQ(failed.size(), static_cast<size_t>(kPorts - 1));
   for (const auto& row : failed) EXPECT_EQ(row["reason"], "serial_failed") << row;
+}
+
+// With --watch each connection of a port is a unit of its own, and the command is asked again.
+TEST(StationSerial, EachConnectionOfAWatchedPortAsksAgain) {
+  TempDir dir;
+  const ImageFiles images = MakeImages(dir, 1024, 4096, 512);
+  const std::string count = dir.File("count");
+  Program station({ProgramPath("gpsfwstation"), "-i", images.container, "--log-dir",
+                   dir.File("logs"), "--db", dir.File("record.db"), "--plain", "--watch",
+                   "--settle", "0.3", "--ports", dir.File("gps*"), "--serial-from",
+                   "n=$(($(cat " + count + " 2>/dev/null || echo 0) + 1)); echo $n > " + count +
+                       "; echo SN-$n"},
+                  dir.File("station.out"));
+  const auto completed = [&](size_t rows) {
+    return [&, rows] {
+      std::string error;
+      auto store = station::record::OpenRecordForReading(dir.File("record.db"), error);
+      station::record::HistoryFilter filter;
+      filter.result = "completed";
+      return store != nullptr && store->History(filter, error).size() == rows;
+    };
+  };
+  for (size_t connection : {1, 2}) {
+    Receivers receiver(dir, 1, images.container);
+    ASSERT_TRUE(WaitFor(completed(connection), 60)) << ReadFile(dir.File("station.out"));
+    receiver.Stop();
+  }
+  station.Signal(SIGINT);
+  EXPECT_EQ(station.Wait(30), 0) << ReadFile(dir.File("station.out"));
+  for (const char* serial : {"SN-1", "SN-2"}) {
+    const nlohmann::json rows = nlohmann::json::parse(History(dir, {"--serial", serial, "--json"}));
+    ASSERT_EQ(rows.size(), 1u) << serial;
+    EXPECT_EQ(rows[0]["result"], "completed");
+  }
 }
 
 }  // namespace
