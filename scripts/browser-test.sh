@@ -27,9 +27,9 @@ build=build
 GPSFW_BIN="$root/$build/bin"
 export GPSFW_BIN
 status=0
-timeout -k 10 180 node tests/browser/dashboard.test.mjs ${update:+"$update"} || status=$?
+timeout -k 10 240 node tests/browser/dashboard.test.mjs ${update:+"$update"} || status=$?
 if [ $status -eq 124 ] || [ $status -eq 137 ]; then
-  echo "browser-test.sh: the dashboard test did not end within 180 s" >&2
+  echo "browser-test.sh: the dashboard test did not end within 240 s" >&2
   exit 1
 fi
 [ $status -eq 0 ] || exit 1

@@ -5,6 +5,7 @@
 //
 //   GPSFW_BIN          folder of gpsfwstation, gpsfwload, gpsfwsim, gpsfwimg (build/bin)
 //   GPSFW_BROWSER_KEEP keep the work folder even when the test passed
+//   GPSFW_BROWSER_ONLY run only the runs whose name holds this text
 //
 // Both stations listen at one address and want a token. First run: eight receivers, one whose
 // flash refuses every record, two reached through port names that are markup. The page must
@@ -12,7 +13,9 @@
 // opens from its row, list the eight updates, show the names as text, fit a phone's width, and
 // say when the station is gone. Second run: sixteen good receivers; the first run's page finds
 // the new station by itself; a screenshot at 1920x1080 in the middle of the run
-// (build/dashboard.png; docs/dashboard.png with --update-screenshot).
+// (build/dashboard.png; docs/dashboard.png with --update-screenshot). Third run: a station
+// that waits for each unit's serial; a serial typed into a row's field and ended with Enter,
+// as a barcode scanner does, starts that unit's update and is found in the record by serial.
 import assert from 'node:assert/strict';
 import {spawn} from 'node:child_process';
 import {closeSync, copyFileSync, existsSync, mkdirSync, mkdtempSync, openSync, readFileSync, readlinkSync, rmSync, symlinkSync} from 'node:fs';
@@ -394,6 +397,47 @@ async function screenshotRun(image) {
   say('flash verified on the sixteen receivers');
 }
 
+// What `gpsfwstation history ARGS --json` lists.
+async function historyJson(args) {
+  const child = start(`history-${Date.now()}`, 'gpsfwstation', ['history', ...args, '--json']);
+  const {code} = await Promise.race([child.ended, sleep(30000).then(() => ({code: 'timeout'}))]);
+  assert.equal(code, 0, readFileSync(child.out, 'utf8'));
+  return JSON.parse(readFileSync(child.out, 'utf8'));
+}
+
+async function scannedSerialRun(image) {
+  const dir = join(work, 'run3');
+  const sim = await startReceivers(dir, 1, image, []);
+  const station = await startStation(dir, image, 60, ['--require-serial', join(dir, 'gps0')]);
+  const page = await openPage(station.url + station.query, {width: 1280, height: 800});
+  const field = page.locator('.unit .unit-serial input');
+  await until(
+      'the port to wait for its serial', 15000,
+      async () => (await page.textContent('.unit .phase')) === 'waiting for serial');
+  await field.click();
+  // A keyboard-wedge scanner: keys, then Enter.
+  await page.keyboard.type('SN-7001/A', {delay: 15});
+  await page.keyboard.press('Enter');
+  await until(
+      'the serial to be taken', 10000,
+      async () => (await page.textContent('.unit .serial-note')) === '✓ SN-7001/A');
+  say('a scanned serial was taken');
+  await untilTotals(page, station, {completed: 1, failed: 0, running: 0}, 60000);
+  assert.equal(await field.inputValue(), 'SN-7001/A', 'the field shows the serial in use');
+  assert.deepEqual(page.problems, []);
+  await page.close();
+  const {code} = await Promise.race([station.ended, sleep(15000).then(() => stop(station))]);
+  assert.equal(code, 0, 'the station reports the update completed');
+  const db = join(dir, 'rec.db');
+  const rows = await historyJson(['--db', db, '--serial', 'SN-7001/A']);
+  assert.equal(rows.length, 1, 'history --serial finds the unit');
+  assert.equal(rows[0].unit_serial, 'SN-7001/A');
+  assert.equal(rows[0].result, 'completed');
+  assert.deepEqual(await historyJson(['--db', db, '--serial', 'SN-7001']), [], 'exact match only');
+  assert.ok((await verdicts(sim)).every((u) => u.verified), 'the receiver verified its flash');
+  say('the record has the unit by its serial');
+}
+
 // Stopped from outside (the runner's time limit, Ctrl-C): no simulator or station is left behind.
 for (const signal of ['SIGTERM', 'SIGINT']) {
   process.on(signal, () => {
@@ -417,7 +461,9 @@ try {
   shared.port = await freePort();
   shared.token = 'line 3&4/ok? night shift';
   for (const [name, scenario] of [
-           ['eight receivers, one refusing', failingRun], ['sixteen receivers', screenshotRun]]) {
+           ['eight receivers, one refusing', failingRun], ['sixteen receivers', screenshotRun],
+           ['a scanned serial', scannedSerialRun]]) {
+    if (process.env.GPSFW_BROWSER_ONLY && !name.includes(process.env.GPSFW_BROWSER_ONLY)) continue;
     const first = started.length;
     try {
       await scenario(image);

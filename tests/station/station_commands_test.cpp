@@ -68,6 +68,10 @@ TEST(StationCommands, TheRunRefusesLikeBefore) {
       {{"-i", "fw.bin", "--expect-sha256", "ab", "p"},
        "--expect-sha256 needs the 64 hex digits of a SHA-256, not 'ab'"},
       {{"-i", "fw.bin", "--web", "site", "p"}, "--web needs --http"},
+      {{"-i", "fw.bin", "--require-serial", "p"},
+       "--require-serial needs --http (to scan serials) or --serial-from CMD"},
+      {{"-i", "fw.bin", "--serial-timeout", "0", "p"},
+       "--serial-timeout needs a number of seconds up to 86400, not '0'"},
   };
   for (const auto& [args, message] : cases) {
     try {

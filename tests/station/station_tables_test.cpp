@@ -92,5 +92,23 @@ TEST(StationTables, SummaryRowsKeepTheirColumns) {
   EXPECT_EQ(SummaryText(board, board.start + std::chrono::seconds(75)), expected);
 }
 
+// The unit's serial comes after the port once some unit has one; a unit whose serial
+// command failed says why, with no loader's code.
+TEST(StationTables, ASerialColumnOnceSomeUnitHasOne) {
+  Board board;
+  board.image.path = "fw.bin";
+  board.start = Clock::now();
+  AddUnit(board, "gps0", Result::kCompleted, 0).unitSerial = "SN 4711";
+  Unit& unnamed = AddUnit(board, "gps1", Result::kFailed, -1);
+  unnamed.serialError = "the serial command exited with 3";
+  unnamed.logPath.clear();
+  const std::string text = SummaryText(board, board.start + std::chrono::seconds(30));
+  EXPECT_NE(text.find("PORT  SERIAL   RESULT"), std::string::npos) << text;
+  EXPECT_NE(text.find("gps0  SN 4711  completed"), std::string::npos) << text;
+  EXPECT_NE(text.find("gps1           failed: the serial command exited with 3"), std::string::npos)
+      << text;
+  EXPECT_EQ(SummaryText(MixedBoard(), Clock::now()).find("SERIAL"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace gpsfw::station

@@ -117,12 +117,12 @@ bool ImageAccepted(const StationOptions& options, RunSetup& setup, record::Recor
 
 // The station's loop over the ports, then the summary, the record's and the report.
 int Flash(const StationOptions& options, RunSetup& setup, record::RecordWriter* record, View& view,
-          Board& board) {
+          Board& board, SerialDesk* serials) {
   std::vector<std::string> patterns = options.ports;
   patterns.insert(patterns.end(), options.patterns.begin(), options.patterns.end());
   PortWatch watch(patterns);
   Station station({&options, setup.loader, &setup.files, &view, &setup.signals,
-                   options.watch ? &watch : nullptr, record, &setup.notes, setup.context},
+                   options.watch ? &watch : nullptr, record, &setup.notes, serials, setup.context},
                   board);
   station.Adopt(setup.left);
   if (!options.watch) {
@@ -176,7 +176,8 @@ int RunStation(const StationOptions& options) {
     }
     view = MakeViewPair(std::move(view), dashboard->TakeView());
   }
-  const int status = Flash(options, setup, record.get(), *view, board);
+  const int status = Flash(options, setup, record.get(), *view, board,
+                           dashboard != nullptr ? dashboard->Serials() : nullptr);
   if (dashboard != nullptr) dashboard->Finish();
   return status;
 }

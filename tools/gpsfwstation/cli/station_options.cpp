@@ -83,7 +83,10 @@ std::vector<OptionRow> StationTable(StationOptions& o) {
           Text({"--http-token"}, &S::httpToken, o),
           Text({"--web"}, &S::web, o),
           Seconds("--unit-timeout", &S::unitTimeoutSeconds, false, o),
-          Seconds("--settle", &S::settleSeconds, true, o)};
+          Seconds("--settle", &S::settleSeconds, true, o),
+          Text({"--serial-from"}, &S::serialFrom, o),
+          Seconds("--serial-timeout", &S::serialTimeoutSeconds, false, o),
+          Flag({"--require-serial"}, &S::requireSerial, o)};
 }
 
 // What no row names is a port, unless it looks like an option.
@@ -122,6 +125,10 @@ void CheckTogether(StationOptions& options) {
   }
   CheckHttp(options.http, options.httpToken);
   if (!options.web.empty() && options.http.empty()) throw UsageError("--web needs --http");
+  // Without either, no serial could ever come: every port would wait for good.
+  if (options.requireSerial && options.http.empty() && options.serialFrom.empty()) {
+    throw UsageError("--require-serial needs --http (to scan serials) or --serial-from CMD");
+  }
 }
 
 }  // namespace

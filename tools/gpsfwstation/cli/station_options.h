@@ -36,6 +36,11 @@ struct StationOptions {
   std::string http;          // --http ADDR:PORT: serve the dashboard; "" for none
   std::string httpToken;     // --http-token, or else $GPSFW_HTTP_TOKEN
   std::string web;           // --web DIR: the web updater page beside the dashboard
+  // The unit's serial number: --serial-from's command prints it, within its time; with
+  // --require-serial a port waits for it (from the command or the dashboard) untouched.
+  std::string serialFrom;
+  double serialTimeoutSeconds = 10;
+  bool requireSerial = false;
   bool watch = false;
   bool plain = false;  // plain lines even on a terminal
   bool help = false;

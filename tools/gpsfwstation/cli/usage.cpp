@@ -41,6 +41,15 @@ Options:
   --unit-timeout SECONDS a port whose update has not ended by then fails; its loader
                          is stopped (600)
   --loader PATH          the loader to run (gpsfwload beside gpsfwstation)
+  --serial-from CMD      before a port is flashed, run CMD with /bin/sh -c (GPSFW_PORT,
+                         GPSFW_PORT_BY_ID, GPSFW_PORT_BY_PATH, GPSFW_USB_SERIAL set); the
+                         first line it prints is the unit's serial number. A command that
+                         fails, prints no serial or runs too long fails the unit unflashed
+  --serial-timeout SECONDS
+                         the longest --serial-from's command may run; then it is killed
+                         with its process group (10)
+  --require-serial       a port waits, untouched, for its serial: from --serial-from, or
+                         scanned into the dashboard's serial field
   --plain                plain lines also on a terminal
   --http ADDR:PORT       serve a live dashboard in the browser (:8080 is loopback only;
                          0.0.0.0:8080 listens on every address and needs a token).

@@ -32,10 +32,16 @@ struct Column {
   Sizing sizing;  // a widest column stays within the table's limit
   size_t gap;     // blanks before the column
   CellText cell;
+  bool whenUsed = false;  // drawn only when some unit of the board has a cell in it
 };
 
 std::string PortCell(const Unit& unit, Clock::time_point) {
   return unit.port;
+}
+
+// The unit's own serial number, as the operator reads it off the label.
+std::string SerialCell(const Unit& unit, Clock::time_point) {
+  return unit.unitSerial;
 }
 
 // An ended unit shows its result in place of a phase: the RESULT column at the row's end
@@ -93,6 +99,7 @@ std::string LogCell(const Unit& unit, Clock::time_point) {
 // columns; the summary, read after the run, puts it beside the port.
 constexpr Column kColumns[] = {
     {"PORT", kInBoth, Align::kLeft, 4, Sizing::kWidest, 2, PortCell},
+    {"SERIAL", kInBoth, Align::kLeft, 6, Sizing::kWidest, 2, SerialCell, true},
     {"RESULT", kInSummary, Align::kLeft, 6, Sizing::kWidest, 2, VerdictCell},
     {"CODE", kInSummary, Align::kRight, 4, Sizing::kFixed, 2, StatusCell},
     {"PHASE", kInLive, Align::kLeft, 16, Sizing::kFixed, 2, PhaseCell},
@@ -124,10 +131,16 @@ std::string Fit(const Column& column, const std::string& text, size_t width, boo
 }  // namespace
 
 TableLayout::TableLayout(Table table, const Board& board, Clock::time_point now, size_t widestLimit)
-    : table_(table), now_(now), widths_(kColumnCount, 0) {
+    : table_(table), now_(now), widths_(kColumnCount, 0), shown_(kColumnCount, false) {
   for (size_t i = 0; i < kColumnCount; ++i) {
     const Column& column = kColumns[i];
     if (!Shows(table, column)) continue;
+    if (column.whenUsed && std::none_of(board.units.begin(), board.units.end(), [&](const auto& u) {
+          return !column.cell(*u, now).empty();
+        })) {
+      continue;
+    }
+    shown_[i] = true;
     size_t width = column.width;
     if (column.sizing == Sizing::kWidest) {
       for (const auto& unit : board.units) width = std::max(width, column.cell(*unit, now).size());
@@ -141,13 +154,13 @@ template <typename CellOf>
 std::string TableLayout::Row(CellOf cellOf) const {
   size_t last = 0;
   for (size_t i = 0; i < kColumnCount; ++i) {
-    if (Shows(table_, kColumns[i])) last = i;
+    if (shown_[i]) last = i;
   }
   std::string row;
   bool first = true;
   for (size_t i = 0; i <= last; ++i) {
     const Column& column = kColumns[i];
-    if (!Shows(table_, column)) continue;
+    if (!shown_[i]) continue;
     if (!first) row.append(column.gap, ' ');
     first = false;
     row += Fit(column, cellOf(column), widths_[i], i == last);

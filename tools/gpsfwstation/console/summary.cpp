@@ -60,6 +60,7 @@ nlohmann::ordered_json UnitJson(const Unit& unit) {
       {"by_id", NullWhenEmpty(unit.identity.byId)},
       {"by_path", NullWhenEmpty(unit.identity.byPath)},
       {"usb_serial", NullWhenEmpty(unit.identity.usbSerial)},
+      {"unit_serial", NullWhenEmpty(unit.unitSerial)},
       {"result", ResultKey(unit.result)},
       {"exit_status", unit.status},
       {"return_code", nullptr},
@@ -81,6 +82,9 @@ nlohmann::ordered_json UnitJson(const Unit& unit) {
   if (unit.progress.done) entry["return_code"] = unit.progress.doneCode;
   if (unit.result != Result::kCompleted) entry["reason"] = FailureReason(unit);
   if (!unit.progress.doneReason.empty()) entry["reason_code"] = unit.progress.doneReason;
+  if (!unit.serialError.empty() && unit.result == Result::kFailed) {
+    entry["reason_code"] = "serial_failed";
+  }
   if (!unit.messages.empty()) entry["messages"] = unit.messages;
   if (!unit.startError.empty()) entry["messages"] = unit.startError;
   return entry;

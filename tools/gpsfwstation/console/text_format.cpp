@@ -11,7 +11,7 @@ namespace {
 
 constexpr char kUnknown[] = "-";
 constexpr char kCutMark[] = "..";
-constexpr size_t kLongestPhase = 16;  // "waiting_for_sfld"
+constexpr size_t kLongestPhase = 18;  // "waiting_for_serial"
 
 std::string Printf(const char* format, double a, double b = 0, double c = 0) {
   char text[64];

@@ -39,6 +39,8 @@ std::unique_ptr<Dashboard> Dashboard::Start(const StationOptions& options,
   const HttpAddress address = ParseHttpAddress(options.http);
   DashboardSettings settings = DashboardSettingsFor(address, options.httpToken);
   settings.web = std::move(web);
+  dashboard->serials_ = std::make_shared<SerialDesk>();
+  settings.serials = dashboard->serials_;
   dashboard->server_ = StartDashboardServer(settings, shared->hub, error);
   if (dashboard->server_ == nullptr) return nullptr;
   const std::string url = HttpUrl(address, dashboard->server_->Port());

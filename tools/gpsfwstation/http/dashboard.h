@@ -7,6 +7,7 @@
 #include "tools/gpsfwstation/console/view.h"
 #include "tools/gpsfwstation/record/record_writer.h"
 #include "tools/gpsfwstation/run/board.h"
+#include "tools/gpsfwstation/run/serial_desk.h"
 #include "tools/gpsfwstation/run/unit_row.h"
 
 namespace gpsfw::station {
@@ -31,6 +32,8 @@ class Dashboard {
 
   // Its view of the board, to be paired with the console's (once).
   std::unique_ptr<View> TakeView() { return std::move(view_); }
+  // Where the serials scanned at the page wait for the station's loop.
+  SerialDesk* Serials() { return serials_.get(); }
   // The station's last rows on the page (within a bound), then the server stopped.
   void Finish();
 
@@ -39,6 +42,7 @@ class Dashboard {
 
   std::shared_ptr<DashboardShared> shared_;
   std::unique_ptr<View> view_;
+  std::shared_ptr<SerialDesk> serials_;
   std::unique_ptr<DashboardServer> server_;
 };
 

@@ -43,6 +43,7 @@ ordered_json UnitJson(const Unit& unit, const LogTails& tails, Clock::time_point
       {"port", record::CleanText(unit.port)},
       {"names", names},
       {"serial", record::CleanText(unit.identity.usbSerial)},
+      {"unit_serial", record::CleanText(unit.unitSerial)},
       {"connection", unit.connection},
       {"phase", ended ? LastPhase(unit) : unit.progress.phase},
       {"percent", ended ? -1 : unit.progress.Percent()},
@@ -57,6 +58,14 @@ ordered_json UnitJson(const Unit& unit, const LogTails& tails, Clock::time_point
                                                             : std::string()},
       {"code", ended ? ordered_json(LoaderReturnCode(unit)) : ordered_json()},
       {"log", log}};
+}
+
+ordered_json NextSerials(const Board& board) {
+  ordered_json next = ordered_json::object();
+  for (const auto& [port, serial] : board.nextSerials) {
+    next[record::CleanText(port)] = record::CleanText(serial);
+  }
+  return next;
 }
 
 }  // namespace
@@ -86,7 +95,8 @@ ordered_json StateJson(const Board& board, const DashboardInfo& info, const LogT
             {"failed", totals.failed},
             {"running", totals.running},
             {"yield", Yield(totals.completed, totals.failed)}}},
-          {"units", units}};
+          {"units", units},
+          {"next_serials", NextSerials(board)}};
 }
 
 ordered_json ServeStateJson(const DashboardInfo& info, double elapsed,
@@ -138,7 +148,8 @@ ordered_json HistoryJson(const std::vector<record::UpdateRow>& rows,
                     {"sfld", record::CleanText(r.identity.sfld)},
                     {"retries", r.retries},
                     {"wakes", r.wakes},
-                    {"bytes", r.bytes}});
+                    {"bytes", r.bytes},
+                    {"unit_serial", record::CleanText(r.unitSerial)}});
   }
   ordered_json ports = ordered_json::array();
   for (const PortYield& p : perPort) {

@@ -9,6 +9,7 @@
 #include <microhttpd.h>
 #include <poll.h>
 #include <unistd.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <cctype>
@@ -22,6 +23,7 @@
 #include "tools/gpsfwstation/http/page_assets.h"
 #include "tools/gpsfwstation/http/request_deadline.h"
 #include "tools/gpsfwstation/http/request_gate.h"
+#include "tools/gpsfwstation/http/serial_write.h"
 
 namespace gpsfw::station {
 namespace {
@@ -58,8 +60,16 @@ struct ClientSlot {
   bool served = false;
   size_t targetBytes = 0;  // of the request being read
   bool admitted = false;   // the request being read passed the gate
+  bool writing = false;    // a serial's write whose header passed: its body is read
+  std::string body;        // within kMaxSerialBody
   int fd = -1;
 };
+
+std::string MachineName() {
+  char name[256] = {};
+  gethostname(name, sizeof name - 1);
+  return name;
+}
 
 // Whether the peer of `fd` closed its side (a browser's tab closed), without reading from it.
 bool PeerClosed(int fd) {
@@ -168,6 +178,7 @@ class MicrohttpdDashboard : public DashboardServer {
   bool Start(std::string& error) {
     const int fd = ListenOn(settings_.address, port_, error);
     if (fd < 0) return false;
+    own_ = {settings_.address.host, port_, MachineName()};
     // With its inter-thread channel, a connection's thread wakes the accepting thread as it
     // ends, which then closes the socket at once: without it, a refused client would stay
     // connected (its data piling up in the kernel) until the next connection came.
@@ -248,11 +259,12 @@ class MicrohttpdDashboard : public DashboardServer {
   // at the first call (the library then closes the connection, which a refused client
   // should not keep); an answer at the second, which lets the connection be kept alive.
   static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url,
-                              const char* method, const char*, const char*, size_t*,
+                              const char* method, const char*, const char* data, size_t* size,
                               void** request) {
     auto* self = static_cast<MicrohttpdDashboard*>(cls);
     auto* slot = static_cast<ClientSlot*>(*request);
     if (slot == nullptr) return self->Refuse(connection, MHD_HTTP_SERVICE_UNAVAILABLE);
+    if (slot->writing) return self->ReadWrite(connection, url, data, size, *slot);
     if (slot->admitted) {
       slot->admitted = false;
       return self->Route(connection, url);
@@ -273,10 +285,66 @@ class MicrohttpdDashboard : public DashboardServer {
     if (refusal != 0) return self->Refuse(connection, static_cast<unsigned>(refusal));
     const bool read = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0 ||
                       std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
-    // Nothing on the page changes anything: a body is never read.
+    std::string id;
+    if (std::strcmp(method, MHD_HTTP_METHOD_POST) == 0 && self->settings_.serials != nullptr &&
+        SerialWriteTarget(url, id)) {
+      return self->BeginWrite(connection, *slot);
+    }
+    // Nothing else on the page changes anything: no other body is read.
     if (!read) return self->Route(connection, "");
     slot->admitted = true;
     return MHD_YES;
+  }
+
+  MHD_Result BeginWrite(MHD_Connection* connection, ClientSlot& slot) {
+    WriteFacts facts;
+    auto field = [connection](const char* name) {
+      return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+    };
+    facts.authorization = field(MHD_HTTP_HEADER_AUTHORIZATION);
+    facts.requestHeader = field(kWriteHeader);
+    facts.origin = field("Origin");
+    facts.host = field(MHD_HTTP_HEADER_HOST);
+    facts.contentLength = field(MHD_HTTP_HEADER_CONTENT_LENGTH);
+    const WriteAnswer answer = CheckWriteHeader(facts, settings_.token, own_);
+    if (answer.status != 0) return SendJson(connection, answer.status, answer.body);
+    slot.writing = true;
+    slot.body.clear();
+    return MHD_YES;
+  }
+
+  // A body beyond the bound without a Content-Length (one with it was refused already) ends
+  // its connection as it comes: nothing more of it is read.
+  MHD_Result ReadWrite(MHD_Connection* connection, const char* url, const char* data, size_t* size,
+                       ClientSlot& slot) {
+    if (*size > 0) {
+      if (slot.body.size() + *size > kMaxSerialBody) return MHD_NO;
+      slot.body.append(data, *size);
+      *size = 0;
+      return MHD_YES;
+    }
+    slot.writing = false;
+    std::string serial;
+    const WriteAnswer answer = SerialOfBody(slot.body, serial);
+    slot.body.clear();
+    if (answer.status != 0) return SendJson(connection, answer.status, answer.body);
+    std::string id;
+    std::string port;
+    SerialWriteTarget(url, id);
+    if (!settings_.serials->Post(id, serial, port)) {
+      return SendJson(connection, MHD_HTTP_NOT_FOUND, WriteError("no port goes by " + id));
+    }
+    const nlohmann::json done = {{"port", port}, {"serial", serial}};
+    return SendJson(connection, MHD_HTTP_OK, done.dump());
+  }
+
+  static MHD_Result SendJson(MHD_Connection* connection, unsigned status, const std::string& text) {
+    MHD_Response* response = MHD_create_response_from_buffer(
+        text.size(), const_cast<char*>(text.data()), MHD_RESPMEM_MUST_COPY);
+    if (response != nullptr && status == MHD_HTTP_UNAUTHORIZED) {
+      MHD_add_response_header(response, "WWW-Authenticate", "Bearer");
+    }
+    return Queue(connection, status, response, "application/json");
   }
 
   MHD_Result Refuse(MHD_Connection* connection, unsigned status) {
@@ -398,6 +466,7 @@ class MicrohttpdDashboard : public DashboardServer {
   std::atomic<size_t> served_{0};  // connections counted against the client bound
   std::atomic<int> streams_{0};    // event streams open
   int port_ = -1;
+  OwnAddress own_;            // what a write's Host and Origin must name
   RequestDeadline deadline_;  // outlives the library's threads, which call it
 };
 

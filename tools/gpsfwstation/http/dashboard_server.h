@@ -7,6 +7,7 @@
 #include "tools/gpsfwstation/http/dashboard_hub.h"
 #include "tools/gpsfwstation/http/http_address.h"
 #include "tools/gpsfwstation/http/web_site.h"
+#include "tools/gpsfwstation/run/serial_desk.h"
 
 namespace gpsfw::station {
 
@@ -21,11 +22,14 @@ struct DashboardSettings {
   // False when there is no dashboard to show (`serve --web` without a record): the server's
   // root then leads to the web page, and the dashboard's addresses are not found.
   bool dashboard = true;
+  // Where serials scanned at the page go (POST /api/ports/{id}/serial); nullptr: no write.
+  std::shared_ptr<SerialDesk> serials;
 };
 
 // The dashboard's web server, on threads of its own: the page, its two JSON answers, the
 // event stream and the metrics for Prometheus, and the web updater page's files when it has
-// them; nothing else. Read-only: no request changes anything in the station.
+// them; nothing else. Its one write is a unit's serial (serial_write.h), taken only from the
+// station's own page.
 class DashboardServer {
  public:
   virtual ~DashboardServer() = default;

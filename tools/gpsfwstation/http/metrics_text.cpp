@@ -1,5 +1,6 @@
 #include "tools/gpsfwstation/http/metrics_text.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <set>
@@ -119,8 +120,10 @@ void WriteGauge(std::string& out, const char* name, const char* help, uint64_t v
 }
 
 void WriteStation(std::string& out, const Board& board) {
+  // A unit waiting for its serial has no loader yet: it is waiting, not running.
+  const uint64_t running = static_cast<uint64_t>(board.Count().running);
   WriteGauge(out, "gpsfwstation_units_running", "Updates running now.",
-             static_cast<uint64_t>(board.Count().running));
+             running - std::min<uint64_t>(running, board.awaitingSerial));
   WriteGauge(out, "gpsfwstation_units_waiting",
              "Ports whose receiver is there and whose update has not started yet.", board.waiting);
   WriteGauge(out, "gpsfwstation_record_rows_waiting",

@@ -20,6 +20,9 @@ class RecordStore {
   // The row of an ended update, with its outcome; also inserts it when Begin never reached
   // the store (a row written from the spool).
   virtual bool Finish(const UpdateRow& row, std::string& error) = 0;
+  // The unit's serial, learnt while its update runs, set in its row while that is "running"
+  // (a row already ended is left as it is).
+  virtual bool Amend(const UpdateRow& row, std::string& error) = 0;
   // The station's one row for an image it refused, unless the latest row of the same host
   // and operator is already a refusal of the same image (a service restarted in a loop).
   virtual bool Refuse(const UpdateRow& row, std::string& error) = 0;

@@ -24,7 +24,7 @@ namespace {
 // that is back, rarely enough that a station does not hammer one that is not.
 constexpr auto kRetryPause = std::chrono::seconds(2);
 constexpr const char* kSpoolPrefix = "gpsfwstation-record-";
-constexpr const char* kOpNames[] = {"begin", "finish", "refuse"};
+constexpr const char* kOpNames[] = {"begin", "finish", "refuse", "amend"};
 
 std::string HostName() {
   char name[256] = {};
@@ -126,6 +126,7 @@ void RecordWriter::AdoptSpools(const std::string& dir) {
         Op op;
         op.kind = j.at("op") == "begin"    ? Kind::kBegin
                   : j.at("op") == "refuse" ? Kind::kRefuse
+                  : j.at("op") == "amend"  ? Kind::kAmend
                                            : Kind::kFinish;
         op.row = RowFromJson(j.at("row"));
         op.adopted = true;
@@ -156,6 +157,10 @@ void RecordWriter::Begin(const UpdateRow& row) {
 
 void RecordWriter::Finish(const UpdateRow& row) {
   Push(OpOf(Kind::kFinish, row));
+}
+
+void RecordWriter::Amend(const UpdateRow& row) {
+  Push(OpOf(Kind::kAmend, row));
 }
 
 void RecordWriter::Refuse(const UpdateRow& row) {
@@ -320,6 +325,8 @@ bool RecordWriter::Write(const Op& op, std::string& error) {
       return store_->Finish(op.row, error);
     case Kind::kRefuse:
       return store_->Refuse(op.row, error);
+    case Kind::kAmend:
+      return store_->Amend(op.row, error);
   }
   return false;
 }
@@ -355,7 +362,7 @@ void RecordWriter::Work() {
     if (written) {
       queue_.pop_front();
       lastError_.clear();
-      if (op.kind != Kind::kBegin && onFinishWritten_) {
+      if ((op.kind == Kind::kFinish || op.kind == Kind::kRefuse) && onFinishWritten_) {
         const std::function<void()> callback = onFinishWritten_;
         lock.unlock();
         callback();

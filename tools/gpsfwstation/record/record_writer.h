@@ -30,6 +30,8 @@ class RecordWriter {
 
   void Begin(const UpdateRow& row);
   void Finish(const UpdateRow& row);
+  // The running row's serial, learnt after it began.
+  void Amend(const UpdateRow& row);
   // The station's row for an image it refused; not added when the latest row of the same
   // host and operator already refused the same image (a service restarted in a loop).
   void Refuse(const UpdateRow& row);
@@ -52,7 +54,7 @@ class RecordWriter {
   void OnFinishWritten(std::function<void()> callback);
 
  private:
-  enum class Kind { kBegin, kFinish, kRefuse };
+  enum class Kind { kBegin, kFinish, kRefuse, kAmend };
   struct Op {
     Kind kind = Kind::kBegin;
     UpdateRow row;

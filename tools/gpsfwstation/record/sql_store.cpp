@@ -250,6 +250,15 @@ bool SqlStore::Finish(const UpdateRow& row, std::string& error) {
   return Transaction([&](std::string& e) { return Exec(UpsertSql(), ParamsOf(row), e); }, error);
 }
 
+bool SqlStore::Amend(const UpdateRow& row, std::string& error) {
+  return Transaction(
+      [&](std::string& e) {
+        return Exec("UPDATE updates SET unit_serial = $1 WHERE id = $2 AND result = 'running'",
+                    {CleanText(row.unitSerial), row.id}, e);
+      },
+      error);
+}
+
 bool SqlStore::Refuse(const UpdateRow& row, std::string& error) {
   return Transaction(
       [&](std::string& e) {
@@ -306,6 +315,7 @@ std::vector<UpdateRow> SqlStore::History(const HistoryFilter& filter, std::strin
   if (filter.until) where(" AND start_utc < ?", *filter.until);
   if (filter.port) where(" AND port = ?", *filter.port);
   if (filter.result) where(" AND result = ?", *filter.result);
+  if (filter.unitSerial) where(" AND unit_serial = ?", *filter.unitSerial);
   if (filter.image) {
     params.push_back(*filter.image);
     params.push_back(*filter.image + "%");

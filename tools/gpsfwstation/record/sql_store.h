@@ -18,6 +18,7 @@ class SqlStore : public RecordStore {
  public:
   bool Begin(const UpdateRow& row, std::string& error) override;
   bool Finish(const UpdateRow& row, std::string& error) override;
+  bool Amend(const UpdateRow& row, std::string& error) override;
   bool Refuse(const UpdateRow& row, std::string& error) override;
   int MarkInterrupted(const std::string& host, const std::set<std::string>& adopted,
                       std::string& error) override;

@@ -54,8 +54,9 @@ struct HistoryFilter {
   std::optional<std::string> until;  // exclusive
   std::optional<std::string> port;
   std::optional<std::string> result;
-  std::optional<std::string> image;  // a file name or a SHA-256 (or its prefix)
-  int limit = 100;                   // newest first
+  std::optional<std::string> image;       // a file name or a SHA-256 (or its prefix)
+  std::optional<std::string> unitSerial;  // every update of one unit, by its exact serial
+  int limit = 100;                        // newest first
 };
 
 enum class StatsBy { kPort, kDay, kImage, kStation };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,14 +38,18 @@ struct Board {
   size_t recordUnkept = 0;
   // Record rows not yet in the database (in the spool or, when unkept, in memory alone).
   size_t recordWaiting = 0;
-  // Ports whose receiver is there and whose update has not started yet (settling after it
-  // appeared).
+  // Ports whose receiver is there and whose loader has not started yet: settling after it
+  // appeared, or waiting for the unit's serial (those counted in `awaitingSerial` too, and
+  // among the running units of Count()).
   size_t waiting = 0;
+  size_t awaitingSerial = 0;
   // Ended updates whose hook for the factory's systems failed and has not succeeded since.
   // Set on the station's loop by whatever runs the hooks; 0 while none does.
   size_t hooksFailing = 0;
   // Every ended update, as counts that outlive the units dropped above.
   UpdateTally tally;
+  // Serials scanned at the dashboard for each port's next unit, by port.
+  std::map<std::string, std::string> nextSerials;
 
   Totals Count() const;
   // Every unit of the run, also those no longer kept.

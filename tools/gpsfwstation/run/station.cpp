@@ -27,8 +27,9 @@ Clock::duration Span(double seconds) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
+// A unit that waits for its serial has no loader yet: its time runs from the loader's start.
 bool Stoppable(const Unit& unit) {
-  return unit.result == Result::kRunning && !unit.timedOut && !unit.stopped;
+  return unit.result == Result::kRunning && !unit.timedOut && !unit.stopped && !unit.AwaitsSerial();
 }
 
 // An adopted loader is no child of this station, but still the leader of its own group.
@@ -89,10 +90,13 @@ void Station::Turn() {
   std::vector<pollfd> fds = {{parts_.signals->Fd(), POLLIN, 0}};
   const bool watching = parts_.watch != nullptr && !board_.stopping;
   if (watching) fds.push_back({parts_.watch->Fd(), POLLIN, 0});
+  const bool scanning = parts_.serials != nullptr && parts_.serials->Fd() >= 0;
+  if (scanning) fds.push_back({parts_.serials->Fd(), POLLIN, 0});
   std::vector<Unit*> owners(fds.size(), nullptr);
   for (const auto& unit : board_.units) {
     if (unit->result != Result::kRunning) continue;
-    for (int fd : {unit->loader.OutFd(), unit->loader.ErrFd()}) {
+    for (int fd : {unit->loader.OutFd(), unit->loader.ErrFd(), unit->serialCommand.OutFd(),
+                   unit->serialCommand.ErrFd()}) {
       if (fd < 0) continue;
       fds.push_back({fd, POLLIN, 0});
       owners.push_back(unit.get());
@@ -114,12 +118,15 @@ void Station::Turn() {
   }
   if (ready > 0) ReadPipes(fds, owners);
   if (reapDue_) ReapAll();
+  if (scanning) TakePostedSerials();
   CheckAdopted();
   CheckDeadlines(Clock::now());
+  CheckSerialDeadlines(Clock::now());
   StartDue(Clock::now());
   NoteRecordLoss();
   CountWaiting();
   ForgetOldUnits();
+  if (scanning) PublishSerialIds();
   parts_.view->Refresh(board_, Clock::now());
 }
 
@@ -136,9 +143,16 @@ void Station::NoteRecordLoss() {
                                               "the spool both fail), tried again every 2 s");
 }
 
+// A port settling after it appeared, and a unit whose serial is still to come, both wait: no
+// loader runs for them yet.
 void Station::CountWaiting() {
-  board_.waiting = static_cast<size_t>(std::count_if(
-      ports_.begin(), ports_.end(), [](const auto& entry) { return entry.second.pending; }));
+  board_.awaitingSerial = static_cast<size_t>(std::count_if(
+      board_.units.begin(), board_.units.end(),
+      [](const auto& unit) { return unit->result == Result::kRunning && unit->AwaitsSerial(); }));
+  board_.waiting =
+      board_.awaitingSerial +
+      static_cast<size_t>(std::count_if(ports_.begin(), ports_.end(),
+                                        [](const auto& entry) { return entry.second.pending; }));
 }
 
 Clock::time_point Station::NextWake(Clock::time_point now) const {
@@ -148,6 +162,9 @@ Clock::time_point Station::NextWake(Clock::time_point now) const {
     if (unit->result != Result::kRunning) continue;
     if (Stoppable(*unit)) next = std::min(next, unit->start + timeout);
     if (unit->killAt != Clock::time_point{}) next = std::min(next, unit->killAt);
+    if (unit->serialStage == SerialStage::kCommand && !unit->serialTimedOut) {
+      next = std::min(next, unit->serialDeadline);
+    }
   }
   for (const auto& [port, state] : ports_) {
     if (state.pending) next = std::min(next, state.startAt);
@@ -163,23 +180,36 @@ void Station::StartUnit(const std::string& port) {
   unit->connection = ++state.connections;
   unit->start = Clock::now();
   unit->startWall = WallClock::now();
-  unit->logPath = parts_.files->LogFor(port, WallClock::to_time_t(unit->startWall));
   unit->recordId = NewRowId();
   unit->device = DeviceKey(port);
+  Unit& created = *unit;
+  board_.units.push_back(std::move(unit));
+  state.running = &created;
+  AskSerial(created);
+  if (!created.AwaitsSerial() && created.result == Result::kRunning) LaunchLoader(created);
+}
+
+// The unit's loader starts: its time, log and row begin now, after any wait for its serial.
+void Station::LaunchLoader(Unit& started) {
+  const std::string& port = started.port;
+  // What the serial's wait showed is no part of the update.
+  started.progress.phase.clear();
+  started.messages.clear();
+  started.start = Clock::now();
+  started.startWall = WallClock::now();
+  started.logPath = parts_.files->LogFor(port, WallClock::to_time_t(started.startWall));
   NoteImageChange();
   // Every loader flashes the copy checked at the start, whatever happened to the file since.
   const std::string& image =
       board_.image.snapshot.empty() ? parts_.options->image : board_.image.snapshot;
   try {
-    unit->tmpDir = parts_.files->NewTempDir();
+    started.tmpDir = parts_.files->NewTempDir();
     const std::vector<std::string> argv = {parts_.loader, "-q", "--events", "-",  "-i",
-                                           image,         "-p", port,       "-l", unit->logPath};
-    unit->loader.Start(argv, LoaderEnvironment(unit->tmpDir), unit->startError);
+                                           image,         "-p", port,       "-l", started.logPath};
+    started.loader.Start(argv, LoaderEnvironment(started.tmpDir), started.startError);
   } catch (const std::runtime_error& e) {
-    unit->startError = e.what();
+    started.startError = e.what();
   }
-  Unit& started = *unit;
-  board_.units.push_back(std::move(unit));
   if (parts_.record != nullptr) parts_.record->Begin(RowOf(started, board_, parts_.context));
   parts_.view->Started(board_, started);
   if (started.startError.empty()) {
@@ -190,7 +220,6 @@ void Station::StartUnit(const std::string& port) {
       started.notePath = parts_.notes->Write({started.loader.Pid(), port, started.logPath,
                                               started.recordId, started.tmpDir, epoch, ""});
     }
-    state.running = &started;
   } else {
     EndUnit(started);
   }
@@ -203,7 +232,13 @@ void Station::ReadPipes(const std::vector<pollfd>& fds, const std::vector<Unit*>
     if (unit == nullptr || fds[i].revents == 0) continue;
     bytes.clear();
     const bool open = ReadAvailable(fds[i].fd, bytes);
-    if (fds[i].fd == unit->loader.OutFd()) {
+    if (fds[i].fd == unit->serialCommand.OutFd()) {
+      KeepSerialOutput(*unit, bytes);
+      if (!open) unit->serialCommand.CloseOut();
+    } else if (fds[i].fd == unit->serialCommand.ErrFd()) {
+      KeepMessages(*unit, bytes);
+      if (!open) unit->serialCommand.CloseErr();
+    } else if (fds[i].fd == unit->loader.OutFd()) {
       TakeEvents(*unit, bytes, [&] { parts_.view->PhaseChanged(board_, *unit); });
       if (!open) unit->loader.CloseOut();
     } else {
@@ -217,7 +252,10 @@ void Station::ReadPipes(const std::vector<pollfd>& fds, const std::vector<Unit*>
 void Station::ReapAll() {
   reapDue_ = false;
   for (const auto& unit : board_.units) {
-    if (unit->result == Result::kRunning && unit->adoptedPid == 0 && unit->loader.Reap()) {
+    if (unit->result != Result::kRunning || unit->adoptedPid != 0) continue;
+    if (unit->serialStage == SerialStage::kCommand) {
+      if (unit->serialCommand.Reap()) EndSerialCommand(*unit);
+    } else if (!unit->AwaitsSerial() && unit->loader.Reap()) {
       EndUnit(*unit);
     }
   }
@@ -319,7 +357,9 @@ void Station::OnPortChanges(const std::vector<PortChange>& changes, double settl
     state.pending = false;
     if (!change.appeared) {
       state.flashed = false;  // the next connection is a receiver to flash
-      if (state.running != nullptr) {
+      if (state.running != nullptr && state.running->AwaitsSerial()) {
+        GiveUpSerial(*state.running, "gone before its serial came");
+      } else if (state.running != nullptr) {
         parts_.view->Note(board_, change.path + ": gone during its update, its loader waits");
       }
       continue;
@@ -349,6 +389,12 @@ void Station::StopNew(const std::string& why) {
   if (!board_.stopping) parts_.view->Note(board_, why);
   board_.stopping = true;
   for (auto& entry : ports_) entry.second.pending = false;
+  // A unit not started yet is not started now.
+  for (const auto& unit : board_.units) {
+    if (unit->result == Result::kRunning && unit->AwaitsSerial() && !unit->stopped) {
+      GiveUpSerial(*unit, "stopped before its serial came");
+    }
+  }
 }
 
 void Station::StopRunning(int signal) {

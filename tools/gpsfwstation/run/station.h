@@ -12,6 +12,7 @@
 #include "tools/gpsfwstation/run/board.h"
 #include "tools/gpsfwstation/run/port_watch.h"
 #include "tools/gpsfwstation/run/running_notes.h"
+#include "tools/gpsfwstation/run/serial_desk.h"
 #include "tools/gpsfwstation/run/stop_signals.h"
 #include "tools/gpsfwstation/run/unit_files.h"
 #include "tools/gpsfwstation/run/unit_row.h"
@@ -27,6 +28,7 @@ struct StationParts {
   PortWatch* watch = nullptr;              // nullptr unless --watch
   record::RecordWriter* record = nullptr;  // nullptr without --db
   const RunningNotes* notes = nullptr;     // nullptr: the loaders cannot be adopted
+  SerialDesk* serials = nullptr;           // serials scanned at the dashboard; nullptr: none
   RecordContext context;
 };
 
@@ -60,6 +62,16 @@ class Station {
   void Turn();
   Clock::time_point NextWake(Clock::time_point now) const;
   void StartUnit(const std::string& port);
+  void LaunchLoader(Unit& unit);
+  // The unit's serial number, before its loader starts (station_serial.cpp).
+  void AskSerial(Unit& unit);
+  void StartSerialCommand(Unit& unit);
+  void EndSerialCommand(Unit& unit);
+  void FailSerial(Unit& unit, const std::string& why);
+  void GiveUpSerial(Unit& unit, const std::string& why);
+  void TakePostedSerials();
+  void PublishSerialIds();
+  void CheckSerialDeadlines(Clock::time_point now);
   const Unit* RunningOn(const std::string& device) const;
   void CheckAdopted();
   void ReadPipes(const std::vector<pollfd>& fds, const std::vector<Unit*>& owners);

@@ -8,6 +8,7 @@ namespace {
 // An event line is a few hundred bytes; a longer one is no event.
 constexpr size_t kMaxLine = 64 * 1024;
 constexpr size_t kMaxMessages = 4096;
+constexpr size_t kMaxSerialOutput = 4096;
 
 struct ExitMeaning {
   int status;
@@ -90,6 +91,7 @@ std::string WhereItStopped(const Unit& unit, const std::string& what) {
 }  // namespace
 
 std::string FailureReason(const Unit& unit) {
+  if (!unit.serialError.empty()) return unit.serialError;
   if (!unit.startError.empty()) return "not started";
   if (unit.result == Result::kTimedOut) return WhereItStopped(unit, "timed out");
   if (unit.result == Result::kStopped) return WhereItStopped(unit, "stopped by the operator");
@@ -106,6 +108,8 @@ std::string FailureReason(const Unit& unit) {
 
 std::string ReasonCode(const Unit& unit) {
   if (unit.result == Result::kCompleted || unit.result == Result::kRunning) return "";
+  // A unit that got no serial was never flashed: no loader ran for it.
+  if (!unit.serialError.empty() && unit.result == Result::kFailed) return "serial_failed";
   return unit.progress.doneReason.empty() ? ResultKey(unit.result) : unit.progress.doneReason;
 }
 
@@ -138,6 +142,15 @@ void TakeEvents(Unit& unit, const std::string& bytes, const std::function<void()
 void KeepMessages(Unit& unit, const std::string& bytes) {
   const size_t room = kMaxMessages > unit.messages.size() ? kMaxMessages - unit.messages.size() : 0;
   unit.messages.append(bytes, 0, room);
+}
+
+}  // namespace gpsfw::station
+
+namespace gpsfw::station {
+
+void KeepSerialOutput(Unit& unit, const std::string& bytes) {
+  const size_t kept = unit.serialOutput.size();
+  unit.serialOutput.append(bytes, 0, kMaxSerialOutput > kept ? kMaxSerialOutput - kept : 0);
 }
 
 }  // namespace gpsfw::station

@@ -15,6 +15,17 @@ using WallClock = std::chrono::system_clock;
 
 enum class Result { kRunning, kCompleted, kFailed, kTimedOut, kStopped };
 
+// Where a unit stands with its serial number before its loader starts.
+enum class SerialStage {
+  kNone,     // not waited for, or had: the loader runs (or ran)
+  kCommand,  // --serial-from's command runs
+  kWaiting,  // --require-serial: waits for a serial from the dashboard
+};
+
+// The phases a unit has before its loader starts, named as the loader names its own.
+inline constexpr const char kReadingSerialPhase[] = "reading_serial";
+inline constexpr const char kWaitingForSerialPhase[] = "waiting_for_serial";
+
 // The update of one receiver: one connection of one port, flashed by one loader.
 struct Unit {
   std::string port;
@@ -44,6 +55,18 @@ struct Unit {
   int wakesAtStop = 0;
   Result result = Result::kRunning;
   int status = -1;  // the loader's exit status (128 + signal), -1 when it never ran
+
+  // The unit's own serial number (from --serial-from or the dashboard), "" while unknown, and
+  // how it is being had: until it is, the port is not touched and no loader runs.
+  std::string unitSerial;
+  SerialStage serialStage = SerialStage::kNone;
+  LoaderProcess serialCommand;         // --serial-from's command, while it runs
+  std::string serialOutput;            // what it printed (the first few KiB)
+  Clock::time_point serialDeadline{};  // when it is killed
+  bool serialTimedOut = false;         // it was killed for its time
+  std::string serialError;             // why the unit got no serial: nothing was flashed
+
+  bool AwaitsSerial() const { return serialStage != SerialStage::kNone; }
 
   double Seconds(Clock::time_point now) const;
 };
@@ -76,5 +99,7 @@ uint64_t BytesOf(const Unit& unit);
 void TakeEvents(Unit& unit, const std::string& bytes, const std::function<void()>& onPhase);
 // Keeps what came through the standard error pipe, within a bound.
 void KeepMessages(Unit& unit, const std::string& bytes);
+// Keeps what the serial command printed, within a bound: its first line is all that counts.
+void KeepSerialOutput(Unit& unit, const std::string& bytes);
 
 }  // namespace gpsfw::station

@@ -49,6 +49,7 @@ record::UpdateRow RowOf(const Unit& unit, const Board& board, const RecordContex
   row.portById = unit.identity.byId;
   row.portByPath = unit.identity.byPath;
   row.usbSerial = unit.identity.usbSerial;
+  row.unitSerial = unit.unitSerial;
   row.imagePath = std::filesystem::absolute(board.image.path).lexically_normal().string();
   row.imageSize = board.image.size;
   row.imageCrc32 = Crc32Text(board.image.crc32);

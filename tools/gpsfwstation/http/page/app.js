@@ -1,6 +1,7 @@
 // The station's live dashboard: one row per receiver, the totals of the shift and the last
-// updates. It only reads: the station's state arrives as server-sent events, and a fresh copy
-// is fetched whenever the stream (re)opens, so a restarted station shows up by itself.
+// updates. The station's state arrives as server-sent events, and a fresh copy is fetched
+// whenever the stream (re)opens, so a restarted station shows up by itself. Its one write is
+// a unit's serial number, scanned into a row's serial field.
 //
 // Port names, reasons and log lines come from the outside world (a symlink can be called
 // anything), so every text goes in through textContent; no markup is ever built from data.
@@ -174,7 +175,7 @@
     cells.portText = el('bdi');
     cells.portName.append(cells.portText);
     cells.serial = el('span', 'serial muted');
-    cells.port.append(cells.portName, cells.serial);
+    cells.port.append(cells.portName, cells.serial, makeSerialField(id, cells));
     const bar = el('span', 'bar');
     bar.setAttribute('role', 'progressbar');
     bar.setAttribute('aria-valuemin', '0');
@@ -237,6 +238,7 @@
     const names = Array.isArray(unit.names) ? unit.names.map(String) : [];
     cells.port.title = [unit.port, ...names].filter(Boolean).join('\n');
     cells.serial.textContent = unit.serial ? String(unit.serial) : '';
+    showSerial(cells, unit, result);
     cells.phase.textContent = phaseText(unit.phase);
 
     // A finished update shows a full bar; outside a transfer (percent -1) the bar is empty.
@@ -277,6 +279,72 @@
         `${unit.reason ? String(unit.reason) : text(unit.result_text)}${code}`;
     cells.log.textContent = log.length ? log.join('\n') : 'No log lines.';
     showDetails(row, cells, details);
+  }
+
+  // ---- Serials ----------------------------------------------------------------------------
+
+  // The serial scanned for each port's next unit, from the latest state.
+  let nextSerials = {};
+
+  // A keyboard-wedge scanner types the label's serial into the field and ends it with Enter,
+  // which sends it. The field takes the keys it gets: a row's own keys (Enter opens it) do
+  // not see them.
+  function makeSerialField(id, cells) {
+    const box = el('span', 'unit-serial');
+    const input = el('input');
+    input.type = 'text';
+    input.maxLength = 64;
+    input.autocomplete = 'off';
+    input.spellcheck = false;
+    input.placeholder = 'serial';
+    cells.serialInput = input;
+    cells.serialNote = el('span', 'serial-note');
+    cells.serialNote.setAttribute('role', 'status');
+    box.append(input, cells.serialNote);
+    for (const type of ['click', 'keydown']) {
+      input.addEventListener(type, (event) => event.stopPropagation());
+    }
+    input.addEventListener('keydown', (event) => {
+      if (event.key !== 'Enter') return;
+      event.preventDefault();
+      postSerial(id, input.value.trim(), cells);
+    });
+    return box;
+  }
+
+  // The serial in use (or the one waiting for the port's next unit); never over what is
+  // being typed.
+  function showSerial(cells, unit, result) {
+    const input = cells.serialInput;
+    input.setAttribute('aria-label', `Serial number of the unit on ${text(unit.port)}`);
+    const next = result === 'running' ? '' : nextSerials[unit.port];
+    const inUse = unit.unit_serial ? String(unit.unit_serial) : (next ? String(next) : '');
+    if (document.activeElement !== input) input.value = inUse;
+    input.classList.toggle('wanted', unit.phase === 'waiting_for_serial');
+  }
+
+  async function postSerial(id, serial, cells) {
+    const note = cells.serialNote;
+    note.className = 'serial-note';
+    note.textContent = 'sending…';
+    const headers = {'Content-Type': 'application/json', 'X-Gpsfw-Request': '1'};
+    if (token) headers.Authorization = `Bearer ${token}`;
+    try {
+      const response = await fetch(`/api/ports/${encodeURIComponent(id)}/serial`, {
+        method: 'POST',
+        cache: 'no-store',
+        headers,
+        body: JSON.stringify({serial}),
+      });
+      const answer = await response.json().catch(() => ({}));
+      if (!response.ok) throw new Error(answer.error || `HTTP ${response.status}`);
+      note.classList.add('ok');
+      note.textContent = `✓ ${String(answer.serial)}`;
+      cells.serialInput.blur();
+    } catch (error) {
+      note.classList.add('bad');
+      note.textContent = `✗ ${error.message}`;
+    }
   }
 
   function renderUnits(units) {
@@ -342,6 +410,7 @@
       cell(tr, 'Operator', text(r.operator));
       const code = isNum(r.code) && r.code !== 0 ? ` (${r.code})` : '';
       cell(tr, 'Reason', r.reason ? `${r.reason}${code}` : code.trim() || '', 'reason');
+      cell(tr, 'Serial', text(r.unit_serial), 'port');
       return tr;
     }));
     $('history').hidden = rowsData.length === 0;
@@ -383,6 +452,9 @@
     if (!state || typeof state !== 'object') return;
     stateSeq++;
     renderHeader(state);
+    nextSerials = state.next_serials && typeof state.next_serials === 'object' ?
+        state.next_serials :
+        {};
     renderUnits(Array.isArray(state.units) ? state.units : []);
     showReceivers(state);
   }
