@@ -17,12 +17,14 @@ using record::UpdateRow;
 
 constexpr const char* kHistoryUsage =
     "usage: gpsfwstation history [--db WHERE] [--since TIME] [--until TIME] [--port PORT]\n"
-    "         [--result RESULT] [--image NAME|SHA256] [--limit N] [--csv|--json]\n"
+    "         [--result RESULT] [--image NAME|SHA256] [--station NAME] [--limit N]\n"
+    "         [--csv|--json]\n"
     "       gpsfwstation history [--db WHERE] --unit ID\n"
     "Lists the updates of the record, newest first (100 unless --limit; 0 for all). TIME is\n"
     "UTC as in the record (2026-12-09 or 2026-12-09T08:00). RESULT: completed, failed,\n"
     "timed_out, stopped, interrupted, refused, running. --unit prints one update whole, its\n"
-    "log included. WHERE is an SQLite file or a PostgreSQL connection string; without --db,\n"
+    "log included. --station lists one station's updates only. WHERE is an SQLite file or a "
+    "PostgreSQL connection string; without --db,\n"
     "$GPSFW_STATION_DB, else gpsfwstation.db in the working folder.\n";
 constexpr const char* kStatsUsage =
     "usage: gpsfwstation stats [--db WHERE] [--by port|day|image|station]\n"
@@ -49,12 +51,13 @@ std::string Csv(const std::string& field) {
 }
 
 void PrintTable(const std::vector<UpdateRow>& rows) {
-  std::printf("%-24s  %-20s  %-11s  %4s  %9s  %7s  %-12s  %s\n", "START (UTC)", "PORT", "RESULT",
-              "CODE", "DURATION", "RETRIES", "SHA-256", "ID");
+  std::printf("%-24s  %-16s  %-20s  %-11s  %4s  %9s  %7s  %-12s  %s\n", "START (UTC)", "STATION",
+              "PORT", "RESULT", "CODE", "DURATION", "RETRIES", "SHA-256", "ID");
   for (const UpdateRow& r : rows) {
-    std::printf("%-24s  %-20s  %-11s  %4d  %9s  %7d  %-12s  %s\n", r.startUtc.c_str(),
-                r.port.c_str(), r.result.c_str(), r.returnCode, Seconds(r.durationSeconds).c_str(),
-                r.retries, r.imageSha256.substr(0, 12).c_str(), r.id.c_str());
+    std::printf("%-24s  %-16s  %-20s  %-11s  %4d  %9s  %7d  %-12s  %s\n", r.startUtc.c_str(),
+                r.station.c_str(), r.port.c_str(), r.result.c_str(), r.returnCode,
+                Seconds(r.durationSeconds).c_str(), r.retries, r.imageSha256.substr(0, 12).c_str(),
+                r.id.c_str());
   }
 }
 
@@ -138,6 +141,7 @@ HistoryRequest ParseHistory(const std::vector<std::string>& args) {
       Into({"--port"}, r.filter.port),
       Into({"--result"}, r.filter.result),
       Into({"--image"}, r.filter.image),
+      Into({"--station"}, r.filter.station),
       Into({"--unit"}, r.unit),
       {{"--csv", "--json"},
        false,

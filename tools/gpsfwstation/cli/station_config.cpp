@@ -18,7 +18,7 @@ namespace {
 // Keys that stand for an option with a value, and those that stand for a flag.
 const std::set<std::string> kValueKeys = {
     "image",  "ports",  "db",           "http",   "http-token",    "operator", "log-dir",
-    "report", "loader", "unit-timeout", "settle", "expect-sha256", "web"};
+    "report", "loader", "unit-timeout", "settle", "expect-sha256", "web",      "station"};
 const std::set<std::string> kFlagKeys = {"watch", "plain"};
 // Keys that may be given again, as their option may: each adds to the others.
 const std::set<std::string> kRepeatable = {"ports"};
