@@ -317,6 +317,14 @@ async function failingRun(image) {
   assert.equal(await page.locator('#per-port tbody tr').count(), 8, 'a yield row per port');
   say('history lists the eight updates');
 
+  // The record's stations: this one, alive, its name in every history row.
+  await until(
+      'this station in the list of stations', 10000,
+      async () => (await page.locator('#stations tbody tr[data-alive="yes"]').count()) === 1);
+  assert.equal(
+      await page.locator('#history td.station').count(), 8, 'a station cell in each history row');
+  say('the stations list this one, alive');
+
   // Markup in a port name is text: shown as it is, no element made of it, no dialog.
   for (const name of [imgName, scriptName]) {
     await page.locator('#units .name', {hasText: name}).first().waitFor({

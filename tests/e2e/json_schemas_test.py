@@ -97,10 +97,10 @@ def dashboard_url(process):
 
 
 def watch_dashboard(args, cwd, until_rows=None):
-    """Every distinct /api/state and /api/history the dashboard answers while the program runs
+    """Every distinct /api/state, /api/history and /api/stations the dashboard answers while the program runs
     (a station: until it ends; serve: until its history has `until_rows` rows, then stopped)."""
     process = subprocess.Popen(args, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    seen = {"state": [], "history": []}
+    seen = {"state": [], "history": [], "stations": []}
     try:
         url = dashboard_url(process)
         deadline = time.monotonic() + 120
@@ -130,6 +130,8 @@ def check_dashboard(seen, what):
         check("dashboard-state.schema.json", state, f"{what}: /api/state {number}")
     for number, history in enumerate(seen["history"], 1):
         check("dashboard-history.schema.json", history, f"{what}: /api/history {number}")
+    for number, stations in enumerate(seen["stations"], 1):
+        check("dashboard-stations.schema.json", stations, f"{what}: /api/stations {number}")
 
 
 def check_station_dashboards(dashboard, record, work):
@@ -139,6 +141,8 @@ def check_station_dashboards(dashboard, record, work):
     served = watch_dashboard([f"{BIN}/gpsfwstation", "serve", "--db", record, "--http",
                               "127.0.0.1:0"], work, until_rows=1)
     check_dashboard(served, "serve's dashboard")
+    if not any(d["stations"] for d in served["stations"]):
+        failures.append("serve's /api/stations never listed the station that wrote the record")
 
 
 def main():

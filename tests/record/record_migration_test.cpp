@@ -35,7 +35,7 @@ void ExpectBroughtUpToDate(const std::string& where) {
   std::string error;
   auto store = station::record::OpenRecordStore(where, error);
   ASSERT_TRUE(store) << error;
-  ASSERT_TRUE(store->Prepare("bench-b", error)) << error;
+  ASSERT_TRUE(store->Prepare("bench-b", "bench-b", error)) << error;
   station::record::UpdateRow row;
   ASSERT_TRUE(store->Unit("old-1", row, error)) << error;
   EXPECT_EQ(row.result, "completed");

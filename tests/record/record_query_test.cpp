@@ -59,7 +59,7 @@ class RecordQuery : public ::testing::Test {
     std::string error;
     store = station::record::OpenRecordStore(db, error);
     ASSERT_NE(store, nullptr) << error;
-    ASSERT_TRUE(store->Prepare("bench-a", error)) << error;
+    ASSERT_TRUE(store->Prepare("bench-a", "bench-a", error)) << error;
     const std::vector<UpdateRow> rows = {
         Row("a1", "gps1", "2026-12-07T10:00:00.000Z", "completed", 10),
         Row("a2", "gps1", "2026-12-08T10:00:00.000Z", "completed", 12),

@@ -28,7 +28,7 @@ void ExpectEveryUpdateOfAUnit(const std::string& where) {
   std::string error;
   auto store = station::record::OpenRecordStore(where, error);
   ASSERT_TRUE(store) << error;
-  ASSERT_TRUE(store->Prepare("bench-a", error)) << error;
+  ASSERT_TRUE(store->Prepare("bench-a", "bench-a", error)) << error;
   for (const UpdateRow& r : {Row("u1", "2026-12-08T10:00:00.000Z", "SN 4711", "failed"),
                              Row("u2", "2026-12-09T10:00:00.000Z", "SN 4711", "completed"),
                              Row("u3", "2026-12-09T11:00:00.000Z", "SN 47111", "completed"),

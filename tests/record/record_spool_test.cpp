@@ -59,7 +59,7 @@ TEST(RecordSpool, ADeadStationsSpoolIsWrittenAndItsCutLinesAreKeptAside) {
   std::string error;
   auto store = station::record::OpenRecordStore(options.db, error);
   ASSERT_NE(store, nullptr) << error;
-  ASSERT_TRUE(store->Prepare(station::HostName(), error)) << error;
+  ASSERT_TRUE(store->Prepare(station::HostName(), station::HostName(), error)) << error;
   std::string summary;
   {
     station::record::RecordWriter writer(std::move(store), dir.path());

@@ -83,7 +83,8 @@ struct RunSetup {
         files(options.logDir),
         notes(options.logDir),
         left(notes.TakeOver()),
-        context{HostName(), options.operatorName.empty() ? LoginName() : options.operatorName} {}
+        context{HostName(), options.operatorName.empty() ? LoginName() : options.operatorName,
+                options.stationName.empty() ? HostName() : options.stationName} {}
 
   std::set<std::string> Adopted() const {
     std::set<std::string> ids;
@@ -163,6 +164,7 @@ int RunStation(const StationOptions& options) {
     }
   }
   Board board;
+  board.station = setup.context.station;
   if (!ImageAccepted(options, setup, record.get(), board)) return kExitRefused;
   board.start = Clock::now();
   board.watching = options.watch;

@@ -17,13 +17,15 @@ using record::UpdateRow;
 
 constexpr const char* kHistoryUsage =
     "usage: gpsfwstation history [--db WHERE] [--since TIME] [--until TIME] [--port PORT]\n"
-    "         [--result RESULT] [--image NAME|SHA256] [--serial SN] [--limit N]\n"
+    "         [--result RESULT] [--image NAME|SHA256] [--serial SN] [--station NAME]\n"
+    "         [--limit N]\n"
     "         [--csv|--json]\n"
     "       gpsfwstation history [--db WHERE] --unit ID\n"
     "Lists the updates of the record, newest first (100 unless --limit; 0 for all). TIME is\n"
     "UTC as in the record (2026-12-09 or 2026-12-09T08:00). RESULT: completed, failed,\n"
     "timed_out, stopped, interrupted, refused, running. --serial lists every update of the\n"
-    "unit with that serial number (exact). --unit prints one update whole, its log included.\n"
+    "unit with that serial number (exact). --station lists one station's updates only.\n"
+    "--unit prints one update whole, its log included.\n"
     "WHERE is an SQLite file or a PostgreSQL connection string; without --db,\n"
     "$GPSFW_STATION_DB, else gpsfwstation.db in the working folder.\n";
 constexpr const char* kStatsUsage =
@@ -51,14 +53,15 @@ std::string Csv(const std::string& field) {
 }
 
 void PrintTable(const std::vector<UpdateRow>& rows) {
-  std::printf("%-24s  %-20s  %-11s  %4s  %9s  %7s  %-12s  %-32s  %s\n", "START (UTC)", "PORT",
-              "RESULT", "CODE", "DURATION", "RETRIES", "SHA-256", "ID", "SERIAL");
+  std::printf("%-24s  %-16s  %-20s  %-11s  %4s  %9s  %7s  %-12s  %-32s  %s\n", "START (UTC)",
+              "STATION", "PORT", "RESULT", "CODE", "DURATION", "RETRIES", "SHA-256", "ID",
+              "SERIAL");
   for (const UpdateRow& r : rows) {
     // The unit's serial comes last: it is the one column of any width.
-    std::printf("%-24s  %-20s  %-11s  %4d  %9s  %7d  %-12s  %-32s  %s\n", r.startUtc.c_str(),
-                r.port.c_str(), r.result.c_str(), r.returnCode, Seconds(r.durationSeconds).c_str(),
-                r.retries, r.imageSha256.substr(0, 12).c_str(), r.id.c_str(),
-                r.unitSerial.empty() ? "-" : r.unitSerial.c_str());
+    std::printf("%-24s  %-16s  %-20s  %-11s  %4d  %9s  %7d  %-12s  %-32s  %s\n", r.startUtc.c_str(),
+                r.station.c_str(), r.port.c_str(), r.result.c_str(), r.returnCode,
+                Seconds(r.durationSeconds).c_str(), r.retries, r.imageSha256.substr(0, 12).c_str(),
+                r.id.c_str(), r.unitSerial.empty() ? "-" : r.unitSerial.c_str());
   }
 }
 
@@ -143,6 +146,7 @@ HistoryRequest ParseHistory(const std::vector<std::string>& args) {
       Into({"--result"}, r.filter.result),
       Into({"--image"}, r.filter.image),
       Into({"--serial"}, r.filter.unitSerial),
+      Into({"--station"}, r.filter.station),
       Into({"--unit"}, r.unit),
       {{"--csv", "--json"},
        false,

@@ -76,7 +76,7 @@ int Serve(const ServeOptions& options) {
   }
   StopSignals signals;
   DashboardHub hub;
-  const DashboardInfo info{HostName(), LoginName(), "serve", record::UtcNow()};
+  const DashboardInfo info{HostName(), LoginName(), "serve", record::UtcNow(), ""};
   std::unique_ptr<HistoryReader> reader;
   if (!options.db.empty()) reader = std::make_unique<HistoryReader>(options.db, hub, &info);
   std::unique_ptr<DashboardServer> server = StartDashboardServer(settings, hub, error);

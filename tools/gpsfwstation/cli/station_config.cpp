@@ -19,7 +19,8 @@ namespace {
 const std::set<std::string> kValueKeys = {
     "image",    "ports",         "db",     "http",        "http-token",
     "operator", "log-dir",       "report", "loader",      "unit-timeout",
-    "settle",   "expect-sha256", "web",    "serial-from", "serial-timeout"};
+    "settle",   "expect-sha256", "web",    "serial-from", "serial-timeout",
+    "station"};
 const std::set<std::string> kFlagKeys = {"watch", "plain", "require-serial"};
 // Keys that may be given again, as their option may: each adds to the others.
 const std::set<std::string> kRepeatable = {"ports"};

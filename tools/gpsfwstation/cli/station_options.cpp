@@ -8,6 +8,7 @@
 #include "tools/gpsfwstation/cli/station_config.h"
 #include "tools/gpsfwstation/http/http_address.h"
 #include "tools/gpsfwstation/http/http_token.h"
+#include "tools/gpsfwstation/record/row_json.h"
 
 namespace gpsfw::station {
 namespace {
@@ -74,6 +75,13 @@ std::vector<OptionRow> StationTable(StationOptions& o) {
           Text({"--loader"}, &S::loader, o),
           Text({"--db"}, &S::db, o),
           Text({"--operator"}, &S::operatorName, o),
+          {{"--station"},
+           true,
+           [&o](const std::string& option, const std::string& value) {
+             const std::string problem = StationNameProblem(value);
+             if (!problem.empty()) throw UsageError(option + " " + problem);
+             o.stationName = value;
+           }},
           {{"--expect-sha256"},
            true,
            [&o](const std::string& option, const std::string& value) {
@@ -113,6 +121,24 @@ void CheckHttp(const std::string& http, std::string& httpToken) {
   if (!httpToken.empty() && !TokenProblem(httpToken).empty()) {
     throw UsageError(TokenProblem(httpToken) + " (--http-token or GPSFW_HTTP_TOKEN)");
   }
+}
+
+// A station's name is shown on every page and table of the line and kept in every row: text a
+// person can read and type, without control characters that would break a table or a log.
+std::string StationNameProblem(const std::string& name) {
+  constexpr size_t kMaxNameCharacters = 64;
+  size_t characters = 0;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (c < 0x20 || c == 0x7f) return "needs printable characters, not control characters";
+    if ((c & 0xc0) != 0x80) ++characters;  // a UTF-8 sequence counts once
+  }
+  if (characters == 0) return "needs a name of 1 to 64 characters";
+  if (characters > kMaxNameCharacters) {
+    return "needs a name of 1 to 64 characters, not " + std::to_string(characters);
+  }
+  if (record::CleanText(name) != name) return "needs UTF-8 text";
+  return "";
 }
 
 namespace {

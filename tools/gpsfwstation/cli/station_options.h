@@ -32,6 +32,7 @@ struct StationOptions {
   // The record: an SQLite file or a PostgreSQL connection string; "" keeps none.
   std::string db;
   std::string operatorName;  // --operator; the login name when not given
+  std::string stationName;   // --station; the host's name when not given
   std::string expectSha256;  // --expect-sha256: the only image this station may flash
   std::string http;          // --http ADDR:PORT: serve the dashboard; "" for none
   std::string httpToken;     // --http-token, or else $GPSFW_HTTP_TOKEN
@@ -53,5 +54,7 @@ const char* UsageText();
 // Takes the dashboard's token from the environment when not given, and refuses an address
 // beyond loopback without one. Throws UsageError.
 void CheckHttp(const std::string& http, std::string& httpToken);
+// Why `name` cannot name a station (1 to 64 printable characters), "" when it can.
+std::string StationNameProblem(const std::string& name);
 
 }  // namespace gpsfw::station

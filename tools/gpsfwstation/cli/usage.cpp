@@ -37,6 +37,8 @@ Options:
   --db WHERE             keep one row per update in a record: an SQLite file, or a
                          PostgreSQL connection string (postgresql://user@host/db)
   --operator NAME        the operator the record names (the login name)
+  --station NAME         the station's name in the record, the report and the
+                         dashboard: 1 to 64 printable characters (the host's name)
   --expect-sha256 HEX    refuse any image whose SHA-256 is not HEX
   --unit-timeout SECONDS a port whose update has not ended by then fails; its loader
                          is stopped (600)
@@ -53,13 +55,15 @@ Options:
   --plain                plain lines also on a terminal
   --http ADDR:PORT       serve a live dashboard in the browser (:8080 is loopback only;
                          0.0.0.0:8080 listens on every address and needs a token).
-                         /api/state and /api/history answer in JSON, /events streams
+                         /api/state, /api/history and /api/stations answer in
+                         JSON, /events streams
   --http-token TOKEN     every request must carry TOKEN (?token= or a Bearer header);
                          default $GPSFW_HTTP_TOKEN
   --web DIR              with --http, also serve the web updater page from DIR
                          (scripts/web-build.sh's site) under /web/
   --config FILE          options from FILE, one key=value per line (image=fw.bin,
-                         ports=/dev/ttyUSB*, watch=yes, db=..., http=..., operator=...;
+                         ports=/dev/ttyUSB*, watch=yes, db=..., http=..., operator=...,
+                         station=...;
                          '#' starts a comment, also after a value; a key once,
                          ports again); options on the command line win
   -h, --help             this text

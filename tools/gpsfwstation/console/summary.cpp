@@ -176,6 +176,7 @@ nlohmann::ordered_json ReportJson(const Board& board, Clock::time_point now) {
       {"exit_status", ExitStatusOf(board)},
       {"cpu_seconds", OwnCpuSeconds()},
       {"ports", units},
+      {"station", board.station},
   };
 }
 

@@ -33,7 +33,7 @@ std::unique_ptr<Dashboard> Dashboard::Start(const StationOptions& options,
     record->OnFinishWritten([shared] { shared->history->Changed(); });
   }
   const DashboardInfo info{context.host, context.operatorName, options.watch ? "watch" : "ports",
-                           record::UtcText(board.startWall)};
+                           record::UtcText(board.startWall), context.station};
   dashboard->view_ = MakeDashboardView(shared->hub, info, context, record == nullptr, nullptr);
   dashboard->view_->Refresh(board, Clock::now());
   const HttpAddress address = ParseHttpAddress(options.http);

@@ -28,6 +28,16 @@ void DashboardHub::SetMetrics(std::string text) {
   now_.metrics = std::move(shared);
 }
 
+void DashboardHub::SetStations(std::string json) {
+  auto text = std::make_shared<const std::string>(std::move(json));
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    now_.stations = std::move(text);
+    ++now_.stationsVersion;
+  }
+  changed_.notify_all();
+}
+
 DashboardHub::Snapshot DashboardHub::Current() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return now_;
@@ -38,7 +48,8 @@ DashboardHub::Snapshot DashboardHub::WaitNewer(const Snapshot& seen,
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait_for(lock, timeout, [&] {
     return closed_ || now_.stateVersion != seen.stateVersion ||
-           now_.historyVersion != seen.historyVersion;
+           now_.historyVersion != seen.historyVersion ||
+           now_.stationsVersion != seen.stationsVersion;
   });
   closed = closed_;
   return now_;

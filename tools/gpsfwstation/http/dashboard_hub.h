@@ -22,14 +22,17 @@ class DashboardHub {
     std::shared_ptr<const std::string> history;
     // The station's figures for Prometheus; null where there is no station (a `serve`).
     std::shared_ptr<const std::string> metrics;
+    uint64_t stationsVersion = 0;
+    std::shared_ptr<const std::string> stations;  // the record's stations; null without one
   };
 
   void SetState(std::string json);
   void SetHistory(std::string json);
   // Wakes no stream: the page does not show them.
   void SetMetrics(std::string text);
+  void SetStations(std::string json);
   Snapshot Current() const;
-  // Waits until either text is newer than `seen`, the hub is closed or `timeout` passed.
+  // Waits until any text is newer than `seen`, the hub is closed or `timeout` passed.
   // Returns the snapshot then; `closed` tells a server thread to end its stream.
   Snapshot WaitNewer(const Snapshot& seen, std::chrono::milliseconds timeout, bool& closed);
   // Ends every waiting stream: the station is going.

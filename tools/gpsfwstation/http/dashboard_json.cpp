@@ -5,6 +5,8 @@
 
 #include "tools/gpsfwstation/console/text_format.h"
 #include "tools/gpsfwstation/record/row_json.h"
+#include "tools/gpsfwstation/record/station_liveness.h"
+#include "tools/gpsfwstation/record/utc_time.h"
 #include "tools/gpsfwstation/run/unit.h"
 #include "tools/gpsfwstation/run/unit_row.h"
 
@@ -77,6 +79,7 @@ ordered_json StateJson(const Board& board, const DashboardInfo& info, const LogT
   for (const auto& unit : board.units) units.push_back(UnitJson(*unit, tails, now));
   return {{"station",
            {{"host", record::CleanText(info.host)},
+            {"name", info.station.empty() ? ordered_json() : ordered_json(info.station)},
             {"operator", record::CleanText(info.operatorName)},
             {"mode", info.mode},
             {"started", info.started},
@@ -111,6 +114,7 @@ ordered_json ServeStateJson(const DashboardInfo& info, double elapsed,
   }
   return {{"station",
            {{"host", record::CleanText(info.host)},
+            {"name", info.station.empty() ? ordered_json() : ordered_json(info.station)},
             {"operator", record::CleanText(info.operatorName)},
             {"mode", info.mode},
             {"started", info.started},
@@ -135,6 +139,7 @@ ordered_json HistoryJson(const std::vector<record::UpdateRow>& rows,
     list.push_back({{"id", r.id},
                     {"port", record::CleanText(r.port)},
                     {"host", record::CleanText(r.host)},
+                    {"station", record::CleanText(r.station)},
                     {"operator", record::CleanText(r.operatorName)},
                     {"result", r.result},
                     {"code", r.result == "running" ? ordered_json() : ordered_json(r.returnCode)},
@@ -197,6 +202,38 @@ std::vector<std::string> LastLines(const std::string& path, size_t count) {
   while (!lines.empty() && lines.back().empty()) lines.pop_back();
   if (lines.size() > count) lines.erase(lines.begin(), lines.end() - count);
   return lines;
+}
+
+ordered_json StationsJson(const std::vector<record::StationRow>& stations,
+                          std::chrono::system_clock::time_point now, const std::string& thisHost) {
+  ordered_json list = ordered_json::array();
+  for (const record::StationRow& s : stations) {
+    const record::Liveness live = record::LivenessOf(s, now, thisHost);
+    const auto text = [](const std::string& t) {
+      return t.empty() ? ordered_json() : ordered_json(record::CleanText(t));
+    };
+    list.push_back(
+        {{"name", record::CleanText(s.station)},
+         {"host", record::CleanText(s.host)},
+         {"pid", s.pid},
+         {"started", s.startUtc},
+         {"heartbeat", text(s.heartbeatUtc)},
+         {"heard_seconds_ago",
+          live.heardSecondsAgo < 0 ? ordered_json() : ordered_json(live.heardSecondsAgo)},
+         {"alive", live.alive},
+         {"operator", text(s.operatorName)},
+         {"image", text(record::BaseName(s.imagePath))},
+         {"sha256", text(s.imageSha256)},
+         {"completed", s.completed},
+         {"failed", s.ended - s.completed},
+         {"running", s.running},
+         {"yield", Yield(s.completed, s.ended - s.completed)},
+         {"last_update", s.lastResult.empty() ? ordered_json()
+                                              : ordered_json{{"start", s.lastStartUtc},
+                                                             {"end", text(s.lastEndUtc)},
+                                                             {"result", s.lastResult}}}});
+  }
+  return {{"read", record::UtcText(now)}, {"stations", list}};
 }
 
 }  // namespace gpsfw::station

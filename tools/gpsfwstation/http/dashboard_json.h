@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,7 +18,13 @@ struct DashboardInfo {
   std::string operatorName;
   std::string mode;     // "watch", "ports" or "serve"
   std::string started;  // ISO 8601 UTC
+  std::string station;  // the station's name; "" for a `serve`, which is none
 };
+
+// Every station of the record, with whether it is alive at `now` (as seen from `thisHost`).
+nlohmann::ordered_json StationsJson(const std::vector<record::StationRow>& stations,
+                                    std::chrono::system_clock::time_point now,
+                                    const std::string& thisHost);
 
 // The last lines of each ended unit's log, kept by the view (read once, as the unit ends).
 using LogTails = std::map<const Unit*, std::vector<std::string>>;

@@ -43,6 +43,8 @@ constexpr size_t kStreamBlock = 16 * 1024;
 constexpr size_t kThreadStack = 512 * 1024;
 constexpr auto kStreamsEndBound = std::chrono::seconds(1);
 constexpr char kNoHistory[] = R"({"source":"this run","rows":[],"per_port":[]})";
+// A station without a record knows no other station (nor its own start in one).
+constexpr char kNoStations[] = R"({"read":null,"stations":[]})";
 constexpr char kDashboardPolicy[] =
     "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; base-uri 'none'; "
     "form-action 'none'";
@@ -389,6 +391,11 @@ class MicrohttpdDashboard : public DashboardServer {
       if (!text) {
         text = std::make_shared<const std::string>(path == "/api/state" ? "{}" : kNoHistory);
       }
+      return SendShared(connection, std::move(text));
+    }
+    if (path == "/api/stations") {
+      std::shared_ptr<const std::string> text = hub_.Current().stations;
+      if (!text) text = std::make_shared<const std::string>(kNoStations);
       return SendShared(connection, std::move(text));
     }
     if (path == "/events") return Stream(connection);

@@ -40,6 +40,9 @@ void EventStream::Next() {
   if (now.history && now.historyVersion != seen_.historyVersion) {
     pending_ += "event: history\ndata: " + *now.history + "\n\n";
   }
+  if (now.stations && now.stationsVersion != seen_.stationsVersion) {
+    pending_ += "event: stations\ndata: " + *now.stations + "\n\n";
+  }
   // The station's last word (its final state) still goes out as the stream ends.
   if (pending_.empty() && !closed_) pending_ = ": keepalive\n\n";
   seen_ = now;
@@ -49,8 +52,9 @@ DashboardHub::Snapshot EventStream::Wait() {
   DashboardHub::Snapshot now;
   for (int look = 0; look < kLooksPerWait; ++look) {
     now = hub_.WaitNewer(seen_, quiet_ / kLooksPerWait, closed_);
-    const bool newer =
-        now.stateVersion != seen_.stateVersion || now.historyVersion != seen_.historyVersion;
+    const bool newer = now.stateVersion != seen_.stateVersion ||
+                       now.historyVersion != seen_.historyVersion ||
+                       now.stationsVersion != seen_.stationsVersion;
     if (closed_ || newer) break;
     if (gone_ && gone_()) {
       left_ = true;

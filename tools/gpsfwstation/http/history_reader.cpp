@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "tools/gpsfwstation/record/record_store.h"
+#include "tools/gpsfwstation/run/unit_row.h"
 
 namespace gpsfw::station {
 namespace {
@@ -67,12 +68,14 @@ void HistoryReader::ReadOnce() {
   std::vector<record::UpdateRow> rows;
   std::vector<record::StatsRow> byPort;
   std::vector<record::StatsRow> byStation;
+  std::vector<record::StationRow> stations;
   if (store != nullptr) {
     record::HistoryFilter filter;
     filter.limit = kHistoryRows;
     rows = store->History(filter, error);
     if (error.empty()) byPort = store->Stats(record::StatsBy::kPort, error);
     if (error.empty() && serve_) byStation = store->Stats(record::StatsBy::kStation, error);
+    if (error.empty()) stations = store->Stations(error);
   }
   if (!error.empty()) {
     if (error != lastError_) std::cerr << "gpsfwstation: dashboard history: " << error << "\n";
@@ -82,6 +85,7 @@ void HistoryReader::ReadOnce() {
   lastError_.clear();
   for (record::UpdateRow& row : rows) row.log.clear();  // the page never shows whole logs
   hub_.SetHistory(HistoryJson(rows, YieldOf(byPort), "record").dump());
+  hub_.SetStations(StationsJson(stations, std::chrono::system_clock::now(), HostName()).dump());
   if (serve_) {
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();

@@ -15,8 +15,8 @@ std::string KeyOf(const UpdateRow& row, StatsBy by) {
       return row.startUtc.substr(0, 10);
     case StatsBy::kImage:
       return row.imageSha256.substr(0, 12) + " " + BaseName(row.imagePath);
-    case StatsBy::kStation:
-      return row.host;
+    case StatsBy::kStation:  // by name: two stations on one host are two groups
+      return row.station.empty() ? row.host : row.station;
   }
   return "";
 }

@@ -23,8 +23,8 @@ class RecordStore {
   // The unit's serial, learnt while its update runs, set in its row while that is "running"
   // (a row already ended is left as it is).
   virtual bool Amend(const UpdateRow& row, std::string& error) = 0;
-  // The station's one row for an image it refused, unless the latest row of the same host
-  // and operator is already a refusal of the same image (a service restarted in a loop).
+  // The station's one row for an image it refused, unless the latest row of the same station,
+  // host and operator is already a refusal of the same image (a service restarted in a loop).
   virtual bool Refuse(const UpdateRow& row, std::string& error) = 0;
   // Rows a dead station of `host` left "running" become "interrupted" (or take the outcome
   // their logs give); returns how many. The rows in `adopted` are left alone: their loaders
@@ -37,7 +37,12 @@ class RecordStore {
   virtual std::vector<StatsRow> Stats(StatsBy by, std::string& error) = 0;
   // Creates or migrates the schema and notes this station's start (a real write, so that a
   // record that cannot be written is found before any port is touched).
-  virtual bool Prepare(const std::string& host, std::string& error) = 0;
+  virtual bool Prepare(const std::string& host, const std::string& station, std::string& error) = 0;
+  // Marks this station alive: the heartbeat of the start that Prepare noted. A liveness hint
+  // for those who watch the line, not data.
+  virtual bool Heartbeat(std::string& error) = 0;
+  // Every station that started on the record, by name and host, in name order.
+  virtual std::vector<StationRow> Stations(std::string& error) = 0;
 };
 
 // Opens (and creates or migrates) the record named by `where`: a "postgresql://..." or

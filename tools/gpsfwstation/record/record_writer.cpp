@@ -343,10 +343,45 @@ void RecordWriter::OnFinishWritten(std::function<void()> callback) {
   onFinishWritten_ = std::move(callback);
 }
 
+void RecordWriter::Beat(std::chrono::milliseconds every) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    beatEvery_ = every;
+    nextBeat_ = std::chrono::steady_clock::now() + every;
+  }
+  wake_.notify_all();
+}
+
+// Sleeps until there is something to write, or the next heartbeat is due; heartbeats asked
+// for during the sleep end it, so that the first is not left for the first row.
+void RecordWriter::WaitForWork(std::unique_lock<std::mutex>& lock) {
+  const bool beating = beatEvery_.count() > 0;
+  const auto ready = [this, beating] {
+    return stop_ || !queue_.empty() || !incoming_.empty() || (beatEvery_.count() > 0) != beating;
+  };
+  if (beating) {
+    wake_.wait_until(lock, nextBeat_, ready);
+  } else {
+    wake_.wait(lock, ready);
+  }
+}
+
+void RecordWriter::BeatIfDue(std::unique_lock<std::mutex>& lock) {
+  const auto now = std::chrono::steady_clock::now();
+  if (beatEvery_.count() <= 0 || now < nextBeat_ || stop_) return;
+  nextBeat_ = now + beatEvery_;
+  if (!lastError_.empty()) return;
+  lock.unlock();
+  std::string ignored;
+  store_->Heartbeat(ignored);
+  lock.lock();
+}
+
 void RecordWriter::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stop_ || !queue_.empty() || !incoming_.empty(); });
+    WaitForWork(lock);
+    BeatIfDue(lock);
     if (!incoming_.empty()) Spool(lock);
     if (queue_.empty()) {
       if (stop_) return;

@@ -33,7 +33,7 @@ class RecordWriter {
   // The running row's serial, learnt after it began.
   void Amend(const UpdateRow& row);
   // The station's row for an image it refused; not added when the latest row of the same
-  // host and operator already refused the same image (a service restarted in a loop).
+  // station, host and operator already refused the same image (a service restarted in a loop).
   void Refuse(const UpdateRow& row);
   // Rows not yet in the database, and why the latest attempt failed ("" when it did not).
   size_t Waiting() const;
@@ -52,6 +52,10 @@ class RecordWriter {
   // Called on the writer's thread each time an ended update's row has reached the database,
   // for those who read the record back (the dashboard's history).
   void OnFinishWritten(std::function<void()> callback);
+  // Notes this station alive in the record every `every`, on the writer's thread, between
+  // rows. A beat that fails is skipped without a word (the rows say when the record is away),
+  // and none is tried while rows fail.
+  void Beat(std::chrono::milliseconds every);
 
  private:
   enum class Kind { kBegin, kFinish, kRefuse, kAmend };
@@ -73,6 +77,8 @@ class RecordWriter {
   void Work();
   bool Write(const Op& op, std::string& error);
   void ClearSpool();
+  void WaitForWork(std::unique_lock<std::mutex>& lock);
+  void BeatIfDue(std::unique_lock<std::mutex>& lock);
 
   std::unique_ptr<RecordStore> store_;
   std::string spoolPath_;
@@ -90,6 +96,8 @@ class RecordWriter {
   std::vector<std::string> unreadFiles_;  // where the spools with unreadable lines are kept
   size_t unreadLines_ = 0;
   std::function<void()> onFinishWritten_;
+  std::chrono::milliseconds beatEvery_{0};  // 0: no heartbeat
+  std::chrono::steady_clock::time_point nextBeat_{};
   std::thread thread_;
 };
 

@@ -229,14 +229,24 @@ bool SqlStore::Migrate(std::string& error) {
       error);
 }
 
-bool SqlStore::Prepare(const std::string& host, std::string& error) {
+bool SqlStore::Prepare(const std::string& host, const std::string& station, std::string& error) {
   if (!Migrate(error)) return false;
-  return Transaction(
+  const std::string pid = std::to_string(getpid());
+  const std::string now = UtcNow();
+  const bool noted = Transaction(
       [&](std::string& e) {
-        return Exec("INSERT INTO station_starts (host, pid, start_utc) VALUES ($1, $2, $3)",
-                    {host, std::to_string(getpid()), UtcNow()}, e);
+        return Exec(
+            "INSERT INTO station_starts (host, pid, start_utc, station, heartbeat_utc) "
+            "VALUES ($1, $2, $3, $4, $3)",
+            {CleanText(host), pid, now, CleanText(station)}, e);
       },
       error);
+  if (noted) {
+    startHost_ = CleanText(host);
+    startPid_ = pid;
+    startUtc_ = now;
+  }
+  return noted;
 }
 
 bool SqlStore::Begin(const UpdateRow& row, std::string& error) {
@@ -263,9 +273,11 @@ bool SqlStore::Refuse(const UpdateRow& row, std::string& error) {
   return Transaction(
       [&](std::string& e) {
         std::vector<SqlRow> last;
-        if (!Query("SELECT result, image_sha256 FROM updates WHERE host = $1 AND operator = $2 "
-                   "ORDER BY start_utc DESC, id LIMIT 1",
-                   {CleanText(row.host), CleanText(row.operatorName)}, last, e)) {
+        // Told apart by the station's name: two stations on one host refuse each for itself.
+        if (!Query("SELECT result, image_sha256 FROM updates WHERE host = $1 AND station = $2 "
+                   "AND operator = $3 ORDER BY start_utc DESC, id LIMIT 1",
+                   {CleanText(row.host), CleanText(row.station), CleanText(row.operatorName)}, last,
+                   e)) {
           return false;
         }
         const bool repeated = !last.empty() && last[0][0].value_or("") == "refused" &&
@@ -316,6 +328,7 @@ std::vector<UpdateRow> SqlStore::History(const HistoryFilter& filter, std::strin
   if (filter.port) where(" AND port = ?", *filter.port);
   if (filter.result) where(" AND result = ?", *filter.result);
   if (filter.unitSerial) where(" AND unit_serial = ?", *filter.unitSerial);
+  if (filter.station) where(" AND station = ?", *filter.station);
   if (filter.image) {
     params.push_back(*filter.image);
     params.push_back(*filter.image + "%");
@@ -351,7 +364,7 @@ bool SqlStore::Unit(const std::string& id, UpdateRow& row, std::string& error) {
 // not every update (a dashboard asks for this every few seconds).
 std::vector<StatsRow> SqlStore::Stats(StatsBy by, std::string& error) {
   constexpr const char* kKeys =
-      "port, substr(start_utc, 1, 10), image_sha256, image_path, host, result, reason";
+      "port, substr(start_utc, 1, 10), image_sha256, image_path, host, result, reason, station";
   std::vector<SqlRow> rows;
   if (!Query(std::string("SELECT ") + kKeys +
                  ", count(*), sum(duration), max(duration), sum(retries) FROM updates GROUP BY " +
@@ -369,10 +382,11 @@ std::vector<StatsRow> SqlStore::Stats(StatsBy by, std::string& error) {
     t.row.host = c[4].value_or("");
     t.row.result = c[5].value_or("");
     t.row.reason = c[6].value_or("");
-    t.count = static_cast<int>(Number(c[7]));
-    t.seconds = c[8] && !c[8]->empty() ? std::stod(*c[8]) : 0;
-    t.slowest = c[9] && !c[9]->empty() ? std::stod(*c[9]) : 0;
-    t.retries = static_cast<int>(Number(c[10]));
+    t.count = static_cast<int>(Number(c[8]));
+    t.seconds = c[9] && !c[9]->empty() ? std::stod(*c[9]) : 0;
+    t.slowest = c[10] && !c[10]->empty() ? std::stod(*c[10]) : 0;
+    t.retries = static_cast<int>(Number(c[11]));
+    t.row.station = c[7].value_or("");
     tallies.push_back(std::move(t));
   }
   return StatsOf(tallies, by);

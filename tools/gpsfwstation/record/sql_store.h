@@ -26,7 +26,9 @@ class SqlStore : public RecordStore {
   bool Unit(const std::string& id, UpdateRow& row, std::string& error) override;
   std::vector<StatsRow> Stats(StatsBy by, std::string& error) override;
 
-  bool Prepare(const std::string& host, std::string& error) override;
+  bool Prepare(const std::string& host, const std::string& station, std::string& error) override;
+  bool Heartbeat(std::string& error) override;
+  std::vector<StationRow> Stations(std::string& error) override;
 
  protected:
   virtual bool Exec(const std::string& sql, const SqlRow& params, std::string& error) = 0;
@@ -40,6 +42,10 @@ class SqlStore : public RecordStore {
 
  private:
   bool Migrate(std::string& error);
+  bool StationSummary(StationRow& station, std::string& error);
+
+  // This station's row in station_starts, once Prepare has noted it.
+  std::string startHost_, startPid_, startUtc_;
 };
 
 // Whether the process `pid` on this host is still a running station (rows of a live

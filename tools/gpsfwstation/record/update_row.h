@@ -56,7 +56,27 @@ struct HistoryFilter {
   std::optional<std::string> result;
   std::optional<std::string> image;       // a file name or a SHA-256 (or its prefix)
   std::optional<std::string> unitSerial;  // every update of one unit, by its exact serial
-  int limit = 100;                        // newest first
+  std::optional<std::string> station;
+  int limit = 100;  // newest first
+};
+
+// A station of the line, as the record knows it: its latest start, its latest heartbeat and
+// what its rows since that start say.
+struct StationRow {
+  std::string station;
+  std::string host;
+  int pid = 0;
+  std::string startUtc;      // its latest start
+  std::string heartbeatUtc;  // "" when it never beat (a station from before heartbeats)
+  std::string operatorName;  // from its latest row
+  std::string imagePath;
+  std::string imageSha256;
+  int completed = 0;  // its rows since its latest start
+  int ended = 0;
+  int running = 0;
+  std::string lastStartUtc;  // its latest row's start, end and result; "" with no row
+  std::string lastEndUtc;
+  std::string lastResult;
 };
 
 enum class StatsBy { kPort, kDay, kImage, kStation };

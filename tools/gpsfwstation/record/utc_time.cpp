@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 namespace gpsfw::station::record {
 
@@ -20,6 +21,26 @@ std::string UtcText(std::chrono::system_clock::time_point when) {
 
 std::string UtcNow() {
   return UtcText(std::chrono::system_clock::now());
+}
+
+bool ParseUtc(const std::string& text, std::chrono::system_clock::time_point& when) {
+  std::tm utc{};
+  int ms = 0;
+  int used = 0;
+  const int fields =
+      std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &utc.tm_year, &utc.tm_mon,
+                  &utc.tm_mday, &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &used);
+  if (fields != 6) return false;
+  const char* rest = text.c_str() + used;
+  int digits = 0;
+  if (*rest == '.' && std::sscanf(rest, ".%3d%n", &ms, &digits) == 1) rest += digits;
+  if (std::string(rest) != "Z") return false;
+  utc.tm_year -= 1900;
+  utc.tm_mon -= 1;
+  const std::time_t seconds = timegm(&utc);
+  if (seconds == static_cast<std::time_t>(-1)) return false;
+  when = std::chrono::system_clock::from_time_t(seconds) + std::chrono::milliseconds(ms);
+  return true;
 }
 
 }  // namespace gpsfw::station::record

@@ -9,5 +9,7 @@ namespace gpsfw::station::record {
 // in both databases alike.
 std::string UtcText(std::chrono::system_clock::time_point when);
 std::string UtcNow();
+// The time that UtcText wrote (the milliseconds may be left out); false for any other text.
+bool ParseUtc(const std::string& text, std::chrono::system_clock::time_point& when);
 
 }  // namespace gpsfw::station::record

@@ -21,6 +21,7 @@ struct Totals {
 // the station's own state.
 struct Board {
   ImageFacts image;
+  std::string station;  // the station's name (--station, or the host's)
   Clock::time_point start;
   WallClock::time_point startWall;
   // The running units and the latest ended ones, in the order they started. A station that

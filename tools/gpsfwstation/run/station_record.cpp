@@ -8,6 +8,7 @@
 #include <set>
 
 #include "tools/gpsfwstation/console/text_format.h"
+#include "tools/gpsfwstation/record/station_liveness.h"
 #include "tools/gpsfwstation/record/utc_time.h"
 
 namespace gpsfw::station {
@@ -25,7 +26,7 @@ std::unique_ptr<record::RecordWriter> OpenStationRecord(const StationOptions& op
                                                         const std::set<std::string>& adopted,
                                                         std::string& error) {
   std::unique_ptr<record::RecordStore> store = record::OpenRecordStore(options.db, error);
-  if (store == nullptr || !store->Prepare(context.host, error)) return nullptr;
+  if (store == nullptr || !store->Prepare(context.host, context.station, error)) return nullptr;
   const int interrupted = store->MarkInterrupted(context.host, adopted, error);
   if (interrupted < 0) return nullptr;
   if (interrupted > 0) {
@@ -35,7 +36,9 @@ std::unique_ptr<record::RecordWriter> OpenStationRecord(const StationOptions& op
               << (interrupted == 1 ? "it" : "them")
               << "; recorded now, from the loaders' logs where they tell how it ended\n";
   }
-  return std::make_unique<record::RecordWriter>(std::move(store), options.logDir);
+  auto writer = std::make_unique<record::RecordWriter>(std::move(store), options.logDir);
+  writer->Beat(record::kHeartbeatEvery);
+  return writer;
 }
 
 void RecordRefusedImage(record::RecordWriter& writer, const Board& board,
@@ -43,6 +46,7 @@ void RecordRefusedImage(record::RecordWriter& writer, const Board& board,
   record::UpdateRow row;
   row.id = NewRowId();
   row.host = context.host;
+  row.station = context.station;
   row.stationPid = static_cast<int>(getpid());
   row.operatorName = context.operatorName;
   row.imagePath = std::filesystem::absolute(board.image.path).lexically_normal().string();

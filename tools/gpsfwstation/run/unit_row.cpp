@@ -43,6 +43,7 @@ record::UpdateRow RowOf(const Unit& unit, const Board& board, const RecordContex
   record::UpdateRow row;
   row.id = unit.recordId;
   row.host = context.host;
+  row.station = context.station;
   row.stationPid = static_cast<int>(getpid());
   row.operatorName = context.operatorName;
   row.port = unit.port;

@@ -11,6 +11,7 @@ namespace gpsfw::station {
 struct RecordContext {
   std::string host;
   std::string operatorName;
+  std::string station;  // --station, or the host's name
 };
 
 // A new, unique row id: 128 random bits as hex.

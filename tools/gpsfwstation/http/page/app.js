@@ -112,7 +112,9 @@
 
   function renderHeader(state) {
     const st = state.station || {};
-    $('host').textContent = text(st.host);
+    // The station's name, with its host when the name is not the host's own.
+    const named = typeof st.name === 'string' && st.name !== '' && st.name !== st.host;
+    $('host').textContent = named ? `${st.name} (${text(st.host)})` : text(st.host);
     $('mode').textContent = st.mode === 'serve' ? 'history' : text(st.mode);
     $('operator').textContent = text(st.operator);
     elapsedBase = isNum(st.elapsed) ? {seconds: st.elapsed, at: performance.now()} : null;
@@ -408,6 +410,8 @@
       const image = cell(tr, 'Image', text(r.image));
       if (r.sha256) image.title = String(r.sha256);
       cell(tr, 'Operator', text(r.operator));
+      const station = cell(tr, 'Station', text(r.station), 'station');
+      if (r.host && r.host !== r.station) station.title = `on ${r.host}`;
       const code = isNum(r.code) && r.code !== 0 ? ` (${r.code})` : '';
       cell(tr, 'Reason', r.reason ? `${r.reason}${code}` : code.trim() || '', 'reason');
       cell(tr, 'Serial', text(r.unit_serial), 'port');
@@ -431,6 +435,36 @@
                                                                     '';
   }
 
+  // Every station of the record: alive or gone (and when it was last heard), its yield since
+  // its latest start and its last update.
+  function renderStations(doc) {
+    const list = Array.isArray(doc.stations) ? doc.stations : [];
+    $('stations').tBodies[0].replaceChildren(...list.map((s) => {
+      const tr = el('tr', s.alive ? 'ok' : 'gone');
+      tr.dataset.station = String(s.name);
+      tr.dataset.alive = s.alive ? 'yes' : 'no';
+      cell(tr, 'Station', text(s.name), 'port');
+      cell(tr, 'Host', text(s.host));
+      const heard = isNum(s.heard_seconds_ago) ? `, heard ${duration(s.heard_seconds_ago)} ago` :
+                                                 '';
+      const state = cell(tr, 'State', (s.alive ? 'alive' : 'gone') + heard, 'result');
+      state.title = `started ${text(s.started)}, last heartbeat ${text(s.heartbeat)}`;
+      cell(tr, 'Operator', text(s.operator));
+      const image = cell(tr, 'Image', text(s.image));
+      if (s.sha256) image.title = String(s.sha256);
+      cell(tr, 'Completed', text(s.completed), 'num');
+      cell(tr, 'Failed', text(s.failed), 'num');
+      cell(tr, 'Yield', percentText(s.yield), 'num');
+      const last = s.last_update;
+      const lastText = last && typeof last === 'object' ?
+          `${text(last.result).replace(/_/g, ' ')} ${clock(last.end || last.start)}` :
+          dash;
+      cell(tr, 'Last update', lastText, 'time');
+      return tr;
+    }));
+    $('stations-section').hidden = list.length === 0;
+  }
+
   // ---- Connection --------------------------------------------------------------------------
 
   let link = 'connecting';
@@ -439,6 +473,7 @@
   let retryTimer = null;
   let stateSeq = 0;  // counts states shown, so a slow fetch never overwrites a newer event
   let historySeq = 0;
+  let stationsSeq = 0;
 
   function setLink(next, message) {
     link = next;
@@ -465,6 +500,12 @@
     renderHistory(history);
   }
 
+  function showStations(doc) {
+    if (!doc || typeof doc !== 'object') return;
+    stationsSeq++;
+    renderStations(doc);
+  }
+
   async function fetchJson(path) {
     const response =
         await fetch(path + query, {cache: 'no-store', headers: {Accept: 'application/json'}});
@@ -478,11 +519,13 @@
   async function refresh() {
     const s = stateSeq;
     const h = historySeq;
+    const t = stationsSeq;
     try {
-      const [state, history] =
-          await Promise.all([fetchJson('api/state'), fetchJson('api/history')]);
+      const [state, history, stations] = await Promise.all(
+          [fetchJson('api/state'), fetchJson('api/history'), fetchJson('api/stations')]);
       if (s === stateSeq) showState(state);
       if (h === historySeq) showHistory(history);
+      if (t === stationsSeq) showStations(stations);
     } catch (error) {
       if (error.message === 'unauthorised') {
         setLink('denied', 'not authorised: open the link with its token');
@@ -508,6 +551,7 @@
     });
     source.addEventListener('state', (event) => showState(parse(event)));
     source.addEventListener('history', (event) => showHistory(parse(event)));
+    source.addEventListener('stations', (event) => showStations(parse(event)));
     source.addEventListener('error', () => {
       if (link !== 'denied') setLink('lost', 'reconnecting…');
       // The browser retries by itself while the stream is CONNECTING; once it gave up (the
