@@ -17,8 +17,9 @@ namespace {
 
 // Keys that stand for an option with a value, and those that stand for a flag.
 const std::set<std::string> kValueKeys = {
-    "image",  "ports",  "db",           "http",   "http-token",    "operator", "log-dir",
-    "report", "loader", "unit-timeout", "settle", "expect-sha256", "web"};
+    "image",    "ports",         "db",     "http",          "http-token",
+    "operator", "log-dir",       "report", "loader",        "unit-timeout",
+    "settle",   "expect-sha256", "web",    "on-update-end", "hook-timeout"};
 const std::set<std::string> kFlagKeys = {"watch", "plain"};
 // Keys that may be given again, as their option may: each adds to the others.
 const std::set<std::string> kRepeatable = {"ports"};

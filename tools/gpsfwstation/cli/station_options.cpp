@@ -83,7 +83,9 @@ std::vector<OptionRow> StationTable(StationOptions& o) {
           Text({"--http-token"}, &S::httpToken, o),
           Text({"--web"}, &S::web, o),
           Seconds("--unit-timeout", &S::unitTimeoutSeconds, false, o),
-          Seconds("--settle", &S::settleSeconds, true, o)};
+          Seconds("--settle", &S::settleSeconds, true, o),
+          Text({"--on-update-end"}, &S::onUpdateEnd, o),
+          Seconds("--hook-timeout", &S::hookTimeoutSeconds, false, o)};
 }
 
 // What no row names is a port, unless it looks like an option.

@@ -36,6 +36,8 @@ struct StationOptions {
   std::string http;          // --http ADDR:PORT: serve the dashboard; "" for none
   std::string httpToken;     // --http-token, or else $GPSFW_HTTP_TOKEN
   std::string web;           // --web DIR: the web updater page beside the dashboard
+  std::string onUpdateEnd;   // --on-update-end CMD: the factory's hook, "" for none
+  double hookTimeoutSeconds = 30;
   bool watch = false;
   bool plain = false;  // plain lines even on a terminal
   bool help = false;

@@ -34,6 +34,8 @@ struct Board {
   int expected = 0;           // the ports to flash when not watching: each must have a unit
   // Record rows that neither the database nor the spool took: in this process alone.
   size_t recordUnkept = 0;
+  // Rows whose hook (--on-update-end) failed, timed out or could not start in this run.
+  int hooksFailing = 0;
 
   Totals Count() const;
   // Every unit of the run, also those no longer kept.

@@ -15,6 +15,7 @@
 #include "tools/gpsfwstation/run/stop_signals.h"
 #include "tools/gpsfwstation/run/unit_files.h"
 #include "tools/gpsfwstation/run/unit_row.h"
+#include "tools/gpsfwstation/run/update_hook.h"
 
 namespace gpsfw::station {
 
@@ -28,6 +29,7 @@ struct StationParts {
   record::RecordWriter* record = nullptr;  // nullptr without --db
   const RunningNotes* notes = nullptr;     // nullptr: the loaders cannot be adopted
   RecordContext context;
+  UpdateHook* hook = nullptr;  // nullptr without --on-update-end
 };
 
 // The station's one loop: it starts a loader per port, reads every loader's events and
@@ -74,6 +76,8 @@ class Station {
   void NoteImageChange();
   void SaveReport();
   void NoteRecordLoss();
+  record::UpdateRow RowFor(const Unit& unit) const;
+  void NoteHookOutcomes();
   void ForgetOldUnits();
 
   StationParts parts_;
