@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "tests/record/pg_server.h"
@@ -119,6 +121,144 @@ TEST_F(RecordHook, EachOutcomeIsRecordedAndNoneDelaysAnUpdate) {
     ++seen;
   }
   EXPECT_EQ(seen, 2u);
+}
+
+// A hook that failed is handed the row again at the next start, once: a third start has
+// nothing left to hand it.
+TEST_F(RecordHook, AFailedHookIsTriedAgainAtTheNextStartOnly) {
+  Receivers receivers(dir, 1, images.container);
+  const std::string calls = dir.File("calls");
+  const std::string working = "echo \"$GPSFW_UPDATE_ID $GPSFW_HOOK_RETRY\" >> " + calls;
+  std::vector<std::string> ids;
+  for (const std::string& hook : {std::string("exit 3"), working, working}) {
+    SCOPED_TRACE(hook);
+    Program station(Station(receivers.Ports(), hook), dir.File("station.out"));
+    ASSERT_EQ(station.Wait(kRunBound), 0) << Out("station.out");
+    const std::vector<UpdateRow> rows = Rows(dir.File("rec.db"));  // newest first
+    ASSERT_EQ(rows.size(), ids.size() + 1);
+    ids.push_back(rows.front().id);
+  }
+  std::map<std::string, std::string> statuses;
+  for (const UpdateRow& row : Rows(dir.File("rec.db"))) statuses[row.id] = row.hookStatus;
+  EXPECT_EQ(statuses,
+            (std::map<std::string, std::string>{{ids[0], "ok"}, {ids[1], "ok"}, {ids[2], "ok"}}));
+  // The second start: its own row, and the first start's again; the third: its own alone.
+  std::vector<std::string> seen = Lines(ReadFile(calls));
+  std::sort(seen.begin() + 0, seen.begin() + std::min<size_t>(2, seen.size()));
+  std::vector<std::string> second = {ids[0] + " 1", ids[1] + " 0"};
+  std::sort(second.begin(), second.end());
+  second.push_back(ids[2] + " 0");
+  EXPECT_EQ(seen, second);
+}
+
+// The store's side, the same on both databases: the status alone is set, and the rows handed
+// again are the ended ones of this station whose hook never succeeded.
+TEST_F(RecordHook, TheRecordFindsTheRowsWhoseHookNeverSucceeded) {
+  PgServer server(dir);
+  ASSERT_TRUE(server.Ok());
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  struct Row {
+    const char* id;
+    const char* host;
+    const char* result;
+    const char* hook;
+    bool handed;
+  };
+  const Row table[] = {
+      {"no-hook", host, "completed", "", false},
+      {"ok", host, "completed", "ok", false},
+      {"pending", host, "failed", "pending", true},
+      {"exit", host, "completed", "exit 3", true},
+      {"timed", host, "completed", "timed out", true},
+      {"not-started", host, "stopped", "not started: 1000 rows already wait for it", true},
+      {"running", host, "running", "pending", false},
+      {"elsewhere", "other-host", "completed", "exit 3", false},
+  };
+  for (const std::string& where : {dir.File("store.db"), server.ConnInfo()}) {
+    SCOPED_TRACE(where);
+    std::string error;
+    auto store = station::record::OpenRecordStore(where, error);
+    ASSERT_NE(store, nullptr) << error;
+    ASSERT_TRUE(store->Prepare(host, error)) << error;
+    for (const Row& r : table) {
+      UpdateRow row;
+      row.id = r.id;
+      row.host = r.host;
+      row.station = r.host;
+      row.stationPid = 1;  // no station: its rows are nobody's
+      row.startUtc = "2026-12-09T07:54:18.123Z";
+      row.endUtc = *r.result == 'r' ? "" : "2026-12-09T07:55:18.123Z";
+      row.result = r.result;
+      row.hookStatus = r.hook;
+      row.log = "the log";
+      ASSERT_TRUE(store->Finish(row, error)) << error;
+    }
+    std::set<std::string> handed;
+    for (const UpdateRow& row : store->HookBacklog("", host, 100, error)) {
+      handed.insert(row.id);
+      EXPECT_EQ(row.log, "");
+    }
+    EXPECT_EQ(error, "");
+    std::set<std::string> expected;
+    for (const Row& r : table) {
+      if (r.handed) expected.insert(r.id);
+    }
+    EXPECT_EQ(handed, expected);
+    EXPECT_EQ(store->HookBacklog("other-host", "", 100, error).size(), 1u);
+    EXPECT_EQ(store->HookBacklog("", host, 2, error).size(), 2u);
+
+    ASSERT_TRUE(store->SetHookStatus("exit", "ok", error)) << error;
+    UpdateRow after;
+    ASSERT_TRUE(store->Unit("exit", after, error)) << error;
+    EXPECT_EQ(after.hookStatus, "ok");
+    EXPECT_EQ(after.log, "the log");
+    EXPECT_EQ(after.result, "completed");
+    EXPECT_EQ(store->HookBacklog("", host, 100, error).size(), expected.size() - 1);
+  }
+}
+
+// The hook's own bounds, without a station: at most four at once, and a row beyond the
+// queue's bound is said and given its status rather than dropped.
+TEST(UpdateHook, AtMostFourRunAtOnceAndAFullQueueIsSaid) {
+  TempDir dir;
+  const std::string trace = dir.File("trace");
+  station::HookSettings settings;
+  settings.command = "echo +$GPSFW_UPDATE_ID >> " + trace + "; sleep 0.3; echo - >> " + trace;
+  settings.timeoutSeconds = 30;
+  {
+    station::UpdateHook hook(settings, nullptr);
+    for (int i = 0; i < 7; ++i) {
+      UpdateRow row;
+      row.id = "row" + std::to_string(i);
+      hook.Hand(row);
+    }
+    EXPECT_EQ(hook.Finish(std::chrono::seconds(60)), 0u);
+    std::vector<station::HookOutcome> outcomes = hook.TakeOutcomes();
+    ASSERT_EQ(outcomes.size(), 7u);
+    for (const auto& outcome : outcomes) EXPECT_EQ(outcome.status, "ok") << outcome.id;
+  }
+  int now = 0;
+  int most = 0;
+  for (const std::string& line : Lines(ReadFile(trace))) {
+    now += line[0] == '+' ? 1 : -1;
+    most = std::max(most, now);
+  }
+  EXPECT_EQ(most, 4);
+
+  settings.command = "sleep 600";
+  station::UpdateHook hook(settings, nullptr);
+  const size_t handed = station::UpdateHook::kQueueBound + station::UpdateHook::kAtOnce + 3;
+  for (size_t i = 0; i < handed; ++i) hook.Hand(UpdateRow{});
+  size_t refused = 0;
+  for (const auto& outcome : hook.TakeOutcomes()) {
+    EXPECT_EQ(outcome.status, "not started: 1000 rows already wait for it");
+    ++refused;
+  }
+  EXPECT_GE(refused, 3u);
+  EXPECT_LE(refused, 3u + station::UpdateHook::kAtOnce);
+  // The station ends: what still runs is killed, and every other row is counted as left.
+  EXPECT_EQ(hook.Finish(std::chrono::milliseconds(100)), handed - refused);
 }
 
 }  // namespace
