@@ -13,6 +13,7 @@
 #include "tests/station/station_harness.h"
 #include "tests/support/sample_images.h"
 #include "tools/gpsfwstation/record/record_store.h"
+#include "tools/gpsfwstation/record/record_writer.h"
 #include "tools/gpsfwstation/run/update_hook.h"
 
 namespace gpsfw::test {
@@ -153,7 +154,7 @@ TEST_F(RecordHook, AFailedHookIsTriedAgainAtTheNextStartOnly) {
 
 // The store's side, the same on both databases: the status alone is set, and the rows handed
 // again are the ended ones of this station whose hook never succeeded.
-TEST_F(RecordHook, TheRecordFindsTheRowsWhoseHookNeverSucceeded) {
+TEST_F(RecordHook, TheRecordKeepsTheStatusAloneAndFindsTheRowsToHandAgain) {
   PgServer server(dir);
   ASSERT_TRUE(server.Ok());
   char host[256] = {};
@@ -216,6 +217,26 @@ TEST_F(RecordHook, TheRecordFindsTheRowsWhoseHookNeverSucceeded) {
     EXPECT_EQ(after.result, "completed");
     EXPECT_EQ(store->HookBacklog("", host, 100, error).size(), expected.size() - 1);
   }
+
+  // A server that is away: the status waits in the spool, and reaches the row once it is back.
+  {
+    std::string error;
+    std::filesystem::create_directories(dir.File("spool"));
+    station::record::RecordWriter writer(station::record::OpenRecordStore(server.ConnInfo(), error),
+                                         dir.File("spool"));
+    ASSERT_TRUE(server.Stop());
+    UpdateRow row;
+    row.id = "timed";
+    row.hookStatus = "ok";
+    writer.SetHookStatus(row);
+    EXPECT_FALSE(writer.Drain(std::chrono::seconds(3)));
+    EXPECT_NE(ReadFile(writer.SpoolPath()).find("{\"op\":\"hook\",\"row\":{\"id\":\"timed\""),
+              std::string::npos);
+    ASSERT_TRUE(server.Start());
+    EXPECT_TRUE(writer.Drain(std::chrono::seconds(60))) << writer.LastError();
+  }
+  EXPECT_EQ(server.Query("SELECT hook_status, log FROM updates WHERE id = 'timed'"),
+            "ok|the log\n");
 }
 
 // The hook's own bounds, without a station: at most four at once, and a row beyond the
