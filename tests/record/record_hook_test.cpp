@@ -81,7 +81,10 @@ TEST_F(RecordHook, EachOutcomeIsRecordedAndNoneDelaysAnUpdate) {
   const std::string rows = dir.File("rows");
   std::filesystem::create_directories(rows);
   const Case cases[] = {
-      {"ok", "cat > " + rows + "/$GPSFW_UPDATE_ID.json", "30", "ok", ""},
+      {"ok",
+       "cat > " + rows + "/$GPSFW_UPDATE_ID.json; echo \"$GPSFW_RESULT $GPSFW_PORT " +
+           "$GPSFW_HOOK_RETRY\" > " + rows + "/$GPSFW_UPDATE_ID.env",
+       "30", "ok", ""},
       {"failing", "echo 'the MES said no'; exit 3", "30", "exit 3",
        "failed: exit 3: the MES said no"},
       {"hanging", "sleep 600", "1", "timed out", "failed: timed out"},
@@ -111,6 +114,7 @@ TEST_F(RecordHook, EachOutcomeIsRecordedAndNoneDelaysAnUpdate) {
   // What the hook got on its standard input: the row, without its log, one line.
   size_t seen = 0;
   for (const auto& entry : std::filesystem::directory_iterator(rows)) {
+    if (entry.path().extension() != ".json") continue;
     const std::string text = ReadFile(entry.path().string());
     ASSERT_EQ(Lines(text).size(), 1u) << text;
     const nlohmann::json row = nlohmann::json::parse(text);
@@ -119,6 +123,9 @@ TEST_F(RecordHook, EachOutcomeIsRecordedAndNoneDelaysAnUpdate) {
     EXPECT_EQ(row.at("hook_status"), "pending");
     EXPECT_NE(row.at("port").get<std::string>().find(dir.File("gps")), std::string::npos);
     EXPECT_FALSE(row.contains("log"));
+    std::filesystem::path env = entry.path();
+    EXPECT_EQ(ReadFile(env.replace_extension(".env").string()),
+              "completed " + row.at("port").get<std::string>() + " 0\n");
     ++seen;
   }
   EXPECT_EQ(seen, 2u);
@@ -131,10 +138,12 @@ TEST_F(RecordHook, AFailedHookIsTriedAgainAtTheNextStartOnly) {
   const std::string calls = dir.File("calls");
   const std::string working = "echo \"$GPSFW_UPDATE_ID $GPSFW_HOOK_RETRY\" >> " + calls;
   std::vector<std::string> ids;
+  std::string outputs;
   for (const std::string& hook : {std::string("exit 3"), working, working}) {
     SCOPED_TRACE(hook);
     Program station(Station(receivers.Ports(), hook), dir.File("station.out"));
     ASSERT_EQ(station.Wait(kRunBound), 0) << Out("station.out");
+    outputs += Out("station.out");
     const std::vector<UpdateRow> rows = Rows(dir.File("rec.db"));  // newest first
     ASSERT_EQ(rows.size(), ids.size() + 1);
     ids.push_back(rows.front().id);
@@ -149,7 +158,7 @@ TEST_F(RecordHook, AFailedHookIsTriedAgainAtTheNextStartOnly) {
   std::vector<std::string> second = {ids[0] + " 1", ids[1] + " 0"};
   std::sort(second.begin(), second.end());
   second.push_back(ids[2] + " 0");
-  EXPECT_EQ(seen, second);
+  EXPECT_EQ(seen, second) << outputs;
 }
 
 // The store's side, the same on both databases: the status alone is set, and the rows handed

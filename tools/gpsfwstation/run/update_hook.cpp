@@ -40,8 +40,10 @@ std::vector<std::string> HookEnvironment(const record::UpdateRow& row, bool retr
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     if (!OwnName(*entry)) env.emplace_back(*entry);
   }
-  const std::string values[] = {row.id,      row.result, row.port,          row.unitSerial,
-                                row.station, row.host,   retry ? "1" : "0", row.imageSha256};
+  // A row of a station without a name (--station) is its host's.
+  const std::string& station = row.station.empty() ? row.host : row.station;
+  const std::string values[] = {row.id,  row.result, row.port,          row.unitSerial,
+                                station, row.host,   retry ? "1" : "0", row.imageSha256};
   for (size_t i = 0; i < std::size(kOwnNames); ++i) {
     // A value with a NUL would end the variable early: it goes the way the record stores it.
     env.push_back(kOwnNames[i] + record::CleanText(values[i]));
@@ -178,6 +180,8 @@ void UpdateHook::StartDue() {
       if (from.empty()) return;
       job = std::move(from.front());
       from.pop_front();
+      // Counted at once: a Finish that looks now must not find the row nowhere.
+      ++runningCount_;
     }
     StartOne(std::move(job));
     std::lock_guard<std::mutex> lock(mutex_);
