@@ -1,7 +1,10 @@
 // The factory's hook (--on-update-end): what it gets, what its outcome does to the row, its
 // bounds, and its retry at the next start. Real stations, loaders and simulated receivers.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <map>
@@ -87,7 +90,8 @@ TEST_F(RecordHook, EachOutcomeIsRecordedAndNoneDelaysAnUpdate) {
        "30", "ok", ""},
       {"failing", "echo 'the MES said no'; exit 3", "30", "exit 3",
        "failed: exit 3: the MES said no"},
-      {"hanging", "sleep 600", "1", "timed out", "failed: timed out"},
+      {"hanging", "echo $$ >> " + dir.File("groups") + "; sleep 600", "1", "timed out",
+       "failed: timed out"},
   };
   double fastest = 0;
   for (const Case& c : cases) {
@@ -129,6 +133,14 @@ TEST_F(RecordHook, EachOutcomeIsRecordedAndNoneDelaysAnUpdate) {
     ++seen;
   }
   EXPECT_EQ(seen, 2u);
+  // The hanging hooks were killed with their groups: no sleep is left behind.
+  const std::vector<std::string> groups = Lines(ReadFile(dir.File("groups")));
+  EXPECT_EQ(groups.size(), 2u);
+  for (const std::string& group : groups) {
+    // Killed at once; whoever adopted the shell's orphans reaps them in its own time.
+    EXPECT_TRUE(WaitFor([&] { return kill(-std::stoi(group), 0) != 0 && errno == ESRCH; }, 30))
+        << group;
+  }
 }
 
 // A hook that failed is handed the row again at the next start, once: a third start has
