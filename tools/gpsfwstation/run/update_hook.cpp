@@ -19,6 +19,8 @@ namespace {
 // program it left behind ends without closing it.
 constexpr int kLookMs = 50;
 constexpr int kIdleLookMs = 1000;
+constexpr int kBacklogReads = 3;
+constexpr auto kBacklogPause = std::chrono::seconds(2);
 constexpr const char* kOwnNames[] = {
     "GPSFW_UPDATE_ID=", "GPSFW_RESULT=", "GPSFW_PORT=",       "GPSFW_UNIT_SERIAL=",
     "GPSFW_STATION=",   "GPSFW_HOST=",   "GPSFW_HOOK_RETRY=", "GPSFW_IMAGE_SHA256="};
@@ -66,6 +68,7 @@ UpdateHook::~UpdateHook() {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
   }
+  stopped_.notify_all();
   Wake();
   if (thread_.joinable()) thread_.join();
 }
@@ -106,6 +109,7 @@ size_t UpdateHook::Finish(std::chrono::milliseconds bound) {
   const size_t left = fresh_.size() + backlog_.size() + runningCount_;
   stop_ = true;
   lock.unlock();
+  stopped_.notify_all();
   Wake();
   if (thread_.joinable()) thread_.join();
   return left;
@@ -128,21 +132,29 @@ void UpdateHook::Report(const Job& job, const std::string& status, const std::st
 
 // The rows of earlier runs whose hook never succeeded, read once per start on this thread:
 // a slow database holds neither the loop nor this run's hooks, which go first.
+std::vector<record::UpdateRow> UpdateHook::ReadBacklog(std::string& error) const {
+  std::unique_ptr<record::RecordStore> store = record::OpenRecordForReading(settings_.db, error);
+  if (store == nullptr) return {};
+  return store->HookBacklog(settings_.station, settings_.host, static_cast<int>(kQueueBound),
+                            error);
+}
+
 void UpdateHook::LoadBacklog() {
   std::vector<record::UpdateRow> rows;
-  if (!settings_.db.empty()) {
-    std::string error;
-    std::unique_ptr<record::RecordStore> store = record::OpenRecordForReading(settings_.db, error);
-    if (store != nullptr) {
-      rows = store->HookBacklog(settings_.station, settings_.host, static_cast<int>(kQueueBound),
-                                error);
-    }
-    if (!error.empty()) {
-      std::fprintf(stderr,
-                   "gpsfwstation: the rows whose hook never succeeded cannot be read (%s); they "
-                   "are tried at a later start\n",
-                   error.c_str());
-    }
+  std::string error;
+  // A record busy with this station's first rows, or a server a moment away, is asked again.
+  for (int attempt = 1; !settings_.db.empty() && attempt <= kBacklogReads; ++attempt) {
+    error.clear();
+    rows = ReadBacklog(error);
+    if (error.empty()) break;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (stopped_.wait_for(lock, kBacklogPause, [this] { return stop_; })) break;
+  }
+  if (!error.empty()) {
+    std::fprintf(stderr,
+                 "gpsfwstation: the rows whose hook never succeeded cannot be read (%s); they "
+                 "are tried at a later start\n",
+                 error.c_str());
   }
   if (!rows.empty()) {
     std::fprintf(stderr,

@@ -69,6 +69,7 @@ class UpdateHook {
 
   void Work();
   void LoadBacklog();
+  std::vector<record::UpdateRow> ReadBacklog(std::string& error) const;
   void StartDue();
   bool StartOne(Job job);
   void Turn();
@@ -79,6 +80,7 @@ class UpdateHook {
   record::RecordWriter* const record_;
   std::mutex mutex_;
   std::condition_variable idle_;
+  std::condition_variable stopped_;
   std::deque<Job> fresh_;         // this run's rows, first
   std::deque<Job> backlog_;       // earlier runs' rows
   std::vector<Running> running_;  // the hook thread's alone
