@@ -247,8 +247,11 @@ async function failingRun(image) {
   symlinkSync(readlinkSync(join(dir, 'gps6')), scriptName);
   // The refusing receiver's loader tries forever: the station's time limit ends it. A good
   // receiver whose first wake-up was lost needs about 32 s, hence 40.
-  const station =
-      await startStation(dir, image, 40, ['--ports', join(dir, 'gps[0-47]'), imgName, scriptName]);
+  // The factory's system is away: every unit's hook fails.
+  const station = await startStation(dir, image, 40, [
+    '--ports', join(dir, 'gps[0-47]'), imgName, scriptName, '--on-update-end',
+    'echo the MES is away; exit 3'
+  ]);
   const page = await openPage(station.url + station.query, {width: 1280, height: 900});
 
   await until('eight rows', 15000, async () => (await rowsOf(page)).length === 8);
@@ -279,6 +282,17 @@ async function failingRun(image) {
   assert.equal(failed.length, 1, 'one failed row');
   assert.equal(failed[0].port, join(dir, 'gps7'), 'the refusing receiver is the failed one');
   say(`7 completed, 1 ${failed[0].result}`);
+
+  // The failing hooks: counted above the table, and said beside a unit's result.
+  await until(
+      'the failing hooks to be counted', 10000,
+      async () => /hook for the factory's systems failed/.test(await page.textContent('#notice')));
+  await until(
+      'a unit to show its failed hook', 10000,
+      async () =>
+          (await page.$$eval('#units .unit .result', (cells) => cells.map((c) => c.textContent)))
+              .some((text) => text.includes('hook: exit 3')));
+  say('the failing hooks are shown');
 
   // The failed row opens onto its reason and log, by a click and from the keyboard.
   const row = page.locator(`#units .unit[data-id="${failed[0].id}"]`);

@@ -116,15 +116,38 @@ bool ImageAccepted(const StationOptions& options, RunSetup& setup, record::Recor
   return false;
 }
 
+// The hooks still running get their own time-out to end, a station told to stop a moment;
+// what is left is said. Before the record's summary, which waits for their outcomes.
+std::string HookSummary(UpdateHook& hook, const StationOptions& options, bool stopping) {
+  const auto bound = stopping ? std::chrono::milliseconds(3000)
+                              : std::chrono::milliseconds(static_cast<long long>(
+                                    options.hookTimeoutSeconds * 1000 + 2000));
+  const size_t left = hook.Finish(bound);
+  if (left == 0) return "";
+  return "Hook: " + std::to_string(left) + " row" + (left == 1 ? "" : "s") +
+         " did not reach the hook before the station ended; " +
+         (options.db.empty() ? std::string("without --db they are not tried again\n")
+                             : std::string("marked \"pending\" in the record, handed to it "
+                                           "again at the next start\n"));
+}
+
 // The station's loop over the ports, then the summary, the record's and the report.
 int Flash(const StationOptions& options, RunSetup& setup, record::RecordWriter* record, View& view,
           Board& board, SerialDesk* serials) {
   std::vector<std::string> patterns = options.ports;
   patterns.insert(patterns.end(), options.patterns.begin(), options.patterns.end());
   PortWatch watch(patterns);
-  Station station({&options, setup.loader, &setup.files, &view, &setup.signals,
-                   options.watch ? &watch : nullptr, record, &setup.notes, serials, setup.context},
-                  board);
+  std::unique_ptr<UpdateHook> hook;
+  if (!options.onUpdateEnd.empty()) {
+    hook = std::make_unique<UpdateHook>(
+        HookSettings{options.onUpdateEnd, options.hookTimeoutSeconds, options.db,
+                     setup.context.station, setup.context.host},
+        record);
+  }
+  Station station(
+      {&options, setup.loader, &setup.files, &view, &setup.signals,
+       options.watch ? &watch : nullptr, record, &setup.notes, serials, setup.context, hook.get()},
+      board);
   station.Adopt(setup.left);
   if (!options.watch) {
     const std::vector<std::string> ports = PortsNow(options);
@@ -134,6 +157,7 @@ int Flash(const StationOptions& options, RunSetup& setup, record::RecordWriter* 
   station.Run();
   view.Finish(board, Clock::now());
   std::cout << SummaryText(board, Clock::now());
+  if (hook != nullptr) std::cout << HookSummary(*hook, options, board.stopping);
   if (record != nullptr) std::cout << RecordSummary(*record, options, board.stopping);
   std::cout << std::flush;
   if (!options.report.empty()) WriteReport(options.report, ReportJson(board, Clock::now()));

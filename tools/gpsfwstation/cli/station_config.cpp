@@ -17,10 +17,10 @@ namespace {
 
 // Keys that stand for an option with a value, and those that stand for a flag.
 const std::set<std::string> kValueKeys = {
-    "image",    "ports",         "db",     "http",        "http-token",
-    "operator", "log-dir",       "report", "loader",      "unit-timeout",
-    "settle",   "expect-sha256", "web",    "serial-from", "serial-timeout",
-    "station"};
+    "image",    "ports",         "db",          "http",        "http-token",
+    "operator", "log-dir",       "report",      "loader",      "unit-timeout",
+    "settle",   "expect-sha256", "web",         "serial-from", "serial-timeout",
+    "station",  "on-update-end", "hook-timeout"};
 const std::set<std::string> kFlagKeys = {"watch", "plain", "require-serial"};
 // Keys that may be given again, as their option may: each adds to the others.
 const std::set<std::string> kRepeatable = {"ports"};

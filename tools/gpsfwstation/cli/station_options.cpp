@@ -94,7 +94,9 @@ std::vector<OptionRow> StationTable(StationOptions& o) {
           Seconds("--settle", &S::settleSeconds, true, o),
           Text({"--serial-from"}, &S::serialFrom, o),
           Seconds("--serial-timeout", &S::serialTimeoutSeconds, false, o),
-          Flag({"--require-serial"}, &S::requireSerial, o)};
+          Flag({"--require-serial"}, &S::requireSerial, o),
+          Text({"--on-update-end"}, &S::onUpdateEnd, o),
+          Seconds("--hook-timeout", &S::hookTimeoutSeconds, false, o)};
 }
 
 // What no row names is a port, unless it looks like an option.

@@ -42,6 +42,8 @@ struct StationOptions {
   std::string serialFrom;
   double serialTimeoutSeconds = 10;
   bool requireSerial = false;
+  std::string onUpdateEnd;  // --on-update-end CMD: the factory's hook, "" for none
+  double hookTimeoutSeconds = 30;
   bool watch = false;
   bool plain = false;  // plain lines even on a terminal
   bool help = false;

@@ -61,6 +61,12 @@ Options:
                          default $GPSFW_HTTP_TOKEN
   --web DIR              with --http, also serve the web updater page from DIR
                          (scripts/web-build.sh's site) under /web/
+  --on-update-end CMD    run CMD (through /bin/sh -c) once per ended update, with the
+                         row as one JSON line on its standard input: off the station's
+                         loop, at most 4 at once; its outcome is the row's hook_status,
+                         and rows whose hook failed are handed to it again at the next
+                         start
+  --hook-timeout SECONDS a hook still running after this long is killed (30)
   --config FILE          options from FILE, one key=value per line (image=fw.bin,
                          ports=/dev/ttyUSB*, watch=yes, db=..., http=..., operator=...,
                          station=...;

@@ -59,7 +59,8 @@ ordered_json UnitJson(const Unit& unit, const LogTails& tails, Clock::time_point
       {"reason", ended && unit.result != Result::kCompleted ? record::CleanText(FailureReason(unit))
                                                             : std::string()},
       {"code", ended ? ordered_json(LoaderReturnCode(unit)) : ordered_json()},
-      {"log", log}};
+      {"log", log},
+      {"hook_status", record::CleanText(unit.hookStatus)}};
 }
 
 ordered_json NextSerials(const Board& board) {
@@ -86,7 +87,8 @@ ordered_json StateJson(const Board& board, const DashboardInfo& info, const LogT
             {"elapsed", std::chrono::duration<double>(now - board.start).count()},
             {"stopping", board.stopping},
             {"image_changed", board.imageChanged},
-            {"record_unkept", board.recordUnkept}}},
+            {"record_unkept", board.recordUnkept},
+            {"hooks_failing", board.hooksFailing}}},
           {"image",
            {{"name", record::CleanText(record::BaseName(board.image.path))},
             {"path", record::CleanText(board.image.path)},
@@ -121,7 +123,8 @@ ordered_json ServeStateJson(const DashboardInfo& info, double elapsed,
             {"elapsed", elapsed},
             {"stopping", false},
             {"image_changed", false},
-            {"record_unkept", 0}}},
+            {"record_unkept", 0},
+            {"hooks_failing", 0}}},
           {"image", nullptr},
           {"totals",
            {{"completed", completed},

@@ -31,6 +31,14 @@ class RecordStore {
   // still run, and the station that adopted them ends their rows itself.
   virtual int MarkInterrupted(const std::string& host, const std::set<std::string>& adopted,
                               std::string& error) = 0;
+  // Sets what the factory's hook made of the row `id` (its "hook_status"), nothing else.
+  virtual bool SetHookStatus(const std::string& id, const std::string& status,
+                             std::string& error) = 0;
+  // The ended rows of `station` (or, while it has no name, of `host`) whose hook never
+  // succeeded: neither "" (no hook was set) nor "ok". Oldest first, at most `limit`, without
+  // their logs; the rows of another station that is still alive are left to it.
+  virtual std::vector<UpdateRow> HookBacklog(const std::string& station, const std::string& host,
+                                             int limit, std::string& error) = 0;
 
   virtual std::vector<UpdateRow> History(const HistoryFilter& filter, std::string& error) = 0;
   virtual bool Unit(const std::string& id, UpdateRow& row, std::string& error) = 0;

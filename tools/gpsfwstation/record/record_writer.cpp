@@ -24,7 +24,7 @@ namespace {
 // that is back, rarely enough that a station does not hammer one that is not.
 constexpr auto kRetryPause = std::chrono::seconds(2);
 constexpr const char* kSpoolPrefix = "gpsfwstation-record-";
-constexpr const char* kOpNames[] = {"begin", "finish", "refuse", "amend"};
+constexpr const char* kOpNames[] = {"begin", "finish", "refuse", "amend", "hook"};
 
 std::string HostName() {
   char name[256] = {};
@@ -127,6 +127,7 @@ void RecordWriter::AdoptSpools(const std::string& dir) {
         op.kind = j.at("op") == "begin"    ? Kind::kBegin
                   : j.at("op") == "refuse" ? Kind::kRefuse
                   : j.at("op") == "amend"  ? Kind::kAmend
+                  : j.at("op") == "hook"   ? Kind::kHook
                                            : Kind::kFinish;
         op.row = RowFromJson(j.at("row"));
         op.adopted = true;
@@ -165,6 +166,12 @@ void RecordWriter::Amend(const UpdateRow& row) {
 
 void RecordWriter::Refuse(const UpdateRow& row) {
   Push(OpOf(Kind::kRefuse, row));
+}
+
+void RecordWriter::SetHookStatus(const UpdateRow& row) {
+  Op op = OpOf(Kind::kHook, row);
+  op.row.log.clear();  // the record has it already; the spool line stays small
+  Push(std::move(op));
 }
 
 // The station's loop only hands the row over: the spool's disk write, the log's read and the
@@ -327,6 +334,8 @@ bool RecordWriter::Write(const Op& op, std::string& error) {
       return store_->Refuse(op.row, error);
     case Kind::kAmend:
       return store_->Amend(op.row, error);
+    case Kind::kHook:
+      return store_->SetHookStatus(op.row.id, op.row.hookStatus, error);
   }
   return false;
 }

@@ -35,6 +35,10 @@ class RecordWriter {
   // The station's row for an image it refused; not added when the latest row of the same
   // station, host and operator already refused the same image (a service restarted in a loop).
   void Refuse(const UpdateRow& row);
+  // What the factory's hook made of an ended row: only its hook_status is written. Its spool
+  // line carries the row whole (without its log) all the same: an older station, which takes
+  // a line it does not know for an ended row, still writes a sound one.
+  void SetHookStatus(const UpdateRow& row);
   // Rows not yet in the database, and why the latest attempt failed ("" when it did not).
   size_t Waiting() const;
   std::string LastError() const;
@@ -58,7 +62,7 @@ class RecordWriter {
   void Beat(std::chrono::milliseconds every);
 
  private:
-  enum class Kind { kBegin, kFinish, kRefuse, kAmend };
+  enum class Kind { kBegin, kFinish, kRefuse, kAmend, kHook };
   struct Op {
     Kind kind = Kind::kBegin;
     UpdateRow row;

@@ -1,6 +1,7 @@
 #include "tools/gpsfwstation/record/sql_store.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -312,6 +313,39 @@ int SqlStore::MarkInterrupted(const std::string& host, const std::set<std::strin
       },
       error);
   return ok ? marked : -1;
+}
+
+bool SqlStore::SetHookStatus(const std::string& id, const std::string& status, std::string& error) {
+  return Transaction(
+      [&](std::string& e) {
+        return Exec("UPDATE updates SET hook_status = $2 WHERE id = $1", {id, CleanText(status)},
+                    e);
+      },
+      error);
+}
+
+std::vector<UpdateRow> SqlStore::HookBacklog(const std::string& station, const std::string& host,
+                                             int limit, std::string& error) {
+  // The log stays in the record: the hook gets the row without it.
+  std::string columns = kColumns;
+  columns.replace(columns.find(", log, "), 7, ", '', ");
+  const std::string sql = "SELECT " + columns + " FROM updates WHERE " +
+                          (station.empty() ? "host" : "station") +
+                          " = $1 AND result <> 'running' AND hook_status IS NOT NULL AND "
+                          "hook_status <> '' AND hook_status <> 'ok' "
+                          "ORDER BY end_utc, id LIMIT " +
+                          std::to_string(limit);
+  std::vector<SqlRow> rows;
+  std::vector<UpdateRow> found;
+  if (!Query(sql, {station.empty() ? host : station}, rows, error)) return found;
+  for (const SqlRow& r : rows) {
+    UpdateRow row = RowOf(r);
+    // This station's own rows are in its hands already, a live neighbour's in its own.
+    if (row.stationPid == getpid()) continue;
+    if (row.host == host && StationAlive(row.stationPid)) continue;
+    found.push_back(std::move(row));
+  }
+  return found;
 }
 
 std::vector<UpdateRow> SqlStore::History(const HistoryFilter& filter, std::string& error) {

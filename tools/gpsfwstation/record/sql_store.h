@@ -22,6 +22,9 @@ class SqlStore : public RecordStore {
   bool Refuse(const UpdateRow& row, std::string& error) override;
   int MarkInterrupted(const std::string& host, const std::set<std::string>& adopted,
                       std::string& error) override;
+  bool SetHookStatus(const std::string& id, const std::string& status, std::string& error) override;
+  std::vector<UpdateRow> HookBacklog(const std::string& station, const std::string& host, int limit,
+                                     std::string& error) override;
   std::vector<UpdateRow> History(const HistoryFilter& filter, std::string& error) override;
   bool Unit(const std::string& id, UpdateRow& row, std::string& error) override;
   std::vector<StatsRow> Stats(StatsBy by, std::string& error) override;

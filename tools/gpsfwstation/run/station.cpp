@@ -125,6 +125,7 @@ void Station::Turn() {
   StartDue(Clock::now());
   NoteRecordLoss();
   CountWaiting();
+  NoteHookOutcomes();
   ForgetOldUnits();
   if (scanning) PublishSerialIds();
   parts_.view->Refresh(board_, Clock::now());
@@ -153,6 +154,30 @@ void Station::CountWaiting() {
       board_.awaitingSerial +
       static_cast<size_t>(std::count_if(ports_.begin(), ports_.end(),
                                         [](const auto& entry) { return entry.second.pending; }));
+}
+
+// A unit's row as the record keeps it: with a hook, "pending" until the hook has run, from
+// its start on, so that the row of an update cut off by a dead station is handed to the hook
+// at the next start.
+record::UpdateRow Station::RowFor(const Unit& unit) const {
+  record::UpdateRow row = RowOf(unit, board_, parts_.context);
+  if (parts_.hook != nullptr) row.hookStatus = "pending";
+  return row;
+}
+
+// The hook's thread has said each failure on standard error; the board shows them as well.
+void Station::NoteHookOutcomes() {
+  if (parts_.hook == nullptr) return;
+  for (const HookOutcome& outcome : parts_.hook->TakeOutcomes()) {
+    if (outcome.status != "ok") ++board_.hooksFailing;
+    for (const auto& unit : board_.units) {
+      if (unit->recordId != outcome.id) continue;
+      unit->hookStatus = outcome.status;
+      if (outcome.status != "ok") {
+        parts_.view->Note(board_, unit->port + ": its hook failed: " + outcome.status);
+      }
+    }
+  }
 }
 
 Clock::time_point Station::NextWake(Clock::time_point now) const {
@@ -210,7 +235,7 @@ void Station::LaunchLoader(Unit& started) {
   } catch (const std::runtime_error& e) {
     started.startError = e.what();
   }
-  if (parts_.record != nullptr) parts_.record->Begin(RowOf(started, board_, parts_.context));
+  if (parts_.record != nullptr) parts_.record->Begin(RowFor(started));
   parts_.view->Started(board_, started);
   if (started.startError.empty()) {
     UnitFiles::NoteLoader(started.tmpDir, started.loader.Pid());
@@ -286,7 +311,12 @@ void Station::EndUnit(Unit& unit) {
   // A port that went in the same turn as its loader ended is a new receiver when it comes
   // back: it is flashed then, whichever of the two the turn handled first.
   state.flashed = state.present;
-  if (parts_.record != nullptr) parts_.record->Finish(RowOf(unit, board_, parts_.context));
+  const record::UpdateRow row = RowFor(unit);
+  if (parts_.record != nullptr) parts_.record->Finish(row);
+  if (parts_.hook != nullptr) {
+    unit.hookStatus = row.hookStatus;
+    parts_.hook->Hand(row);
+  }
   board_.tally.Add(unit);
   parts_.view->Ended(board_, unit);
   SaveReport();

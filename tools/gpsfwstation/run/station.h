@@ -16,6 +16,7 @@
 #include "tools/gpsfwstation/run/stop_signals.h"
 #include "tools/gpsfwstation/run/unit_files.h"
 #include "tools/gpsfwstation/run/unit_row.h"
+#include "tools/gpsfwstation/run/update_hook.h"
 
 namespace gpsfw::station {
 
@@ -30,6 +31,7 @@ struct StationParts {
   const RunningNotes* notes = nullptr;     // nullptr: the loaders cannot be adopted
   SerialDesk* serials = nullptr;           // serials scanned at the dashboard; nullptr: none
   RecordContext context;
+  UpdateHook* hook = nullptr;  // nullptr without --on-update-end
 };
 
 // The station's one loop: it starts a loader per port, reads every loader's events and
@@ -87,6 +89,8 @@ class Station {
   void SaveReport();
   void NoteRecordLoss();
   void CountWaiting();
+  record::UpdateRow RowFor(const Unit& unit) const;
+  void NoteHookOutcomes();
   void ForgetOldUnits();
 
   StationParts parts_;

@@ -54,7 +54,8 @@ struct Unit {
   std::string phaseAtStop;
   int wakesAtStop = 0;
   Result result = Result::kRunning;
-  int status = -1;  // the loader's exit status (128 + signal), -1 when it never ran
+  int status = -1;         // the loader's exit status (128 + signal), -1 when it never ran
+  std::string hookStatus;  // what --on-update-end made of its row: "" without one, "pending"...
 
   // The unit's own serial number (from --serial-from or the dashboard), "" while unknown, and
   // how it is being had: until it is, the port is not touched and no loader runs.

@@ -134,6 +134,11 @@
       notes.push(`${st.record_unkept} record row(s) are in the station's memory alone: the ` +
                  'database and the spool both fail (a full disk?). They are lost if it stops.');
     }
+    if (st.hooks_failing > 0) {
+      notes.push(
+          `The hook for the factory's systems failed for ${st.hooks_failing} row(s): ` +
+          'they are handed to it again at the next start.');
+    }
     if (st.image_changed) {
       notes.push(
           'The image file changed on disk since the station started: it still flashes its own copy.');
@@ -259,6 +264,14 @@
     cells.left.dataset.label = running ? 'Left' : 'Took';
     cells.retries.textContent = text(unit.retries);
     cells.result.textContent = text(unit.result_text || unit.result);
+    // The hook's outcome beside the result: said when it failed, a tooltip otherwise.
+    const hook = typeof unit.hook_status === 'string' ? unit.hook_status : '';
+    const hookFailed = hook !== '' && hook !== 'ok' && hook !== 'pending';
+    if (hookFailed) cells.result.textContent += ` · hook: ${hook}`;
+    if (hook)
+      cells.result.title = `hook: ${hook}`;
+    else
+      cells.result.removeAttribute('title');
 
     // An ended update that did not complete opens, like a button, onto its reason and log.
     const log = Array.isArray(unit.log) ? unit.log.map(String) : [];
