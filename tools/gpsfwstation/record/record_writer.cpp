@@ -188,6 +188,9 @@ void RecordWriter::Push(Op op) {
 void RecordWriter::Spool(std::unique_lock<std::mutex>& lock) {
   std::deque<Op> batch;
   batch.swap(incoming_);
+  // The batch is in neither list while the spool takes it: a Drain() that looked now must not
+  // take the writer for idle.
+  busy_ = true;
   lock.unlock();
   std::string lines;
   for (Op& op : batch) {
@@ -204,6 +207,7 @@ void RecordWriter::Spool(std::unique_lock<std::mutex>& lock) {
   std::string error;
   const bool kept = lines.empty() || AppendSynced(spoolPath_, lines, error);
   lock.lock();
+  busy_ = false;
   for (Op& op : batch) {
     op.spooled = kept;
     queue_.push_back(std::move(op));
