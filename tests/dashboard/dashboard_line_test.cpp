@@ -9,6 +9,7 @@
 #include <regex>
 #include <thread>
 
+#include "tests/dashboard/dashboard_probe.h"
 #include "tests/dashboard/http_probe.h"
 #include "tests/record/pg_server.h"
 #include "tests/station/station_harness.h"
@@ -27,27 +28,6 @@ using nlohmann::json;
 using station::record::HistoryFilter;
 using station::record::StationRow;
 using station::record::UpdateRow;
-
-int ServedPort(const std::string& outputPath) {
-  int port = 0;
-  WaitFor(
-      [&] {
-        std::smatch m;
-        const std::string out = ReadFile(outputPath);
-        if (!std::regex_search(out, m, std::regex("dashboard at http://127\\.0\\.0\\.1:(\\d+)/")))
-          return false;
-        port = std::stoi(m[1]);
-        return true;
-      },
-      20);
-  return port;
-}
-
-json Get(int port, const std::string& path) {
-  const HttpReply reply = HttpGet(port, path);
-  if (reply.status != 200) return json();
-  return json::parse(reply.body, nullptr, false);
-}
 
 std::vector<UpdateRow> RowsOf(const std::string& db, const std::string& stationName) {
   std::string error;
@@ -142,12 +122,12 @@ TEST(DashboardLine, TwoStationsAndServeShareOnePostgresServer) {
 
   Program serve({ProgramPath("gpsfwstation"), "serve", "--db", db, "--http", "127.0.0.1:0"},
                 dir.File("serve.out"));
-  const int port = ServedPort(dir.File("serve.out"));
+  const int port = DashboardPort(dir.File("serve.out"));
   ASSERT_GT(port, 0) << ReadFile(dir.File("serve.out"));
   json stations;
   ASSERT_TRUE(WaitFor(
       [&] {
-        stations = Get(port, "/api/stations");
+        stations = GetJson(port, "/api/stations");
         return StationIn(stations, "line-a").is_object() &&
                StationIn(stations, "line-b").is_object();
       },
@@ -173,7 +153,7 @@ TEST(DashboardLine, TwoStationsAndServeShareOnePostgresServer) {
     EXPECT_TRUE(s["heartbeat"].is_string()) << s.dump(1);
   }
 
-  const json history = Get(port, "/api/history");
+  const json history = GetJson(port, "/api/history");
   std::map<std::string, int> perStation;
   for (const json& row : history["rows"]) ++perStation[row["station"].get<std::string>()];
   EXPECT_EQ(perStation, (std::map<std::string, int>{{"line-a", 2}, {"line-b", 2}}));
@@ -191,7 +171,7 @@ TEST(DashboardLine, TwoStationsAndServeShareOnePostgresServer) {
   stationA.Signal(SIGKILL);
   stationA.Wait(10);
   EXPECT_TRUE(WaitFor(
-      [&] { return StationIn(Get(port, "/api/stations"), "line-a")["alive"] == false; }, 30));
+      [&] { return StationIn(GetJson(port, "/api/stations"), "line-a")["alive"] == false; }, 30));
   serve.Signal(SIGTERM);
   EXPECT_EQ(serve.Wait(10), 0);
 }

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
+#include "tests/dashboard/dashboard_probe.h"
 #include "tests/dashboard/http_probe.h"
 #include "tests/station/station_harness.h"
 #include "tests/support/sample_images.h"
@@ -17,28 +18,6 @@ namespace gpsfw::test {
 namespace {
 
 using nlohmann::json;
-
-// The port the program said it serves the dashboard on, once it has said so.
-int DashboardPort(const std::string& outputPath) {
-  int port = 0;
-  WaitFor(
-      [&] {
-        std::smatch m;
-        const std::string out = ReadFile(outputPath);
-        if (!std::regex_search(out, m, std::regex("dashboard at http://127\\.0\\.0\\.1:(\\d+)/")))
-          return false;
-        port = std::stoi(m[1]);
-        return true;
-      },
-      20);
-  return port;
-}
-
-json Get(int port, const std::string& path) {
-  const HttpReply reply = HttpGet(port, path);
-  if (reply.status != 200) return json();
-  return json::parse(reply.body, nullptr, false);
-}
 
 TEST(DashboardRun, AServiceStoppedWithSigtermEndsItsUpdatesAndItsRecord) {
   TempDir dir;
@@ -60,7 +39,7 @@ TEST(DashboardRun, AServiceStoppedWithSigtermEndsItsUpdatesAndItsRecord) {
   json state;
   ASSERT_TRUE(WaitFor(
       [&] {
-        state = Get(port, "/api/state");
+        state = GetJson(port, "/api/state");
         if (!state.is_object() || state["units"].size() != 2) return false;
         for (const json& unit : state["units"]) {
           if (unit["phase"] != "programming" || unit["percent"].get<int>() < 1) return false;
@@ -98,14 +77,14 @@ TEST(DashboardRun, AServiceStoppedWithSigtermEndsItsUpdatesAndItsRecord) {
   json history;
   ASSERT_TRUE(WaitFor(
       [&] {
-        history = Get(servePort, "/api/history");
+        history = GetJson(servePort, "/api/history");
         return history.is_object() && history["rows"].size() == 2;
       },
       20))
       << history.dump(1);
   EXPECT_EQ(history["source"], "record");
   EXPECT_EQ(history["rows"][0]["result"], "stopped");
-  EXPECT_EQ(Get(servePort, "/api/state")["station"]["mode"], "serve");
+  EXPECT_EQ(GetJson(servePort, "/api/state")["station"]["mode"], "serve");
   serve.Signal(SIGTERM);
   EXPECT_EQ(serve.Wait(10), 0);
 }

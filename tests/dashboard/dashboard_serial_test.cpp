@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
+#include "tests/dashboard/dashboard_probe.h"
 #include "tests/dashboard/http_probe.h"
 #include "tests/station/station_harness.h"
 #include "tests/support/sample_images.h"
@@ -18,21 +19,6 @@ namespace {
 using nlohmann::json;
 
 constexpr char kToken[] = "line-one-token-0123456789";
-
-int DashboardPort(const std::string& outputPath) {
-  int port = 0;
-  WaitFor(
-      [&] {
-        std::smatch m;
-        const std::string out = ReadFile(outputPath);
-        if (!std::regex_search(out, m, std::regex("dashboard at http://127\\.0\\.0\\.1:(\\d+)/")))
-          return false;
-        port = std::stoi(m[1]);
-        return true;
-      },
-      20);
-  return port;
-}
 
 struct WriteCase {
   const char* name;
