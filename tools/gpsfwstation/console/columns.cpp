@@ -131,7 +131,7 @@ std::string Fit(const Column& column, const std::string& text, size_t width, boo
 }  // namespace
 
 TableLayout::TableLayout(Table table, const Board& board, Clock::time_point now, size_t widestLimit)
-    : table_(table), now_(now), widths_(kColumnCount, 0), shown_(kColumnCount, false) {
+    : now_(now), widths_(kColumnCount, 0), shown_(kColumnCount, false) {
   for (size_t i = 0; i < kColumnCount; ++i) {
     const Column& column = kColumns[i];
     if (!Shows(table, column)) continue;

@@ -28,7 +28,6 @@ class TableLayout {
   template <typename CellOf>
   std::string Row(CellOf cellOf) const;
 
-  Table table_;
   Clock::time_point now_;
   std::vector<size_t> widths_;  // per column of the table of columns; 0 where not shown
   std::vector<bool> shown_;     // per column: drawn in this table, for this board
