@@ -12,6 +12,7 @@
 #include "tests/dashboard/dashboard_probe.h"
 #include "tests/dashboard/http_probe.h"
 #include "tests/record/pg_server.h"
+#include "tests/record/record_rows.h"
 #include "tests/station/station_harness.h"
 #include "tests/support/sample_images.h"
 #include "tools/gpsfwstation/cli/station_options.h"
@@ -45,16 +46,6 @@ json StationIn(const json& doc, const std::string& name) {
     if (s["name"] == name) return s;
   }
   return json();
-}
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    pclose(pipe);
-  }
-  return out;
 }
 
 std::vector<std::string> StationArgs(const std::string& image, const std::string& db,
@@ -157,14 +148,14 @@ TEST(DashboardLine, TwoStationsAndServeShareOnePostgresServer) {
   std::map<std::string, int> perStation;
   for (const json& row : history["rows"]) ++perStation[row["station"].get<std::string>()];
   EXPECT_EQ(perStation, (std::map<std::string, int>{{"line-a", 2}, {"line-b", 2}}));
-  const json listed = json::parse(
-      Shell(ProgramPath("gpsfwstation") + " history --db '" + db + "' --station line-b --json"),
-      nullptr, false);
+  const json listed = json::parse(ShellOutput(ProgramPath("gpsfwstation") + " history --db '" + db +
+                                              "' --station line-b --json"),
+                                  nullptr, false);
   ASSERT_TRUE(listed.is_array());
   EXPECT_EQ(listed.size(), 2u);
   for (const json& row : listed) EXPECT_EQ(row["station"], "line-b");
   const std::string stats =
-      Shell(ProgramPath("gpsfwstation") + " stats --db '" + db + "' --by station");
+      ShellOutput(ProgramPath("gpsfwstation") + " stats --db '" + db + "' --by station");
   EXPECT_TRUE(std::regex_search(stats, std::regex("line-a +2 +2 +100\\.0%"))) << stats;
   EXPECT_TRUE(std::regex_search(stats, std::regex("line-b +2 +2 +100\\.0%"))) << stats;
 

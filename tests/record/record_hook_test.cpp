@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "tests/record/pg_server.h"
+#include "tests/record/record_rows.h"
 #include "tests/station/station_harness.h"
 #include "tests/support/sample_images.h"
 #include "tools/gpsfwstation/record/record_store.h"
@@ -25,18 +26,6 @@ namespace {
 using station::record::UpdateRow;
 
 constexpr double kRunBound = 120;
-
-std::vector<UpdateRow> Rows(const std::string& db) {
-  std::string error;
-  auto store = station::record::OpenRecordForReading(db, error);
-  EXPECT_NE(store, nullptr) << error;
-  if (store == nullptr) return {};
-  station::record::HistoryFilter all;
-  all.limit = 0;
-  std::vector<UpdateRow> rows = store->History(all, error);
-  EXPECT_EQ(error, "");
-  return rows;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -102,7 +91,7 @@ TEST_F(RecordHook, EachOutcomeIsRecordedAndNoneDelaysAnUpdate) {
     ASSERT_EQ(station.Wait(kRunBound), 0) << Out("station.out");
     receivers.Stop();
     const std::string out = Out("station.out");
-    const std::vector<UpdateRow> ended = Rows(dir.File("rec.db"));
+    const std::vector<UpdateRow> ended = RecordRows(dir.File("rec.db"));
     ASSERT_EQ(ended.size(), 2u);
     for (const UpdateRow& row : ended) {
       EXPECT_EQ(row.result, "completed");
@@ -156,12 +145,12 @@ TEST_F(RecordHook, AFailedHookIsTriedAgainAtTheNextStartOnly) {
     Program station(Station(receivers.Ports(), hook), dir.File("station.out"));
     ASSERT_EQ(station.Wait(kRunBound), 0) << Out("station.out");
     outputs += Out("station.out");
-    const std::vector<UpdateRow> rows = Rows(dir.File("rec.db"));  // newest first
+    const std::vector<UpdateRow> rows = RecordRows(dir.File("rec.db"));  // newest first
     ASSERT_EQ(rows.size(), ids.size() + 1);
     ids.push_back(rows.front().id);
   }
   std::map<std::string, std::string> statuses;
-  for (const UpdateRow& row : Rows(dir.File("rec.db"))) statuses[row.id] = row.hookStatus;
+  for (const UpdateRow& row : RecordRows(dir.File("rec.db"))) statuses[row.id] = row.hookStatus;
   EXPECT_EQ(statuses,
             (std::map<std::string, std::string>{{ids[0], "ok"}, {ids[1], "ok"}, {ids[2], "ok"}}));
   // The second start: its own row, and the first start's again; the third: its own alone.

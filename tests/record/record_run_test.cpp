@@ -7,6 +7,7 @@
 #include <set>
 
 #include "tests/record/pg_server.h"
+#include "tests/record/record_rows.h"
 #include "tests/station/station_harness.h"
 #include "tests/support/sample_images.h"
 #include "tools/gpsfwstation/record/record_store.h"
@@ -18,15 +19,9 @@ using station::record::UpdateRow;
 
 constexpr double kRunBound = 120;
 
+// Every row, by port.
 std::vector<UpdateRow> Rows(const std::string& db) {
-  std::string error;
-  auto store = station::record::OpenRecordForReading(db, error);
-  EXPECT_NE(store, nullptr) << error;
-  if (store == nullptr) return {};
-  station::record::HistoryFilter all;
-  all.limit = 0;
-  std::vector<UpdateRow> rows = store->History(all, error);
-  EXPECT_EQ(error, "");
+  std::vector<UpdateRow> rows = RecordRows(db);
   std::sort(rows.begin(), rows.end(),
             [](const UpdateRow& a, const UpdateRow& b) { return a.port < b.port; });
   return rows;
@@ -41,16 +36,6 @@ int RowsSoFar(const std::string& db) {
   all.limit = 0;
   const std::vector<UpdateRow> rows = store->History(all, error);
   return error.empty() ? static_cast<int>(rows.size()) : -1;
-}
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    pclose(pipe);
-  }
-  return out;
 }
 
 class RecordRun : public ::testing::Test {
@@ -87,7 +72,7 @@ TEST_F(RecordRun, EveryUnitIsRecordedWithEveryField) {
 
   const std::vector<UpdateRow> rows = Rows(dir.File("rec.db"));
   ASSERT_EQ(rows.size(), 2u);
-  const std::string sha = Shell("sha256sum " + images.container).substr(0, 64);
+  const std::string sha = ShellOutput("sha256sum " + images.container).substr(0, 64);
   char host[256] = {};
   gethostname(host, sizeof host - 1);
   std::set<std::string> ids;
@@ -140,7 +125,7 @@ TEST_F(RecordRun, AStationKilledInMidRunLeavesASoundRecord) {
   ASSERT_TRUE(WaitFor([&] { return RowsSoFar(db) == 2; }, 30));
   station.Signal(SIGKILL);
   station.Wait(10);
-  EXPECT_EQ(Shell("sqlite3 " + db + " 'PRAGMA integrity_check'"), "ok\n");
+  EXPECT_EQ(ShellOutput("sqlite3 " + db + " 'PRAGMA integrity_check'"), "ok\n");
   const std::vector<UpdateRow> left = Rows(db);
   for (const UpdateRow& r : left) EXPECT_EQ(r.result, "running");
   // The loaders do not die with their station: they end their updates and their logs.
@@ -163,7 +148,7 @@ TEST_F(RecordRun, AStationKilledInMidRunLeavesASoundRecord) {
     EXPECT_NE(r.message.find("recorded from the loader's log"), std::string::npos) << r.message;
     EXPECT_EQ(r.log, ReadFile(r.logPath));
   }
-  EXPECT_EQ(Shell("sqlite3 " + db + " 'PRAGMA integrity_check'"), "ok\n");
+  EXPECT_EQ(ShellOutput("sqlite3 " + db + " 'PRAGMA integrity_check'"), "ok\n");
 }
 
 TEST_F(RecordRun, TwoStationsShareOneSqliteFile) {
